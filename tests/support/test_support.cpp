@@ -1,0 +1,83 @@
+#include "tests/support/test_support.h"
+
+#include <atomic>
+#include <cstring>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <stdexcept>
+
+#include <unistd.h>
+
+namespace hydro::test {
+
+namespace fs = std::filesystem;
+
+TempDir::TempDir() {
+    static std::atomic<unsigned> counter{0};
+    std::random_device rd;
+    const auto base = fs::temp_directory_path();
+    for (;;) {
+        auto candidate = base / ("hydro-test-" + std::to_string(::getpid()) + "-"
+                                 + std::to_string(counter++) + "-" + std::to_string(rd() % 100000));
+        if (fs::create_directory(candidate)) {
+            path_ = candidate;
+            break;
+        }
+    }
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    // Make everything writable again so that removal cannot fail on a test's read-only files.
+    for (auto it = fs::recursive_directory_iterator(path_, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        if (!it->is_symlink()) {
+            fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+        }
+    }
+    fs::remove_all(path_, ec);
+}
+
+namespace {
+
+void writeBytes(const fs::path& path, const void* data, std::size_t size) {
+    if (path.has_parent_path()) {
+        fs::create_directories(path.parent_path());
+    }
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
+    if (!out) {
+        throw std::runtime_error("cannot write " + path.string());
+    }
+}
+
+}  // namespace
+
+void writeText(const fs::path& path, const std::string& text) {
+    writeBytes(path, text.data(), text.size());
+}
+
+void writeFloats(const fs::path& path, std::span<const float> values) {
+    writeBytes(path, values.data(), values.size_bytes());
+}
+
+void writeInt32s(const fs::path& path, std::span<const std::int32_t> values) {
+    writeBytes(path, values.data(), values.size_bytes());
+}
+
+std::string readText(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::vector<float> readFloats(const fs::path& path) {
+    const std::string bytes = readText(path);
+    std::vector<float> values(bytes.size() / 4);
+    std::memcpy(values.data(), bytes.data(), values.size() * 4);
+    return values;
+}
+
+}  // namespace hydro::test

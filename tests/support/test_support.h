@@ -1,0 +1,43 @@
+#pragma once
+
+// Helpers for tests: scratch folders that clean up after themselves and small files written
+// in the layouts the programs read.
+
+#include <cstdint>
+#include <filesystem>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace hydro::test {
+
+/// A fresh, empty folder under the system's temporary directory, removed again at the end of
+/// the test.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    TempDir(TempDir&&) = delete;
+    TempDir& operator=(TempDir&&) = delete;
+
+    [[nodiscard]] const std::filesystem::path& path() const { return path_; }
+    [[nodiscard]] std::filesystem::path operator/(const std::string& rel) const {
+        return path_ / rel;
+    }
+
+private:
+    std::filesystem::path path_;
+};
+
+/// Writes `text` to `path`, creating the parent folders.
+void writeText(const std::filesystem::path& path, const std::string& text);
+/// Writes 4-byte little-endian values, creating the parent folders.
+void writeFloats(const std::filesystem::path& path, std::span<const float> values);
+void writeInt32s(const std::filesystem::path& path, std::span<const std::int32_t> values);
+
+[[nodiscard]] std::string readText(const std::filesystem::path& path);
+[[nodiscard]] std::vector<float> readFloats(const std::filesystem::path& path);
+
+}  // namespace hydro::test
