@@ -14,7 +14,9 @@ namespace {
 
 constexpr std::size_t kBlockSize = std::size_t{1} << 20U;
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 /// Checks the grammar of a real: [+-]? (digits [. digits*] | . digits) ([eE] [+-]? digits)?
 bool isRealToken(std::string_view t) {

@@ -32,8 +32,8 @@ public:
     /// ("must be at least 1"). Always returns nothing, for use in a return statement.
     template <class T>
     std::nullopt_t refuse(int index, std::string_view what, std::string_view rule, T value) {
-        console_ << fileName_ << " value " << index << " (" << what << ") " << rule << ": "
-                 << value << std::endl;
+        console_ << fileName_ << " value " << index << " (" << what << ") " << rule << ": " << value
+                 << std::endl;
         return std::nullopt;
     }
 

@@ -1,1 +1,13 @@
-int main() { return 0; }
+#include <iostream>
+#include <new>
+
+#include "runoff_sim/driver.h"
+
+int main() {
+    try {
+        return hydro::runoff::runRunoffSim(".", std::cout);
+    } catch (const std::bad_alloc&) {
+        std::cout << "\nNot enough memory for this run." << std::endl;
+        return 1;
+    }
+}

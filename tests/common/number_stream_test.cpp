@@ -30,8 +30,8 @@ TEST(NumberStream, RealsFollowTheDecimalGrammar) {
     EXPECT_EQ(parseDouble("+2e-3"), 2e-3);
     EXPECT_EQ(parseDouble("1E+02"), 100.0);
     EXPECT_EQ(parseDouble("12"), 12.0);
-    for (const char* bad : {".", "1e", "e5", "1e+", "inf", "nan", "0x1p3", "1.2.3", "--1", "1,5",
-                            "", "1e400"}) {
+    for (const char* bad :
+         {".", "1e", "e5", "1e+", "inf", "nan", "0x1p3", "1.2.3", "--1", "1,5", "", "1e400"}) {
         SCOPED_TRACE(bad);
         EXPECT_FALSE(parseDouble(bad).has_value());
     }

@@ -74,10 +74,12 @@ TEST(OutputParameters, BadFilesAreNamedWithTheValue) {
          "param-event.dat ends before value 11 (simulation duration in days)."},
         {"199 107 -118.3 34.2 17 9 0.1 0.1 -118.2 34.2 2.0",
          "param-event.dat value 11 (simulation duration in days) is not an integer: \"2.0\""},
-        {"-1 107", "param-event.dat value 1 (number of columns of the study area) must not be "
-                   "negative: -1"},
-        {"5 5 abc", "param-event.dat value 3 (south-west corner longitude) is not a number: "
-                    "\"abc\""},
+        {"-1 107",
+         "param-event.dat value 1 (number of columns of the study area) must not be "
+         "negative: -1"},
+        {"5 5 abc",
+         "param-event.dat value 3 (south-west corner longitude) is not a number: "
+         "\"abc\""},
         {"5 5 1 1 2 2 1 1 1 1 -3",
          "param-event.dat value 11 (simulation duration in days) must not be negative: -3"},
     };

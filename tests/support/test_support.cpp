@@ -1,13 +1,13 @@
 #include "tests/support/test_support.h"
 
+#include <unistd.h>
+
 #include <atomic>
 #include <cstring>
 #include <fstream>
 #include <random>
 #include <sstream>
 #include <stdexcept>
-
-#include <unistd.h>
 
 namespace hydro::test {
 
@@ -18,8 +18,9 @@ TempDir::TempDir() {
     std::random_device rd;
     const auto base = fs::temp_directory_path();
     for (;;) {
-        auto candidate = base / ("hydro-test-" + std::to_string(::getpid()) + "-"
-                                 + std::to_string(counter++) + "-" + std::to_string(rd() % 100000));
+        auto candidate = base
+                         / ("hydro-test-" + std::to_string(::getpid()) + "-"
+                            + std::to_string(counter++) + "-" + std::to_string(rd() % 100000));
         if (fs::create_directory(candidate)) {
             path_ = candidate;
             break;

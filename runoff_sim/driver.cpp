@@ -1,0 +1,152 @@
+#include "runoff_sim/driver.h"
+
+#include <limits>
+
+#include "common/console.h"
+#include "runoff_sim/discharge_output.h"
+#include "runoff_sim/drainage_network.h"
+#include "runoff_sim/event_parameters.h"
+#include "runoff_sim/processing_order.h"
+#include "runoff_sim/rain_cell.h"
+#include "runoff_sim/river_list.h"
+#include "runoff_sim/routing_engine.h"
+#include "runoff_sim/routing_setup.h"
+
+namespace hydro::runoff {
+
+namespace {
+
+constexpr int kFailure = 1;
+
+/// Grids are addressed with 32-bit indices and every byte count must fit 64 bits; a size
+/// beyond that is refused before anything is allocated.
+bool checkGridSizes(const EventParameters& p, std::ostream& console) {
+    constexpr std::int64_t kMaxCells = std::numeric_limits<std::int32_t>::max();
+    const std::int64_t studyCells = std::int64_t{p.studyRows} * p.studyCols;
+    const std::int64_t rainPoints = std::int64_t{p.rainRows} * p.rainCols;
+    if (studyCells > kMaxCells) {
+        sayLine(console, "param-event.dat: a study grid of ", p.studyCols, " x ", p.studyRows,
+                " cells is too large (at most ", kMaxCells, " cells).");
+        return false;
+    }
+    // Rainfall intensities: (days + 1) x 24 per point.
+    const std::int64_t rainValues = std::int64_t{p.days + 1} * 24;
+    if (rainPoints > kMaxCells
+        || rainValues > std::numeric_limits<std::int64_t>::max() / 4 / rainPoints) {
+        sayLine(console, "param-event.dat: a rainfall grid of ", p.rainCols, " x ", p.rainRows,
+                " points over ", p.days, " days is too large.");
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int runRunoffSim(const std::filesystem::path& caseDir, std::ostream& console) {
+    // 1. Parameters.
+    const auto params = readEventParameters(caseDir / "param-event.dat", console);
+    if (!params) {
+        return kFailure;
+    }
+    const EventParameters& p = *params;
+
+    // 2. River count; 3. river list.
+    const auto riverPath = caseDir / "topoData" / "riverNumList.dat";
+    const auto riverCount = countRiverLines(riverPath);
+    if (!riverCount) {
+        console << "riverNumList.dat cannot open.\n" << std::flush;
+        return kFailure;
+    }
+    sayLine(console, "Number of rivers for simulation : ", *riverCount);
+    sayLine(console);
+    const auto rivers = readRiverList(riverPath, *riverCount);
+    if (!rivers) {
+        console << "riverNumList.dat cannot open.\n" << std::flush;
+        return kFailure;
+    }
+
+    // 4. Study grid; 5. rainfall grid with its points placed.
+    if (!checkGridSizes(p, console)) {
+        return kFailure;
+    }
+    StudyGrid grid;
+    grid.rows = p.studyRows;
+    grid.cols = p.studyCols;
+    grid.cells.resize(static_cast<std::size_t>(p.studyRows)
+                      * static_cast<std::size_t>(p.studyCols));
+    RainGrid rain = placeRainPoints(p);
+
+    // 6. Elevation pass; 7. topology pass; 8. registration; 9. counting.
+    const auto topoDir = caseDir / "topoData";
+    if (!readElevation(topoDir, p, grid, console) || !readTopology(topoDir, grid, console)) {
+        return kFailure;
+    }
+    registerUpstreamCells(grid);
+    countUpstreamCells(grid);
+
+    // 10. Set-up of every cell the time loop will run (a cell that never runs has nothing
+    // that anyone reads: its outflow is zero and its output value fixed).
+    const std::vector<CellIndex> order = orderRoutedCells(grid, *rivers);
+    auto plan = buildRoutingPlan(grid, *rivers, order, rain, p, console);
+    if (!plan) {
+        return kFailure;
+    }
+
+    // 11. Processing order.
+    const std::vector<std::int32_t> classes = collectAccClasses(grid);
+    sayLine(console,
+            "*** Number of different kind of cell accumulattion number : ", classes.size());
+    // 12.
+    sayLine(console, "Total simulation time is ", p.days, " days.");
+    sayLine(console);
+
+    // 13. Rainfall.
+    if (!readRainfall(caseDir / "input" / "rain.dat", rain, console)) {
+        return kFailure;
+    }
+
+    // 14. Every output file must be creatable before hours of computing start.
+    const auto outputDir = caseDir / "output";
+    if (!checkOutputFiles(outputDir, console)) {
+        return kFailure;
+    }
+    sayLine(console, "Runoff simulation starts.");
+    DischargeFiles files;
+    if (!files.open(outputDir, console)) {
+        return kFailure;
+    }
+
+    // 15. Time loop, with the progress lines paced by the cell-hours done.
+    const auto classCount = static_cast<std::int64_t>(classes.size());
+    const std::int64_t cellHours =
+        static_cast<std::int64_t>(plan->cells.size()) * std::int64_t{p.days} * 24;
+    ProgressPacer progress(classCount, cellHours, [&](std::int64_t k) {
+        const double percent =
+            (static_cast<double>(k) + 1.0) / static_cast<double>(classCount) * 100.0;
+        console.precision(3);
+        console << "  " << percent << "% ends.\n" << std::flush;
+    });
+    progress.start();
+    const FrameSink sink{[&](std::int32_t, std::int32_t, std::span<const float> frame) {
+                             return files.writeHour(frame);
+                         },
+                         [&](std::int32_t, std::span<const float> mean,
+                             std::span<const float> max) { return files.writeDay(mean, max); }};
+    if (!runTimeLoop(*plan, rain, progress, sink)) {
+        files.reportFailure(console);
+        return kFailure;
+    }
+    progress.finish();
+
+    // 16.
+    sayLine(console);
+    sayLine(console, "Runoff simulation ends.");
+
+    // 17. Output: the frames are on disk; close and verify each file.
+    if (!files.finish(console)) {
+        return kFailure;
+    }
+    return 0;
+}
+
+}  // namespace hydro::runoff

@@ -1,0 +1,143 @@
+#pragma once
+
+// The one-dimensional kinematic wave of one cell: Q = alpha * A^m with Manning friction,
+// solved node after node with weighted implicit finite differences. Every formula is
+// evaluated left to right exactly as the model defines it: regrouping changes result bits.
+// No I/O here.
+
+#include <cmath>
+#include <cstdint>
+#include <span>
+
+#include "runoff_sim/grid_cell.h"
+
+namespace hydro::runoff {
+
+/// The event settings that every cell's set-up takes.
+struct RoutingParameters {
+    double manningSlope = 0.0;
+    double manningChannel = 0.0;
+    std::int32_t channelArea = 0;  ///< flow accumulation above which a cell is a channel
+    std::int32_t spaceSteps = 0;
+    std::int32_t timeStep = 0;  ///< s
+    double weight = 0.0;        ///< theta of the scheme
+};
+
+/// The hydraulic constants of one cell.
+struct RoutingSetup {
+    double flowLength = 0.0;    ///< m, across the cell towards its downstream neighbour
+    double slope = 0.0;         ///< sine of the bed slope angle
+    double channelWidth = 0.0;  ///< flow width, m
+    double manningN = 0.0;
+    double inverseWidth = 0.0;
+    double exponentFactor = 0.0;
+    double exponentM = 0.0;  ///< m of Q = alpha * A^m
+    double alpha = 0.0;
+    std::int32_t spaceSteps = 0;
+    double dx = 0.0;      ///< m
+    std::int32_t dt = 0;  ///< s
+    double weight = 0.0;
+};
+
+/// Flow length of a D8 code: 926.6 m north-south, `cellWidth` east-west, the diagonal for
+/// the diagonal codes and for 0 (no downstream neighbour). Codes outside 0..8 are never
+/// routed (the topology pass refuses them) and give the diagonal here.
+[[nodiscard]] double flowLengthOf(std::int32_t flowDir, float cellWidth);
+
+/// Derives a cell's hydraulic constants. `downstream` is the cell it drains into, or null.
+[[nodiscard]] RoutingSetup setupRouting(const GridCell& cell, const GridCell* downstream,
+                                        const RoutingParameters& p);
+
+/// Fills `q` (spaceSteps + 1 nodes) with the steady profile of a uniform runoff
+/// `initialRunoff` (mm/hr): the runoff of the flowAcc - 1 upstream cells at node 0, of all
+/// flowAcc cells at the outlet, linear in between.
+void setInitialDischarge(const GridCell& cell, const RoutingSetup& setup, double initialRunoff,
+                         std::span<double> q);
+
+/// The kinematic-wave exponent every cell gets: 0.666667 * 1.0 + 1.0.
+[[nodiscard]] inline double exponentMOf(double exponentFactor) {
+    return 0.666667 * exponentFactor + 1.0;
+}
+
+/// Constants of the scheme shared by all cells of a run.
+struct WaveScheme {
+    std::int32_t spaceSteps = 0;
+    double dt = 0.0;              ///< time step as a double, s
+    double weight = 0.0;          ///< theta
+    double oneMinusWeight = 0.0;  ///< 1 - theta
+    double powExponent = 0.0;     ///< (m - 1) / m of the celerity
+
+    [[nodiscard]] static WaveScheme of(std::int32_t spaceSteps, std::int32_t timeStep,
+                                       double weight, double exponentM) {
+        return {spaceSteps, static_cast<double>(timeStep), weight, 1.0 - weight,
+                (exponentM - 1.0) / exponentM};
+    }
+};
+
+/// Per-cell constants of the scheme.
+struct WaveCell {
+    double celerityFactor = 0.0;  ///< pow(alpha, 1 / m) * m, the celerity's leading factor
+    double dx = 0.0;              ///< space step, m
+    double dtOverDx = 0.0;        ///< dt / dx
+
+    [[nodiscard]] static WaveCell of(const RoutingSetup& s) {
+        return {std::pow(s.alpha, 1.0 / s.exponentM) * s.exponentM, s.dx,
+                static_cast<double>(s.dt) / s.dx};
+    }
+};
+
+/// pow(q, exponent) as the celerity needs it; pow of zero is zero for the positive exponent,
+/// so the library call is saved there.
+[[nodiscard]] inline double celerityPower(double q, double exponent) {
+    return q == 0.0 ? 0.0 : std::pow(q, exponent);
+}
+
+/// One sub-step across one cell. On entry `q` holds the node discharges of the previous
+/// sub-step (qOld), on return those of this sub-step (qNew); `inflow` is the summed outflow of
+/// the upstream cells and `qLat` the lateral inflow per metre. Returns the outlet discharge.
+inline double routeSubStep(const WaveScheme& w, const WaveCell& cell, double qLat, double inflow,
+                           std::span<double> q) {
+    const double dt = w.dt;
+    const double dx = cell.dx;
+    const double k = cell.celerityFactor;
+    const double dtQLat = dt * qLat;
+    const double lateralStep = qLat * dx;
+    double oldPrev = q[0];    // qOld[j - 1]
+    double newPrev = inflow;  // qNew[j - 1]
+    q[0] = inflow;
+    double powOldPrev = celerityPower(oldPrev, w.powExponent);
+    const auto n = static_cast<std::size_t>(w.spaceSteps);
+    for (std::size_t j = 1; j <= n; ++j) {
+        const double oldJ = q[j];
+        const double c1 = k * powOldPrev;
+        const double est = (oldPrev + newPrev) * 0.5 + lateralStep;
+        double powStar = 0.0;
+        double powOldJ = 0.0;
+        if (est > oldJ) {
+            powStar = celerityPower(est, w.powExponent);
+            if (j < n) {
+                powOldJ = celerityPower(oldJ, w.powExponent);
+            }
+        } else {
+            // qStar is qOld[j] itself: its power serves the next node's c1 as well.
+            powStar = celerityPower(oldJ, w.powExponent);
+            powOldJ = powStar;
+        }
+        const double c2 = k * powStar;
+        const double c = (c1 + c2) * 0.5;
+        const double numerator = w.weight * c * (cell.dtOverDx * newPrev + dtQLat) + oldJ
+                                 - w.oneMinusWeight * c * dt * ((oldJ - oldPrev) / dx - qLat);
+        const double denominator = w.weight * c * dt / dx + 1.0;
+        double qNew = numerator / denominator;
+        if (qNew < 0.0) {
+            qNew = 0.0;
+        }
+        q[j] = qNew;
+        oldPrev = oldJ;
+        newPrev = qNew;
+        powOldPrev = powOldJ;
+    }
+    return newPrev;
+}
+
+}  // namespace hydro::runoff

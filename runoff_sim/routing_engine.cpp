@@ -1,0 +1,284 @@
+#include "runoff_sim/routing_engine.h"
+
+#include <omp.h>
+
+#include <algorithm>
+#include <cassert>
+#include <limits>
+#include <memory>
+
+namespace hydro::runoff {
+
+// ----------------------------------------------------------------------------------------
+// Progress
+
+ProgressPacer::ProgressPacer(std::int64_t lines, std::int64_t totalUnits,
+                             std::function<void(std::int64_t)> printLine)
+    : lines_(lines), total_(totalUnits), printLine_(std::move(printLine)) {
+    nextThreshold_.store(lines_ > 0 ? threshold(0) : std::numeric_limits<std::int64_t>::max());
+}
+
+std::int64_t ProgressPacer::threshold(std::int64_t line) const {
+    // ceil((line + 1) * total / lines), without overflow.
+    __extension__ using Wide = unsigned __int128;
+    const Wide product = static_cast<Wide>(line + 1) * static_cast<Wide>(total_);
+    const Wide lines = static_cast<Wide>(lines_);
+    return static_cast<std::int64_t>((product + lines - 1) / lines);
+}
+
+void ProgressPacer::printDue(std::int64_t done) {
+    const std::lock_guard lock(mutex_);
+    while (nextLine_ < lines_ && threshold(nextLine_) <= done) {
+        printLine_(nextLine_);
+        ++nextLine_;
+    }
+    nextThreshold_.store(nextLine_ < lines_ ? threshold(nextLine_)
+                                            : std::numeric_limits<std::int64_t>::max());
+}
+
+void ProgressPacer::start() {
+    printDue(done_.load());
+}
+
+void ProgressPacer::advance(std::int64_t units) {
+    const std::int64_t done = done_.fetch_add(units) + units;
+    if (done >= nextThreshold_.load(std::memory_order_relaxed)) {
+        printDue(done);
+    }
+}
+
+void ProgressPacer::finish() {
+    printDue(std::numeric_limits<std::int64_t>::max());
+}
+
+// ----------------------------------------------------------------------------------------
+// Hourly outflow stores
+
+namespace {
+
+/// Fixed-size stores of one hour's sub-step outflows, handed out and taken back by any
+/// thread. Memory grows with the most stores alive at once, not with the basin.
+class StorePool {
+public:
+    StorePool(std::size_t valuesPerStore, std::size_t maxStores)
+        : values_(valuesPerStore), chunks_((maxStores + kChunk - 1) / kChunk) {}
+
+    std::int32_t acquire() {
+        const std::lock_guard lock(mutex_);
+        if (!free_.empty()) {
+            const std::int32_t slot = free_.back();
+            free_.pop_back();
+            ++alive_;
+            peak_ = std::max(peak_, alive_);
+            return slot;
+        }
+        const std::int32_t slot = next_++;
+        auto& chunk = chunks_[static_cast<std::size_t>(slot) / kChunk];
+        if (!chunk) {
+            chunk = std::make_unique<float[]>(kChunk * values_);
+        }
+        ++alive_;
+        peak_ = std::max(peak_, alive_);
+        return slot;
+    }
+
+    void release(std::int32_t slot) {
+        const std::lock_guard lock(mutex_);
+        free_.push_back(slot);
+        --alive_;
+    }
+
+    [[nodiscard]] float* data(std::int32_t slot) const {
+        const auto s = static_cast<std::size_t>(slot);
+        return chunks_[s / kChunk].get() + (s % kChunk) * values_;
+    }
+
+    [[nodiscard]] std::int64_t peak() const { return peak_; }
+
+private:
+    static constexpr std::size_t kChunk = 256;
+    std::size_t values_;
+    std::vector<std::unique_ptr<float[]>> chunks_;
+    std::mutex mutex_;
+    std::vector<std::int32_t> free_;
+    std::int32_t next_ = 0;
+    std::int64_t alive_ = 0;
+    std::int64_t peak_ = 0;
+};
+
+/// Cells that read no other routed cell, in depth-first post-order of the reading forest, so
+/// that a thread working down the list completes whole subtrees and their stores are read
+/// and released soon after they are written.
+std::vector<std::int32_t> leafOrder(const RoutingPlan& plan) {
+    const auto n = static_cast<std::int32_t>(plan.cells.size());
+    std::vector<std::int32_t> leaves;
+    std::vector<std::pair<std::int32_t, std::int32_t>> stack;  // cell, next slot to visit
+    for (std::int32_t root = 0; root < n; ++root) {
+        if (plan.cells[static_cast<std::size_t>(root)].reader >= 0) {
+            continue;
+        }
+        stack.emplace_back(root, 0);
+        while (!stack.empty()) {
+            auto& [cell, slot] = stack.back();
+            const RoutedCell& rc = plan.cells[static_cast<std::size_t>(cell)];
+            if (rc.readCount == 0) {
+                leaves.push_back(cell);
+                stack.pop_back();
+                continue;
+            }
+            bool descended = false;
+            while (slot < rc.sourceCount) {
+                const std::int32_t src =
+                    plan.sources[static_cast<std::size_t>(rc.firstSource + slot)];
+                ++slot;
+                if (src >= 0) {
+                    stack.emplace_back(src, 0);
+                    descended = true;
+                    break;
+                }
+            }
+            if (!descended) {
+                stack.pop_back();
+            }
+        }
+    }
+    return leaves;
+}
+
+struct HourState {
+    std::int32_t day = 0;
+    std::int32_t hour = 0;
+};
+
+}  // namespace
+
+// ----------------------------------------------------------------------------------------
+// The time loop
+
+bool runTimeLoop(RoutingPlan& plan, const RainGrid& rain, ProgressPacer& progress,
+                 const FrameSink& sink, RoutingStats* stats) {
+    const auto n = static_cast<std::int32_t>(plan.cells.size());
+    const auto subSteps = static_cast<std::size_t>(plan.subStepsPerHour);
+    const auto nodesPerCell = static_cast<std::size_t>(plan.scheme.spaceSteps) + 1U;
+    const float subStepsF = static_cast<float>(plan.subStepsPerHour);
+
+    const std::vector<std::int32_t> leaves = leafOrder(plan);
+    std::vector<std::atomic<std::int32_t>> pending(static_cast<std::size_t>(n));
+    std::vector<std::int32_t> storeOf(static_cast<std::size_t>(n), -1);
+    StorePool pool(subSteps, static_cast<std::size_t>(n));
+
+    std::vector<float> hourFrame = plan.frameTemplate;
+    std::vector<float> dailyMean = plan.frameTemplate;
+    std::vector<float> dailyMax = plan.frameTemplate;
+    std::vector<float> dailyTotal(static_cast<std::size_t>(n));
+    std::vector<float> dailyBest(static_cast<std::size_t>(n));
+    std::atomic<std::size_t> nextLeaf{0};
+
+    // Runs one cell through the sub-steps of one hour.
+    const auto runCellHour = [&](std::int32_t c, HourState when) {
+        const RoutedCell& rc = plan.cells[static_cast<std::size_t>(c)];
+        const LateralPair lateral = updateLateralInflow(rain, rc.rainPoint, when.day, when.hour,
+                                                        rc.cellWidth, rc.flowLength);
+        double lateralPrev = lateral.prev;
+        const double lateralNow = lateral.now;
+        std::array<const float*, kUpstreamSlots> upstream{};
+        for (std::int32_t i = 0; i < rc.sourceCount; ++i) {
+            const std::int32_t src = plan.sources[static_cast<std::size_t>(rc.firstSource + i)];
+            upstream[static_cast<std::size_t>(i)] =
+                src >= 0 ? pool.data(storeOf[static_cast<std::size_t>(src)]) : nullptr;
+        }
+        std::int32_t ownSlot = -1;
+        float* own = nullptr;
+        if (rc.reader >= 0) {
+            ownSlot = pool.acquire();
+            own = pool.data(ownSlot);
+        }
+        const std::span<double> q(plan.nodes.data() + static_cast<std::size_t>(c) * nodesPerCell,
+                                  nodesPerCell);
+        float sum = 0.0F;
+        for (std::size_t s = 0; s < subSteps; ++s) {
+            const double qLat = (lateralPrev + lateralNow) * 0.5;
+            double inflow = 0.0;
+            for (std::int32_t i = 0; i < rc.sourceCount; ++i) {
+                const float* up = upstream[static_cast<std::size_t>(i)];
+                inflow += static_cast<double>(up != nullptr ? up[s] : 0.0F);
+            }
+            const auto outflow =
+                static_cast<float>(routeSubStep(plan.scheme, rc.wave, qLat, inflow, q));
+            sum += outflow;
+            if (own != nullptr) {
+                own[s] = outflow;
+            }
+            lateralPrev = lateralNow;
+        }
+        for (std::int32_t i = 0; i < rc.sourceCount; ++i) {
+            const std::int32_t src = plan.sources[static_cast<std::size_t>(rc.firstSource + i)];
+            if (src >= 0) {
+                pool.release(storeOf[static_cast<std::size_t>(src)]);
+            }
+        }
+        storeOf[static_cast<std::size_t>(c)] = ownSlot;
+        const float mean = sum / subStepsF;
+        hourFrame[static_cast<std::size_t>(rc.framePosition)] = mean;
+        float& total = dailyTotal[static_cast<std::size_t>(c)];
+        total += mean;
+        float& best = dailyBest[static_cast<std::size_t>(c)];
+        if (mean >= best) {
+            best = mean;
+        }
+    };
+
+    // Takes leaves off the shared list; the thread that completes a cell's last input goes
+    // on with that cell.
+    const auto work = [&](HourState when) {
+        for (;;) {
+            const std::size_t leaf = nextLeaf.fetch_add(1);
+            if (leaf >= leaves.size()) {
+                return;
+            }
+            std::int32_t c = leaves[leaf];
+            for (;;) {
+                runCellHour(c, when);
+                progress.advance(1);
+                const std::int32_t r = plan.cells[static_cast<std::size_t>(c)].reader;
+                if (r < 0 || pending[static_cast<std::size_t>(r)].fetch_sub(1) != 1) {
+                    break;
+                }
+                c = r;
+            }
+        }
+    };
+
+    for (std::int32_t day = 1; day <= plan.days; ++day) {
+        std::fill(dailyTotal.begin(), dailyTotal.end(), 0.0F);
+        std::fill(dailyBest.begin(), dailyBest.end(), 0.0F);
+        for (std::int32_t hour = 1; hour <= 24; ++hour) {
+            for (std::int32_t c = 0; c < n; ++c) {
+                pending[static_cast<std::size_t>(c)].store(
+                    plan.cells[static_cast<std::size_t>(c)].readCount, std::memory_order_relaxed);
+            }
+            nextLeaf.store(0);
+            const HourState when{day, hour};
+#pragma omp parallel default(none) shared(work, when)
+            work(when);
+            if (!sink.hour(day, hour, hourFrame)) {
+                return false;
+            }
+        }
+        for (std::int32_t c = 0; c < n; ++c) {
+            const auto pos =
+                static_cast<std::size_t>(plan.cells[static_cast<std::size_t>(c)].framePosition);
+            dailyMean[pos] = dailyTotal[static_cast<std::size_t>(c)] / 24.0F;
+            dailyMax[pos] = dailyBest[static_cast<std::size_t>(c)];
+        }
+        if (!sink.day(day, dailyMean, dailyMax)) {
+            return false;
+        }
+    }
+    if (stats != nullptr) {
+        stats->peakStores = pool.peak();
+    }
+    return true;
+}
+
+}  // namespace hydro::runoff
