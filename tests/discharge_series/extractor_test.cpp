@@ -330,12 +330,38 @@ TEST(DischargeSeries, ShortDischargeFileIsReportedBeforeAnyOutput) {
         EXPECT_EQ(r.console.find("Write "), std::string::npos);
         EXPECT_FALSE(c.hasSeries(1, 1));
     }
+}
+
+TEST(DischargeSeries, OffsetsBeyondFourBillionValues) {
+    // 24 frames of 20000 x 10000 values: 4.8e9 values, a 19 GB file kept sparse. Only the
+    // chosen cell's values are present; an offset cut to 32 bits would land on a hole (0).
+    const int cols = 20000;
+    const int rows = 10000;
+    const std::uint64_t frameValues = std::uint64_t{cols} * rows;
+    const std::uint64_t cell = std::uint64_t{rows - 1} * cols + (cols - 1);
+    SeriesCase c(cols, rows, 1);
+    const fs::path grid = c.work() / "dischargeHourly.bin";
+    c.grid({});
+    std::error_code ec;
+    fs::resize_file(grid, 24 * frameValues * 4, ec);
+    if (ec) {
+        GTEST_SKIP() << "no sparse file of 19 GB here: " << ec.message();
+    }
     {
-        SCOPED_TRACE("extra frames are not read");
-        SeriesCase c(3, 2, 1);
-        c.grid(numberedFrames(3, 2, 30));
-        ASSERT_EQ(c.run("3 2").status, 0);
-        EXPECT_EQ(lines(c.series(3, 2)).size(), 24U);
+        std::fstream out(grid, std::ios::in | std::ios::out | std::ios::binary);
+        for (std::uint64_t f = 0; f < 24; ++f) {
+            const float value = 1.5F + static_cast<float>(f);
+            out.seekp(static_cast<std::streamoff>((f * frameValues + cell) * 4));
+            out.write(reinterpret_cast<const char*>(&value), sizeof value);
+        }
+        ASSERT_TRUE(out.good());
+    }
+    const Outcome r = c.run("20000 10000");
+    ASSERT_EQ(r.status, 0) << r.console;
+    const auto got = lines(c.series(cols, rows));
+    ASSERT_EQ(got.size(), 24U);
+    for (std::size_t h = 0; h < got.size(); ++h) {
+        EXPECT_EQ(got[h], std::to_string(h + 1) + " " + std::to_string(h + 1) + ".5");
     }
 }
 
