@@ -100,8 +100,8 @@ GatherStatus gatherByStreaming(RawValueReader& grid, const CellPlace& place,
 void reportTooShort(std::ostream& console, std::uint64_t framesHeld, const CellPlace& place,
                     const OutputParameters& p) {
     sayLine(console, "Discharge data ", kDischargePath, " holds ", framesHeld, " hourly frames of ",
-            p.studyRows, " x ", p.studyCols, " values, but ", place.frames,
-            " are needed for a duration of ", p.days, " days.");
+            p.studyCols, " columns x ", p.studyRows, " rows; the simulation duration needs ",
+            place.frames, ".");
 }
 
 /// Opens the discharge grid and reads the chosen cell's value of each hourly frame. Every

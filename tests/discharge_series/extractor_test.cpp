@@ -325,7 +325,7 @@ TEST(DischargeSeries, ShortDischargeFileIsReportedBeforeAnyOutput) {
         EXPECT_EQ(r.status, 1);
         EXPECT_TRUE(r.console.ends_with(
             "Discharge data ./dischargeHourly.bin holds " + std::to_string(values / 6)
-            + " hourly frames of 2 x 3 values, but 48 are needed for a duration of 2 days.\n"))
+            + " hourly frames of 3 columns x 2 rows; the simulation duration needs 48.\n"))
             << r.console;
         EXPECT_EQ(r.console.find("Write "), std::string::npos);
         EXPECT_FALSE(c.hasSeries(1, 1));
@@ -418,8 +418,8 @@ TEST(DischargeSeries, GridFromAPipeIsReadInOrder) {
         } else {
             EXPECT_EQ(r.status, 1);
             EXPECT_TRUE(
-                r.console.ends_with("holds 47 hourly frames of 2 x 3 values, but 48 are "
-                                    "needed for a duration of 2 days.\n"))
+                r.console.ends_with("holds 47 hourly frames of 3 columns x 2 rows; the "
+                                    "simulation duration needs 48.\n"))
                 << r.console;
             EXPECT_FALSE(c.hasSeries(2, 2));
         }
