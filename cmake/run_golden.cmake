@@ -44,8 +44,11 @@ if(NOT "${errors}" STREQUAL "")
 endif()
 
 if(EXPECTED_STDOUT)
-    file(READ "${EXPECTED_STDOUT}" expected)
-    if(NOT "${console}" STREQUAL "${expected}")
+    # Compared byte for byte: read as text, file(READ) drops a final carriage return, which is
+    # exactly how the post-processors leave the console after their last "Write" line.
+    file(READ "${EXPECTED_STDOUT}" expected HEX)
+    string(HEX "${console}" console_hex)
+    if(NOT console_hex STREQUAL expected)
         file(WRITE "${WORK_DIR}/console.actual.txt" "${console}")
         message(SEND_ERROR "console text differs from ${EXPECTED_STDOUT}; "
                            "see ${WORK_DIR}/console.actual.txt")

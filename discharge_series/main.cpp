@@ -1,1 +1,13 @@
-int main() { return 0; }
+#include <iostream>
+#include <new>
+
+#include "discharge_series/extractor.h"
+
+int main() {
+    try {
+        return hydro::runDischargeSeries(std::cin, std::cout, ".");
+    } catch (const std::bad_alloc&) {
+        std::cout << "Not enough memory for this run." << std::endl;
+        return 1;
+    }
+}

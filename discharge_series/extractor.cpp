@@ -1,0 +1,223 @@
+#include "discharge_series/extractor.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <fstream>
+#include <istream>
+#include <locale>
+#include <optional>
+#include <ostream>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "common/console.h"
+#include "common/number_stream.h"
+#include "common/output_parameters.h"
+#include "common/raw_grid_io.h"
+
+namespace hydro {
+
+namespace {
+
+constexpr const char* kParameterPath = "../param-event.dat";
+constexpr const char* kDischargePath = "./dischargeHourly.bin";
+constexpr std::uint64_t kHoursPerDay = 24;
+/// Values skipped per read when the discharge file cannot seek (a pipe).
+constexpr std::size_t kSkipBlockValues = std::size_t{1} << 16U;
+
+/// Where the chosen cell lies in the hourly grid.
+struct CellPlace {
+    std::uint64_t frames = 0;       ///< hourly frames wanted, 24 per day
+    std::uint64_t frameValues = 0;  ///< values per frame, rows x columns
+    std::uint64_t cellIndex = 0;    ///< the cell's value number within a frame, from 0
+};
+
+enum class GatherStatus { kOk, kTooShort, kReadError };
+
+/// One answer typed on the console. An answer that is missing or not wholly an integer gives
+/// nothing, which the caller reports as out of range: a stray word must never pick a cell.
+std::optional<std::int32_t> readAnswer(std::istream& in) {
+    std::string token;
+    if (!(in >> token)) {
+        return std::nullopt;
+    }
+    return parseInt32(token);
+}
+
+/// The output name "./<column>-<row>_discharge.dat".
+std::string seriesFileName(std::int32_t column, std::int32_t row) {
+    return "./" + std::to_string(column) + "-" + std::to_string(row) + "_discharge.dat";
+}
+
+/// Reads the cell's value of every frame by seeking straight to it: one small read per hour
+/// instead of the whole grid.
+GatherStatus gatherBySeeking(RawValueReader& grid, const CellPlace& place,
+                             std::vector<float>& series) {
+    series.reserve(static_cast<std::size_t>(place.frames));
+    float value = 0.0F;
+    for (std::uint64_t f = 0; f < place.frames; ++f) {
+        if (!grid.seekValue(f * place.frameValues + place.cellIndex)
+            || grid.read(std::span<float>(&value, 1)) != 1) {
+            return GatherStatus::kReadError;
+        }
+        series.push_back(value);
+    }
+    return GatherStatus::kOk;
+}
+
+/// Reads and drops `count` values; false when the stream ends first.
+bool skipValues(RawValueReader& grid, std::uint64_t count, std::vector<float>& scratch) {
+    while (count > 0) {
+        const auto chunk = static_cast<std::size_t>(std::min<std::uint64_t>(count, scratch.size()));
+        if (grid.read(std::span<float>(scratch.data(), chunk)) != chunk) {
+            return false;
+        }
+        count -= chunk;
+    }
+    return true;
+}
+
+/// Reads the whole stream in order, keeping the cell's value of each frame; used when the file
+/// cannot seek, so that its length is only known at its end. Frames are counted only when they
+/// are complete.
+GatherStatus gatherByStreaming(RawValueReader& grid, const CellPlace& place,
+                               std::vector<float>& series) {
+    std::vector<float> scratch(
+        static_cast<std::size_t>(std::min<std::uint64_t>(place.frameValues, kSkipBlockValues)));
+    float value = 0.0F;
+    for (std::uint64_t f = 0; f < place.frames; ++f) {
+        if (!skipValues(grid, place.cellIndex, scratch)
+            || grid.read(std::span<float>(&value, 1)) != 1
+            || !skipValues(grid, place.frameValues - place.cellIndex - 1, scratch)) {
+            return GatherStatus::kTooShort;
+        }
+        series.push_back(value);
+    }
+    return GatherStatus::kOk;
+}
+
+void reportTooShort(std::ostream& console, std::uint64_t framesHeld, const CellPlace& place,
+                    const OutputParameters& p) {
+    sayLine(console, "Discharge data ", kDischargePath, " holds ", framesHeld, " hourly frames of ",
+            p.studyCols, " columns x ", p.studyRows, " rows; the simulation duration needs ",
+            place.frames, ".");
+}
+
+/// Opens the discharge grid and reads the chosen cell's value of each hourly frame. Every
+/// failure is reported here; nothing is written before the whole series is in hand, so that a
+/// short or unreadable grid never leaves a truncated series behind.
+std::optional<std::vector<float>> readCellSeries(std::ostream& console,
+                                                 const std::filesystem::path& workDir,
+                                                 const CellPlace& place,
+                                                 const OutputParameters& p) {
+    sayLine(console, "Read ", kDischargePath);
+    RawValueReader grid;
+    if (!grid.open(workDir / kDischargePath)) {
+        sayLine(console, "Discharge data cannot open.");
+        return std::nullopt;
+    }
+    std::vector<float> series;
+    GatherStatus status = GatherStatus::kOk;
+    if (const auto valuesHeld = grid.valueCount()) {
+        // Compared frame by frame: frames x rows x columns may not fit 64 bits.
+        const std::uint64_t framesHeld = *valuesHeld / place.frameValues;
+        if (framesHeld < place.frames) {
+            reportTooShort(console, framesHeld, place, p);
+            return std::nullopt;
+        }
+        status = gatherBySeeking(grid, place, series);
+    } else {
+        status = gatherByStreaming(grid, place, series);
+    }
+    switch (status) {
+        case GatherStatus::kOk:
+            return series;
+        case GatherStatus::kTooShort:
+            reportTooShort(console, series.size(), place, p);
+            return std::nullopt;
+        case GatherStatus::kReadError:
+            break;
+    }
+    sayLine(console, "Discharge data ", kDischargePath, " cannot be read.");
+    return std::nullopt;
+}
+
+enum class WriteStatus { kOk, kCannotOpen, kWriteFailed };
+
+/// Writes one line per hour: the hour from 1, a blank, the value in the stream's default
+/// format (the float widened to double, as inserting a float does) and a single line feed.
+/// A failed write (a full disk) is detected when the file is closed at the latest.
+WriteStatus writeSeries(const std::filesystem::path& path, const std::vector<float>& series) {
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    if (!file) {
+        return WriteStatus::kCannotOpen;
+    }
+    file.imbue(std::locale::classic());
+    std::uint64_t hour = 0;
+    for (const float value : series) {
+        file << ++hour << ' ' << static_cast<double>(value) << '\n';
+    }
+    file.close();
+    return file.fail() ? WriteStatus::kWriteFailed : WriteStatus::kOk;
+}
+
+}  // namespace
+
+int runDischargeSeries(std::istream& in, std::ostream& console,
+                       const std::filesystem::path& workDir) {
+    // 1. Parameters: only the study grid's size and the duration are used.
+    OutputParameters p;
+    if (readOutputParameters(workDir / kParameterPath, console, EchoStyle::kSeries, p)
+        != ParameterStatus::kOk) {
+        return 1;
+    }
+
+    // 2. The cell. Columns count from the west edge: the first value of each stored row.
+    sayLine(console, "Input column number to extract data!");
+    sayLine(console, "Column number begins from 1 from west.");
+    const auto column = readAnswer(in);
+    if (!column || *column < 1 || *column > p.studyCols) {
+        sayLine(console, "Column number is out of range!");
+        return 1;
+    }
+    sayLine(console, "Input row number to extract data!");
+    sayLine(console, "Row number begins from 1 from south.");
+    const auto row = readAnswer(in);
+    if (!row || *row < 1 || *row > p.studyRows) {
+        sayLine(console, "Row number is out of range!");
+        return 1;
+    }
+    sayLine(console, "Column number : ", *column, " Row number : ", *row);
+
+    // 3. The cell's hourly values. Rows and columns are at least 1 here, so a frame is never
+    // empty.
+    CellPlace place;
+    place.frames = kHoursPerDay * static_cast<std::uint64_t>(p.days);
+    place.frameValues =
+        static_cast<std::uint64_t>(p.studyRows) * static_cast<std::uint64_t>(p.studyCols);
+    place.cellIndex = static_cast<std::uint64_t>(*row - 1) * static_cast<std::uint64_t>(p.studyCols)
+                      + static_cast<std::uint64_t>(*column - 1);
+    const auto series = readCellSeries(console, workDir, place, p);
+    if (!series) {
+        return 1;
+    }
+
+    // 4. The series file. The console stays on the "Write" line, which ends in a carriage
+    // return only.
+    const std::string name = seriesFileName(*column, *row);
+    console << "Write " << name << '\r' << std::flush;
+    switch (writeSeries(workDir / name, *series)) {
+        case WriteStatus::kOk:
+            return 0;
+        case WriteStatus::kCannotOpen:
+            sayLine(console, "Time series discharge output file cannot open.");
+            return 1;
+        case WriteStatus::kWriteFailed:
+            break;
+    }
+    sayLine(console, "Time series discharge output file ", name, " could not be written.");
+    return 1;
+}
+
+}  // namespace hydro
