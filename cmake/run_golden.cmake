@@ -6,6 +6,7 @@
 #   STDIN_FILE       file fed to standard input (empty: no input)
 #   EXPECTED_STDOUT  exact console text (optional)
 #   EXPECTED_SHA256  lines "<sha256>  <path relative to the run folder>" (optional)
+#   HASH_IN          sub-folder of the run folder that the SHA-256 lines name files in
 #   EXPECTED_EXIT    exit status
 cmake_minimum_required(VERSION 3.25)
 
@@ -62,7 +63,11 @@ if(EXPECTED_SHA256)
         if(line MATCHES "^([0-9a-f]+)  (.+)$")
             set(want "${CMAKE_MATCH_1}")
             set(name "${CMAKE_MATCH_2}")
-            set(path "${run_dir}/${name}")
+            if(HASH_IN)
+                set(path "${run_dir}/${HASH_IN}/${name}")
+            else()
+                set(path "${run_dir}/${name}")
+            endif()
             if(NOT EXISTS "${path}")
                 message(SEND_ERROR "${name} was not written")
                 set(failed TRUE)
