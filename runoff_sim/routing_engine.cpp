@@ -57,19 +57,28 @@ void ProgressPacer::finish() {
 namespace {
 
 /// Fixed-size stores of one hour's sub-step outflows, handed out and taken back by any
-/// thread. Memory grows with the most stores alive at once, not with the basin.
+/// thread. Memory grows with the most stores alive at once, not with the basin. Each thread
+/// keeps a few free stores of its own, so that the shared list is seldom locked.
 class StorePool {
 public:
     StorePool(std::size_t valuesPerStore, std::size_t maxStores)
         : values_(valuesPerStore), chunks_((maxStores + kChunk - 1) / kChunk) {}
 
-    std::int32_t acquire() {
+    /// A thread's own free stores.
+    struct Cache {
+        std::vector<std::int32_t> free;
+    };
+
+    std::int32_t acquire(Cache& cache) {
+        if (!cache.free.empty()) {
+            const std::int32_t slot = cache.free.back();
+            cache.free.pop_back();
+            return slot;
+        }
         const std::lock_guard lock(mutex_);
         if (!free_.empty()) {
             const std::int32_t slot = free_.back();
             free_.pop_back();
-            ++alive_;
-            peak_ = std::max(peak_, alive_);
             return slot;
         }
         const std::int32_t slot = next_++;
@@ -77,15 +86,23 @@ public:
         if (!chunk) {
             chunk = std::make_unique<float[]>(kChunk * values_);
         }
-        ++alive_;
-        peak_ = std::max(peak_, alive_);
         return slot;
     }
 
-    void release(std::int32_t slot) {
+    void release(Cache& cache, std::int32_t slot) {
+        cache.free.push_back(slot);
+        if (cache.free.size() >= 2 * kCacheSize) {
+            const std::lock_guard lock(mutex_);
+            free_.insert(free_.end(), cache.free.end() - kCacheSize, cache.free.end());
+            cache.free.resize(kCacheSize);
+        }
+    }
+
+    /// Returns a thread's free stores to the shared list.
+    void drain(Cache& cache) {
         const std::lock_guard lock(mutex_);
-        free_.push_back(slot);
-        --alive_;
+        free_.insert(free_.end(), cache.free.begin(), cache.free.end());
+        cache.free.clear();
     }
 
     [[nodiscard]] float* data(std::int32_t slot) const {
@@ -93,17 +110,17 @@ public:
         return chunks_[s / kChunk].get() + (s % kChunk) * values_;
     }
 
-    [[nodiscard]] std::int64_t peak() const { return peak_; }
+    /// Stores ever created: the most alive at once, plus what the threads held back.
+    [[nodiscard]] std::int64_t created() const { return next_; }
 
 private:
     static constexpr std::size_t kChunk = 256;
+    static constexpr std::size_t kCacheSize = 32;
     std::size_t values_;
     std::vector<std::unique_ptr<float[]>> chunks_;
     std::mutex mutex_;
     std::vector<std::int32_t> free_;
     std::int32_t next_ = 0;
-    std::int64_t alive_ = 0;
-    std::int64_t peak_ = 0;
 };
 
 /// Cells that read no other routed cell, in depth-first post-order of the reading forest, so
@@ -145,6 +162,12 @@ std::vector<std::int32_t> leafOrder(const RoutingPlan& plan) {
     return leaves;
 }
 
+/// Cell-hours a thread finishes before it reports them to the progress lines.
+constexpr std::int64_t kProgressBatch = 64;
+
+/// Node arrays up to this size are worked on in a private copy.
+constexpr std::size_t kLocalNodes = 32;
+
 struct HourState {
     std::int32_t day = 0;
     std::int32_t hour = 0;
@@ -175,7 +198,7 @@ bool runTimeLoop(RoutingPlan& plan, const RainGrid& rain, ProgressPacer& progres
     std::atomic<std::size_t> nextLeaf{0};
 
     // Runs one cell through the sub-steps of one hour.
-    const auto runCellHour = [&](std::int32_t c, HourState when) {
+    const auto runCellHour = [&](std::int32_t c, HourState when, StorePool::Cache& cache) {
         const RoutedCell& rc = plan.cells[static_cast<std::size_t>(c)];
         const LateralPair lateral = updateLateralInflow(rain, rc.rainPoint, when.day, when.hour,
                                                         rc.cellWidth, rc.flowLength);
@@ -190,11 +213,19 @@ bool runTimeLoop(RoutingPlan& plan, const RainGrid& rain, ProgressPacer& progres
         std::int32_t ownSlot = -1;
         float* own = nullptr;
         if (rc.reader >= 0) {
-            ownSlot = pool.acquire();
+            ownSlot = pool.acquire(cache);
             own = pool.data(ownSlot);
         }
-        const std::span<double> q(plan.nodes.data() + static_cast<std::size_t>(c) * nodesPerCell,
-                                  nodesPerCell);
+        // The hour runs on a private copy of the node discharges, so that threads working on
+        // cells whose nodes share a cache line do not contend for it every sub-step.
+        const std::span<double> shared(
+            plan.nodes.data() + static_cast<std::size_t>(c) * nodesPerCell, nodesPerCell);
+        std::array<double, kLocalNodes> local{};
+        const bool useLocal = nodesPerCell <= kLocalNodes;
+        const std::span<double> q = useLocal ? std::span(local.data(), nodesPerCell) : shared;
+        if (useLocal) {
+            std::copy(shared.begin(), shared.end(), q.begin());
+        }
         float sum = 0.0F;
         for (std::size_t s = 0; s < subSteps; ++s) {
             const double qLat = (lateralPrev + lateralNow) * 0.5;
@@ -211,10 +242,13 @@ bool runTimeLoop(RoutingPlan& plan, const RainGrid& rain, ProgressPacer& progres
             }
             lateralPrev = lateralNow;
         }
+        if (useLocal) {
+            std::copy(q.begin(), q.end(), shared.begin());
+        }
         for (std::int32_t i = 0; i < rc.sourceCount; ++i) {
             const std::int32_t src = plan.sources[static_cast<std::size_t>(rc.firstSource + i)];
             if (src >= 0) {
-                pool.release(storeOf[static_cast<std::size_t>(src)]);
+                pool.release(cache, storeOf[static_cast<std::size_t>(src)]);
             }
         }
         storeOf[static_cast<std::size_t>(c)] = ownSlot;
@@ -231,15 +265,21 @@ bool runTimeLoop(RoutingPlan& plan, const RainGrid& rain, ProgressPacer& progres
     // Takes leaves off the shared list; the thread that completes a cell's last input goes
     // on with that cell.
     const auto work = [&](HourState when) {
+        StorePool::Cache cache;
+        std::int64_t done = 0;  // cell-hours not yet reported to the progress lines
         for (;;) {
             const std::size_t leaf = nextLeaf.fetch_add(1);
             if (leaf >= leaves.size()) {
-                return;
+                break;
+            }
+            if (done >= kProgressBatch) {
+                progress.advance(done);
+                done = 0;
             }
             std::int32_t c = leaves[leaf];
             for (;;) {
-                runCellHour(c, when);
-                progress.advance(1);
+                runCellHour(c, when, cache);
+                ++done;
                 const std::int32_t r = plan.cells[static_cast<std::size_t>(c)].reader;
                 if (r < 0 || pending[static_cast<std::size_t>(r)].fetch_sub(1) != 1) {
                     break;
@@ -247,6 +287,8 @@ bool runTimeLoop(RoutingPlan& plan, const RainGrid& rain, ProgressPacer& progres
                 c = r;
             }
         }
+        progress.advance(done);
+        pool.drain(cache);
     };
 
     for (std::int32_t day = 1; day <= plan.days; ++day) {
@@ -276,7 +318,7 @@ bool runTimeLoop(RoutingPlan& plan, const RainGrid& rain, ProgressPacer& progres
         }
     }
     if (stats != nullptr) {
-        stats->peakStores = pool.peak();
+        stats->peakStores = pool.created();
     }
     return true;
 }

@@ -1,0 +1,120 @@
+// The kinematic-wave kernel over a real event: nanoseconds per node update of the time loop on
+// the bundled example basin, beside the cost of the two independent pow calls that a node
+// update cannot avoid (exponent (m - 1) / m, arguments drawn from the same event).
+
+#include <benchmark/benchmark.h>
+#include <omp.h>
+
+#include <cmath>
+#include <iostream>
+#include <sstream>
+
+#include "runoff_sim/drainage_network.h"
+#include "runoff_sim/event_parameters.h"
+#include "runoff_sim/processing_order.h"
+#include "runoff_sim/rain_cell.h"
+#include "runoff_sim/river_list.h"
+#include "runoff_sim/routing_engine.h"
+#include "runoff_sim/routing_setup.h"
+
+namespace {
+
+using namespace hydro::runoff;
+
+/// The example basin's first day, set up once.
+struct Event {
+    EventParameters params;
+    StudyGrid grid;
+    RainGrid rain;
+    RoutingPlan plan;
+    std::vector<double> powArguments;
+
+    Event() {
+        const std::filesystem::path dir = HYDRO_EXAMPLE_DIR;
+        std::ostringstream quiet;
+        params = *readEventParameters(dir / "param-event.dat", quiet);
+        params.days = 1;
+        const auto riverPath = dir / "topoData" / "riverNumList.dat";
+        const RiverList rivers = *readRiverList(riverPath, *countRiverLines(riverPath));
+        grid = StudyGrid{params.studyRows, params.studyCols,
+                         std::vector<GridCell>(static_cast<std::size_t>(params.studyRows
+                                                                        * params.studyCols))};
+        rain = placeRainPoints(params);
+        if (!readElevation(dir / "topoData", params, grid, quiet)
+            || !readTopology(dir / "topoData", grid, quiet)
+            || !readRainfall(dir / "input" / "rain.dat", rain, quiet)) {
+            std::cerr << "cannot read the example basin in " << dir << '\n';
+            std::exit(1);
+        }
+        registerUpstreamCells(grid);
+        countUpstreamCells(grid);
+        plan = *buildRoutingPlan(grid, rivers, orderRoutedCells(grid, rivers), rain, params, quiet);
+    }
+
+    [[nodiscard]] std::int64_t nodeUpdates() const {
+        return static_cast<std::int64_t>(plan.cells.size()) * 24 * plan.subStepsPerHour
+               * plan.scheme.spaceSteps;
+    }
+};
+
+Event& event() {
+    static Event e;
+    return e;
+}
+
+void BM_nodeUpdate(benchmark::State& state) {
+    Event& e = event();
+    omp_set_num_threads(static_cast<int>(state.range(0)));
+    const std::vector<double> initial = e.plan.nodes;
+    ProgressPacer quiet(0, 0, [](std::int64_t) {});
+    const FrameSink sink{[](std::int32_t, std::int32_t, std::span<const float>) { return true; },
+                         [](std::int32_t, std::span<const float>, std::span<const float>) {
+                             return true;
+                         }};
+    for (auto _ : state) {
+        e.plan.nodes = initial;
+        benchmark::DoNotOptimize(runTimeLoop(e.plan, e.rain, quiet, sink));
+    }
+    // Arguments for the pow benchmark: the node discharges the day left behind.
+    e.powArguments.assign(e.plan.nodes.begin(), e.plan.nodes.end());
+    std::erase_if(e.powArguments, [](double q) { return q == 0.0; });
+    e.plan.nodes = initial;
+    state.SetItemsProcessed(state.iterations() * e.nodeUpdates());
+    // Seconds per node update (shown with an SI prefix: 23.5n is 23.5 ns).
+    state.counters["per_node"] = benchmark::Counter(
+        static_cast<double>(state.iterations() * e.nodeUpdates()),
+        benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_nodeUpdate)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_twoIndependentPows(benchmark::State& state) {
+    Event& e = event();
+    if (e.powArguments.size() < 2) {
+        // The node benchmark did not run first: draw from the initial profiles instead.
+        e.powArguments = e.plan.nodes;
+        std::erase_if(e.powArguments, [](double q) { return q == 0.0; });
+    }
+    const double m = exponentMOf(1.0);
+    const double exponent = (m - 1.0) / m;
+    const std::vector<double>& a = e.powArguments;
+    const std::size_t n = a.size() & ~std::size_t{1};
+    std::size_t i = 0;
+    for (auto _ : state) {
+        const double x = std::pow(a[i], exponent);
+        const double y = std::pow(a[i + 1], exponent);
+        benchmark::DoNotOptimize(x);
+        benchmark::DoNotOptimize(y);
+        i += 2;
+        if (i >= n) {
+            i = 0;
+        }
+    }
+    state.counters["per_pair"] =
+        benchmark::Counter(static_cast<double>(state.iterations()),
+                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_twoIndependentPows);
+
+}  // namespace
+
+BENCHMARK_MAIN();
