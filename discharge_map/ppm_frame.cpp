@@ -17,29 +17,33 @@ constexpr std::size_t kPixelBytes = 3;
 
 using Rgb = std::array<unsigned char, kPixelBytes>;
 
+std::size_t tableSlot(std::int32_t index) {
+    const std::int32_t slot = std::clamp(index, -1, 256) + 1;
+    return static_cast<std::size_t>(slot);
+}
+
 /// Colours of the indices, shifted by one: entry 0 is black (any negative index), entries 1 to
 /// 256 the ramp, entry 257 the yellow of indices above 255.
 std::array<Rgb, 258> rampTable() {
     std::array<Rgb, 258> table{};
     for (std::int32_t i = -1; i <= 256; ++i) {
         const RampColour c = rampColour(i);
-        table[static_cast<std::size_t>(i + 1)] = {static_cast<unsigned char>(c.red),
-                                                  static_cast<unsigned char>(c.green),
-                                                  static_cast<unsigned char>(c.blue)};
+        table[tableSlot(i)] = {static_cast<unsigned char>(c.red),
+                               static_cast<unsigned char>(c.green),
+                               static_cast<unsigned char>(c.blue)};
     }
     return table;
-}
-
-std::size_t tableSlot(std::int32_t index) {
-    return static_cast<std::size_t>(std::clamp(index, -1, 256) + 1);
 }
 
 }  // namespace
 
 std::string frameImageName(std::int32_t hour) {
-    std::array<char, 48> name{};
-    const int n = std::snprintf(name.data(), name.size(), "./image/%4d_discharge.ppm", hour);
-    return {name.data(), static_cast<std::size_t>(n)};
+    // "%4d": right-aligned in four characters, padded with blanks, wider when it must be.
+    std::string number = std::to_string(hour);
+    if (number.size() < 4) {
+        number.insert(0, 4 - number.size(), ' ');
+    }
+    return "./image/" + number + "_discharge.ppm";
 }
 
 std::string ppmHeader(std::int32_t rows, std::int32_t cols) {
@@ -53,7 +57,8 @@ std::optional<std::size_t> imageFileBytes(std::int32_t rows, std::int32_t cols) 
         return std::nullopt;
     }
     const std::size_t header = ppmHeader(rows, cols).size();
-    const std::size_t pixelsPerCell = kCellPixels * kCellPixels * kPixelBytes;
+    const std::size_t pixelsPerCell =
+        static_cast<std::size_t>(kCellPixels) * kCellPixels * kPixelBytes;
     const auto cells = static_cast<std::uint64_t>(rows) * static_cast<std::uint64_t>(cols);
     const std::uint64_t limit = std::numeric_limits<std::size_t>::max();
     if (cells > (limit - header) / pixelsPerCell) {
@@ -84,6 +89,9 @@ void paintRaster(std::span<const std::int32_t> indices, std::int32_t rows, std::
     const std::size_t pixelRowBytes = width * kCellPixels * kPixelBytes;
     assert(indices.size() == height * width);
     assert(raster.size() == height * kCellPixels * pixelRowBytes);
+    if (raster.empty()) {
+        return;  // a grid without rows or columns: header only
+    }
 
     unsigned char* top = raster.data();
     for (std::size_t block = 0; block < height; ++block) {

@@ -152,7 +152,7 @@ int workerCount(int requested) {
 /// status.
 int renderImages(RawValueReader& reader, const FrameShape& shape, const ColourBounds& bounds,
                  int workers, const fs::path& workDir, std::ostream& out) {
-    const std::size_t cells = static_cast<std::size_t>(shape.cells());
+    const auto cells = static_cast<std::size_t>(shape.cells());
     const std::string header = ppmHeader(shape.rows, shape.cols);
     const std::optional<std::size_t> imageBytes = imageFileBytes(shape.rows, shape.cols);
     if (!imageBytes) {

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 #include <string>
+#include <vector>
 
 namespace hydro {
 namespace {
@@ -23,7 +24,7 @@ TEST(ColourScale, SquareRootScaleBetweenZeroAndSixteen) {
         std::int32_t index;
         RampColour colour;
     };
-    const Case cases[] = {
+    const std::vector<Case> cases = {
         {0.0F, 0, {0, 0, 252}},      {1.0F, 63, {0, 252, 252}}, {4.0F, 127, {0, 252, 0}},
         {9.0F, 191, {252, 252, 0}},  {16.0F, 255, {252, 0, 0}}, {17.0F, 262, {252, 252, 0}},
         {-9999.0F, -999, {0, 0, 0}},
@@ -89,7 +90,7 @@ TEST(ColourScale, RampStagesMoveFourPerIndex) {
         std::int32_t index;
         RampColour colour;
     };
-    const Case cases[] = {
+    const std::vector<Case> cases = {
         {-1, {0, 0, 0}},      {kUnrepresentable, {0, 0, 0}}, {10, {0, 40, 252}},
         {64, {0, 252, 252}},  {100, {0, 252, 108}},          {128, {0, 252, 0}},
         {150, {88, 252, 0}},  {192, {252, 252, 0}},          {200, {252, 220, 0}},

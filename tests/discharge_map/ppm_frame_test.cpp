@@ -48,7 +48,7 @@ TEST(PpmFrame, ImageNamesRightAlignTheHourInFourCharacters) {
         std::int32_t hour;
         const char* name;
     };
-    const Case cases[] = {
+    const std::vector<Case> cases = {
         {1, "./image/   1_discharge.ppm"},
         {48, "./image/  48_discharge.ppm"},
         {1234, "./image/1234_discharge.ppm"},

@@ -60,8 +60,10 @@ public:
     [[nodiscard]] fs::path image(std::int32_t hour) const {
         return outputDir() / frameImageName(hour);
     }
-    [[nodiscard]] std::size_t cells() const { return static_cast<std::size_t>(rows_ * cols_); }
-    [[nodiscard]] std::size_t hours() const { return static_cast<std::size_t>(24 * days_); }
+    [[nodiscard]] std::size_t cells() const {
+        return static_cast<std::size_t>(rows_) * static_cast<std::size_t>(cols_);
+    }
+    [[nodiscard]] std::size_t hours() const { return 24U * static_cast<std::size_t>(days_); }
 
     void writeGrid(const std::vector<float>& values) const {
         test::writeFloats(outputDir() / "dischargeHourly.bin", values);
@@ -71,12 +73,12 @@ public:
         writeGrid(std::vector<float>(cells() * hours(), value));
     }
 
-    Outcome run(const std::string& input, int workers = 0) const {
+    [[nodiscard]] Outcome run(const std::string& input, int workers = 0) const {
         std::istringstream in(input);
         return runOn(in, workers);
     }
 
-    Outcome runOn(std::istream& in, int workers = 0) const {
+    [[nodiscard]] Outcome runOn(std::istream& in, int workers = 0) const {
         std::ostringstream out;
         Outcome o;
         o.status = runDischargeMap(in, out, outputDir(), workers);
@@ -152,7 +154,7 @@ TEST(DischargeMap, TypedBoundsMustBeTwoNumbersInOrder) {
         const char* printed;
         const char* unread;
     };
-    const Case cases[] = {
+    const std::vector<Case> cases = {
         {"y 5 5\n", "Input maximum value : Input minimum value : Wrong values inputted!\n", "\n"},
         {"y 5 6\n", "Input maximum value : Input minimum value : Wrong values inputted!\n", "\n"},
         {"y abc 1\n", "Input maximum value : Wrong values inputted!\n", " 1\n"},
@@ -179,7 +181,7 @@ TEST(DischargeMap, AutomaticBounds) {
         std::vector<float> values;  // placed at the start of the grid, the rest -9999
         const char* printed;
     };
-    const Case cases[] = {
+    const std::vector<Case> cases = {
         {"all -9999", {}, "Maximun discharge <= Minimum discharge!\n"},
         {"all zero", {0.0F, 0.0F, 0.0F}, "Maximun discharge <= Minimum discharge!\n"},
         {"above 10000",
@@ -245,6 +247,15 @@ TEST(DischargeMap, ZeroDaysWithTypedBoundsDrawsNothing) {
               "Input maximum value : Input minimum value : Maximun discharge = 1 Minimum "
               "discharge = 0\nRead ./dischargeHourly.bin\n\nProgram ends!\n");
     EXPECT_EQ(c.imageCount(), 0U);
+}
+
+TEST(DischargeMap, GridWithoutColumnsGivesHeaderOnlyImages) {
+    MapCase c(5, 0, 1);
+    c.writeGrid({});
+    const Outcome o = c.run("y 1 0\n");
+    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(c.imageCount(), 24U);
+    EXPECT_EQ(test::readText(c.image(7)), "P6\n0 25\n255\n");
 }
 
 TEST(DischargeMap, ImagesShowTheirOwnFrame) {
