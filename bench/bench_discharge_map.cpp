@@ -19,10 +19,10 @@ using hydro::FileHandle;
 std::vector<float> makeFrame(std::int32_t rows, std::int32_t cols) {
     std::vector<float> frame(static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols));
     std::uint32_t state = 12345U;
-    for (std::size_t k = 0; k < frame.size(); ++k) {
+    for (float& v : frame) {
         state = state * 1664525U + 1013904223U;
         const std::uint32_t bits = state >> 8U;
-        frame[k] = (bits % 3U == 0U) ? -9999.0F : static_cast<float>(bits % 400000U) / 1000.0F;
+        v = (bits % 3U == 0U) ? -9999.0F : static_cast<float>(bits % 400000U) / 1000.0F;
     }
     return frame;
 }
