@@ -74,39 +74,5 @@ TEST(ColourScale, PositionsThatAreNoNumberOrTooLargeGiveTheLowestInteger) {
     }
 }
 
-TEST(ColourScale, FrameLineOneCellInsideTheBorderIsBlackWhateverTheValue) {
-    for (std::int32_t r = 0; r < kRows; ++r) {
-        for (std::int32_t c = 0; c < kCols; ++c) {
-            SCOPED_TRACE("row " + std::to_string(r) + " col " + std::to_string(c));
-            const bool line = r == 1 || r == kRows - 2 || c == 1 || c == kCols - 2;
-            const std::int32_t index = colourIndex(4.0F, r, c, kRows, kCols, 0.0F, 16.0F);
-            EXPECT_EQ(index, line ? kNoColour : 127);
-        }
-    }
-}
-
-TEST(ColourScale, RampStagesMoveFourPerIndex) {
-    struct Case {
-        std::int32_t index;
-        RampColour colour;
-    };
-    const std::vector<Case> cases = {
-        {-1, {0, 0, 0}},      {kUnrepresentable, {0, 0, 0}}, {10, {0, 40, 252}},
-        {64, {0, 252, 252}},  {100, {0, 252, 108}},          {128, {0, 252, 0}},
-        {150, {88, 252, 0}},  {192, {252, 252, 0}},          {200, {252, 220, 0}},
-        {256, {252, 252, 0}}, {2147483647, {252, 252, 0}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE("index " + std::to_string(c.index));
-        EXPECT_EQ(rampColour(c.index), c.colour);
-    }
-    // No component ever reaches 255.
-    for (std::int32_t i = -1; i <= 256; ++i) {
-        const RampColour c = rampColour(i);
-        ASSERT_LE(std::max({c.red, c.green, c.blue}), 252) << "index " << i;
-        ASSERT_GE(std::min({c.red, c.green, c.blue}), 0) << "index " << i;
-    }
-}
-
 }  // namespace
 }  // namespace hydro
