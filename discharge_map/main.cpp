@@ -1,1 +1,14 @@
-int main() { return 0; }
+#include <iostream>
+#include <new>
+
+#include "common/console.h"
+#include "discharge_map/renderer.h"
+
+int main() {
+    try {
+        return hydro::runDischargeMap(std::cin, std::cout, ".");
+    } catch (const std::bad_alloc&) {
+        hydro::sayLine(std::cout, "Not enough memory for this run.");
+        return 1;
+    }
+}
