@@ -36,9 +36,9 @@ struct Event {
         params.days = 1;
         const auto riverPath = dir / "topoData" / "riverNumList.dat";
         const RiverList rivers = *readRiverList(riverPath, *countRiverLines(riverPath));
-        grid = StudyGrid{params.studyRows, params.studyCols,
-                         std::vector<GridCell>(static_cast<std::size_t>(params.studyRows
-                                                                        * params.studyCols))};
+        grid = StudyGrid{
+            params.studyRows, params.studyCols,
+            std::vector<GridCell>(static_cast<std::size_t>(params.studyRows * params.studyCols))};
         rain = placeRainPoints(params);
         if (!readElevation(dir / "topoData", params, grid, quiet)
             || !readTopology(dir / "topoData", grid, quiet)
@@ -67,10 +67,9 @@ void BM_nodeUpdate(benchmark::State& state) {
     omp_set_num_threads(static_cast<int>(state.range(0)));
     const std::vector<double> initial = e.plan.nodes;
     ProgressPacer quiet(0, 0, [](std::int64_t) {});
-    const FrameSink sink{[](std::int32_t, std::int32_t, std::span<const float>) { return true; },
-                         [](std::int32_t, std::span<const float>, std::span<const float>) {
-                             return true;
-                         }};
+    const FrameSink sink{
+        [](std::int32_t, std::int32_t, std::span<const float>) { return true; },
+        [](std::int32_t, std::span<const float>, std::span<const float>) { return true; }};
     for (auto _ : state) {
         e.plan.nodes = initial;
         benchmark::DoNotOptimize(runTimeLoop(e.plan, e.rain, quiet, sink));
@@ -81,9 +80,9 @@ void BM_nodeUpdate(benchmark::State& state) {
     e.plan.nodes = initial;
     state.SetItemsProcessed(state.iterations() * e.nodeUpdates());
     // Seconds per node update (shown with an SI prefix: 23.5n is 23.5 ns).
-    state.counters["per_node"] = benchmark::Counter(
-        static_cast<double>(state.iterations() * e.nodeUpdates()),
-        benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.counters["per_node"] =
+        benchmark::Counter(static_cast<double>(state.iterations() * e.nodeUpdates()),
+                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(BM_nodeUpdate)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
 

@@ -27,10 +27,12 @@ else()
     set(input_args INPUT_FILE /dev/null)
 endif()
 
+# The console text goes to a file: captured in a variable, line ends would be rewritten.
+set(console_file "${WORK_DIR}.console.txt")
 execute_process(COMMAND "${PROGRAM}"
                 WORKING_DIRECTORY "${run_dir}"
                 ${input_args}
-                OUTPUT_VARIABLE console
+                OUTPUT_FILE "${console_file}"
                 ERROR_VARIABLE errors
                 RESULT_VARIABLE status)
 
@@ -45,14 +47,12 @@ if(NOT "${errors}" STREQUAL "")
 endif()
 
 if(EXPECTED_STDOUT)
-    # Compared byte for byte: read as text, file(READ) drops a final carriage return, which is
-    # exactly how the post-processors leave the console after their last "Write" line.
+    # Compared byte for byte: carriage returns matter (the post-processors' "Write" lines).
     file(READ "${EXPECTED_STDOUT}" expected HEX)
-    string(HEX "${console}" console_hex)
+    file(READ "${console_file}" console_hex HEX)
     if(NOT console_hex STREQUAL expected)
-        file(WRITE "${WORK_DIR}/console.actual.txt" "${console}")
         message(SEND_ERROR "console text differs from ${EXPECTED_STDOUT}; "
-                           "see ${WORK_DIR}/console.actual.txt")
+                           "see ${console_file}")
         set(failed TRUE)
     endif()
 endif()

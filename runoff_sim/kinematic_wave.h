@@ -92,30 +92,39 @@ struct WaveCell {
     return q == 0.0 ? 0.0 : std::pow(q, exponent);
 }
 
-/// One sub-step across one cell. On entry `q` holds the node discharges of the previous
-/// sub-step (qOld), on return those of this sub-step (qNew); `inflow` is the summed outflow of
-/// the upstream cells and `qLat` the lateral inflow per metre. Returns the outlet discharge.
-inline double routeSubStep(const WaveScheme& w, const WaveCell& cell, double qLat, double inflow,
-                           std::span<double> q) {
-    const double dt = w.dt;
-    const double dx = cell.dx;
-    const double k = cell.celerityFactor;
-    const double dtQLat = dt * qLat;
-    const double lateralStep = qLat * dx;
-    double oldPrev = q[0];    // qOld[j - 1]
-    double newPrev = inflow;  // qNew[j - 1]
-    q[0] = inflow;
-    double powOldPrev = celerityPower(oldPrev, w.powExponent);
-    const auto n = static_cast<std::size_t>(w.spaceSteps);
-    for (std::size_t j = 1; j <= n; ++j) {
-        const double oldJ = q[j];
-        const double c1 = k * powOldPrev;
-        const double est = (oldPrev + newPrev) * 0.5 + lateralStep;
+/// One sub-step across one cell, node after node. `start` takes the lateral inflow per metre
+/// and the summed outflow of the upstream cells; each `node(j)` for j = 1..spaceSteps then
+/// turns the previous sub-step's discharge at node j (qOld) into this sub-step's (qNew), in
+/// place. Two sweeps of independent cells may be interleaved node by node: their arithmetic
+/// does not mix, and the processor overlaps the library calls of one with the other's.
+class NodeSweep {
+public:
+    NodeSweep(const WaveScheme& w, const WaveCell& cell, std::span<double> q)
+        : w_(&w), cell_(&cell), q_(q) {}
+
+    void start(double qLat, double inflow) {
+        qLat_ = qLat;
+        dtQLat_ = w_->dt * qLat;
+        lateralStep_ = qLat * cell_->dx;
+        oldPrev_ = q_[0];
+        newPrev_ = inflow;
+        q_[0] = inflow;
+        powOldPrev_ = celerityPower(oldPrev_, w_->powExponent);
+    }
+
+    void node(std::size_t j) {
+        const WaveScheme& w = *w_;
+        const double dt = w.dt;
+        const double dx = cell_->dx;
+        const double k = cell_->celerityFactor;
+        const double oldJ = q_[j];
+        const double c1 = k * powOldPrev_;
+        const double est = (oldPrev_ + newPrev_) * 0.5 + lateralStep_;
         double powStar = 0.0;
         double powOldJ = 0.0;
         if (est > oldJ) {
             powStar = celerityPower(est, w.powExponent);
-            if (j < n) {
+            if (j < q_.size() - 1) {
                 powOldJ = celerityPower(oldJ, w.powExponent);
             }
         } else {
@@ -125,19 +134,45 @@ inline double routeSubStep(const WaveScheme& w, const WaveCell& cell, double qLa
         }
         const double c2 = k * powStar;
         const double c = (c1 + c2) * 0.5;
-        const double numerator = w.weight * c * (cell.dtOverDx * newPrev + dtQLat) + oldJ
-                                 - w.oneMinusWeight * c * dt * ((oldJ - oldPrev) / dx - qLat);
+        const double numerator = w.weight * c * (cell_->dtOverDx * newPrev_ + dtQLat_) + oldJ
+                                 - w.oneMinusWeight * c * dt * ((oldJ - oldPrev_) / dx - qLat_);
         const double denominator = w.weight * c * dt / dx + 1.0;
         double qNew = numerator / denominator;
         if (qNew < 0.0) {
             qNew = 0.0;
         }
-        q[j] = qNew;
-        oldPrev = oldJ;
-        newPrev = qNew;
-        powOldPrev = powOldJ;
+        q_[j] = qNew;
+        oldPrev_ = oldJ;
+        newPrev_ = qNew;
+        powOldPrev_ = powOldJ;
     }
-    return newPrev;
+
+    /// Discharge at the last node swept: the outlet once every node is done.
+    [[nodiscard]] double outlet() const { return newPrev_; }
+
+private:
+    const WaveScheme* w_;
+    const WaveCell* cell_;
+    std::span<double> q_;
+    double qLat_ = 0.0;
+    double dtQLat_ = 0.0;
+    double lateralStep_ = 0.0;
+    double oldPrev_ = 0.0;     // qOld[j - 1]
+    double newPrev_ = 0.0;     // qNew[j - 1]
+    double powOldPrev_ = 0.0;  // pow(qOld[j - 1], (m - 1) / m)
+};
+
+/// One sub-step across one cell. On entry `q` holds the node discharges of the previous
+/// sub-step (qOld), on return those of this sub-step (qNew); `inflow` is the summed outflow of
+/// the upstream cells and `qLat` the lateral inflow per metre. Returns the outlet discharge.
+inline double routeSubStep(const WaveScheme& w, const WaveCell& cell, double qLat, double inflow,
+                           std::span<double> q) {
+    NodeSweep sweep(w, cell, q);
+    sweep.start(qLat, inflow);
+    for (std::size_t j = 1; j < q.size(); ++j) {
+        sweep.node(j);
+    }
+    return sweep.outlet();
 }
 
 }  // namespace hydro::runoff

@@ -178,6 +178,47 @@ struct HourState {
 // ----------------------------------------------------------------------------------------
 // The time loop
 
+namespace {
+
+/// One cell's run through the sub-steps of one hour: its inputs, its private node copy and
+/// its outflow store.
+struct CellHour {
+    std::int32_t cell = -1;
+    const RoutedCell* rc = nullptr;
+    double lateralPrev = 0.0;
+    double lateralNow = 0.0;
+    std::array<const float*, kUpstreamSlots> upstream{};
+    std::int32_t ownSlot = -1;
+    float* own = nullptr;
+    /// The hour runs on a private copy of the node discharges, so that threads working on
+    /// cells whose nodes share a cache line do not contend for it every sub-step.
+    std::array<double, kLocalNodes> local{};
+    std::span<double> shared;
+    std::span<double> q;
+    float sum = 0.0F;
+
+    /// Lateral inflow and summed upstream outflow of sub-step `s`.
+    [[nodiscard]] double qLat() const { return (lateralPrev + lateralNow) * 0.5; }
+    [[nodiscard]] double inflow(std::size_t s) const {
+        double total = 0.0;
+        for (std::int32_t i = 0; i < rc->sourceCount; ++i) {
+            const float* up = upstream[static_cast<std::size_t>(i)];
+            total += static_cast<double>(up != nullptr ? up[s] : 0.0F);
+        }
+        return total;
+    }
+    void record(std::size_t s, double outlet) {
+        const auto outflow = static_cast<float>(outlet);
+        sum += outflow;
+        if (own != nullptr) {
+            own[s] = outflow;
+        }
+        lateralPrev = lateralNow;
+    }
+};
+
+}  // namespace
+
 bool runTimeLoop(RoutingPlan& plan, const RainGrid& rain, ProgressPacer& progress,
                  const FrameSink& sink, RoutingStats* stats) {
     const auto n = static_cast<std::int32_t>(plan.cells.size());
@@ -197,53 +238,40 @@ bool runTimeLoop(RoutingPlan& plan, const RainGrid& rain, ProgressPacer& progres
     std::vector<float> dailyBest(static_cast<std::size_t>(n));
     std::atomic<std::size_t> nextLeaf{0};
 
-    // Runs one cell through the sub-steps of one hour.
-    const auto runCellHour = [&](std::int32_t c, HourState when, StorePool::Cache& cache) {
+    const auto begin = [&](CellHour& h, std::int32_t c, HourState when, StorePool::Cache& cache) {
         const RoutedCell& rc = plan.cells[static_cast<std::size_t>(c)];
+        h.cell = c;
+        h.rc = &rc;
         const LateralPair lateral = updateLateralInflow(rain, rc.rainPoint, when.day, when.hour,
                                                         rc.cellWidth, rc.flowLength);
-        double lateralPrev = lateral.prev;
-        const double lateralNow = lateral.now;
-        std::array<const float*, kUpstreamSlots> upstream{};
+        h.lateralPrev = lateral.prev;
+        h.lateralNow = lateral.now;
         for (std::int32_t i = 0; i < rc.sourceCount; ++i) {
             const std::int32_t src = plan.sources[static_cast<std::size_t>(rc.firstSource + i)];
-            upstream[static_cast<std::size_t>(i)] =
+            h.upstream[static_cast<std::size_t>(i)] =
                 src >= 0 ? pool.data(storeOf[static_cast<std::size_t>(src)]) : nullptr;
         }
-        std::int32_t ownSlot = -1;
-        float* own = nullptr;
+        h.ownSlot = -1;
+        h.own = nullptr;
         if (rc.reader >= 0) {
-            ownSlot = pool.acquire(cache);
-            own = pool.data(ownSlot);
+            h.ownSlot = pool.acquire(cache);
+            h.own = pool.data(h.ownSlot);
         }
-        // The hour runs on a private copy of the node discharges, so that threads working on
-        // cells whose nodes share a cache line do not contend for it every sub-step.
-        const std::span<double> shared(
-            plan.nodes.data() + static_cast<std::size_t>(c) * nodesPerCell, nodesPerCell);
-        std::array<double, kLocalNodes> local{};
-        const bool useLocal = nodesPerCell <= kLocalNodes;
-        const std::span<double> q = useLocal ? std::span(local.data(), nodesPerCell) : shared;
-        if (useLocal) {
-            std::copy(shared.begin(), shared.end(), q.begin());
+        h.shared =
+            std::span(plan.nodes.data() + static_cast<std::size_t>(c) * nodesPerCell, nodesPerCell);
+        if (nodesPerCell <= kLocalNodes) {
+            h.q = std::span(h.local.data(), nodesPerCell);
+            std::copy(h.shared.begin(), h.shared.end(), h.q.begin());
+        } else {
+            h.q = h.shared;
         }
-        float sum = 0.0F;
-        for (std::size_t s = 0; s < subSteps; ++s) {
-            const double qLat = (lateralPrev + lateralNow) * 0.5;
-            double inflow = 0.0;
-            for (std::int32_t i = 0; i < rc.sourceCount; ++i) {
-                const float* up = upstream[static_cast<std::size_t>(i)];
-                inflow += static_cast<double>(up != nullptr ? up[s] : 0.0F);
-            }
-            const auto outflow =
-                static_cast<float>(routeSubStep(plan.scheme, rc.wave, qLat, inflow, q));
-            sum += outflow;
-            if (own != nullptr) {
-                own[s] = outflow;
-            }
-            lateralPrev = lateralNow;
-        }
-        if (useLocal) {
-            std::copy(q.begin(), q.end(), shared.begin());
+        h.sum = 0.0F;
+    };
+
+    const auto finish = [&](CellHour& h, StorePool::Cache& cache) {
+        const RoutedCell& rc = *h.rc;
+        if (h.q.data() != h.shared.data()) {
+            std::copy(h.q.begin(), h.q.end(), h.shared.begin());
         }
         for (std::int32_t i = 0; i < rc.sourceCount; ++i) {
             const std::int32_t src = plan.sources[static_cast<std::size_t>(rc.firstSource + i)];
@@ -251,40 +279,87 @@ bool runTimeLoop(RoutingPlan& plan, const RainGrid& rain, ProgressPacer& progres
                 pool.release(cache, storeOf[static_cast<std::size_t>(src)]);
             }
         }
-        storeOf[static_cast<std::size_t>(c)] = ownSlot;
-        const float mean = sum / subStepsF;
+        storeOf[static_cast<std::size_t>(h.cell)] = h.ownSlot;
+        const float mean = h.sum / subStepsF;
         hourFrame[static_cast<std::size_t>(rc.framePosition)] = mean;
-        float& total = dailyTotal[static_cast<std::size_t>(c)];
+        float& total = dailyTotal[static_cast<std::size_t>(h.cell)];
         total += mean;
-        float& best = dailyBest[static_cast<std::size_t>(c)];
+        float& best = dailyBest[static_cast<std::size_t>(h.cell)];
         if (mean >= best) {
             best = mean;
         }
     };
 
-    // Takes leaves off the shared list; the thread that completes a cell's last input goes
-    // on with that cell.
+    // One cell through the hour.
+    const auto runOne = [&](CellHour& a) {
+        NodeSweep sa(plan.scheme, a.rc->wave, a.q);
+        for (std::size_t s = 0; s < subSteps; ++s) {
+            sa.start(a.qLat(), a.inflow(s));
+            for (std::size_t j = 1; j < nodesPerCell; ++j) {
+                sa.node(j);
+            }
+            a.record(s, sa.outlet());
+        }
+    };
+
+    // Two independent cells through the hour, node by node in step: the same arithmetic for
+    // each, with the library calls of one overlapping those of the other.
+    const auto runTwo = [&](CellHour& a, CellHour& b) {
+        NodeSweep sa(plan.scheme, a.rc->wave, a.q);
+        NodeSweep sb(plan.scheme, b.rc->wave, b.q);
+        for (std::size_t s = 0; s < subSteps; ++s) {
+            sa.start(a.qLat(), a.inflow(s));
+            sb.start(b.qLat(), b.inflow(s));
+            for (std::size_t j = 1; j < nodesPerCell; ++j) {
+                sa.node(j);
+                sb.node(j);
+            }
+            a.record(s, sa.outlet());
+            b.record(s, sb.outlet());
+        }
+    };
+
+    // Each thread holds up to two cells whose inputs are complete: first the readers that its
+    // own cells completed, then leaves off the shared list. The thread that completes a cell's
+    // last input goes on with that cell.
     const auto work = [&](HourState when) {
         StorePool::Cache cache;
+        std::array<CellHour, 2> hours;
+        std::array<std::int32_t, 2> ready{};
+        std::size_t readyCount = 0;
         std::int64_t done = 0;  // cell-hours not yet reported to the progress lines
         for (;;) {
-            const std::size_t leaf = nextLeaf.fetch_add(1);
-            if (leaf >= leaves.size()) {
+            while (readyCount < 2) {
+                const std::size_t leaf = nextLeaf.fetch_add(1);
+                if (leaf >= leaves.size()) {
+                    break;
+                }
+                ready[readyCount++] = leaves[leaf];
+            }
+            if (readyCount == 0) {
                 break;
             }
+            for (std::size_t i = 0; i < readyCount; ++i) {
+                begin(hours[i], ready[i], when, cache);
+            }
+            if (readyCount == 2) {
+                runTwo(hours[0], hours[1]);
+            } else {
+                runOne(hours[0]);
+            }
+            const std::size_t ran = readyCount;
+            readyCount = 0;
+            for (std::size_t i = 0; i < ran; ++i) {
+                finish(hours[i], cache);
+                const std::int32_t r = hours[i].rc->reader;
+                if (r >= 0 && pending[static_cast<std::size_t>(r)].fetch_sub(1) == 1) {
+                    ready[readyCount++] = r;
+                }
+            }
+            done += static_cast<std::int64_t>(ran);
             if (done >= kProgressBatch) {
                 progress.advance(done);
                 done = 0;
-            }
-            std::int32_t c = leaves[leaf];
-            for (;;) {
-                runCellHour(c, when, cache);
-                ++done;
-                const std::int32_t r = plan.cells[static_cast<std::size_t>(c)].reader;
-                if (r < 0 || pending[static_cast<std::size_t>(r)].fetch_sub(1) != 1) {
-                    break;
-                }
-                c = r;
             }
         }
         progress.advance(done);
