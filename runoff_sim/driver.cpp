@@ -30,7 +30,7 @@ bool checkGridSizes(const EventParameters& p, std::ostream& console) {
         return false;
     }
     // Rainfall intensities: (days + 1) x 24 per point.
-    const std::int64_t rainValues = std::int64_t{p.days + 1} * 24;
+    const std::int64_t rainValues = (std::int64_t{p.days} + 1) * 24;
     if (rainPoints > kMaxCells
         || rainValues > std::numeric_limits<std::int64_t>::max() / 4 / rainPoints) {
         sayLine(console, "param-event.dat: a rainfall grid of ", p.rainCols, " x ", p.rainRows,
@@ -118,8 +118,12 @@ int runRunoffSim(const std::filesystem::path& caseDir, std::ostream& console) {
 
     // 15. Time loop, with the progress lines paced by the cell-hours done.
     const auto classCount = static_cast<std::int64_t>(classes.size());
-    const std::int64_t cellHours =
-        static_cast<std::int64_t>(plan->cells.size()) * std::int64_t{p.days} * 24;
+    // Cell-hours of the event (saturated: only the pacing of the lines depends on it).
+    __extension__ using Wide = __int128;
+    const Wide wideCellHours = static_cast<Wide>(plan->cells.size()) * p.days * 24;
+    const std::int64_t cellHours = wideCellHours > std::numeric_limits<std::int64_t>::max()
+                                       ? std::numeric_limits<std::int64_t>::max()
+                                       : static_cast<std::int64_t>(wideCellHours);
     ProgressPacer progress(classCount, cellHours, [&](std::int64_t k) {
         const double percent =
             (static_cast<double>(k) + 1.0) / static_cast<double>(classCount) * 100.0;

@@ -7,7 +7,7 @@ int main() {
     try {
         return hydro::runoff::runRunoffSim(".", std::cout);
     } catch (const std::bad_alloc&) {
-        std::cout << "\nNot enough memory for this run." << std::endl;
+        std::cout << "Not enough memory for this run." << std::endl;
         return 1;
     }
 }

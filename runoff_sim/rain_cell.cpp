@@ -23,8 +23,11 @@ RainGrid placeRainPoints(const EventParameters& p) {
     grid.rows = p.rainRows;
     grid.cols = p.rainCols;
     grid.days = p.days;
-    grid.points.resize(static_cast<std::size_t>(p.rainRows) * static_cast<std::size_t>(p.rainCols));
-    grid.rain.assign(grid.points.size() * (static_cast<std::size_t>(p.days) + 1U) * 24U, 0.0F);
+    const std::size_t points =
+        static_cast<std::size_t>(p.rainRows) * static_cast<std::size_t>(p.rainCols);
+    // The intensities first: by far the larger table, it is the one to fail when memory is short.
+    grid.rain.assign(points * (static_cast<std::size_t>(p.days) + 1U) * 24U, 0.0F);
+    grid.points.resize(points);
     for (std::int32_t row = 0; row < p.rainRows; ++row) {
         const float lat = static_cast<float>(row) * p.rainDy + p.rainLat0;
         for (std::int32_t column = 0; column < p.rainCols; ++column) {
