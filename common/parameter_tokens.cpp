@@ -17,40 +17,30 @@ void ParameterTokens::notNumber(int index, std::string_view what, std::string_vi
              << tok << "\"" << std::endl;
 }
 
-std::optional<std::int32_t> ParameterTokens::readInt(int index, std::string_view what) {
+template <class T, class Parse>
+std::optional<T> ParameterTokens::readAs(int index, std::string_view what, std::string_view kind,
+                                         Parse parse) {
     const auto tok = token(index, what);
     if (!tok) {
         return std::nullopt;
     }
-    const auto value = parseInt32(*tok);
+    const std::optional<T> value = parse(*tok);
     if (!value) {
-        notNumber(index, what, "an integer", *tok);
+        notNumber(index, what, kind, *tok);
     }
     return value;
+}
+
+std::optional<std::int32_t> ParameterTokens::readInt(int index, std::string_view what) {
+    return readAs<std::int32_t>(index, what, "an integer", parseInt32);
 }
 
 std::optional<float> ParameterTokens::readFloat(int index, std::string_view what) {
-    const auto tok = token(index, what);
-    if (!tok) {
-        return std::nullopt;
-    }
-    const auto value = parseFloat(*tok);
-    if (!value) {
-        notNumber(index, what, "a number", *tok);
-    }
-    return value;
+    return readAs<float>(index, what, "a number", parseFloat);
 }
 
 std::optional<double> ParameterTokens::readDouble(int index, std::string_view what) {
-    const auto tok = token(index, what);
-    if (!tok) {
-        return std::nullopt;
-    }
-    const auto value = parseDouble(*tok);
-    if (!value) {
-        notNumber(index, what, "a number", *tok);
-    }
-    return value;
+    return readAs<double>(index, what, "a number", parseDouble);
 }
 
 }  // namespace hydro

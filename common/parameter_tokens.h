@@ -39,6 +39,8 @@ public:
 
 private:
     std::optional<std::string_view> token(int index, std::string_view what);
+    template <class T, class Parse>
+    std::optional<T> readAs(int index, std::string_view what, std::string_view kind, Parse parse);
     void notNumber(int index, std::string_view what, std::string_view kind, std::string_view tok);
 
     std::ostream& console_;

@@ -83,8 +83,8 @@ public:
         }
         const std::int32_t slot = next_++;
         auto& chunk = chunks_[static_cast<std::size_t>(slot) / kChunk];
-        if (!chunk) {
-            chunk = std::make_unique<float[]>(kChunk * values_);
+        if (chunk.empty()) {
+            chunk.resize(kChunk * values_);
         }
         return slot;
     }
@@ -105,9 +105,9 @@ public:
         cache.free.clear();
     }
 
-    [[nodiscard]] float* data(std::int32_t slot) const {
+    [[nodiscard]] float* data(std::int32_t slot) {
         const auto s = static_cast<std::size_t>(slot);
-        return chunks_[s / kChunk].get() + (s % kChunk) * values_;
+        return chunks_[s / kChunk].data() + (s % kChunk) * values_;
     }
 
     /// Stores ever created: the most alive at once, plus what the threads held back.
@@ -117,7 +117,7 @@ private:
     static constexpr std::size_t kChunk = 256;
     static constexpr std::size_t kCacheSize = 32;
     std::size_t values_;
-    std::vector<std::unique_ptr<float[]>> chunks_;
+    std::vector<std::vector<float>> chunks_;
     std::mutex mutex_;
     std::vector<std::int32_t> free_;
     std::int32_t next_ = 0;
@@ -145,8 +145,7 @@ std::vector<std::int32_t> leafOrder(const RoutingPlan& plan) {
             }
             bool descended = false;
             while (slot < rc.sourceCount) {
-                const std::int32_t src =
-                    plan.sources[static_cast<std::size_t>(rc.firstSource + slot)];
+                const std::int32_t src = plan.sourceOf(rc, slot);
                 ++slot;
                 if (src >= 0) {
                     stack.emplace_back(src, 0);
@@ -247,7 +246,7 @@ bool runTimeLoop(RoutingPlan& plan, const RainGrid& rain, ProgressPacer& progres
         h.lateralPrev = lateral.prev;
         h.lateralNow = lateral.now;
         for (std::int32_t i = 0; i < rc.sourceCount; ++i) {
-            const std::int32_t src = plan.sources[static_cast<std::size_t>(rc.firstSource + i)];
+            const std::int32_t src = plan.sourceOf(rc, i);
             h.upstream[static_cast<std::size_t>(i)] =
                 src >= 0 ? pool.data(storeOf[static_cast<std::size_t>(src)]) : nullptr;
         }
@@ -274,7 +273,7 @@ bool runTimeLoop(RoutingPlan& plan, const RainGrid& rain, ProgressPacer& progres
             std::copy(h.q.begin(), h.q.end(), h.shared.begin());
         }
         for (std::int32_t i = 0; i < rc.sourceCount; ++i) {
-            const std::int32_t src = plan.sources[static_cast<std::size_t>(rc.firstSource + i)];
+            const std::int32_t src = plan.sourceOf(rc, i);
             if (src >= 0) {
                 pool.release(cache, storeOf[static_cast<std::size_t>(src)]);
             }

@@ -46,6 +46,9 @@ struct RoutingPlan {
     std::vector<std::int32_t> sources;
     /// Node discharges of every routed cell, spaceSteps + 1 each, initial profile first.
     std::vector<double> nodes;
+    [[nodiscard]] std::int32_t sourceOf(const RoutedCell& cell, std::int32_t slot) const {
+        return sources[static_cast<std::size_t>(cell.firstSource) + static_cast<std::size_t>(slot)];
+    }
     /// Output frame with the values of cells that are not routed: -9999 for border cells and
     /// cells off the listed rivers, 0 for listed cells that never run.
     std::vector<float> frameTemplate;
