@@ -164,6 +164,9 @@ std::vector<std::int32_t> leafOrder(const RoutingPlan& plan) {
 /// Cell-hours a thread finishes before it reports them to the progress lines.
 constexpr std::int64_t kProgressBatch = 64;
 
+/// Leaves a thread takes off the shared list at a time.
+constexpr std::size_t kLeafRun = 16;
+
 /// Node arrays up to this size are worked on in a private copy.
 constexpr std::size_t kLocalNodes = 32;
 
@@ -327,13 +330,21 @@ bool runTimeLoop(RoutingPlan& plan, const RainGrid& rain, ProgressPacer& progres
         std::array<std::int32_t, 2> ready{};
         std::size_t readyCount = 0;
         std::int64_t done = 0;  // cell-hours not yet reported to the progress lines
+        // Leaves are taken off the shared list a run at a time: neighbours in the list belong
+        // to the same subtree, which then stays with one thread.
+        std::size_t leaf = 0;
+        std::size_t leafEnd = 0;
         for (;;) {
             while (readyCount < 2) {
-                const std::size_t leaf = nextLeaf.fetch_add(1);
-                if (leaf >= leaves.size()) {
-                    break;
+                if (leaf == leafEnd) {
+                    leaf = nextLeaf.fetch_add(kLeafRun);
+                    leafEnd = std::min(leaf + kLeafRun, leaves.size());
+                    if (leaf >= leaves.size()) {
+                        leaf = leafEnd = 0;
+                        break;
+                    }
                 }
-                ready[readyCount++] = leaves[leaf];
+                ready[readyCount++] = leaves[leaf++];
             }
             if (readyCount == 0) {
                 break;

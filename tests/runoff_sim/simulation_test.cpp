@@ -216,6 +216,34 @@ TEST(Simulation, AnEmptyRiverListSimulatesNothing) {
     }
 }
 
+TEST(Simulation, GridsOfOneOrTwoRowsOrColumnsSimulateNothing) {
+    for (const auto& [rows, cols] :
+         std::vector<std::pair<int, int>>{{1, 1}, {2, 2}, {1, 6}, {7, 2}}) {
+        SCOPED_TRACE(std::to_string(rows) + " x " + std::to_string(cols));
+        SimCase c;
+        c.studyRows = rows;
+        c.studyCols = cols;
+        const auto n = static_cast<std::size_t>(rows * cols);
+        c.elevation.assign(n, 10.0F);
+        c.flowDir.assign(n, 3);
+        c.flowAcc.assign(n, 2);
+        c.riverNum.assign(n, 1);
+        c.rain = [](int, int, int, int) { return 5.0F; };
+        TempDir dir;
+        c.write(dir.path());
+        const RunResult r = run(dir.path());
+        ASSERT_EQ(r.status, 0) << r.console;
+        EXPECT_NE(
+            r.console.find("Runoff simulation starts.\n  100% ends.\n\nRunoff simulation ends."),
+            std::string::npos);
+        const auto hourly = readFloats(dir / "output/dischargeHourly.bin");
+        EXPECT_EQ(hourly.size(), 24U * n);
+        for (float v : hourly) {
+            EXPECT_EQ(v, -9999.0F);
+        }
+    }
+}
+
 TEST(Simulation, OutputFilesAreReplacedNotAppended) {
     TempDir dir;
     confluenceCase().write(dir.path());
