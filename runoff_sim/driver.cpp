@@ -96,6 +96,9 @@ int runRunoffSim(const std::filesystem::path& caseDir, std::ostream& console) {
     const std::vector<std::int32_t> classes = collectAccClasses(grid);
     sayLine(console,
             "*** Number of different kind of cell accumulattion number : ", classes.size());
+    // The plan holds all that the time loop needs: the grid goes.
+    grid = StudyGrid{};
+
     // 12.
     sayLine(console, "Total simulation time is ", p.days, " days.");
     sayLine(console);

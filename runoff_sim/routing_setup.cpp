@@ -8,25 +8,28 @@ namespace hydro::runoff {
 
 namespace {
 
-/// Renumbers the routed cells in depth-first post-order of the reading forest (each cell after
-/// the cells it reads), the order in which the time loop tends to take them, so that it walks
-/// its tables mostly forward in memory. Which cell reads which is unchanged.
-void placeForLocality(RoutingPlan& plan) {
-    const auto n = static_cast<std::int32_t>(plan.cells.size());
-    std::vector<std::int32_t> order;  // new position -> old index
-    order.reserve(plan.cells.size());
+/// Depth-first post-order of the reading forest (each cell after the cells it reads, roots and
+/// slots in order): the order in which the time loop tends to take the cells, so that laid
+/// out this way it walks its tables mostly forward in memory. `sourceOf(k, slot)` gives the
+/// cell that slot `slot` of cell k reads, or -1.
+template <class SourceOf>
+std::vector<std::int32_t> readingPostOrder(const std::vector<std::int32_t>& reader,
+                                           const std::vector<std::int32_t>& slotCount,
+                                           SourceOf sourceOf) {
+    const auto n = static_cast<std::int32_t>(reader.size());
+    std::vector<std::int32_t> order;
+    order.reserve(reader.size());
     std::vector<std::pair<std::int32_t, std::int32_t>> stack;  // cell, next slot to visit
     for (std::int32_t root = 0; root < n; ++root) {
-        if (plan.cells[static_cast<std::size_t>(root)].reader >= 0) {
+        if (reader[static_cast<std::size_t>(root)] >= 0) {
             continue;
         }
         stack.emplace_back(root, 0);
         while (!stack.empty()) {
             const std::int32_t cell = stack.back().first;
-            const RoutedCell& rc = plan.cells[static_cast<std::size_t>(cell)];
             std::int32_t next = -1;
-            while (stack.back().second < rc.sourceCount && next < 0) {
-                next = plan.sourceOf(rc, stack.back().second++);
+            while (stack.back().second < slotCount[static_cast<std::size_t>(cell)] && next < 0) {
+                next = sourceOf(cell, stack.back().second++);
             }
             if (next >= 0) {
                 stack.emplace_back(next, 0);
@@ -36,34 +39,7 @@ void placeForLocality(RoutingPlan& plan) {
             }
         }
     }
-    std::vector<std::int32_t> position(plan.cells.size());
-    for (std::size_t k = 0; k < order.size(); ++k) {
-        position[static_cast<std::size_t>(order[k])] = static_cast<std::int32_t>(k);
-    }
-    const auto nodesPerCell = static_cast<std::size_t>(plan.scheme.spaceSteps) + 1U;
-    std::vector<RoutedCell> cells(plan.cells.size());
-    std::vector<std::int32_t> sources;
-    sources.reserve(plan.sources.size());
-    std::vector<double> nodes(plan.nodes.size());
-    for (std::size_t k = 0; k < order.size(); ++k) {
-        const auto old = static_cast<std::size_t>(order[k]);
-        RoutedCell rc = plan.cells[old];
-        if (rc.reader >= 0) {
-            rc.reader = position[static_cast<std::size_t>(rc.reader)];
-        }
-        const std::int32_t first = static_cast<std::int32_t>(sources.size());
-        for (std::int32_t slot = 0; slot < rc.sourceCount; ++slot) {
-            const std::int32_t src = plan.sourceOf(rc, slot);
-            sources.push_back(src >= 0 ? position[static_cast<std::size_t>(src)] : -1);
-        }
-        rc.firstSource = first;
-        std::copy_n(plan.nodes.begin() + static_cast<std::ptrdiff_t>(old * nodesPerCell),
-                    nodesPerCell, nodes.begin() + static_cast<std::ptrdiff_t>(k * nodesPerCell));
-        cells[k] = rc;
-    }
-    plan.cells = std::move(cells);
-    plan.sources = std::move(sources);
-    plan.nodes = std::move(nodes);
+    return order;
 }
 
 }  // namespace
@@ -92,12 +68,37 @@ std::optional<RoutingPlan> buildRoutingPlan(const StudyGrid& grid, const RiverLi
     for (std::size_t k = 0; k < order.size(); ++k) {
         rank[static_cast<std::size_t>(order[k])] = static_cast<std::int32_t>(k);
     }
+    // A slot reads an upstream cell that the sequential order runs earlier; any other slot
+    // contributes zero.
+    const auto readRank = [&](std::int32_t k, std::int32_t slot) {
+        const GridCell& cell = grid[order[static_cast<std::size_t>(k)]];
+        const std::int32_t up =
+            rank[static_cast<std::size_t>(cell.upstream[static_cast<std::size_t>(slot)])];
+        return up >= 0 && up < k ? up : -1;
+    };
+    std::vector<std::int32_t> reader(order.size(), -1);
+    std::vector<std::int32_t> slotCount(order.size());
+    for (std::size_t k = 0; k < order.size(); ++k) {
+        const auto ki = static_cast<std::int32_t>(k);
+        slotCount[k] = grid[order[k]].upstreamCount;
+        for (std::int32_t slot = 0; slot < slotCount[k]; ++slot) {
+            if (const std::int32_t up = readRank(ki, slot); up >= 0) {
+                reader[static_cast<std::size_t>(up)] = ki;
+            }
+        }
+    }
+    const std::vector<std::int32_t> rankAt = readingPostOrder(reader, slotCount, readRank);
+    std::vector<std::int32_t> position(order.size());
+    for (std::size_t at = 0; at < rankAt.size(); ++at) {
+        position[static_cast<std::size_t>(rankAt[at])] = static_cast<std::int32_t>(at);
+    }
 
     const auto nodesPerCell = static_cast<std::size_t>(p.spaceSteps) + 1U;
     plan.cells.resize(order.size());
     plan.nodes.resize(order.size() * nodesPerCell);
-    for (std::size_t k = 0; k < order.size(); ++k) {
-        const CellIndex index = order[k];
+    for (std::size_t at = 0; at < rankAt.size(); ++at) {
+        const std::int32_t k = rankAt[at];
+        const CellIndex index = order[static_cast<std::size_t>(k)];
         const GridCell& cell = grid[index];
         const std::int32_t point = findNearestRainCell(cell.latSec, cell.lonSec, rain);
         if (point < 0) {
@@ -109,30 +110,24 @@ std::optional<RoutingPlan> buildRoutingPlan(const StudyGrid& grid, const RiverLi
         const GridCell* downstream = cell.downstream == kNoCell ? nullptr : &grid[cell.downstream];
         const RoutingSetup setup = setupRouting(cell, downstream, routing);
         setInitialDischarge(cell, setup, p.initialRunoff,
-                            std::span(plan.nodes.data() + k * nodesPerCell, nodesPerCell));
+                            std::span(plan.nodes.data() + at * nodesPerCell, nodesPerCell));
 
-        RoutedCell& rc = plan.cells[k];
+        RoutedCell& rc = plan.cells[at];
         rc.wave = WaveCell::of(setup);
         rc.flowLength = setup.flowLength;
         rc.cellWidth = cell.cellWidth;
         rc.rainPoint = point;
         rc.framePosition = grid.filePosition(index);
+        const std::int32_t r = reader[static_cast<std::size_t>(k)];
+        rc.reader = r >= 0 ? position[static_cast<std::size_t>(r)] : -1;
         rc.firstSource = static_cast<std::int32_t>(plan.sources.size());
         rc.sourceCount = cell.upstreamCount;
         for (std::int32_t slot = 0; slot < cell.upstreamCount; ++slot) {
-            const CellIndex up = cell.upstream[static_cast<std::size_t>(slot)];
-            const std::int32_t upRank = rank[static_cast<std::size_t>(up)];
-            // Only an upstream cell that runs earlier is read; any other contributes zero.
-            if (upRank >= 0 && upRank < static_cast<std::int32_t>(k)) {
-                plan.sources.push_back(upRank);
-                plan.cells[static_cast<std::size_t>(upRank)].reader = static_cast<std::int32_t>(k);
-                ++rc.readCount;
-            } else {
-                plan.sources.push_back(-1);
-            }
+            const std::int32_t up = readRank(k, slot);
+            plan.sources.push_back(up >= 0 ? position[static_cast<std::size_t>(up)] : -1);
+            rc.readCount += up >= 0 ? 1 : 0;
         }
     }
-    placeForLocality(plan);
     return plan;
 }
 

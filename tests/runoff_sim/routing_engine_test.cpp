@@ -75,13 +75,12 @@ TEST(RoutingEngine, AChainHoldsOnlyTheStoresInFlight) {
 
     ProgressPacer progress(0, 0, [](std::int64_t) {});
     int hours = 0;
-    const FrameSink sink{[&](std::int32_t, std::int32_t, std::span<const float>) {
-                             ++hours;
-                             return true;
-                         },
-                         [](std::int32_t, std::span<const float>, std::span<const float>) {
-                             return true;
-                         }};
+    const FrameSink sink{
+        [&](std::int32_t, std::int32_t, std::span<const float>) {
+            ++hours;
+            return true;
+        },
+        [](std::int32_t, std::span<const float>, std::span<const float>) { return true; }};
     RoutingStats stats;
     omp_set_num_threads(2);
     ASSERT_TRUE(runTimeLoop(*plan, rain, progress, sink, &stats));
@@ -92,10 +91,8 @@ TEST(RoutingEngine, AChainHoldsOnlyTheStoresInFlight) {
     EXPECT_GE(stats.peakStores, 1);
 
     // A sink that refuses a frame stops the run.
-    const FrameSink refusing{[](std::int32_t, std::int32_t, std::span<const float>) {
-                                 return false;
-                             },
-                             sink.day};
+    const FrameSink refusing{
+        [](std::int32_t, std::int32_t, std::span<const float>) { return false; }, sink.day};
     EXPECT_FALSE(runTimeLoop(*plan, rain, progress, refusing));
 }
 
