@@ -36,18 +36,13 @@ struct Event {
         params.days = 1;
         const auto riverPath = dir / "topoData" / "riverNumList.dat";
         const RiverList rivers = *readRiverList(riverPath, *countRiverLines(riverPath));
-        grid = StudyGrid{
-            params.studyRows, params.studyCols,
-            std::vector<GridCell>(static_cast<std::size_t>(params.studyRows * params.studyCols))};
+        auto network = buildDrainageNetwork(dir / "topoData", params, quiet);
         rain = placeRainPoints(params);
-        if (!readElevation(dir / "topoData", params, grid, quiet)
-            || !readTopology(dir / "topoData", grid, quiet)
-            || !readRainfall(dir / "input" / "rain.dat", rain, quiet)) {
+        if (!network || !readRainfall(dir / "input" / "rain.dat", rain, quiet)) {
             std::cerr << "cannot read the example basin in " << dir << '\n';
             std::exit(1);
         }
-        registerUpstreamCells(grid);
-        countUpstreamCells(grid);
+        grid = std::move(*network);
         plan = *buildRoutingPlan(grid, rivers, orderRoutedCells(grid, rivers), rain, params, quiet);
     }
 

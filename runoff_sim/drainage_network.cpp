@@ -126,4 +126,19 @@ void countUpstreamCells(StudyGrid& grid) {
     }
 }
 
+std::optional<StudyGrid> buildDrainageNetwork(const std::filesystem::path& topoDir,
+                                              const EventParameters& p, std::ostream& console) {
+    StudyGrid grid;
+    grid.rows = p.studyRows;
+    grid.cols = p.studyCols;
+    grid.cells.resize(static_cast<std::size_t>(p.studyRows)
+                      * static_cast<std::size_t>(p.studyCols));
+    if (!readElevation(topoDir, p, grid, console) || !readTopology(topoDir, grid, console)) {
+        return std::nullopt;
+    }
+    registerUpstreamCells(grid);
+    countUpstreamCells(grid);
+    return grid;
+}
+
 }  // namespace hydro::runoff

@@ -6,6 +6,7 @@
 // (registration pass) and their count (counting pass).
 
 #include <filesystem>
+#include <optional>
 #include <ostream>
 
 #include "runoff_sim/event_parameters.h"
@@ -31,5 +32,11 @@ void registerUpstreamCells(StudyGrid& grid);
 
 /// Counting pass over the river cells off the border.
 void countUpstreamCells(StudyGrid& grid);
+
+/// Allocates the study grid and runs the four passes in order over the grids in `topoDir`.
+/// Returns nothing (after the message of the failing pass) when a grid cannot be read.
+[[nodiscard]] std::optional<StudyGrid> buildDrainageNetwork(const std::filesystem::path& topoDir,
+                                                            const EventParameters& p,
+                                                            std::ostream& console);
 
 }  // namespace hydro::runoff

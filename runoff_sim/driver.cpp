@@ -65,39 +65,32 @@ int runRunoffSim(const std::filesystem::path& caseDir, std::ostream& console) {
         return kFailure;
     }
 
-    // 4. Study grid; 5. rainfall grid with its points placed.
+    // 5. Rainfall grid with its points placed.
     if (!checkGridSizes(p, console)) {
         return kFailure;
     }
-    StudyGrid grid;
-    grid.rows = p.studyRows;
-    grid.cols = p.studyCols;
-    grid.cells.resize(static_cast<std::size_t>(p.studyRows)
-                      * static_cast<std::size_t>(p.studyCols));
     RainGrid rain = placeRainPoints(p);
 
-    // 6. Elevation pass; 7. topology pass; 8. registration; 9. counting.
-    const auto topoDir = caseDir / "topoData";
-    if (!readElevation(topoDir, p, grid, console) || !readTopology(topoDir, grid, console)) {
+    // 4. Study grid; 6. elevation pass; 7. topology pass; 8. registration; 9. counting.
+    auto network = buildDrainageNetwork(caseDir / "topoData", p, console);
+    if (!network) {
         return kFailure;
     }
-    registerUpstreamCells(grid);
-    countUpstreamCells(grid);
 
     // 10. Set-up of every cell the time loop will run (a cell that never runs has nothing
     // that anyone reads: its outflow is zero and its output value fixed).
-    const std::vector<CellIndex> order = orderRoutedCells(grid, *rivers);
-    auto plan = buildRoutingPlan(grid, *rivers, order, rain, p, console);
+    const std::vector<CellIndex> order = orderRoutedCells(*network, *rivers);
+    auto plan = buildRoutingPlan(*network, *rivers, order, rain, p, console);
     if (!plan) {
         return kFailure;
     }
 
     // 11. Processing order.
-    const std::vector<std::int32_t> classes = collectAccClasses(grid);
+    const std::vector<std::int32_t> classes = collectAccClasses(*network);
     sayLine(console,
             "*** Number of different kind of cell accumulattion number : ", classes.size());
     // The plan holds all that the time loop needs: the grid goes.
-    grid = StudyGrid{};
+    network.reset();
 
     // 12.
     sayLine(console, "Total simulation time is ", p.days, " days.");

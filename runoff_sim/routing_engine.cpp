@@ -3,9 +3,7 @@
 #include <omp.h>
 
 #include <algorithm>
-#include <cassert>
 #include <limits>
-#include <memory>
 
 namespace hydro::runoff {
 
@@ -123,39 +121,14 @@ private:
     std::int32_t next_ = 0;
 };
 
-/// Cells that read no other routed cell, in depth-first post-order of the reading forest, so
-/// that a thread working down the list completes whole subtrees and their stores are read
-/// and released soon after they are written.
+/// Cells that read no other routed cell, in the plan's order: the plan lays the cells out in
+/// depth-first post-order of the reading forest, so a thread working down the list completes
+/// whole subtrees and their stores are read and released soon after they are written.
 std::vector<std::int32_t> leafOrder(const RoutingPlan& plan) {
-    const auto n = static_cast<std::int32_t>(plan.cells.size());
     std::vector<std::int32_t> leaves;
-    std::vector<std::pair<std::int32_t, std::int32_t>> stack;  // cell, next slot to visit
-    for (std::int32_t root = 0; root < n; ++root) {
-        if (plan.cells[static_cast<std::size_t>(root)].reader >= 0) {
-            continue;
-        }
-        stack.emplace_back(root, 0);
-        while (!stack.empty()) {
-            auto& [cell, slot] = stack.back();
-            const RoutedCell& rc = plan.cells[static_cast<std::size_t>(cell)];
-            if (rc.readCount == 0) {
-                leaves.push_back(cell);
-                stack.pop_back();
-                continue;
-            }
-            bool descended = false;
-            while (slot < rc.sourceCount) {
-                const std::int32_t src = plan.sourceOf(rc, slot);
-                ++slot;
-                if (src >= 0) {
-                    stack.emplace_back(src, 0);
-                    descended = true;
-                    break;
-                }
-            }
-            if (!descended) {
-                stack.pop_back();
-            }
+    for (std::size_t c = 0; c < plan.cells.size(); ++c) {
+        if (plan.cells[c].readCount == 0) {
+            leaves.push_back(static_cast<std::int32_t>(c));
         }
     }
     return leaves;

@@ -40,8 +40,8 @@ struct RoutingPlan {
     WaveScheme scheme;
     std::int32_t subStepsPerHour = 0;
     std::int32_t days = 0;
-    /// Each cell after the cells it reads (the array order is free otherwise: which cell reads
-    /// which was settled from the sequential order when the plan was built).
+    /// In depth-first post-order of the reading forest, each cell after the cells it reads
+    /// (which cell reads which was settled from the sequential order when the plan was built).
     std::vector<RoutedCell> cells;
     /// Per upstream slot, in slot order: the routed cell whose outflow it reads, or -1 for a
     /// slot that contributes zero (a cell never run, or run later in the sequential order).

@@ -79,14 +79,10 @@ struct Network {
         p.studyCols = c.studyCols;
         p.swLat = 35.0F;
         p.swLon = 135.0F;
-        grid.rows = c.studyRows;
-        grid.cols = c.studyCols;
-        grid.cells.resize(static_cast<std::size_t>(c.studyRows * c.studyCols));
-        ok = readElevation(dir / "topoData", p, grid, out)
-             && readTopology(dir / "topoData", grid, out);
+        auto network = buildDrainageNetwork(dir / "topoData", p, out);
+        ok = network.has_value();
         if (ok) {
-            registerUpstreamCells(grid);
-            countUpstreamCells(grid);
+            grid = std::move(*network);
         }
         console = out.str();
     }

@@ -61,15 +61,12 @@ TEST(RoutingEngine, AChainHoldsOnlyTheStoresInFlight) {
     std::ostringstream quiet;
     const auto p = readEventParameters(dir / "param-event.dat", quiet);
     ASSERT_TRUE(p.has_value());
-    StudyGrid grid{3, 40, std::vector<GridCell>(n)};
+    const auto grid = buildDrainageNetwork(dir / "topoData", *p, quiet);
+    ASSERT_TRUE(grid.has_value());
     RainGrid rain = placeRainPoints(*p);
-    ASSERT_TRUE(readElevation(dir / "topoData", *p, grid, quiet));
-    ASSERT_TRUE(readTopology(dir / "topoData", grid, quiet));
     ASSERT_TRUE(readRainfall(dir / "input" / "rain.dat", rain, quiet));
-    registerUpstreamCells(grid);
-    countUpstreamCells(grid);
     const RiverList rivers({1});
-    auto plan = buildRoutingPlan(grid, rivers, orderRoutedCells(grid, rivers), rain, *p, quiet);
+    auto plan = buildRoutingPlan(*grid, rivers, orderRoutedCells(*grid, rivers), rain, *p, quiet);
     ASSERT_TRUE(plan.has_value());
     ASSERT_EQ(plan->cells.size(), 38U);
 

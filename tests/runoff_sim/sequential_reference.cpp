@@ -24,18 +24,12 @@ ReferenceOutputs runSequentialReference(const std::filesystem::path& caseDir) {
         throw std::runtime_error("reference: bad case");
     }
     const auto rivers = readRiverList(riverPath, *count);
-    StudyGrid grid;
-    grid.rows = p->studyRows;
-    grid.cols = p->studyCols;
-    grid.cells.resize(static_cast<std::size_t>(grid.rows * grid.cols));
+    auto network = buildDrainageNetwork(caseDir / "topoData", *p, quiet);
     RainGrid rain = placeRainPoints(*p);
-    if (!readElevation(caseDir / "topoData", *p, grid, quiet)
-        || !readTopology(caseDir / "topoData", grid, quiet)
-        || !readRainfall(caseDir / "input" / "rain.dat", rain, quiet)) {
+    if (!network || !readRainfall(caseDir / "input" / "rain.dat", rain, quiet)) {
         throw std::runtime_error("reference: bad case");
     }
-    registerUpstreamCells(grid);
-    countUpstreamCells(grid);
+    StudyGrid& grid = *network;
 
     const int S = p->subStepsPerHour;
     const std::size_t perCell =
