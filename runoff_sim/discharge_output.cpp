@@ -36,8 +36,10 @@ float dailyMaxHourlyDischarge(std::span<const float, 24> hourlyMeans) {
 }
 
 bool checkOutputFiles(const fs::path& outputDir, std::ostream& console) {
+    std::vector<const char*> names(kOutputNames.begin(), kOutputNames.end());
+    names.insert(names.end(), kVrtNames.begin(), kVrtNames.end());
     std::vector<fs::path> created;
-    for (const char* name : kOutputNames) {
+    for (const char* name : names) {
         const fs::path path = outputDir / name;
         std::error_code ec;
         const bool existed = fs::exists(fs::symlink_status(path, ec));
@@ -57,10 +59,21 @@ bool checkOutputFiles(const fs::path& outputDir, std::ostream& console) {
     return true;
 }
 
-bool DischargeFiles::open(const fs::path& outputDir, std::ostream& console) {
+bool DischargeFiles::open(const fs::path& outputDir, const GridFrameLayout& layout,
+                          std::int32_t days, std::ostream& console) {
+    layout_ = layout;
+    days_ = days;
     for (std::size_t f = 0; f < files_.size(); ++f) {
         if (!files_[f].open(outputDir / kOutputNames[f])) {
             sayLine(console, kOutputNames[f], " cannot open.");
+            return false;
+        }
+    }
+    // A description left from an earlier run must not present the grids being rewritten.
+    for (std::size_t f = 0; f < vrtFiles_.size(); ++f) {
+        vrtFiles_[f].open(outputDir / kVrtNames[f], std::ios::binary | std::ios::trunc);
+        if (!vrtFiles_[f]) {
+            sayLine(console, kVrtNames[f], " cannot open.");
             return false;
         }
     }
@@ -81,6 +94,16 @@ bool DischargeFiles::finish(std::ostream& console) {
         sayLine(console, "Write ./output/", kOutputNames[f]);
         if (!files_[f].close()) {
             sayLine(console, kOutputNames[f], " cannot be written.");
+            return false;
+        }
+    }
+    const std::array<std::vector<std::string>, 3> bands{
+        dailyBandNames(days_), dailyBandNames(days_), hourlyBandNames(days_)};
+    for (std::size_t f = 0; f < vrtFiles_.size(); ++f) {
+        writeGridVrt(vrtFiles_[f], kOutputNames[f], layout_, bands[f]);
+        vrtFiles_[f].close();
+        if (!vrtFiles_[f]) {
+            sayLine(console, kVrtNames[f], " cannot be written.");
             return false;
         }
     }

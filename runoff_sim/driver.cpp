@@ -108,7 +108,7 @@ int runRunoffSim(const std::filesystem::path& caseDir, std::ostream& console) {
     }
     sayLine(console, "Runoff simulation starts.");
     DischargeFiles files;
-    if (!files.open(outputDir, console)) {
+    if (!files.open(outputDir, {p.studyCols, p.studyRows, p.swLon, p.swLat}, p.days, console)) {
         return kFailure;
     }
 

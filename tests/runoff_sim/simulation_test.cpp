@@ -266,6 +266,9 @@ TEST(Simulation, OutputThatCannotBeCreatedStopsBeforeTheTimeLoop) {
         {"a folder standing for the hourly file",
          [](const fs::path& d) { fs::create_directories(d / "output/dischargeHourly.bin"); },
          "dischargeHourly.bin cannot open.\n"},
+        {"a folder standing for a VRT file",
+         [](const fs::path& d) { fs::create_directories(d / "output/dischargeHourly.vrt"); },
+         "dischargeHourly.vrt cannot open.\n"},
     };
     for (const auto& k : cases) {
         SCOPED_TRACE(k.what);
@@ -286,13 +289,44 @@ TEST(Simulation, OutputThatCannotBeCreatedStopsBeforeTheTimeLoop) {
 }
 
 TEST(Simulation, AFullDiskIsAFailure) {
+    if (!fs::exists("/dev/full")) {
+        GTEST_SKIP() << "no /dev/full to make writes fail";
+    }
+    {
+        TempDir dir;
+        confluenceCase().write(dir.path());
+        fs::create_symlink("/dev/full", dir / "output/dischargeHourly.bin");
+        // A description left by an earlier run must not present the unfinished grids.
+        writeText(dir / "output/dischargeDaily.vrt", "<VRTDataset/>");
+        const RunResult r = run(dir.path());
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.console.find("dischargeHourly.bin cannot be written.\n"), std::string::npos);
+        EXPECT_EQ(r.console.find("Runoff simulation ends."), std::string::npos);
+        EXPECT_EQ(readText(dir / "output/dischargeDaily.vrt"), "");
+    }
+    {
+        TempDir dir;
+        confluenceCase().write(dir.path());
+        fs::create_symlink("/dev/full", dir / "output/dischargeHourlyMaxInDay.vrt");
+        const RunResult r = run(dir.path());
+        EXPECT_EQ(r.status, 1);
+        EXPECT_TRUE(
+            r.console.ends_with("Write ./output/dischargeHourly.bin\n"
+                                "dischargeHourlyMaxInDay.vrt cannot be written.\n"))
+            << r.console;
+    }
+}
+
+TEST(Simulation, EachGridHasADescriptionForGisTools) {
     TempDir dir;
     confluenceCase().write(dir.path());
-    fs::create_symlink("/dev/full", dir / "output/dischargeHourly.bin");
-    const RunResult r = run(dir.path());
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.console.find("dischargeHourly.bin cannot be written.\n"), std::string::npos);
-    EXPECT_EQ(r.console.find("Runoff simulation ends."), std::string::npos);
+    ASSERT_EQ(run(dir.path()).status, 0);
+    for (const char* name : {"dischargeDaily", "dischargeHourlyMaxInDay", "dischargeHourly"}) {
+        SCOPED_TRACE(name);
+        const std::string vrt = readText(dir / "output" / (std::string(name) + ".vrt"));
+        EXPECT_NE(vrt.find(std::string(">") + name + ".bin</SourceFilename>"), std::string::npos);
+        EXPECT_TRUE(vrt.ends_with("</VRTDataset>\n"));
+    }
 }
 
 }  // namespace
