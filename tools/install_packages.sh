@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that this machine lacks for building and running the programs;
+# with --all also those the tests and checks use (GoogleTest, Google Benchmark, clang-format,
+# GDAL's command-line tools, the SVG renderer). Needs root, or sudo.
+set -euo pipefail
+
+packages=()
+need() {  # need <package> <file or command that it provides>
+    if [[ "$2" == /* ]]; then
+        [ -e "$2" ] || packages+=("$1")
+    else
+        command -v "$2" >/dev/null || packages+=("$1")
+    fi
+}
+need cmake cmake
+need ninja-build ninja
+need g++ g++
+if [ "${1:-}" = "--all" ]; then
+    need clang-format clang-format
+    need libgtest-dev /usr/include/gtest/gtest.h
+    need libgmock-dev /usr/include/gmock/gmock.h
+    need libbenchmark-dev /usr/include/benchmark/benchmark.h
+    need gdal-bin gdalinfo
+    need librsvg2-bin rsvg-convert
+fi
+[ ${#packages[@]} -eq 0 ] && exit 0
+
+echo "== installing ${packages[*]}"
+sudo=()
+if [ "$(id -u)" -ne 0 ]; then
+    if ! command -v sudo >/dev/null; then
+        echo "Missing Debian packages: ${packages[*]} (install them as root)." >&2
+        exit 1
+    fi
+    sudo=(sudo)
+fi
+export DEBIAN_FRONTEND=noninteractive
+"${sudo[@]}" apt-get update -qq
+"${sudo[@]}" apt-get install -y -qq "${packages[@]}"
