@@ -114,6 +114,10 @@ std::optional<std::string> readSeriesText(const fs::path& path, std::int64_t hou
     // A line of the extractor is well under 40 bytes; anything far longer is not a series.
     constexpr std::int64_t kLongestLine = 256;
     std::error_code ec;
+    if (fs::is_directory(path, ec)) {
+        sayLine(out, path.string(), " is a folder, not a series file.");
+        return std::nullopt;
+    }
     const auto size = fs::file_size(path, ec);
     if (!ec && size > static_cast<std::uintmax_t>(hours) * kLongestLine + kLongestLine) {
         sayLine(out, path.string(), " is too large for a series of ", hours, " hours.");

@@ -153,6 +153,12 @@ TEST(PlotCommand, RefusedInputsLeaveNoImage) {
          "ROF file cannot open."},
         {"no series file", "4", "2", [](const fs::path& d) { fs::remove(d / "q.dat"); },
          "<dir>/q.dat cannot open."},
+        {"series is a folder", "4", "2",
+         [](const fs::path& d) {
+             fs::remove(d / "q.dat");
+             fs::create_directories(d / "q.dat");
+         },
+         "<dir>/q.dat is a folder, not a series file."},
         {"short series", "4", "2",
          [](const fs::path& d) { writeText(d / "q.dat", series(23, {})); },
          "<dir>/q.dat: holds 23 lines, but the event has 24 hours."},
