@@ -54,7 +54,6 @@ TEST(SeriesParse, LineEndsThatStillMakeTheSameSeries) {
 TEST(SeriesParse, RefusedWithTheLineThatIsWrong) {
     const std::string good = seriesText(repeated("1.5", 24));
     const auto withLine = [&](int line, const std::string& content) {
-        std::vector<std::string> lines;
         std::string s;
         for (int h = 1; h <= 24; ++h) {
             s += (h == line ? content : std::to_string(h) + " 1.5") + "\n";
