@@ -1,0 +1,239 @@
+#include "hydrograph/svg_plot.h"
+
+#include <algorithm>
+#include <cstdint>
+
+#include "hydrograph/nice_scale.h"
+
+namespace hydro::hydrograph {
+
+namespace {
+
+constexpr double kWidth = 960.0;
+constexpr double kHeight = 540.0;
+constexpr double kLeft = 80.0;
+constexpr double kRight = 880.0;
+constexpr double kTop = 80.0;
+constexpr double kBottom = 460.0;
+constexpr double kPlotWidth = kRight - kLeft;
+constexpr double kPlotHeight = kBottom - kTop;
+constexpr const char* kCubed = "\xC2\xB3";  // superscript three, UTF-8
+
+std::string num(double v) {
+    return fixedText(v, 2);
+}
+
+class SvgText {
+public:
+    SvgText& operator<<(std::string_view s) {
+        text_ += s;
+        return *this;
+    }
+    SvgText& operator<<(double v) {
+        text_ += num(v);
+        return *this;
+    }
+    SvgText& operator<<(std::int64_t v) {
+        text_ += std::to_string(v);
+        return *this;
+    }
+    /// A text element; `attributes` are written as given, `content` escaped.
+    void label(double x, double y, std::string_view attributes, std::string_view content) {
+        *this << "<text x=\"" << x << "\" y=\"" << y << "\" " << attributes << ">"
+              << xmlEscape(content) << "</text>\n";
+    }
+    std::string take() { return std::move(text_); }
+
+private:
+    std::string text_;
+};
+
+}  // namespace
+
+std::string xmlEscape(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        switch (c) {
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            case '\'':
+                out += "&apos;";
+                break;
+            default:
+                out += c;
+        }
+    }
+    return out;
+}
+
+std::string renderHydrographSvg(const HydrographPlot& plot) {
+    const auto hours = static_cast<std::int64_t>(plot.discharge.size());
+    const double hourWidth = kPlotWidth / static_cast<double>(std::max<std::int64_t>(hours, 1));
+    const auto xAt = [&](std::int64_t hour) {
+        return kLeft + static_cast<double>(hour) * hourWidth;
+    };
+    const auto rainAt = [&](std::int64_t n) {
+        const auto i = static_cast<std::size_t>(n);
+        return i < plot.rainfall.size() ? plot.rainfall[i] : 0.0;
+    };
+
+    double maxQ = 0.0;
+    for (const double q : plot.discharge) {
+        maxQ = std::max(maxQ, q);
+    }
+    double maxRain = 0.0;
+    for (std::int64_t n = 0; n < hours; ++n) {
+        maxRain = std::max(maxRain, rainAt(n));
+    }
+    const NiceScale qScale = niceScale(maxQ);
+    // Twice the largest rain: the bars keep to the upper half and leave the line visible.
+    const NiceScale rainScale = niceScale(2.0 * maxRain);
+    const auto yOfQ = [&](double q) {
+        return kBottom - std::clamp(q / qScale.max, 0.0, 1.0) * kPlotHeight;
+    };
+    const auto depthOfRain = [&](double r) {
+        return std::clamp(r / rainScale.max, 0.0, 1.0) * kPlotHeight;
+    };
+
+    SvgText s;
+    s << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+      << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"960\" height=\"540\" "
+         "viewBox=\"0 0 960 540\" font-family=\"sans-serif\" font-size=\"12\">\n"
+      << "<title>" << xmlEscape(plot.title) << "</title>\n"
+      << "<rect x=\"0\" y=\"0\" width=\"" << kWidth << "\" height=\"" << kHeight
+      << "\" fill=\"white\"/>\n";
+
+    // Horizontal grid at the discharge ticks.
+    s << "<g stroke=\"#dddddd\" stroke-width=\"1\">\n";
+    for (std::int32_t k = 1; k <= qScale.steps; ++k) {
+        const double y = yOfQ(k * qScale.step);
+        s << "<line x1=\"" << kLeft << "\" y1=\"" << y << "\" x2=\"" << kRight << "\" y2=\"" << y
+          << "\"/>\n";
+    }
+    s << "</g>\n";
+
+    // Day boundaries.
+    s << "<g stroke=\"#999999\" stroke-width=\"1\" stroke-dasharray=\"4 4\">\n";
+    for (std::int64_t h = 24; h < hours; h += 24) {
+        s << "<line x1=\"" << xAt(h) << "\" y1=\"" << kTop << "\" x2=\"" << xAt(h) << "\" y2=\""
+          << kBottom << "\"/>\n";
+    }
+    s << "</g>\n";
+
+    // Rain bars hanging from the top, one per hour with rain.
+    s << "<g fill=\"#4a90d9\" fill-opacity=\"0.6\">\n";
+    const double gap = hourWidth * 0.1;
+    for (std::int64_t n = 0; n < hours; ++n) {
+        const double r = rainAt(n);
+        if (!(r > 0.0)) {
+            continue;
+        }
+        s << "<rect class=\"rain\" x=\"" << xAt(n) + gap / 2.0 << "\" y=\"" << kTop << "\" width=\""
+          << hourWidth - gap << "\" height=\"" << depthOfRain(r) << "\"/>\n";
+    }
+    s << "</g>\n";
+
+    // The discharge: the value of hour n at the end of hour n.
+    s << "<polyline class=\"discharge\" fill=\"none\" stroke=\"#c0392b\" stroke-width=\"2\" "
+         "points=\"";
+    for (std::int64_t n = 0; n < hours; ++n) {
+        s << (n == 0 ? "" : " ") << xAt(n + 1) << ","
+          << yOfQ(plot.discharge[static_cast<std::size_t>(n)]);
+    }
+    s << "\"/>\n";
+
+    if (plot.peakIndex && *plot.peakIndex < plot.discharge.size()) {
+        const auto n = static_cast<std::int64_t>(*plot.peakIndex);
+        const double x = xAt(n + 1);
+        const double y = yOfQ(plot.discharge[*plot.peakIndex]);
+        s << "<circle class=\"peak\" cx=\"" << x << "\" cy=\"" << y
+          << "\" r=\"4\" fill=\"#c0392b\" stroke=\"black\" stroke-width=\"1\"/>\n";
+        const bool leftOfMark = x > kLeft + kPlotWidth * 0.7;
+        const double labelY = std::max(y - 8.0, kTop + 14.0);
+        s.label(leftOfMark ? x - 8.0 : x + 8.0, labelY,
+                leftOfMark ? R"(class="peak-label" text-anchor="end")" : R"(class="peak-label")",
+                plot.peakLabel);
+    }
+
+    // Frame and axes.
+    s << "<rect x=\"" << kLeft << "\" y=\"" << kTop << "\" width=\"" << kPlotWidth << "\" height=\""
+      << kPlotHeight << "\" fill=\"none\" stroke=\"black\" stroke-width=\"1\"/>\n";
+    s << "<g stroke=\"black\" stroke-width=\"1\">\n";
+    const std::int64_t hourStep = hourTickStep(hours);
+    for (std::int64_t h = 0; h <= hours; h += hourStep) {
+        s << "<line x1=\"" << xAt(h) << "\" y1=\"" << kBottom << "\" x2=\"" << xAt(h) << "\" y2=\""
+          << kBottom + 5.0 << "\"/>\n";
+    }
+    for (std::int32_t k = 0; k <= qScale.steps; ++k) {
+        const double y = yOfQ(k * qScale.step);
+        s << "<line x1=\"" << kLeft - 5.0 << "\" y1=\"" << y << "\" x2=\"" << kLeft << "\" y2=\""
+          << y << "\"/>\n";
+    }
+    for (std::int32_t k = 0; k <= rainScale.steps; ++k) {
+        const double y = kTop + depthOfRain(k * rainScale.step);
+        s << "<line x1=\"" << kRight << "\" y1=\"" << y << "\" x2=\"" << kRight + 5.0 << "\" y2=\""
+          << y << "\"/>\n";
+    }
+    s << "</g>\n";
+
+    s << "<g class=\"hour-labels\" text-anchor=\"middle\">\n";
+    for (std::int64_t h = 0; h <= hours; h += hourStep) {
+        s.label(xAt(h), kBottom + 18.0, "", std::to_string(h));
+    }
+    s << "</g>\n<g class=\"discharge-labels\" text-anchor=\"end\">\n";
+    for (std::int32_t k = 0; k <= qScale.steps; ++k) {
+        const double v = k * qScale.step;
+        s.label(kLeft - 8.0, yOfQ(v) + 4.0, "", tickLabel(v, qScale));
+    }
+    s << "</g>\n<g class=\"rain-labels\" text-anchor=\"start\">\n";
+    for (std::int32_t k = 0; k <= rainScale.steps; ++k) {
+        const double v = k * rainScale.step;
+        s.label(kRight + 8.0, kTop + depthOfRain(v) + 4.0, "", tickLabel(v, rainScale));
+    }
+    s << "</g>\n";
+
+    // Titles.
+    const double midX = (kLeft + kRight) / 2.0;
+    const double midY = (kTop + kBottom) / 2.0;
+    s.label(kWidth / 2.0, 30.0, R"(class="title" text-anchor="middle" font-size="18")", plot.title);
+    s.label(midX, kBottom + 42.0, R"(class="axis-title" text-anchor="middle" font-size="14")",
+            "Hour of the event");
+    s << "<text class=\"axis-title\" x=\"0\" y=\"0\" text-anchor=\"middle\" font-size=\"14\" "
+         "transform=\"translate("
+      << 28.0 << " " << midY << ") rotate(-90)\">" << xmlEscape("Discharge (m") << kCubed
+      << "/s)</text>\n";
+    s << "<text class=\"axis-title\" x=\"0\" y=\"0\" text-anchor=\"middle\" font-size=\"14\" "
+         "transform=\"translate("
+      << kWidth - 22.0 << " " << midY << ") rotate(90)\">Rainfall (mm/h)</text>\n";
+
+    // Legend, between the title and the plot.
+    const double ly = 58.0;
+    s << "<g class=\"legend\">\n"
+      << "<rect x=\"" << kLeft << "\" y=\"" << ly - 9.0
+      << R"(" width="14" height="10" fill="#4a90d9" fill-opacity="0.6"/>)"
+      << "\n";
+    s.label(kLeft + 20.0, ly, "", "Basin rainfall (mm/h)");
+    s << "<line x1=\"" << kLeft + 200.0 << "\" y1=\"" << ly - 4.0 << "\" x2=\"" << kLeft + 224.0
+      << "\" y2=\"" << ly - 4.0 << R"(" stroke="#c0392b" stroke-width="2"/>)"
+      << "\n";
+    s.label(kLeft + 230.0, ly, "", std::string("Discharge (m") + kCubed + "/s)");
+    s << "<circle cx=\"" << kLeft + 380.0 << "\" cy=\"" << ly - 4.0
+      << R"(" r="4" fill="#c0392b" stroke="black" stroke-width="1"/>)"
+      << "\n";
+    s.label(kLeft + 390.0, ly, "", "Peak discharge");
+    s << "</g>\n</svg>\n";
+    return s.take();
+}
+
+}  // namespace hydro::hydrograph

@@ -1,0 +1,29 @@
+#pragma once
+
+// The outlet hydrograph as an SVG image: the hourly discharge as a line over the hourly basin
+// rainfall, drawn as bars hanging from the top of the plot on an axis of its own.
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace hydro::hydrograph {
+
+struct HydrographPlot {
+    std::string title;
+    std::vector<double> discharge;         ///< m3/s of hours 1..H, each 0 or more
+    std::vector<double> rainfall;          ///< mm/h of hours 1..H (missing hours count as 0)
+    std::optional<std::size_t> peakIndex;  ///< 0-based hour marked as the peak
+    std::string peakLabel;                 ///< text beside the peak mark
+};
+
+/// Escapes the five XML special characters.
+[[nodiscard]] std::string xmlEscape(std::string_view text);
+
+/// The whole SVG document (960 x 540 px) of `plot`. Rain bars are drawn for the hours with
+/// rain above 0, the discharge as one polyline point per hour at the end of that hour.
+[[nodiscard]] std::string renderHydrographSvg(const HydrographPlot& plot);
+
+}  // namespace hydro::hydrograph
