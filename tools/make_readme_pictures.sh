@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Remakes the README's pictures from the example run (tools/run_example.sh first): the map of
-# the outlet's peak hour, enlarged 3 times, and the hydrograph, both as PNG in docs/.
+# the outlet's peak hour and the hydrograph, both as PNG in docs/.
 # Needs python3 and rsvg-convert (librsvg2-bin).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -10,6 +10,6 @@ series=$(cd "$out" && ls ./*_discharge.dat | head -1)
 hour=$(awk 'NR == 1 || $2 + 0 > best + 0 { best = $2; hour = $1 } END { print hour }' "$out/$series")
 mkdir -p "$root/docs"
 "$root/tools/ppm_to_png.py" "$out/image/$(printf '%4d' "$hour")_discharge.ppm" \
-    "$root/docs/example_map.png" 3
+    "$root/docs/example_map.png"
 rsvg-convert --format png --output "$root/docs/example_hydrograph.png" "$out/hydrograph.svg"
 echo "docs/example_map.png (hour $hour), docs/example_hydrograph.png"
