@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <limits>
 #include <optional>
 #include <sstream>
 #include <system_error>
@@ -59,27 +58,6 @@ struct CaseData {
     StudyGrid grid;
 };
 
-/// Refuses grids that 32-bit indices cannot address or whose rainfall table cannot be sized,
-/// before anything is allocated.
-std::optional<std::string> checkGridSizes(const EventParameters& p) {
-    constexpr std::int64_t kMaxCells = std::numeric_limits<std::int32_t>::max();
-    const std::int64_t studyCells = std::int64_t{p.studyRows} * p.studyCols;
-    const std::int64_t rainPoints = std::int64_t{p.rainRows} * p.rainCols;
-    if (studyCells > kMaxCells) {
-        return "param-event.dat: a study grid of " + std::to_string(p.studyCols) + " x "
-               + std::to_string(p.studyRows) + " cells is too large (at most "
-               + std::to_string(kMaxCells) + " cells).";
-    }
-    const std::int64_t rainValues = (std::int64_t{p.days} + 1) * 24;
-    if (rainPoints > kMaxCells
-        || rainValues > std::numeric_limits<std::int64_t>::max() / 4 / rainPoints) {
-        return "param-event.dat: a rainfall grid of " + std::to_string(p.rainCols) + " x "
-               + std::to_string(p.rainRows) + " points over " + std::to_string(p.days)
-               + " days is too large.";
-    }
-    return std::nullopt;
-}
-
 /// Parameters, river list and drainage network of the case; prints the failure line of the
 /// reader that failed.
 std::optional<CaseData> readCase(const fs::path& caseDir, std::ostream& out) {
@@ -89,7 +67,7 @@ std::optional<CaseData> readCase(const fs::path& caseDir, std::ostream& out) {
         sayLine(out, lastLine(echo.str()));
         return std::nullopt;
     }
-    if (const auto tooLarge = checkGridSizes(*params)) {
+    if (const auto tooLarge = runoff::gridSizeProblem(*params)) {
         sayLine(out, *tooLarge);
         return std::nullopt;
     }

@@ -18,28 +18,6 @@ namespace {
 
 constexpr int kFailure = 1;
 
-/// Grids are addressed with 32-bit indices and every byte count must fit 64 bits; a size
-/// beyond that is refused before anything is allocated.
-bool checkGridSizes(const EventParameters& p, std::ostream& console) {
-    constexpr std::int64_t kMaxCells = std::numeric_limits<std::int32_t>::max();
-    const std::int64_t studyCells = std::int64_t{p.studyRows} * p.studyCols;
-    const std::int64_t rainPoints = std::int64_t{p.rainRows} * p.rainCols;
-    if (studyCells > kMaxCells) {
-        sayLine(console, "param-event.dat: a study grid of ", p.studyCols, " x ", p.studyRows,
-                " cells is too large (at most ", kMaxCells, " cells).");
-        return false;
-    }
-    // Rainfall intensities: (days + 1) x 24 per point.
-    const std::int64_t rainValues = (std::int64_t{p.days} + 1) * 24;
-    if (rainPoints > kMaxCells
-        || rainValues > std::numeric_limits<std::int64_t>::max() / 4 / rainPoints) {
-        sayLine(console, "param-event.dat: a rainfall grid of ", p.rainCols, " x ", p.rainRows,
-                " points over ", p.days, " days is too large.");
-        return false;
-    }
-    return true;
-}
-
 }  // namespace
 
 int runRunoffSim(const std::filesystem::path& caseDir, std::ostream& console) {
@@ -66,7 +44,8 @@ int runRunoffSim(const std::filesystem::path& caseDir, std::ostream& console) {
     }
 
     // 5. Rainfall grid with its points placed.
-    if (!checkGridSizes(p, console)) {
+    if (const auto tooLarge = gridSizeProblem(p)) {
+        sayLine(console, *tooLarge);
         return kFailure;
     }
     RainGrid rain = placeRainPoints(p);

@@ -1,5 +1,7 @@
 #include "runoff_sim/event_parameters.h"
 
+#include <limits>
+
 #include "common/console.h"
 #include "common/parameter_tokens.h"
 
@@ -163,6 +165,26 @@ std::optional<EventParameters> readEventParameters(const std::filesystem::path& 
     }
     sayLine(console, "  Initial runoff height [mm/hr] : ", p.initialRunoff);
     return p;
+}
+
+std::optional<std::string> gridSizeProblem(const EventParameters& p) {
+    constexpr std::int64_t kMaxCells = std::numeric_limits<std::int32_t>::max();
+    const std::int64_t studyCells = std::int64_t{p.studyRows} * p.studyCols;
+    const std::int64_t rainPoints = std::int64_t{p.rainRows} * p.rainCols;
+    if (studyCells > kMaxCells) {
+        return "param-event.dat: a study grid of " + std::to_string(p.studyCols) + " x "
+               + std::to_string(p.studyRows) + " cells is too large (at most "
+               + std::to_string(kMaxCells) + " cells).";
+    }
+    // Rainfall intensities: (days + 1) x 24 per point.
+    const std::int64_t rainValues = (std::int64_t{p.days} + 1) * 24;
+    if (rainPoints > kMaxCells
+        || rainValues > std::numeric_limits<std::int64_t>::max() / 4 / rainPoints) {
+        return "param-event.dat: a rainfall grid of " + std::to_string(p.rainCols) + " x "
+               + std::to_string(p.rainRows) + " points over " + std::to_string(p.days)
+               + " days is too large.";
+    }
+    return std::nullopt;
 }
 
 }  // namespace hydro::runoff

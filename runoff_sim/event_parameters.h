@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <optional>
 #include <ostream>
+#include <string>
 
 namespace hydro::runoff {
 
@@ -37,5 +38,9 @@ struct EventParameters {
 /// naming the value when a value is missing, malformed or out of range; returns nothing then.
 [[nodiscard]] std::optional<EventParameters> readEventParameters(const std::filesystem::path& path,
                                                                  std::ostream& console);
+
+/// Grids are addressed with 32-bit indices and every byte count must fit 64 bits: says what is
+/// too large (one line naming param-event.dat), or nothing when the grids can be sized.
+[[nodiscard]] std::optional<std::string> gridSizeProblem(const EventParameters& p);
 
 }  // namespace hydro::runoff
