@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "common/xml_text.h"
 #include "hydrograph/nice_scale.h"
 
 namespace hydro::hydrograph {
@@ -49,33 +50,6 @@ private:
 };
 
 }  // namespace
-
-std::string xmlEscape(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (const char c : text) {
-        switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            case '\'':
-                out += "&apos;";
-                break;
-            default:
-                out += c;
-        }
-    }
-    return out;
-}
 
 std::string renderHydrographSvg(const HydrographPlot& plot) {
     const auto hours = static_cast<std::int64_t>(plot.discharge.size());

@@ -19,9 +19,6 @@ struct HydrographPlot {
     std::string peakLabel;                 ///< text beside the peak mark
 };
 
-/// Escapes the five XML special characters.
-[[nodiscard]] std::string xmlEscape(std::string_view text);
-
 /// The whole SVG document (960 x 540 px) of `plot`. Rain bars are drawn for the hours with
 /// rain above 0, the discharge as one polyline point per hour at the end of that hour.
 [[nodiscard]] std::string renderHydrographSvg(const HydrographPlot& plot);

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "common/xml_text.h"
+
 namespace hydro::runoff {
 
 namespace {
@@ -24,29 +26,6 @@ std::string exact(double v) {
         }
     }
     return buf;
-}
-
-std::string escapeXml(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            default:
-                out += c;
-        }
-    }
-    return out;
 }
 
 }  // namespace
@@ -77,18 +56,18 @@ void writeGridVrt(std::ostream& out, const std::string& rawFileName, const GridF
     const std::int64_t northRowOffset = frameBytes - rowBytes;
     const double westLon = static_cast<double>(layout.swLon);
     const double northLat = static_cast<double>(layout.swLat) + layout.rows * kCellDegrees;
-    const std::string source = escapeXml(rawFileName);
+    const std::string source = xmlEscape(rawFileName);
 
     out << "<VRTDataset rasterXSize=\"" << layout.cols << "\" rasterYSize=\"" << layout.rows
         << "\">\n"
-        << "  <SRS dataAxisToSRSAxisMapping=\"2,1\">" << escapeXml(kWgs84) << "</SRS>\n"
+        << "  <SRS dataAxisToSRSAxisMapping=\"2,1\">" << xmlEscape(kWgs84) << "</SRS>\n"
         << "  <GeoTransform>" << exact(westLon) << ", " << exact(kCellDegrees) << ", 0, "
         << exact(northLat) << ", 0, " << exact(-kCellDegrees) << "</GeoTransform>\n";
     std::int64_t frameStart = 0;
     for (std::size_t b = 0; b < bandNames.size(); ++b) {
         out << "  <VRTRasterBand dataType=\"Float32\" band=\"" << b + 1
             << "\" subClass=\"VRTRawRasterBand\">\n"
-            << "    <Description>" << escapeXml(bandNames[b]) << "</Description>\n"
+            << "    <Description>" << xmlEscape(bandNames[b]) << "</Description>\n"
             << "    <NoDataValue>-9999</NoDataValue>\n"
             << "    <UnitType>m3/s</UnitType>\n"
             << "    <SourceFilename relativeToVRT=\"1\">" << source << "</SourceFilename>\n"
