@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/runoff_sim/case_builder.h"
+#include "tests/hydrograph/tool_case.h"
 #include "tests/support/test_support.h"
 
 namespace hydro::test {
@@ -21,27 +21,16 @@ namespace {
 
 namespace fs = std::filesystem;
 
-/// 5 columns x 4 rows; river 1 (listed) has its outlet at column 4, row 2; river 2 is not
-/// listed. Rain of 3 mm/h falls in hours 3 to 5 of each day.
+/// River 1 (listed) has its outlet at column 4, row 2; river 2 is not listed. Rain of 3 mm/h
+/// falls in hours 3 to 5 of each day.
 SimCase plotCase(int days) {
-    SimCase c;
-    c.studyCols = 5;
-    c.studyRows = 4;
-    c.days = days;
-    c.elevation = std::vector<float>(20, 10.0F);
-    c.flowDir = std::vector<std::int32_t>(20, 5);
-    c.riverNum = {
-        -1, -1, -1, -1, -1,  //
-        -1, 1,  1,  2,  -1,  //
-        1,  1,  1,  1,  -1,  //
-        -1, -1, -1, -1, -1,  //
-    };
-    c.flowAcc = {
+    SimCase c = twoRiverCase({
         1, 1, 1, 1, 1,  //
         1, 1, 2, 9, 1,  //
         1, 1, 3, 6, 1,  //
         1, 1, 1, 1, 1,  //
-    };
+    });
+    c.days = days;
     c.rain = [](int, int h, int, int) { return h >= 2 && h <= 4 ? 3.0F : 0.0F; };
     return c;
 }
@@ -61,18 +50,9 @@ std::string series(std::int64_t hours, const std::vector<std::pair<int, std::str
     return s;
 }
 
-struct Outcome {
-    int status;
-    std::string out;
-};
-
 Outcome plot(const fs::path& caseDir, const std::string& column, const std::string& row,
              const fs::path& seriesFile, const fs::path& svg) {
-    std::ostringstream out;
-    const std::vector<std::string> args{"plot", caseDir.string(),    column,
-                                        row,    seriesFile.string(), svg.string()};
-    const int status = hydrograph::runOutletHydrograph(args, out);
-    return {status, out.str()};
+    return runTool({"plot", caseDir.string(), column, row, seriesFile.string(), svg.string()});
 }
 
 std::vector<std::string> entries(const fs::path& dir) {

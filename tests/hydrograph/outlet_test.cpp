@@ -9,51 +9,25 @@
 #include <vector>
 
 #include "hydrograph/app.h"
-#include "tests/runoff_sim/case_builder.h"
+#include "tests/hydrograph/tool_case.h"
 #include "tests/support/test_support.h"
 
 namespace hydro::test {
 namespace {
 
-struct Outcome {
-    int status;
-    std::string out;
-};
-
 Outcome runOutlet(const std::filesystem::path& dir) {
-    std::ostringstream out;
-    const std::vector<std::string> args{"outlet", dir.string()};
-    const int status = hydrograph::runOutletHydrograph(args, out);
-    return {status, out.str()};
-}
-
-/// 5 columns x 4 rows, north row first. River 1 is listed, river 2 is not.
-SimCase outletCase(std::vector<std::int32_t> flowAcc) {
-    SimCase c;
-    c.studyCols = 5;
-    c.studyRows = 4;
-    c.elevation = std::vector<float>(20, 10.0F);
-    c.flowDir = std::vector<std::int32_t>(20, 5);
-    c.riverNum = {
-        -1, -1, -1, -1, -1,  //
-        -1, 1,  1,  2,  -1,  //
-        1,  1,  1,  1,  -1,  //
-        -1, -1, -1, -1, -1,  //
-    };
-    c.flowAcc = std::move(flowAcc);
-    c.riverList = "1 0 0 0 0 0 0.0 0.0\n";
-    return c;
+    return runTool({"outlet", dir.string()});
 }
 
 TEST(Outlet, LargestListedInteriorCellNumberedFromWestAndSouth) {
     TempDir dir;
     // The unlisted river (50) and the listed border cell (99) hold more.
-    outletCase({
-                   1,  1, 1, 1,  1,  //
-                   1,  5, 7, 50, 1,  //
-                   99, 3, 6, 8,  1,  //
-                   1,  1, 1, 1,  1,  //
-               })
+    twoRiverCase({
+                     1,  1, 1, 1,  1,  //
+                     1,  5, 7, 50, 1,  //
+                     99, 3, 6, 8,  1,  //
+                     1,  1, 1, 1,  1,  //
+                 })
         .write(dir.path());
     const Outcome r = runOutlet(dir.path());
     EXPECT_EQ(r.status, 0);
@@ -64,24 +38,24 @@ TEST(Outlet, EqualAccumulationsKeepTheFirstInFileOrder) {
     {
         // South of north: the lower row comes first in the files.
         TempDir dir;
-        outletCase({
-                       1, 1, 1, 1, 1,  //
-                       1, 8, 2, 3, 1,  //
-                       1, 3, 2, 8, 1,  //
-                       1, 1, 1, 1, 1,  //
-                   })
+        twoRiverCase({
+                         1, 1, 1, 1, 1,  //
+                         1, 8, 2, 3, 1,  //
+                         1, 3, 2, 8, 1,  //
+                         1, 1, 1, 1, 1,  //
+                     })
             .write(dir.path());
         EXPECT_EQ(runOutlet(dir.path()).out, "4 2 1 8\n");
     }
     {
         // Within a row, west before east.
         TempDir dir;
-        outletCase({
-                       1, 1, 1, 1, 1,  //
-                       1, 2, 2, 3, 1,  //
-                       1, 8, 2, 8, 1,  //
-                       1, 1, 1, 1, 1,  //
-                   })
+        twoRiverCase({
+                         1, 1, 1, 1, 1,  //
+                         1, 2, 2, 3, 1,  //
+                         1, 8, 2, 8, 1,  //
+                         1, 1, 1, 1, 1,  //
+                     })
             .write(dir.path());
         EXPECT_EQ(runOutlet(dir.path()).out, "2 2 1 8\n");
     }
@@ -89,7 +63,7 @@ TEST(Outlet, EqualAccumulationsKeepTheFirstInFileOrder) {
 
 TEST(Outlet, NoListedRiverOffTheBorderIsOneLine) {
     TempDir dir;
-    SimCase c = outletCase(std::vector<std::int32_t>(20, 4));
+    SimCase c = twoRiverCase(std::vector<std::int32_t>(20, 4));
     c.riverList = "3 0 0 0 0 0 0.0 0.0\n";
     c.write(dir.path());
     const Outcome r = runOutlet(dir.path());
@@ -112,7 +86,7 @@ TEST(Outlet, ReaderFailuresShowOnlyTheFailureLine) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.remove);
         TempDir dir;
-        outletCase(std::vector<std::int32_t>(20, 4)).write(dir.path());
+        twoRiverCase(std::vector<std::int32_t>(20, 4)).write(dir.path());
         std::filesystem::remove(dir / c.remove);
         const Outcome r = runOutlet(dir.path());
         EXPECT_EQ(r.status, 1);
@@ -120,7 +94,7 @@ TEST(Outlet, ReaderFailuresShowOnlyTheFailureLine) {
     }
     {
         TempDir dir;
-        outletCase(std::vector<std::int32_t>(20, 4)).write(dir.path());
+        twoRiverCase(std::vector<std::int32_t>(20, 4)).write(dir.path());
         writeInt32s(dir / "topoData/flowAcc.bin", std::vector<std::int32_t>(7, 1));
         EXPECT_EQ(runOutlet(dir.path()).out,
                   "flowAcc.bin holds 7 values, but the study grid needs 20.\n");
