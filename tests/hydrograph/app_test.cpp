@@ -73,7 +73,7 @@ TEST(PlotCommand, WritesTheImageAndQuotesThePeakAsTheFileSpellsIt) {
     const Outcome r = plot(dir.path(), "4", "2", dir / "q.dat", dir / "plots/h.svg");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out,
-              "Peak discharge at the outlet (column 4, row 2): 12.3457 m3/s on day 1, hour 14.\n");
+              "Peak discharge at column 4, row 2 (river 1): 12.3457 m3/s on day 1, hour 14.\n");
     EXPECT_EQ(entries(dir / "plots"), std::vector<std::string>{"h.svg"});
     const std::string svg = readText(dir / "plots/h.svg");
     EXPECT_NE(svg.find("River 1: discharge at column 4, row 2"), std::string::npos);
@@ -94,8 +94,7 @@ TEST(PlotCommand, PeakOnTheSecondDayAndAnImageReplaced) {
     writeText(dir / "plots/h.svg", "old");
     const Outcome r = plot(dir.path(), "4", "2", dir / "q.dat", dir / "plots/h.svg");
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out,
-              "Peak discharge at the outlet (column 4, row 2): 1e+06 m3/s on day 2, hour 3.\n");
+    EXPECT_EQ(r.out, "Peak discharge at column 4, row 2 (river 1): 1e+06 m3/s on day 2, hour 3.\n");
     EXPECT_EQ(readText(dir / "plots/h.svg").rfind("<?xml", 0), 0U);
     EXPECT_EQ(entries(dir / "plots"), std::vector<std::string>{"h.svg"});
 }
