@@ -440,3 +440,23 @@ TEST(DischargeSeries, GridFromAPipeIsReadInOrder) {
 
 }  // namespace
 }  // namespace hydro
+
+namespace hydro {
+namespace {
+
+TEST(DischargeSeries, FramesOfAnotherGridAreRefused) {
+    // Ten-column frames read as nine columns would give the values of other cells.
+    SeriesCase c(9, 5, 1);
+    c.grid(numberedFrames(10, 5, 24));
+    const Outcome r = c.run("2 2");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.console.ends_with(
+        "dischargeHourly.bin holds 4800 bytes, not a whole number of frames of 9 columns x 5 "
+        "rows (180 bytes each): it was written for another grid than param-event.dat "
+        "describes.\n"))
+        << r.console;
+    EXPECT_FALSE(c.hasSeries(2, 2));
+}
+
+}  // namespace
+}  // namespace hydro

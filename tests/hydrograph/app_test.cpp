@@ -156,6 +156,15 @@ TEST(PlotCommand, RefusedInputsLeaveNoImage) {
              writeText(d / "q.dat", series(24, {{1, "-9999"}}));
          },
          "<dir>/q.dat: line 2 mixes -9999 (no discharge) with discharges of other hours."},
+        {"the series of another cell", "4", "2",
+         [](const fs::path& d) { fs::rename(d / "q.dat", d / "3-2_discharge.dat"); },
+         "<dir>/3-2_discharge.dat is the series of column 3, row 2, not of column 4, row 2."},
+        {"a river list opened by a comment", "4", "2",
+         [](const fs::path& d) {
+             writeText(d / "topoData/riverNumList.dat", "# rivers\n1 0 0 0 0 0 0 0\n");
+         },
+         "riverNumList.dat line 1 holds \"#\" where an integer belongs (value 1 of a record of "
+         "six integers and two reals)."},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -164,7 +173,9 @@ TEST(PlotCommand, RefusedInputsLeaveNoImage) {
         writeText(dir / "q.dat", series(24, {{5, "7"}}));
         fs::create_directories(dir / "plots");
         c.spoil(dir.path());
-        const Outcome r = plot(dir.path(), c.column, c.row, dir / "q.dat", dir / "plots/h.svg");
+        const fs::path seriesFile =
+            fs::exists(dir / "3-2_discharge.dat") ? dir / "3-2_discharge.dat" : dir / "q.dat";
+        const Outcome r = plot(dir.path(), c.column, c.row, seriesFile, dir / "plots/h.svg");
         std::string line = c.line;
         if (line.starts_with("<dir>")) {
             line.replace(0, 5, dir.path().string());
