@@ -324,7 +324,7 @@ std::optional<Error> gridSizeProblem(const EventParameters& p) {
 }
 
 std::optional<Error> latitudeProblem(const EventParameters& p) {
-    const double south = static_cast<double>(p.swLat);
+    const auto south = static_cast<double>(p.swLat);
     const double north = south + p.studyRows / 120.0;
     if (south >= -90.0 && north <= 90.0) {
         return std::nullopt;

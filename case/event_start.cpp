@@ -1,7 +1,8 @@
 #include "case/event_start.h"
 
 #include <array>
-#include <cstdio>
+#include <iomanip>
+#include <sstream>
 
 #include "common/number_stream.h"
 
