@@ -170,9 +170,12 @@ double rainDischarge(double mmPerHour, double area) {
 }
 
 TEST(Physics, SteadyRainLeavesEveryCellAsRainTimesContributingArea) {
-    // Rain that differs from cell to cell, so that water routed from the wrong cell, or rain
-    // read from the wrong point, shows.
-    const auto rainAt = [](int cell) { return 4.0 + cell / kSize + 2 * (cell % kSize); };
+    // Rain that differs from cell to cell (4 + row + 2 * column mm/hr, rows from the north),
+    // so that water routed from the wrong cell, or rain read from the wrong point, shows.
+    const auto rainAt = [](int cell) {
+        const int row = cell / kSize;
+        return 4.0 + row + 2 * (cell % kSize);
+    };
     for (const char* weight : {"0.6", "1"}) {
         for (int steps : {1, 4, 40}) {
             SCOPED_TRACE(label(weight, steps));
@@ -192,7 +195,7 @@ TEST(Physics, SteadyRainLeavesEveryCellAsRainTimesContributingArea) {
                     fed += b.drainsThrough(i, cell) ? rainDischarge(rainAt(i), b.area[ix(i)]) : 0.0;
                 }
                 basin += rainDischarge(rainAt(cell), b.area[ix(cell)]);
-                const double out = static_cast<double>(h.at(h.hours() - 1, cell));
+                const auto out = static_cast<double>(h.at(h.hours() - 1, cell));
                 // In a steady state the scheme passes each space step's lateral inflow on
                 // exactly, and four days bring every cell there; what remains is the rounding
                 // of the single-precision outflows and their hourly mean, at most 1.6e-7 on
@@ -301,7 +304,7 @@ TEST(Physics, MoreRainNeverLowersAnyHourlyDischarge) {
                 const bool below = b.drainsThrough(extraCell, cell);
                 for (int hour = 0; hour < base.hours(); ++hour) {
                     SCOPED_TRACE("cell " + std::to_string(cell) + ", hour " + std::to_string(hour));
-                    const double q = static_cast<double>(base.at(hour, cell));
+                    const auto q = static_cast<double>(base.at(hour, cell));
                     const double floor = q * (1.0 - k.tolerance);
                     ASSERT_GE(static_cast<double>(more.at(hour, cell)), floor);
                     if (below) {
@@ -351,7 +354,7 @@ TEST(Physics, APulseTravelsDownstreamOnlyAndNeverAhead) {
                 double volume = 0.0;
                 double moment = 0.0;
                 for (int hour = 0; hour < h.hours(); ++hour) {
-                    const double q = static_cast<double>(h.at(hour, cell));
+                    const auto q = static_cast<double>(h.at(hour, cell));
                     if (q > 0.0 && first < 0) {
                         first = hour;
                     }
