@@ -1,0 +1,89 @@
+#include "discharge_netcdf/app.h"
+
+#include <chrono>
+#include <filesystem>
+
+#include "common/console.h"
+#include "discharge_netcdf/case_input.h"
+#include "discharge_netcdf/event_time.h"
+#include "discharge_netcdf/grid_netcdf.h"
+
+namespace hydro::results {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kUsage =
+    "Usage: discharge_netcdf CASE_DIR (discharge_netcdf --help tells more)";
+constexpr const char* kHelp =
+    R"(Usage: discharge_netcdf CASE_DIR
+
+Writes CASE_DIR/output/discharge.nc, a CF-1.8 NetCDF-4 (classic model) file, from the
+simulator's output/dischargeHourly.bin, dischargeDaily.bin and dischargeHourlyMaxInDay.bin
+and the case's param-event.dat and input/rain.dat:
+
+  discharge             (time, lat, lon)  hourly mean discharge, m3 s-1
+  discharge_daily_mean  (day, lat, lon)   daily mean of the hourly means
+  discharge_daily_max   (day, lat, lon)   largest hourly mean of each day
+  discharge_event_max   (lat, lon)        largest hourly mean of the event
+  time_of_peak          (lat, lon)        end of the hour of that largest mean
+
+Times are hours since the event start, the date in rain.dat's first block header (UTC);
+cells outside the simulated rivers hold the fill value -9999.
+
+Options:
+  --help   print this text
+)";
+
+}  // namespace
+
+int runDischargeNetcdf(std::span<const std::string> args, std::ostream& out,
+                       std::ostream& progress) {
+    if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
+        out << kHelp << std::flush;
+        return 0;
+    }
+    if (args.size() != 1 || args[0].starts_with("-")) {
+        sayLine(out, kUsage);
+        return 1;
+    }
+    const auto started = std::chrono::steady_clock::now();
+    const fs::path caseDir = args[0];
+    auto params = readParameters(caseDir);
+    if (!params) {
+        sayLine(out, params.error());
+        return 1;
+    }
+    auto start = readEventStart(caseDir);
+    if (!start) {
+        sayLine(out, start.error());
+        return 1;
+    }
+    std::string history = isoNow() + " discharge_netcdf " + caseDir.string();
+    if (start->fallback) {
+        const std::string note = "rain.dat's first block header (" + start->header
+                                 + ") is not a valid date; times count from 2000-01-01 00:00:00.";
+        sayLine(out, "Note: ", note);
+        history += "\n" + note;
+    }
+    GridNetcdfJob job;
+    job.outputDir = caseDir / "output";
+    job.target = job.outputDir / "discharge.nc";
+    job.params = *params;
+    job.start = *start;
+    job.history = history;
+    job.progress = &progress;
+    if (const auto problem = writeGridNetcdf(job)) {
+        sayLine(out, *problem);
+        return 1;
+    }
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    sayLine(out, "Wrote ", job.target.string(), ": ", params->days * 24, " hours from ",
+            isoHourEnd(*start, 0), ", ", params->studyCols, " x ", params->studyRows, " cells (",
+            seconds, " s).");
+    return 0;
+}
+
+}  // namespace hydro::results
