@@ -2,8 +2,10 @@
 
 #include <chrono>
 #include <filesystem>
+#include <vector>
 
 #include "common/console.h"
+#include "common/number_stream.h"
 #include "discharge_netcdf/case_input.h"
 #include "discharge_netcdf/event_time.h"
 #include "discharge_netcdf/grid_netcdf.h"
@@ -17,7 +19,7 @@ namespace fs = std::filesystem;
 constexpr const char* kUsage =
     "Usage: discharge_netcdf CASE_DIR (discharge_netcdf --help tells more)";
 constexpr const char* kHelp =
-    R"(Usage: discharge_netcdf CASE_DIR
+    R"(Usage: discharge_netcdf CASE_DIR [--deflate LEVEL]
 
 Writes CASE_DIR/output/discharge.nc, a CF-1.8 NetCDF-4 (classic model) file, from the
 simulator's output/dischargeHourly.bin, dischargeDaily.bin and dischargeHourlyMaxInDay.bin
@@ -33,7 +35,8 @@ Times are hours since the event start, the date in rain.dat's first block header
 cells outside the simulated rivers hold the fill value -9999.
 
 Options:
-  --help   print this text
+  --deflate LEVEL   zlib level of the grids, 0 (none: fastest, largest) to 9; default 1
+  --help            print this text
 )";
 
 }  // namespace
@@ -44,12 +47,30 @@ int runDischargeNetcdf(std::span<const std::string> args, std::ostream& out,
         out << kHelp << std::flush;
         return 0;
     }
-    if (args.size() != 1 || args[0].starts_with("-")) {
+    std::vector<std::string> positional;
+    int level = kDeflateLevel;
+    for (std::size_t k = 0; k < args.size(); ++k) {
+        if (args[k] == "--deflate" && k + 1 < args.size()) {
+            const auto v = parseInt32(args[++k]);
+            if (!v || *v < 0 || *v > 9) {
+                sayLine(out, "--deflate must be a whole number from 0 to 9, not \"", args[k],
+                        "\".");
+                return 1;
+            }
+            level = *v;
+        } else if (args[k].starts_with("-")) {
+            sayLine(out, kUsage);
+            return 1;
+        } else {
+            positional.push_back(args[k]);
+        }
+    }
+    if (positional.size() != 1) {
         sayLine(out, kUsage);
         return 1;
     }
     const auto started = std::chrono::steady_clock::now();
-    const fs::path caseDir = args[0];
+    const fs::path caseDir = positional[0];
     auto params = readParameters(caseDir);
     if (!params) {
         sayLine(out, params.error());
@@ -74,6 +95,7 @@ int runDischargeNetcdf(std::span<const std::string> args, std::ostream& out,
     job.start = *start;
     job.history = history;
     job.progress = &progress;
+    job.deflateLevel = level;
     if (const auto problem = writeGridNetcdf(job)) {
         sayLine(out, *problem);
         return 1;

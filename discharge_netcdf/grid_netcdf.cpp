@@ -159,18 +159,18 @@ Layout defineLayout(NetcdfFile& nc, const GridNetcdfJob& job) {
 
     l.hourly = nc.defineVariable("discharge", Type::kFloat, {tDim, latDim, lonDim});
     dischargeAttributes(nc, l.hourly, "hourly mean discharge", "time: mean");
-    nc.compress(l.hourly, {1, rows, cols});
+    nc.compress(l.hourly, {1, rows, cols}, job.deflateLevel);
     l.dailyMean = nc.defineVariable("discharge_daily_mean", Type::kFloat, {dDim, latDim, lonDim});
     dischargeAttributes(nc, l.dailyMean, "daily mean discharge (mean of the 24 hourly means)",
                         "day: mean");
-    nc.compress(l.dailyMean, {1, rows, cols});
+    nc.compress(l.dailyMean, {1, rows, cols}, job.deflateLevel);
     l.dailyMax = nc.defineVariable("discharge_daily_max", Type::kFloat, {dDim, latDim, lonDim});
     dischargeAttributes(nc, l.dailyMax, "largest hourly mean discharge of the day", "day: maximum");
-    nc.compress(l.dailyMax, {1, rows, cols});
+    nc.compress(l.dailyMax, {1, rows, cols}, job.deflateLevel);
     l.eventMax = nc.defineVariable("discharge_event_max", Type::kFloat, {latDim, lonDim});
     dischargeAttributes(nc, l.eventMax, "largest hourly mean discharge of the event",
                         "time: maximum");
-    nc.compress(l.eventMax, {rows, cols});
+    nc.compress(l.eventMax, {rows, cols}, job.deflateLevel);
     l.timeOfPeak = nc.defineVariable("time_of_peak", Type::kDouble, {latDim, lonDim});
     nc.number(l.timeOfPeak, "_FillValue", static_cast<double>(kNoData));
     nc.text(l.timeOfPeak, "long_name",
@@ -178,7 +178,7 @@ Layout defineLayout(NetcdfFile& nc, const GridNetcdfJob& job) {
     nc.text(l.timeOfPeak, "units", units);
     nc.text(l.timeOfPeak, "calendar", "standard");
     nc.text(l.timeOfPeak, "grid_mapping", "crs");
-    nc.compress(l.timeOfPeak, {rows, cols});
+    nc.compress(l.timeOfPeak, {rows, cols}, job.deflateLevel);
 
     constexpr int g = NetcdfFile::kGlobal;
     nc.text(g, "Conventions", "CF-1.8");

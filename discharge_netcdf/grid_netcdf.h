@@ -43,6 +43,7 @@ struct GridNetcdfJob {
     EventStart start;
     std::string history;               ///< the `history` attribute
     std::ostream* progress = nullptr;  ///< progress lines, or none
+    int deflateLevel = kDeflateLevel;  ///< 0 (none) to 9
 };
 
 /// Writes the whole file under a temporary name beside `job.target` and renames it into

@@ -67,13 +67,15 @@ int NetcdfFile::defineVariable(const std::string& name, Type type,
     return var;
 }
 
-void NetcdfFile::compress(int variable, std::initializer_list<std::size_t> chunks) {
+void NetcdfFile::compress(int variable, std::initializer_list<std::size_t> chunks, int level) {
     if (failed()) {
         return;
     }
     const std::vector<std::size_t> lengths(chunks);
     check(nc_def_var_chunking(id_, variable, NC_CHUNKED, lengths.data()), "chunking");
-    check(nc_def_var_deflate(id_, variable, 0, 1, kDeflateLevel), "deflate");
+    if (level > 0) {
+        check(nc_def_var_deflate(id_, variable, 0, 1, level), "deflate");
+    }
 }
 
 void NetcdfFile::text(int variable, const std::string& name, const std::string& value) {

@@ -14,8 +14,7 @@
 
 namespace hydro::results {
 
-/// Deflate level of every data variable: fast, and on discharge grids (mostly no-data cells)
-/// within a few per cent of the higher levels.
+/// Default deflate level of the data variables: the fastest zlib level.
 inline constexpr int kDeflateLevel = 1;
 
 class NetcdfFile {
@@ -35,8 +34,9 @@ public:
     int defineDimension(const std::string& name, std::size_t length);
     /// A variable over `dimensions` (ids, slowest first); returns its id.
     int defineVariable(const std::string& name, Type type, std::initializer_list<int> dimensions);
-    /// Deflate at `kDeflateLevel` with the given chunk lengths, one per dimension.
-    void compress(int variable, std::initializer_list<std::size_t> chunks);
+    /// Chunks of the given lengths, one per dimension, deflated at `level` (0: stored as is).
+    void compress(int variable, std::initializer_list<std::size_t> chunks,
+                  int level = kDeflateLevel);
     /// Attributes; `kGlobal` as the variable for global ones.
     void text(int variable, const std::string& name, const std::string& value);
     void number(int variable, const std::string& name, double value);
