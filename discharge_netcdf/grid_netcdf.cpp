@@ -234,7 +234,10 @@ std::optional<std::string> writeFrames(NetcdfFile& nc, const Layout& l, Grids& g
     std::vector<float> frame(cells);
     std::vector<float> eventMax(cells, kNoData);
     std::vector<double> peakTime(cells, static_cast<double>(kNoData));
-    const std::size_t progressStep = hours >= 20 ? hours / 10 : hours;
+    // Progress only where the wait is noticeable: from about 80 MB of hourly grid.
+    constexpr std::size_t kProgressValues = 20'000'000;
+    const bool report = job.progress != nullptr && hours * cells >= kProgressValues;
+    const std::size_t progressStep = hours >= 10 ? hours / 10 : 1;
 
     for (std::size_t f = 0; f < hours; ++f) {
         if (!g.hourly.readFrame(frame)) {
@@ -255,7 +258,7 @@ std::optional<std::string> writeFrames(NetcdfFile& nc, const Layout& l, Grids& g
         if (nc.failed()) {
             return std::nullopt;
         }
-        if (job.progress != nullptr && (f + 1) % progressStep == 0) {
+        if (report && (f + 1) % progressStep == 0) {
             *job.progress << "discharge_netcdf: hour " << f + 1 << " of " << hours << std::endl;
         }
     }
