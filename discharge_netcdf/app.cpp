@@ -1,6 +1,7 @@
 #include "discharge_netcdf/app.h"
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <vector>
 
@@ -102,9 +103,11 @@ int runDischargeNetcdf(std::span<const std::string> args, std::ostream& out,
     }
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    char took[32];
+    std::snprintf(took, sizeof took, "%.2f", seconds);
     sayLine(out, "Wrote ", job.target.string(), ": ", params->days * 24, " hours from ",
             isoHourEnd(*start, 0), ", ", params->studyCols, " x ", params->studyRows, " cells (",
-            seconds, " s).");
+            took, " s).");
     return 0;
 }
 
