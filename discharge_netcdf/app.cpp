@@ -5,9 +5,9 @@
 #include <filesystem>
 #include <vector>
 
+#include "case/case.h"
 #include "common/console.h"
 #include "common/number_stream.h"
-#include "discharge_netcdf/case_input.h"
 #include "discharge_netcdf/event_time.h"
 #include "discharge_netcdf/grid_netcdf.h"
 
@@ -72,25 +72,28 @@ int runDischargeNetcdf(std::span<const std::string> args, std::ostream& out,
     }
     const auto started = std::chrono::steady_clock::now();
     const fs::path caseDir = positional[0];
-    auto params = readParameters(caseDir);
+    const CasePaths paths{caseDir};
+    auto params = readEventParameters(paths.parameters());
     if (!params) {
-        sayLine(out, params.error());
+        sayLine(out, params.error().message);
         return 1;
     }
-    auto start = readEventStart(caseDir);
+    if (const auto tooLarge = gridSizeProblem(*params)) {
+        sayLine(out, tooLarge->message);
+        return 1;
+    }
+    auto start = readEventStart(paths.rainfall());
     if (!start) {
-        sayLine(out, start.error());
+        sayLine(out, start.error().message);
         return 1;
     }
     std::string history = isoNow() + " discharge_netcdf " + caseDir.string();
     if (start->fallback) {
-        const std::string note = "rain.dat's first block header (" + start->header
-                                 + ") is not a valid date; times count from 2000-01-01 00:00:00.";
-        sayLine(out, "Note: ", note);
-        history += "\n" + note;
+        sayLine(out, "Note: ", kFallbackNote);
+        history += std::string("\n") + kFallbackNote;
     }
     GridNetcdfJob job;
-    job.outputDir = caseDir / "output";
+    job.outputDir = paths.output();
     job.target = job.outputDir / "discharge.nc";
     job.params = *params;
     job.start = *start;

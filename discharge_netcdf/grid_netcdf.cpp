@@ -5,6 +5,7 @@
 #include <array>
 #include <system_error>
 
+#include "case/discharge_grid.h"
 #include "discharge_netcdf/event_time.h"
 #include "runoff_sim/grid_vrt.h"
 
@@ -43,7 +44,7 @@ int defineCrs(NetcdfFile& nc) {
     return crs;
 }
 
-void putEventParameterAttributes(NetcdfFile& nc, const runoff::EventParameters& p) {
+void putEventParameterAttributes(NetcdfFile& nc, const EventParameters& p) {
     constexpr int g = NetcdfFile::kGlobal;
     nc.number(g, "event_study_columns", p.studyCols);
     nc.number(g, "event_study_rows", p.studyRows);
@@ -191,7 +192,7 @@ Layout defineLayout(NetcdfFile& nc, const GridNetcdfJob& job) {
     return l;
 }
 
-void writeAxes(NetcdfFile& nc, const Layout& l, const runoff::EventParameters& p) {
+void writeAxes(NetcdfFile& nc, const Layout& l, const EventParameters& p) {
     const auto hours = static_cast<std::size_t>(p.days) * 24U;
     const auto days = static_cast<std::size_t>(p.days);
     std::vector<double> t(hours);
@@ -240,8 +241,8 @@ std::optional<std::string> writeFrames(NetcdfFile& nc, const Layout& l, Grids& g
     const std::size_t progressStep = hours >= 10 ? hours / 10 : 1;
 
     for (std::size_t f = 0; f < hours; ++f) {
-        if (!g.hourly.readFrame(frame)) {
-            return "dischargeHourly.bin cannot be read.";
+        if (auto read = g.hourly.readFrame(f, frame); !read) {
+            return read.error().message;
         }
         nc.put(l.hourly, {f, 0, 0}, {1, rows, cols}, frame.data());
         for (std::size_t i = 0; i < cells; ++i) {
@@ -263,12 +264,12 @@ std::optional<std::string> writeFrames(NetcdfFile& nc, const Layout& l, Grids& g
         }
     }
     for (std::size_t d = 0; d < static_cast<std::size_t>(p.days); ++d) {
-        if (!g.dailyMean.readFrame(frame)) {
-            return "dischargeDaily.bin cannot be read.";
+        if (auto read = g.dailyMean.readFrame(d, frame); !read) {
+            return read.error().message;
         }
         nc.put(l.dailyMean, {d, 0, 0}, {1, rows, cols}, frame.data());
-        if (!g.dailyMax.readFrame(frame)) {
-            return "dischargeHourlyMaxInDay.bin cannot be read.";
+        if (auto read = g.dailyMax.readFrame(d, frame); !read) {
+            return read.error().message;
         }
         nc.put(l.dailyMax, {d, 0, 0}, {1, rows, cols}, frame.data());
     }
@@ -281,21 +282,21 @@ std::optional<std::string> writeFrames(NetcdfFile& nc, const Layout& l, Grids& g
 
 std::optional<std::string> writeGridNetcdf(const GridNetcdfJob& job) {
     const auto& p = job.params;
-    const std::int64_t cells = std::int64_t{p.studyRows} * p.studyCols;
-    const std::int64_t days = p.days;
-    auto hourly = DischargeGrid::open(job.outputDir / "dischargeHourly.bin", cells, days * 24);
-    if (!hourly) {
-        return hourly.error();
+    const GridShape shape{p.studyRows, p.studyCols};
+    const auto days = static_cast<std::uint64_t>(p.days);
+    Grids grids;
+    if (auto open = grids.hourly.open(job.outputDir / "dischargeHourly.bin", shape, days * 24);
+        !open) {
+        return open.error().message;
     }
-    auto dailyMean = DischargeGrid::open(job.outputDir / "dischargeDaily.bin", cells, days);
-    if (!dailyMean) {
-        return dailyMean.error();
+    if (auto open = grids.dailyMean.open(job.outputDir / "dischargeDaily.bin", shape, days);
+        !open) {
+        return open.error().message;
     }
-    auto dailyMax = DischargeGrid::open(job.outputDir / "dischargeHourlyMaxInDay.bin", cells, days);
-    if (!dailyMax) {
-        return dailyMax.error();
+    if (auto open = grids.dailyMax.open(job.outputDir / "dischargeHourlyMaxInDay.bin", shape, days);
+        !open) {
+        return open.error().message;
     }
-    Grids grids{std::move(*hourly), std::move(*dailyMean), std::move(*dailyMax)};
 
     const fs::path temp = temporaryPath(job.target);
     const std::string name = job.target.filename().string();

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "discharge_netcdf/case_input.h"
+#include "case/event_parameters.h"
+#include "case/event_start.h"
 #include "discharge_netcdf/netcdf_file.h"
-#include "runoff_sim/event_parameters.h"
 
 namespace hydro::results {
 
@@ -31,7 +31,7 @@ extern const char* const kWgs84Wkt;
 int defineCrs(NetcdfFile& nc);
 
 /// The 18 event parameters as global attributes named after them.
-void putEventParameterAttributes(NetcdfFile& nc, const runoff::EventParameters& p);
+void putEventParameterAttributes(NetcdfFile& nc, const EventParameters& p);
 
 /// The program and project version, for the `source` attribute.
 [[nodiscard]] std::string sourceText(const std::string& program);
@@ -39,7 +39,7 @@ void putEventParameterAttributes(NetcdfFile& nc, const runoff::EventParameters& 
 struct GridNetcdfJob {
     std::filesystem::path outputDir;  ///< folder of the three .bin grids
     std::filesystem::path target;     ///< the NetCDF file to write (under a temporary name)
-    runoff::EventParameters params;
+    EventParameters params;
     EventStart start;
     std::string history;               ///< the `history` attribute
     std::ostream* progress = nullptr;  ///< progress lines, or none

@@ -9,9 +9,9 @@
 #include <system_error>
 #include <vector>
 
+#include "case/case.h"
 #include "common/console.h"
 #include "common/number_stream.h"
-#include "discharge_netcdf/case_input.h"
 #include "discharge_netcdf/event_time.h"
 #include "discharge_netcdf/grid_netcdf.h"
 #include "gauge_series/catchment.h"
@@ -26,7 +26,6 @@
 namespace hydro::gauges {
 
 namespace fs = std::filesystem;
-using runoff::CellIndex;
 
 std::string shortest(double v) {
     char buf[64];
@@ -83,6 +82,10 @@ int fail(std::ostream& out, const std::string& line) {
     return kFailure;
 }
 
+int fail(std::ostream& out, const Error& error) {
+    return fail(out, error.message);
+}
+
 struct Options {
     fs::path caseDir;
     fs::path gaugesPath;
@@ -91,8 +94,7 @@ struct Options {
 };
 
 /// Options from the arguments, or the line that says what is wrong with them.
-results::Result<Options> parseOptions(std::span<const std::string> args) {
-    using R = results::Result<Options>;
+Result<Options> parseOptions(std::span<const std::string> args) {
     Options o;
     std::vector<std::string> positional;
     for (std::size_t k = 0; k < args.size(); ++k) {
@@ -103,42 +105,41 @@ results::Result<Options> parseOptions(std::span<const std::string> args) {
         } else if (a == "--snap-radius" && hasValue) {
             const auto r = parseInt32(args[++k]);
             if (!r || *r < 0 || *r > kLargestRadius) {
-                return R::failure("--snap-radius must be a whole number of cells from 0 to "
-                                  + std::to_string(kLargestRadius) + ", not \"" + args[k] + "\".");
+                return Error{"--snap-radius must be a whole number of cells from 0 to "
+                             + std::to_string(kLargestRadius) + ", not \"" + args[k] + "\"."};
             }
             o.radius = *r;
         } else if (a.starts_with("--")) {
-            return R::failure(kUsage);
+            return Error{kUsage};
         } else {
             positional.push_back(a);
         }
     }
     if (positional.size() != 2) {
-        return R::failure(kUsage);
+        return Error{kUsage};
     }
     o.caseDir = positional[0];
     o.gaugesPath = positional[1];
     return o;
 }
 
-results::Result<std::string> readTable(const fs::path& path) {
-    using R = results::Result<std::string>;
+Result<std::string> readTable(const fs::path& path) {
     std::error_code ec;
     if (fs::is_directory(path, ec)) {
-        return R::failure(path.string() + " is a folder, not a table.");
+        return Error{path.string() + " is a folder, not a table."};
     }
     const auto size = fs::file_size(path, ec);
     if (!ec && size > kLargestTableBytes) {
-        return R::failure(path.string() + " is too large for a table.");
+        return Error{path.string() + " is too large for a table."};
     }
     std::ifstream in(path, std::ios::binary);
     if (!in) {
-        return R::failure(path.string() + " cannot open.");
+        return Error{path.string() + " cannot open."};
     }
     std::ostringstream text;
     text << in.rdbuf();
     if (in.bad()) {
-        return R::failure(path.string() + " cannot be read.");
+        return Error{path.string() + " cannot be read."};
     }
     return text.str();
 }
@@ -232,36 +233,30 @@ int runGaugeSeries(std::span<const std::string> args, std::ostream& out, std::os
     const fs::path& caseDir = options->caseDir;
 
     // Case, gauges and observations: every input is checked before anything is written.
-    const auto params = results::readParameters(caseDir);
-    if (!params) {
-        return fail(out, params.error());
+    const CasePaths paths{caseDir};
+    const auto data = readCase(caseDir);
+    if (!data) {
+        return fail(out, data.error());
     }
-    const auto rivers = results::readRivers(caseDir);
-    if (!rivers) {
-        return fail(out, rivers.error());
-    }
-    const auto grid = results::readNetwork(caseDir, *params);
-    if (!grid) {
-        return fail(out, grid.error());
-    }
-    const auto rain = results::readRain(caseDir, *params);
+    const EventParameters& params = data->params;
+    const RiverList& rivers = data->rivers;
+    const StudyGrid& grid = data->grid;
+    const auto rain = readCaseRainfall(caseDir, params);
     if (!rain) {
         return fail(out, rain.error());
     }
-    const auto start = results::readEventStart(caseDir);
+    const auto start = readEventStart(paths.rainfall());
     if (!start) {
         return fail(out, start.error());
     }
-    const std::int64_t hours = std::int64_t{params->days} * 24;
+    const std::int64_t hours = std::int64_t{params.days} * 24;
     std::string history = results::isoNow() + " gauge_series";
     for (const std::string& a : args) {
         history += " " + a;
     }
     if (start->fallback) {
-        const std::string note = "rain.dat's first block header (" + start->header
-                                 + ") is not a valid date; times count from 2000-01-01 00:00:00.";
-        sayLine(out, "Note: ", note);
-        history += "\n" + note;
+        sayLine(out, "Note: ", results::kFallbackNote);
+        history += std::string("\n") + results::kFallbackNote;
     }
 
     const auto gaugeText = readTable(options->gaugesPath);
@@ -287,10 +282,10 @@ int runGaugeSeries(std::span<const std::string> args, std::ostream& out, std::os
     }
 
     // Snapping.
-    const std::vector<double> upstream = upstreamAreasM2(*grid);
+    const std::vector<double> upstream = upstreamAreasM2(grid);
     std::vector<SnappedGauge> snapped;
     for (const Gauge& g : *gauges) {
-        auto s = snapGauge(g, *grid, *rivers, *params, upstream, options->radius);
+        auto s = snapGauge(g, grid, rivers, params, upstream, options->radius);
         if (!s) {
             return fail(out, s.error());
         }
@@ -310,18 +305,17 @@ int runGaugeSeries(std::span<const std::string> args, std::ostream& out, std::os
     }
 
     // Rain points, water balance plan.
-    const auto points = nearestRainPoints(*grid, *rain);
+    const auto points = nearestRainPoints(grid, *rain);
     if (!points) {
         return fail(out, points.error());
     }
-    std::vector<RiverBalance> balance = planWaterBalance(*grid, *rivers, *rain, *points);
+    std::vector<RiverBalance> balance = planWaterBalance(grid, rivers, *rain, *points);
 
-    // One pass over the hourly grid for the gauges' cells and the rivers' outlets.
-    const std::int64_t frameValues = std::int64_t{params->studyRows} * params->studyCols;
-    auto hourly = results::DischargeGrid::open(caseDir / "output" / "dischargeHourly.bin",
-                                               frameValues, hours);
-    if (!hourly) {
-        return fail(out, hourly.error());
+    // The hourly series of the gauges' cells and the rivers' outlets.
+    DischargeGrid hourly;
+    if (auto open = hourly.open(paths.hourlyDischarge(), grid, static_cast<std::uint64_t>(hours));
+        !open) {
+        return fail(out, open.error());
     }
     std::vector<CellIndex> wanted;
     for (const SnappedGauge& s : snapped) {
@@ -330,19 +324,16 @@ int runGaugeSeries(std::span<const std::string> args, std::ostream& out, std::os
     for (const RiverBalance& b : balance) {
         wanted.push_back(b.outlet);
     }
-    std::vector<std::vector<float>> values(wanted.size(),
-                                           std::vector<float>(static_cast<std::size_t>(hours)));
-    const std::int64_t progressStep = hours >= 2400 ? hours / 10 : hours;
-    for (std::int64_t f = 0; f < hours; ++f) {
-        for (std::size_t k = 0; k < wanted.size(); ++k) {
-            const auto v = hourly->valueAt(f, grid->filePosition(wanted[k]));
-            if (!v) {
-                return fail(out, "dischargeHourly.bin cannot be read.");
-            }
-            values[k][static_cast<std::size_t>(f)] = *v;
+    std::vector<std::vector<float>> values;
+    for (std::size_t k = 0; k < wanted.size(); ++k) {
+        auto series =
+            hourly.readCellSeries(grid.filePosition(wanted[k]), static_cast<std::uint64_t>(hours));
+        if (!series) {
+            return fail(out, series.error());
         }
-        if ((f + 1) % progressStep == 0 && progressStep != hours) {
-            progress << "gauge_series: hour " << f + 1 << " of " << hours << std::endl;
+        values.push_back(std::move(*series));
+        if (hours >= 2400) {
+            progress << "gauge_series: series " << k + 1 << " of " << wanted.size() << std::endl;
         }
     }
     for (std::size_t b = 0; b < balance.size(); ++b) {
@@ -395,7 +386,7 @@ int runGaugeSeries(std::span<const std::string> args, std::ostream& out, std::os
     if (!problem) {
         GaugeNetcdfJob job;
         job.file = files.reserve("gauge_discharge.nc");
-        job.params = *params;
+        job.params = params;
         job.start = *start;
         job.history = history;
         job.gauges = &*gauges;
@@ -440,7 +431,7 @@ int runGaugeSeries(std::span<const std::string> args, std::ostream& out, std::os
         plot.title = "Gauge " + (*gauges)[k].id + ": river " + std::to_string(s.riverNum)
                      + ", column " + std::to_string(s.column) + ", row " + std::to_string(s.row);
         plot.discharge.assign(values[k].begin(), values[k].end());
-        plot.rainfall = meanRainfall(*grid, *rain, *points, upstreamCells(*grid, s.cell));
+        plot.rainfall = meanRainfall(grid, *rain, *points, upstreamCells(grid, s.cell));
         if (observations) {
             plot.observed = observations->series[k];
         }
@@ -457,8 +448,8 @@ int runGaugeSeries(std::span<const std::string> args, std::ostream& out, std::os
         "runoff_coefficient\n";
     for (const RiverBalance& b : balance) {
         wb += std::to_string(b.river) + "," + std::to_string(b.cells) + ","
-              + std::to_string(grid->columnOf(b.outlet) + 1) + ","
-              + std::to_string(grid->rows - grid->rowOf(b.outlet)) + "," + shortest(b.rainM3) + ","
+              + std::to_string(grid.columnOf(b.outlet) + 1) + ","
+              + std::to_string(grid.rows - grid.rowOf(b.outlet)) + "," + shortest(b.rainM3) + ","
               + shortest(b.outflowM3) + "," + shortest(b.differenceM3()) + ","
               + optionalText(b.runoffCoefficient()) + "\n";
     }

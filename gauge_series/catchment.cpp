@@ -4,34 +4,30 @@
 
 namespace hydro::gauges {
 
-using runoff::CellIndex;
-
-results::Result<std::vector<std::int32_t>> nearestRainPoints(const runoff::StudyGrid& grid,
-                                                             const runoff::RainGrid& rain) {
+Result<std::vector<std::int32_t>> nearestRainPoints(const StudyGrid& grid, const RainGrid& rain) {
     std::vector<std::int32_t> points(grid.cells.size(), -1);
     for (CellIndex i = 0; i < static_cast<CellIndex>(grid.cells.size()); ++i) {
-        const runoff::GridCell& cell = grid[i];
+        const GridCell& cell = grid[i];
         if (!cell.isRiverInterior()) {
             continue;
         }
-        const std::int32_t p = runoff::findNearestRainCell(cell.latSec, cell.lonSec, rain);
+        const std::int32_t p = findNearestRainCell(cell.latSec, cell.lonSec, rain);
         if (p < 0) {
-            return results::Result<std::vector<std::int32_t>>::failure(
-                "No rainfall point of rain.dat lies near the cell at column "
-                + std::to_string(grid.columnOf(i) + 1) + ", row "
-                + std::to_string(grid.rows - grid.rowOf(i)) + ".");
+            return Error{"No rainfall point of rain.dat lies near the cell at column "
+                         + std::to_string(grid.columnOf(i) + 1) + ", row "
+                         + std::to_string(grid.rows - grid.rowOf(i)) + "."};
         }
         points[static_cast<std::size_t>(i)] = p;
     }
     return points;
 }
 
-std::vector<CellIndex> upstreamCells(const runoff::StudyGrid& grid, CellIndex outlet) {
+std::vector<CellIndex> upstreamCells(const StudyGrid& grid, CellIndex outlet) {
     std::vector<CellIndex> cells{outlet};
     // Links form a tree towards the outlet, so a breadth-first walk meets each cell once.
     for (std::size_t k = 0; k < cells.size(); ++k) {
         for (const CellIndex u : grid[cells[k]].upstream) {
-            if (u == runoff::kNoCell) {
+            if (u == kNoCell) {
                 break;
             }
             if (grid[u].isRiverInterior()) {
@@ -42,7 +38,7 @@ std::vector<CellIndex> upstreamCells(const runoff::StudyGrid& grid, CellIndex ou
     return cells;
 }
 
-std::vector<double> meanRainfall(const runoff::StudyGrid& grid, const runoff::RainGrid& rain,
+std::vector<double> meanRainfall(const StudyGrid& grid, const RainGrid& rain,
                                  const std::vector<std::int32_t>& points,
                                  const std::vector<CellIndex>& cells) {
     const std::int32_t hours = rain.days * 24;
@@ -68,7 +64,7 @@ std::vector<double> meanRainfall(const runoff::StudyGrid& grid, const runoff::Ra
     return sum;
 }
 
-double rainVolumeM3(const runoff::StudyGrid& grid, const runoff::RainGrid& rain,
+double rainVolumeM3(const StudyGrid& grid, const RainGrid& rain,
                     const std::vector<std::int32_t>& points, const std::vector<CellIndex>& cells) {
     double volume = 0.0;
     for (const CellIndex i : cells) {
@@ -79,8 +75,7 @@ double rainVolumeM3(const runoff::StudyGrid& grid, const runoff::RainGrid& rain,
         const double width = static_cast<double>(grid[i].cellWidth);
         for (std::int32_t d = 1; d <= rain.days; ++d) {
             for (std::int32_t h = 0; h < 24; ++h) {
-                volume +=
-                    static_cast<double>(rain.rainAt(p, d, h)) * 0.001 * runoff::kCellHeight * width;
+                volume += static_cast<double>(rain.rainAt(p, d, h)) * 0.001 * kCellHeight * width;
             }
         }
     }

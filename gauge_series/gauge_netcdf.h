@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "discharge_netcdf/case_input.h"
+#include "case/case.h"
 #include "gauge_series/gauge_table.h"
 #include "gauge_series/snapping.h"
 
@@ -16,8 +16,8 @@ namespace hydro::gauges {
 
 struct GaugeNetcdfJob {
     std::filesystem::path file;  ///< written as given (the caller renames it into place)
-    runoff::EventParameters params;
-    results::EventStart start;
+    EventParameters params;
+    EventStart start;
     std::string history;
     const std::vector<Gauge>* gauges = nullptr;
     const std::vector<SnappedGauge>* snapped = nullptr;

@@ -85,11 +85,9 @@ std::vector<std::string> splitCsvLine(std::string_view line) {
 }
 
 Result<std::vector<Gauge>> parseGauges(std::string_view text, const std::string& fileName) {
-    using R = Result<std::vector<Gauge>>;
     const std::vector<Line> lines = linesOf(text);
     if (lines.empty()) {
-        return R::failure(fileName
-                          + " is empty: it needs a header id,lon,lat and a line per gauge.");
+        return Error{fileName + " is empty: it needs a header id,lon,lat and a line per gauge."};
     }
     const std::vector<std::string> header = splitCsvLine(lines[0].text);
     std::map<std::string, std::size_t> column;
@@ -98,8 +96,8 @@ Result<std::vector<Gauge>> parseGauges(std::string_view text, const std::string&
     }
     for (const char* required : {"id", "lon", "lat"}) {
         if (column.count(required) == 0) {
-            return R::failure(fileName + " has no column \"" + required
-                              + "\" in its header (id,lon,lat and optionally area_km2).");
+            return Error{fileName + " has no column \"" + required
+                         + "\" in its header (id,lon,lat and optionally area_km2)."};
         }
     }
     const std::size_t idCol = column["id"];
@@ -113,53 +111,52 @@ Result<std::vector<Gauge>> parseGauges(std::string_view text, const std::string&
         const std::vector<std::string> cells = splitCsvLine(lines[n].text);
         const std::string at = where(fileName, lines[n].number);
         if (cells.size() != header.size()) {
-            return R::failure(at + " has " + std::to_string(cells.size())
-                              + " cells, but the header " + std::to_string(header.size()) + ".");
+            return Error{at + " has " + std::to_string(cells.size()) + " cells, but the header "
+                         + std::to_string(header.size()) + "."};
         }
         Gauge g;
         g.id = cells[idCol];
         if (!isIdText(g.id)) {
-            return R::failure(at + ": the id \"" + g.id
-                              + "\" must be 1 to 64 letters, digits, '_', '-' or '.' (not first).");
+            return Error{at + ": the id \"" + g.id
+                         + "\" must be 1 to 64 letters, digits, '_', '-' or '.' (not first)."};
         }
         if (!seen.insert(g.id).second) {
-            return R::failure(at + ": the id " + g.id + " is given twice.");
+            return Error{at + ": the id " + g.id + " is given twice."};
         }
         const auto lon = parseDouble(cells[lonCol]);
         const auto lat = parseDouble(cells[latCol]);
         if (!lon || !std::isfinite(*lon) || !lat || !std::isfinite(*lat)) {
-            return R::failure(at + ": lon and lat of " + g.id + " must be numbers (degrees), not \""
-                              + cells[lonCol] + "\" and \"" + cells[latCol] + "\".");
+            return Error{at + ": lon and lat of " + g.id + " must be numbers (degrees), not \""
+                         + cells[lonCol] + "\" and \"" + cells[latCol] + "\"."};
         }
         g.lon = *lon;
         g.lat = *lat;
         if (areaIt != column.end() && !cells[areaIt->second].empty()) {
             const auto area = parseDouble(cells[areaIt->second]);
             if (!area || !std::isfinite(*area) || !(*area > 0.0)) {
-                return R::failure(at + ": area_km2 of " + g.id + " must be a number above 0, not \""
-                                  + cells[areaIt->second] + "\".");
+                return Error{at + ": area_km2 of " + g.id + " must be a number above 0, not \""
+                             + cells[areaIt->second] + "\"."};
             }
             g.areaKm2 = *area;
         }
         gauges.push_back(std::move(g));
     }
     if (gauges.empty()) {
-        return R::failure(fileName + " lists no gauge.");
+        return Error{fileName + " lists no gauge."};
     }
     return gauges;
 }
 
 Result<Observations> parseObservations(std::string_view text, const std::string& fileName,
-                                       const std::vector<Gauge>& gauges,
-                                       const results::EventStart& start, std::int64_t hours) {
-    using R = Result<Observations>;
+                                       const std::vector<Gauge>& gauges, const EventStart& start,
+                                       std::int64_t hours) {
     const std::vector<Line> lines = linesOf(text);
     if (lines.empty()) {
-        return R::failure(fileName + " is empty: it needs a header time,<id>,...");
+        return Error{fileName + " is empty: it needs a header time,<id>,..."};
     }
     const std::vector<std::string> header = splitCsvLine(lines[0].text);
     if (header.empty() || header[0] != "time") {
-        return R::failure(fileName + " must start its header with the column \"time\".");
+        return Error{fileName + " must start its header with the column \"time\"."};
     }
     std::map<std::string, std::size_t> gaugeOf;
     for (std::size_t k = 0; k < gauges.size(); ++k) {
@@ -172,7 +169,7 @@ Result<Observations> parseObservations(std::string_view text, const std::string&
     std::set<std::string> headerIds;
     for (std::size_t c = 1; c < header.size(); ++c) {
         if (!headerIds.insert(header[c]).second) {
-            return R::failure(fileName + " names the column " + header[c] + " twice.");
+            return Error{fileName + " names the column " + header[c] + " twice."};
         }
         const auto it = gaugeOf.find(header[c]);
         if (it == gaugeOf.end()) {
@@ -191,8 +188,8 @@ Result<Observations> parseObservations(std::string_view text, const std::string&
         const std::vector<std::string> cells = splitCsvLine(lines[n].text);
         const std::string at = where(fileName, lines[n].number);
         if (cells.size() != header.size()) {
-            return R::failure(at + " has " + std::to_string(cells.size())
-                              + " cells, but the header " + std::to_string(header.size()) + ".");
+            return Error{at + " has " + std::to_string(cells.size()) + " cells, but the header "
+                         + std::to_string(header.size()) + "."};
         }
         const auto hour = hourOf.find(cells[0]);
         if (hour == hourOf.end()) {
@@ -201,7 +198,7 @@ Result<Observations> parseObservations(std::string_view text, const std::string&
         }
         const auto index = static_cast<std::size_t>(hour->second - 1);
         if (given[index]) {
-            return R::failure(at + ": the time " + cells[0] + " is given twice.");
+            return Error{at + ": the time " + cells[0] + " is given twice."};
         }
         given[index] = true;
         for (std::size_t c = 1; c < cells.size(); ++c) {
@@ -210,8 +207,8 @@ Result<Observations> parseObservations(std::string_view text, const std::string&
             }
             const auto v = parseDouble(cells[c]);
             if (!v || !std::isfinite(*v) || *v < 0.0) {
-                return R::failure(at + ": the discharge of " + header[c] + " must be a number of 0 "
-                                  "or more (m3/s) or empty, not \"" + cells[c] + "\".");
+                return Error{at + ": the discharge of " + header[c] + " must be a number of 0 "
+                                  "or more (m3/s) or empty, not \"" + cells[c] + "\"."};
             }
             obs.series[*target[c]][index] = *v;
         }

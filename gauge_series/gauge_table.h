@@ -9,11 +9,9 @@
 #include <string_view>
 #include <vector>
 
-#include "discharge_netcdf/case_input.h"
+#include "case/case.h"
 
 namespace hydro::gauges {
-
-using results::Result;
 
 struct Gauge {
     std::string id;
@@ -40,8 +38,8 @@ struct Observations {
 /// counted and skipped; a time given twice, a value that is not a number or is negative, and
 /// a row with the wrong number of cells are errors naming the line.
 Result<Observations> parseObservations(std::string_view text, const std::string& fileName,
-                                       const std::vector<Gauge>& gauges,
-                                       const results::EventStart& start, std::int64_t hours);
+                                       const std::vector<Gauge>& gauges, const EventStart& start,
+                                       std::int64_t hours);
 
 /// Splits one line of a comma-separated file into its cells, each trimmed of blanks; a
 /// carriage return at the end is dropped.

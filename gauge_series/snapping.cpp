@@ -4,16 +4,14 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "case/drainage_network.h"
 #include "runoff_sim/grid_vrt.h"
 
 namespace hydro::gauges {
 
-using runoff::CellIndex;
-using runoff::StudyGrid;
-
 std::vector<double> upstreamAreasM2(const StudyGrid& grid) {
     const auto n = static_cast<std::size_t>(grid.rows) * static_cast<std::size_t>(grid.cols);
-    std::vector<CellIndex> down(n, runoff::kNoCell);
+    std::vector<CellIndex> down(n, kNoCell);
     std::vector<std::int32_t> inflows(n, 0);
     std::vector<double> area(n);
     for (std::int32_t r = 0; r < grid.rows; ++r) {
@@ -25,7 +23,7 @@ std::vector<double> upstreamAreasM2(const StudyGrid& grid) {
             if (dir < 1 || dir > 8) {
                 continue;
             }
-            const runoff::D8Offset o = runoff::kD8Offsets[static_cast<std::size_t>(dir)];
+            const D8Offset o = kD8Offsets[static_cast<std::size_t>(dir)];
             const std::int32_t rr = r + o.row;
             const std::int32_t cc = c + o.column;
             if (rr >= 0 && rr < grid.rows && cc >= 0 && cc < grid.cols) {
@@ -45,7 +43,7 @@ std::vector<double> upstreamAreasM2(const StudyGrid& grid) {
         const auto k = static_cast<std::size_t>(ready.back());
         ready.pop_back();
         const CellIndex d = down[k];
-        if (d == runoff::kNoCell) {
+        if (d == kNoCell) {
             continue;
         }
         const auto dk = static_cast<std::size_t>(d);
@@ -57,9 +55,9 @@ std::vector<double> upstreamAreasM2(const StudyGrid& grid) {
     return area;
 }
 
-Result<SnappedGauge> snapGauge(const Gauge& gauge, const StudyGrid& grid,
-                               const runoff::RiverList& rivers, const runoff::EventParameters& p,
-                               const std::vector<double>& upstreamM2, std::int64_t radius) {
+Result<SnappedGauge> snapGauge(const Gauge& gauge, const StudyGrid& grid, const RiverList& rivers,
+                               const EventParameters& p, const std::vector<double>& upstreamM2,
+                               std::int64_t radius) {
     constexpr double kCellsPerDegree = 120.0;
     const double fc = std::floor((gauge.lon - static_cast<double>(p.swLon)) * kCellsPerDegree);
     const double fr = std::floor((gauge.lat - static_cast<double>(p.swLat)) * kCellsPerDegree);
@@ -73,37 +71,37 @@ Result<SnappedGauge> snapGauge(const Gauge& gauge, const StudyGrid& grid,
     const std::int64_t cFirst = std::max<std::int64_t>(column0 - radius, 0);
     const std::int64_t cLast = std::min<std::int64_t>(column0 + radius, grid.cols - 1);
 
-    CellIndex best = runoff::kNoCell;
+    CellIndex best = kNoCell;
     double bestMiss = 0.0;
     for (std::int64_t rs = rFirst; rs <= rLast; ++rs) {
         const auto memoryRow = static_cast<std::int32_t>(grid.rows - 1 - rs);
         for (std::int64_t c = cFirst; c <= cLast; ++c) {
             const CellIndex i = grid.index(memoryRow, static_cast<std::int32_t>(c));
-            const runoff::GridCell& cell = grid[i];
-            if (cell.isEdge != 0 || !rivers.isListedRiver(cell.riverNum)) {
+            const GridCell& cell = grid[i];
+            if (!isRouted(cell, rivers)) {
                 continue;
             }
             bool better = false;
             if (gauge.areaKm2) {
                 const double miss =
                     std::abs(upstreamM2[static_cast<std::size_t>(i)] / 1e6 - *gauge.areaKm2);
-                better = best == runoff::kNoCell || miss < bestMiss;
+                better = best == kNoCell || miss < bestMiss;
                 if (better) {
                     bestMiss = miss;
                 }
             } else {
-                better = best == runoff::kNoCell || cell.flowAcc > grid[best].flowAcc;
+                better = best == kNoCell || cell.flowAcc > grid[best].flowAcc;
             }
             if (better) {
                 best = i;
             }
         }
     }
-    if (best == runoff::kNoCell) {
-        return Result<SnappedGauge>::failure(
-            "Gauge " + gauge.id + " has no cell of a listed river off the border within "
-            + std::to_string(radius) + " cells of its position (" + std::to_string(gauge.lon) + ", "
-            + std::to_string(gauge.lat) + "); a larger --snap-radius may reach one.");
+    if (best == kNoCell) {
+        return Error{"Gauge " + gauge.id + " has no cell of a listed river off the border within "
+                     + std::to_string(radius) + " cells of its position ("
+                     + std::to_string(gauge.lon) + ", " + std::to_string(gauge.lat)
+                     + "); a larger --snap-radius may reach one."};
     }
     SnappedGauge s;
     s.cell = best;

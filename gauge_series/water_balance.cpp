@@ -2,15 +2,13 @@
 
 #include <map>
 
+#include "case/drainage_network.h"
 #include "gauge_series/catchment.h"
 
 namespace hydro::gauges {
 
-using runoff::CellIndex;
-
-std::vector<RiverBalance> planWaterBalance(const runoff::StudyGrid& grid,
-                                           const runoff::RiverList& rivers,
-                                           const runoff::RainGrid& rain,
+std::vector<RiverBalance> planWaterBalance(const StudyGrid& grid, const RiverList& rivers,
+                                           const RainGrid& rain,
                                            const std::vector<std::int32_t>& points) {
     std::map<std::int32_t, std::vector<CellIndex>> cellsOf;
     std::map<std::int32_t, CellIndex> outletOf;
@@ -18,8 +16,8 @@ std::vector<RiverBalance> planWaterBalance(const runoff::StudyGrid& grid,
     for (std::int32_t r = grid.rows - 1; r >= 0; --r) {
         for (std::int32_t c = 0; c < grid.cols; ++c) {
             const CellIndex i = grid.index(r, c);
-            const runoff::GridCell& cell = grid[i];
-            if (cell.isEdge != 0 || !rivers.isListedRiver(cell.riverNum)) {
+            const GridCell& cell = grid[i];
+            if (!isRouted(cell, rivers)) {
                 continue;
             }
             cellsOf[cell.riverNum].push_back(i);

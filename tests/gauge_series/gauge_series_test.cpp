@@ -311,8 +311,9 @@ TEST(GaugeSeries, RefusedInputsLeaveNoOutput) {
         const Outcome run = runGauges(plane.args());
         test::writeFloats(out / "dischargeHourly.bin", whole);
         EXPECT_EQ(run.status, 1);
-        EXPECT_EQ(run.out.substr(run.out.rfind('\n', run.out.size() - 2) + 1),
-                  "dischargeHourly.bin holds 23 frames, but the event needs 24.\n");
+        EXPECT_EQ(
+            run.out.substr(run.out.rfind('\n', run.out.size() - 2) + 1),
+            "dischargeHourly.bin holds 23 frames of 6 columns x 3 rows, but 24 are needed.\n");
     }
     {
         SCOPED_TRACE("missing observation file");

@@ -15,7 +15,7 @@ TEST(GaugeTable, ColumnsInAnyOrderWithOptionalArea) {
     const auto g =
         parseGauges("lat,id,area_km2,lon,name\r\n34.5, A-1 ,120.5,-118,x\r\n\n34.6,B.2,,-117.5,y",
                     "gauges.csv");
-    ASSERT_TRUE(g.ok()) << g.error();
+    ASSERT_TRUE(g.ok()) << g.error().message;
     ASSERT_EQ(g->size(), 2U);
     EXPECT_EQ((*g)[0].id, "A-1");
     EXPECT_EQ((*g)[0].lon, -118.0);
@@ -47,7 +47,7 @@ TEST(GaugeTable, RefusedGaugeLists) {
         SCOPED_TRACE(text);
         const auto g = parseGauges(text, "g.csv");
         ASSERT_FALSE(g.ok());
-        EXPECT_EQ(g.error(), message);
+        EXPECT_EQ(g.error().message, message);
     }
 }
 
@@ -56,7 +56,7 @@ std::vector<Gauge> twoGauges() {
 }
 
 TEST(GaugeTable, ObservationsAlignToTheEventsHours) {
-    results::EventStart start;  // 2000-01-01 00:00:00
+    EventStart start;  // 2000-01-01 00:00:00
     const std::string text =
         "time,X,A\n"
         "1999-12-31T23:00:00Z,1,1\n"  // before the event: skipped
@@ -64,7 +64,7 @@ TEST(GaugeTable, ObservationsAlignToTheEventsHours) {
         "2000-01-01T01:00:00Z,9,1e1\n"
         "2000-01-01T02:00:00Z,9,\n";
     const auto obs = parseObservations(text, "obs.csv", twoGauges(), start, 24);
-    ASSERT_TRUE(obs.ok()) << obs.error();
+    ASSERT_TRUE(obs.ok()) << obs.error().message;
     ASSERT_EQ(obs->series.size(), 2U);
     const auto& a = obs->series[0];
     ASSERT_EQ(a.size(), 24U);
@@ -78,7 +78,7 @@ TEST(GaugeTable, ObservationsAlignToTheEventsHours) {
 }
 
 TEST(GaugeTable, RefusedObservationTables) {
-    results::EventStart start;
+    EventStart start;
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"id,A\n", "o.csv must start its header with the column \"time\"."},
         {"time,A,A\n", "o.csv names the column A twice."},
@@ -96,7 +96,7 @@ TEST(GaugeTable, RefusedObservationTables) {
         SCOPED_TRACE(text);
         const auto obs = parseObservations(text, "o.csv", twoGauges(), start, 24);
         ASSERT_FALSE(obs.ok());
-        EXPECT_EQ(obs.error(), message);
+        EXPECT_EQ(obs.error().message, message);
     }
 }
 

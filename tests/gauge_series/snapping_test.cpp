@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "discharge_netcdf/case_input.h"
+#include "case/case.h"
 #include "tests/runoff_sim/case_builder.h"
 #include "tests/support/test_support.h"
 
@@ -58,9 +58,9 @@ std::vector<std::int32_t> defaultAcc() {
 }
 
 struct Network {
-    runoff::EventParameters params;
-    runoff::RiverList rivers;
-    runoff::StudyGrid grid;
+    EventParameters params;
+    RiverList rivers;
+    StudyGrid grid;
     std::vector<double> upstream;
 };
 
@@ -68,9 +68,11 @@ Network load(const test::SimCase& c) {
     test::TempDir dir;
     c.write(dir.path());
     Network n;
-    n.params = *results::readParameters(dir.path());
-    n.rivers = *results::readRivers(dir.path());
-    n.grid = *results::readNetwork(dir.path(), n.params);
+    auto data = readCase(dir.path());
+    EXPECT_TRUE(data.ok()) << data.error().message;
+    n.params = data->params;
+    n.rivers = data->rivers;
+    n.grid = std::move(data->grid);
     n.upstream = upstreamAreasM2(n.grid);
     return n;
 }
@@ -113,7 +115,7 @@ TEST(Snapping, LargestAccumulationOrClosestArea) {
     {
         SCOPED_TRACE("largest accumulation in the window");
         const auto s = snapGauge(at(2, 1), n.grid, n.rivers, n.params, n.upstream, 1);
-        ASSERT_TRUE(s.ok()) << s.error();
+        ASSERT_TRUE(s.ok()) << s.error().message;
         EXPECT_EQ(cellOf(*s), std::make_pair(3, 2));
         EXPECT_EQ(s->column, 3);
         EXPECT_EQ(s->row, 2);
@@ -129,7 +131,7 @@ TEST(Snapping, LargestAccumulationOrClosestArea) {
         // (3,1) gathers four cells of column 1; every other candidate two, three or eight.
         const double target = n.upstream[static_cast<std::size_t>(g.index(3, 1))] / 1e6;
         const auto s = snapGauge(at(2, 1, target * 1.01), g, n.rivers, n.params, n.upstream, 1);
-        ASSERT_TRUE(s.ok()) << s.error();
+        ASSERT_TRUE(s.ok()) << s.error().message;
         EXPECT_EQ(cellOf(*s), std::make_pair(3, 1));
         EXPECT_DOUBLE_EQ(s->upstreamKm2, target);
     }
@@ -165,12 +167,12 @@ TEST(Snapping, BorderCellsAndUnlistedRiversArePassedOver) {
     const Network n = load(snapCase(defaultAcc()));
     // On the south border cell of river 1 (accumulation 50): it moves inward.
     const auto s = snapGauge(at(4, 1), n.grid, n.rivers, n.params, n.upstream, 1);
-    ASSERT_TRUE(s.ok()) << s.error();
+    ASSERT_TRUE(s.ok()) << s.error().message;
     EXPECT_EQ(cellOf(*s), std::make_pair(3, 2));
     // On river 3, which is not listed: rivers 1 and 2 beside it tie at accumulation 3 in row
     // 2, and the western one wins.
     const auto t = snapGauge(at(1, 3), n.grid, n.rivers, n.params, n.upstream, 1);
-    ASSERT_TRUE(t.ok()) << t.error();
+    ASSERT_TRUE(t.ok()) << t.error().message;
     EXPECT_EQ(cellOf(*t), std::make_pair(2, 2));
     EXPECT_EQ(t->riverNum, 1);
 }
@@ -184,9 +186,9 @@ TEST(Snapping, GaugesOutOfReachAreRefused) {
         const auto s = snapGauge(g, n.grid, n.rivers, n.params, n.upstream, 0);
         ASSERT_FALSE(s.ok());
         EXPECT_TRUE(
-            s.error().starts_with("Gauge sea has no cell of a listed river off the border "
-                                  "within 0 cells of its position"))
-            << s.error();
+            s.error().message.starts_with("Gauge sea has no cell of a listed river off the border "
+                                          "within 0 cells of its position"))
+            << s.error().message;
     }
     {
         SCOPED_TRACE("far off the grid");
@@ -197,7 +199,7 @@ TEST(Snapping, GaugesOutOfReachAreRefused) {
         SCOPED_TRACE("just off the west edge, within reach");
         const Gauge g{"edge", 135.0 - 0.5 / 120.0, 35.0 + 2.5 / 120.0, std::nullopt};
         const auto s = snapGauge(g, n.grid, n.rivers, n.params, n.upstream, 2);
-        ASSERT_TRUE(s.ok()) << s.error();
+        ASSERT_TRUE(s.ok()) << s.error().message;
         EXPECT_EQ(s->distance, 2);
     }
 }
