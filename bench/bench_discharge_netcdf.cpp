@@ -1,7 +1,7 @@
 // Conversion speed of the discharge grids to NetCDF, in raw grid bytes per second: one day on
 // a quarter of real-basin-large's grid (1197 x 161 cells, 24 hourly frames and two daily
-// ones), deflate level 1 against stored chunks. The values imitate a basin's: nine cells in ten carry
-// a discharge with noisy low bits, the rest are no-data.
+// ones), deflate level 1 against stored chunks. The values imitate a basin's: nine cells in ten
+// carry a discharge with noisy low bits, the rest are no-data.
 
 #include <benchmark/benchmark.h>
 #include <unistd.h>
