@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that this machine lacks for building and running the programs;
 # with --all also those the tests and checks use (GoogleTest, Google Benchmark, clang-format,
-# GDAL's command-line tools, the SVG renderer). Needs root, or sudo.
+# GDAL's command-line tools, the SVG renderer, the NetCDF tools and Python module). Needs root,
+# or sudo.
 set -euo pipefail
 
 packages=()
@@ -15,6 +16,8 @@ need() {  # need <package> <file or command that it provides>
 need cmake cmake
 need ninja-build ninja
 need g++ g++
+need libnetcdf-dev /usr/include/netcdf.h
+need pkg-config pkg-config
 if [ "${1:-}" = "--all" ]; then
     need clang-format clang-format
     need libgtest-dev /usr/include/gtest/gtest.h
@@ -22,6 +25,8 @@ if [ "${1:-}" = "--all" ]; then
     need libbenchmark-dev /usr/include/benchmark/benchmark.h
     need gdal-bin gdalinfo
     need librsvg2-bin rsvg-convert
+    need netcdf-bin ncdump
+    need python3-netcdf4 /usr/lib/python3/dist-packages/netCDF4
 fi
 [ ${#packages[@]} -eq 0 ] && exit 0
 
