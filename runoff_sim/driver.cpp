@@ -80,18 +80,7 @@ int runRunoffSim(const std::filesystem::path& caseDir, std::ostream& console) {
         return kFailure;
     }
 
-    // 14. Every output file must be creatable before hours of computing start.
-    const auto outputDir = caseDir / "output";
-    if (!checkOutputFiles(outputDir, console)) {
-        return kFailure;
-    }
-    sayLine(console, "Runoff simulation starts.");
-    DischargeFiles files;
-    if (!files.open(outputDir, {p.studyCols, p.studyRows, p.swLon, p.swLat}, p.days, console)) {
-        return kFailure;
-    }
-
-    // 15. Time loop, with the progress lines paced by the cell-hours done.
+    // The run's own state is allocated before any output file is touched.
     const auto classCount = static_cast<std::int64_t>(classes.size());
     // Cell-hours of the event (saturated: only the pacing of the lines depends on it).
     __extension__ using Wide = __int128;
@@ -105,15 +94,37 @@ int runRunoffSim(const std::filesystem::path& caseDir, std::ostream& console) {
         console.precision(3);
         console << "  " << percent << "% ends.\n" << std::flush;
     });
+    RoutingEngine engine(*plan, rain, progress);
+
+    // 14. Every output file must be creatable before hours of computing start.
+    const auto outputDir = caseDir / "output";
+    if (!checkOutputFiles(outputDir, console)) {
+        return kFailure;
+    }
+    sayLine(console, "Runoff simulation starts.");
+    DischargeFiles files;
+    if (!files.open(outputDir, {p.studyCols, p.studyRows, p.swLon, p.swLat}, p.days, console)) {
+        return kFailure;
+    }
+
+    // 15. Time loop, with the progress lines paced by the cell-hours done.
     progress.start();
-    const FrameSink sink{[&](std::int32_t, std::int32_t, std::span<const float> frame) {
+    NonFiniteTally nonFinite;
+    const FrameSink sink{[&](std::int32_t day, std::int32_t hour, std::span<const float> frame) {
+                             nonFinite.addHour(day, hour, frame);
                              return files.writeHour(frame);
                          },
                          [&](std::int32_t, std::span<const float> mean,
                              std::span<const float> max) { return files.writeDay(mean, max); }};
-    if (!runTimeLoop(*plan, rain, progress, sink)) {
-        files.reportFailure(console);
-        return kFailure;
+    switch (engine.run(sink)) {
+        case RunStatus::kComplete:
+            break;
+        case RunStatus::kSinkRefused:
+            files.reportFailure(console);
+            return kFailure;
+        case RunStatus::kOutOfMemory:
+            sayLine(console, kNotEnoughMemory);
+            return kFailure;
     }
     progress.finish();
 
@@ -123,6 +134,12 @@ int runRunoffSim(const std::filesystem::path& caseDir, std::ostream& console) {
 
     // 17. Output: the frames are on disk; close and verify each file.
     if (!files.finish(console)) {
+        return kFailure;
+    }
+    // The files hold what the arithmetic gave; values that overflowed or went undefined are
+    // not a result to report as success.
+    if (nonFinite.count() > 0) {
+        nonFinite.report(console, p.studyCols, p.weight);
         return kFailure;
     }
     return 0;

@@ -80,7 +80,7 @@ TEST(RoutingEngine, AChainHoldsOnlyTheStoresInFlight) {
         [](std::int32_t, std::span<const float>, std::span<const float>) { return true; }};
     RoutingStats stats;
     omp_set_num_threads(2);
-    ASSERT_TRUE(runTimeLoop(*plan, rain, progress, sink, &stats));
+    ASSERT_EQ(runTimeLoop(*plan, rain, progress, sink, &stats), RunStatus::kComplete);
     EXPECT_EQ(hours, 24);
     // Each cell's hour of outflow is read by the next one right away: two stores serve the
     // whole chain, however long it is.
@@ -90,7 +90,7 @@ TEST(RoutingEngine, AChainHoldsOnlyTheStoresInFlight) {
     // A sink that refuses a frame stops the run.
     const FrameSink refusing{
         [](std::int32_t, std::int32_t, std::span<const float>) { return false; }, sink.day};
-    EXPECT_FALSE(runTimeLoop(*plan, rain, progress, refusing));
+    EXPECT_EQ(runTimeLoop(*plan, rain, progress, refusing), RunStatus::kSinkRefused);
 }
 
 }  // namespace
