@@ -47,30 +47,36 @@ SimCase chainCase(std::int32_t length) {
 SimCase forestCase(std::int32_t trees) {
     SimCase c;
     c.studyRows = 6;
-    c.studyCols = 2 * trees + 2;
+    c.studyCols = 3 * trees + 2;
     const auto n = static_cast<std::size_t>(c.studyRows * c.studyCols);
     c.elevation.assign(n, 100.0F);
     c.flowDir.assign(n, 5);
     c.flowAcc.assign(n, 1);
     c.riverNum.assign(n, 1);
+    const auto set = [&](std::int32_t row, std::int32_t col, std::int32_t dir, std::int32_t acc) {
+        c.flowDir[at(row, col, c.studyCols)] = dir;
+        c.flowAcc[at(row, col, c.studyCols)] = acc;
+    };
     for (std::int32_t t = 0; t < trees; ++t) {
-        const std::int32_t west = 1 + 2 * t;
-        const std::int32_t east = west + 1;
+        const std::int32_t west = 1 + 3 * t;
+        const std::int32_t middle = west + 1;
+        const std::int32_t east = west + 2;
         for (std::int32_t row = 1; row <= 4; ++row) {
-            c.elevation[at(row, west, c.studyCols)] = 90.0F - 3.0F * static_cast<float>(row);
-            c.elevation[at(row, east, c.studyCols)] = 89.0F - 3.0F * static_cast<float>(row);
+            const float drop = 3.0F * static_cast<float>(row);
+            c.elevation[at(row, west, c.studyCols)] = 91.0F - drop;
+            c.elevation[at(row, middle, c.studyCols)] = 90.0F - drop;
+            c.elevation[at(row, east, c.studyCols)] = 91.0F - drop;
         }
-        // West branch: rows 1 and 2, then south-east into the east branch's row 3.
-        c.flowAcc[at(2, west, c.studyCols)] = 2;
-        c.flowDir[at(2, west, c.studyCols)] = 4;
-        // East branch: rows 1 to 4, taking the west branch in at row 3.
-        c.flowAcc[at(2, east, c.studyCols)] = 2;
-        c.flowAcc[at(3, east, c.studyCols)] = 5;
-        c.flowAcc[at(4, east, c.studyCols)] = 6;
-        // The west column's lower cells drain on their own.
-        c.flowAcc[at(4, west, c.studyCols)] = 2;
+        // The outer branches join the middle one at row 3; below them two short chains.
+        set(2, west, 4, 2);
+        set(2, east, 6, 2);
+        set(2, middle, 5, 2);
+        set(3, middle, 5, 7);
+        set(4, middle, 5, 8);
+        set(4, west, 5, 2);
+        set(4, east, 5, 2);
     }
-    c.rainCols = 6;
+    c.rainCols = 8;
     c.rainRows = 2;
     c.rain = changingRain;
     return c;

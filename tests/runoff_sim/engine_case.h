@@ -19,8 +19,10 @@ namespace hydro::test {
 /// next, with rain that changes from hour to hour.
 [[nodiscard]] SimCase chainCase(std::int32_t length);
 
-/// `trees` small trees side by side: in each pair of columns two branches of four cells flow
-/// south and meet, the western one draining south-east into the eastern one half way down.
+/// `trees` small trees side by side, three columns each: two outer branches of two cells join
+/// a middle one of four cells, all flowing south, and below the junction the outer columns go
+/// on as short chains of their own. Five leaves a tree, so that the runs of leaves the threads
+/// take split trees between threads.
 [[nodiscard]] SimCase forestCase(std::int32_t trees);
 
 /// A case written to a scratch folder, read back and planned.

@@ -32,11 +32,12 @@ void expectSameBytesOnEveryThreadCount(const PlannedCase& c) {
 }
 
 TEST(RoutingThreads, ManySmallTreesGiveTheSingleThreadBytes) {
-    SimCase forest = forestCase(40);
+    SimCase forest = forestCase(60);
     forest.days = 2;
+    forest.timeStep = 60;
     const auto c = planCase(forest);
     ASSERT_NE(c, nullptr);
-    ASSERT_EQ(c->plan.cells.size(), 40U * 8U);
+    ASSERT_EQ(c->plan.cells.size(), 60U * 12U);
     expectSameBytesOnEveryThreadCount(*c);
 }
 
