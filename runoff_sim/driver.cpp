@@ -18,6 +18,24 @@ namespace {
 
 constexpr int kFailure = 1;
 
+/// The progress lines of the time loop: one per accumulation class, paced by the cell-hours
+/// of `cells` routed cells over `days` days.
+ProgressPacer progressLines(std::ostream& console, std::int64_t classCount, std::size_t cells,
+                            std::int32_t days) {
+    // Cell-hours of the event (saturated: only the pacing of the lines depends on it).
+    __extension__ using Wide = __int128;
+    const Wide wideCellHours = static_cast<Wide>(cells) * days * 24;
+    const std::int64_t cellHours = wideCellHours > std::numeric_limits<std::int64_t>::max()
+                                       ? std::numeric_limits<std::int64_t>::max()
+                                       : static_cast<std::int64_t>(wideCellHours);
+    return {classCount, cellHours, [&console, classCount](std::int64_t k) {
+                const double percent =
+                    (static_cast<double>(k) + 1.0) / static_cast<double>(classCount) * 100.0;
+                console.precision(3);
+                console << "  " << percent << "% ends.\n" << std::flush;
+            }};
+}
+
 }  // namespace
 
 int runRunoffSim(const std::filesystem::path& caseDir, std::ostream& console) {
@@ -81,19 +99,8 @@ int runRunoffSim(const std::filesystem::path& caseDir, std::ostream& console) {
     }
 
     // The run's own state is allocated before any output file is touched.
-    const auto classCount = static_cast<std::int64_t>(classes.size());
-    // Cell-hours of the event (saturated: only the pacing of the lines depends on it).
-    __extension__ using Wide = __int128;
-    const Wide wideCellHours = static_cast<Wide>(plan->cells.size()) * p.days * 24;
-    const std::int64_t cellHours = wideCellHours > std::numeric_limits<std::int64_t>::max()
-                                       ? std::numeric_limits<std::int64_t>::max()
-                                       : static_cast<std::int64_t>(wideCellHours);
-    ProgressPacer progress(classCount, cellHours, [&](std::int64_t k) {
-        const double percent =
-            (static_cast<double>(k) + 1.0) / static_cast<double>(classCount) * 100.0;
-        console.precision(3);
-        console << "  " << percent << "% ends.\n" << std::flush;
-    });
+    ProgressPacer progress = progressLines(console, static_cast<std::int64_t>(classes.size()),
+                                           plan->cells.size(), p.days);
     RoutingEngine engine(*plan, rain, progress);
 
     // 14. Every output file must be creatable before hours of computing start.

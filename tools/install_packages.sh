@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that this machine lacks for building and running the programs;
 # with --all also those the tests and checks use (GoogleTest, Google Benchmark, clang-format,
-# GDAL's command-line tools, the SVG renderer). Needs root, or sudo.
+# GDAL's command-line tools, the SVG renderer, clang with LLVM's OpenMP runtime for the
+# ThreadSanitizer build). Needs root, or sudo.
 set -euo pipefail
 
 packages=()
@@ -22,6 +23,8 @@ if [ "${1:-}" = "--all" ]; then
     need libbenchmark-dev /usr/include/benchmark/benchmark.h
     need gdal-bin gdalinfo
     need librsvg2-bin rsvg-convert
+    need clang clang++
+    need libomp-dev /usr/lib/llvm-14/lib/libomp.so
 fi
 [ ${#packages[@]} -eq 0 ] && exit 0
 

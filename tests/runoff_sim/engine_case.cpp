@@ -16,7 +16,8 @@ namespace hydro::test {
 namespace {
 
 std::size_t at(std::int32_t row, std::int32_t col, std::int32_t cols) {
-    return static_cast<std::size_t>(row * cols + col);
+    return static_cast<std::size_t>(row) * static_cast<std::size_t>(cols)
+           + static_cast<std::size_t>(col);
 }
 
 /// Rain on every point, changing with the hour and the point.
@@ -30,7 +31,7 @@ SimCase chainCase(std::int32_t length) {
     SimCase c;
     c.studyRows = 3;
     c.studyCols = length + 2;
-    const auto n = static_cast<std::size_t>(3 * c.studyCols);
+    const std::size_t n = 3U * static_cast<std::size_t>(c.studyCols);
     c.elevation.assign(n, 100.0F);
     c.flowDir.assign(n, 3);
     c.flowAcc.assign(n, 1);
@@ -48,7 +49,7 @@ SimCase forestCase(std::int32_t trees) {
     SimCase c;
     c.studyRows = 6;
     c.studyCols = 3 * trees + 2;
-    const auto n = static_cast<std::size_t>(c.studyRows * c.studyCols);
+    const std::size_t n = at(c.studyRows, 0, c.studyCols);
     c.elevation.assign(n, 100.0F);
     c.flowDir.assign(n, 5);
     c.flowAcc.assign(n, 1);

@@ -77,8 +77,8 @@ TEST(MemoryLimits, EveryRunCompletesOrSaysSoAndNeverDiesOfASignal) {
     c.flowAcc.assign(24, 1);
     c.riverNum.assign(24, 1);
     for (int col = 0; col < 8; ++col) {
-        c.elevation[static_cast<std::size_t>(8 + col)] = 100.0F - static_cast<float>(col);
-        c.flowAcc[static_cast<std::size_t>(8 + col)] = col;
+        c.elevation[8U + static_cast<std::size_t>(col)] = 100.0F - static_cast<float>(col);
+        c.flowAcc[8U + static_cast<std::size_t>(col)] = col;
     }
     c.timeStep = 1;
     c.spaceSteps = 1;
