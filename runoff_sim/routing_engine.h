@@ -68,6 +68,7 @@ public:
                   std::function<void(std::int64_t line)> printLine);
     /// Prints the lines already due (all of them when there is no work).
     void start();
+    /// Records `units` finished cell-hours (from any thread) and prints the lines now due.
     void advance(std::int64_t units);
     /// Prints every line not yet printed.
     void finish();
@@ -184,6 +185,7 @@ private:
 class FrameAssembly {
 public:
     explicit FrameAssembly(const RoutingPlan& plan);
+    /// Starts the daily means and maxima of every routed cell afresh.
     void startDay();
     /// Records routed cell `cell`'s mean discharge of the hour, m³/s.
     void addHourlyMean(std::int32_t cell, std::int64_t framePosition, float mean) {
@@ -229,6 +231,7 @@ public:
     /// the initial profile before a run, the state at the end of the last hour run after it.
     [[nodiscard]] std::span<const double> nodeDischarges() const { return nodes_; }
 
+    /// Store counts of the runs so far (stores are kept from one run to the next).
     [[nodiscard]] RoutingStats stats() const { return {pool_.created()}; }
 
 private:
