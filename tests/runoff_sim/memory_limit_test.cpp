@@ -96,12 +96,12 @@ TEST(MemoryLimits, EveryRunCompletesOrSaysSoAndNeverDiesOfASignal) {
     int completed = 0;
     int failedInRun = 0;
     int failedBefore = 0;
-    // Every MiB up to 40 (the program needs some 20 to 30), then a few ample ones.
+    // Every MiB up to 32 (the program needs some 15 to 20), then a few ample ones.
     std::vector<std::int64_t> limits;
-    for (std::int64_t mib = 1; mib <= 40; ++mib) {
+    for (std::int64_t mib = 1; mib <= 32; ++mib) {
         limits.push_back(mib);
     }
-    limits.insert(limits.end(), {64, 256, 1024});
+    limits.insert(limits.end(), {64, 1024});
     for (const std::int64_t mib : limits) {
         const std::int64_t limit = mib << 20;
         SCOPED_TRACE(std::to_string(mib) + " MiB");
