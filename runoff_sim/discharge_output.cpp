@@ -1,5 +1,6 @@
 #include "runoff_sim/discharge_output.h"
 
+#include <cmath>
 #include <fstream>
 #include <vector>
 
@@ -10,29 +11,62 @@ namespace hydro::runoff {
 namespace fs = std::filesystem;
 
 float hourlyMeanDischarge(std::span<const float> subStepOutflows) {
-    float sum = 0.0F;
+    HourlyMeanAccumulator sum;
     for (float v : subStepOutflows) {
-        sum += v;
+        sum.add(v);
     }
-    return sum / static_cast<float>(subStepOutflows.size());
+    return sum.mean(static_cast<std::int32_t>(subStepOutflows.size()));
 }
 
-float dailyMeanDischarge(std::span<const float, 24> hourlyMeans) {
-    float total = 0.0F;
+namespace {
+
+DailyDischargeAccumulator accumulateDay(std::span<const float, 24> hourlyMeans) {
+    DailyDischargeAccumulator day;
     for (float v : hourlyMeans) {
-        total += v;
+        day.addHour(v);
     }
-    return total / 24.0F;
+    return day;
+}
+
+}  // namespace
+
+float dailyMeanDischarge(std::span<const float, 24> hourlyMeans) {
+    return accumulateDay(hourlyMeans).mean();
 }
 
 float dailyMaxHourlyDischarge(std::span<const float, 24> hourlyMeans) {
-    float best = 0.0F;
-    for (float v : hourlyMeans) {
-        if (v >= best) {
-            best = v;
+    return accumulateDay(hourlyMeans).max();
+}
+
+void NonFiniteTally::addHour(std::int32_t day, std::int32_t hour, std::span<const float> frame) {
+    for (std::size_t k = 0; k < frame.size(); ++k) {
+        if (!std::isfinite(frame[k])) {
+            if (count_ == 0) {
+                firstPosition_ = static_cast<std::int64_t>(k);
+                firstDay_ = day;
+                firstHour_ = hour;
+            }
+            ++count_;
         }
     }
-    return best;
+}
+
+void NonFiniteTally::report(std::ostream& console, std::int32_t columns, double weight) const {
+    if (count_ == 0) {
+        return;
+    }
+    // The explicit end of the scheme is stable only while a wave crosses at most a space step
+    // per time step; otherwise only values beyond single precision overflow.
+    const char* cause = weight < 0.5
+                            ? "the time step may be too long for the explicit scheme at this "
+                              "weight; try a shorter time step or a weight of 0.5 or more."
+                            : "the rainfall, the initial runoff or the elevations may be too "
+                              "large for single precision.";
+    sayLine(console, count_,
+            " hourly discharge values are not finite numbers, the first at column ",
+            firstPosition_ % columns + 1, ", row ", firstPosition_ / columns + 1,
+            " (counted from 1 from the west and from the south) on day ", firstDay_, ", hour ",
+            firstHour_, ": ", cause);
 }
 
 bool checkOutputFiles(const fs::path& outputDir, std::ostream& console) {

@@ -23,6 +23,42 @@ inline constexpr std::array<const char*, 3> kOutputNames{
 inline constexpr std::array<const char*, 3> kVrtNames{
     "dischargeDaily.vrt", "dischargeHourlyMaxInDay.vrt", "dischargeHourly.vrt"};
 
+/// Running sum of one hour's sub-step outflows: single precision, in sub-step order.
+class HourlyMeanAccumulator {
+public:
+    /// Adds the outflow of the next sub-step, m³/s.
+    void add(float outflow) { sum_ += outflow; }
+    /// Mean outflow of the hour, m³/s: the sum divided by the number of sub-steps, both in
+    /// single precision.
+    [[nodiscard]] float mean(std::int32_t subSteps) const {
+        return sum_ / static_cast<float>(subSteps);
+    }
+
+private:
+    float sum_ = 0.0F;
+};
+
+/// Running daily mean and daily maximum of one cell's hourly means, fed in hour order.
+class DailyDischargeAccumulator {
+public:
+    /// Adds the mean of the next hour, m³/s. The maximum starts at 0 and takes a mean that is
+    /// at least as large, so a mean that is not a number never wins.
+    void addHour(float hourlyMean) {
+        total_ += hourlyMean;
+        if (hourlyMean >= best_) {
+            best_ = hourlyMean;
+        }
+    }
+    /// Mean of the day's 24 hourly means, m³/s: their single-precision sum divided by 24.
+    [[nodiscard]] float mean() const { return total_ / 24.0F; }
+    /// Largest hourly mean of the day, m³/s, never below 0.
+    [[nodiscard]] float max() const { return best_; }
+
+private:
+    float total_ = 0.0F;
+    float best_ = 0.0F;
+};
+
 /// Mean of one hour's sub-step outflows: a single-precision sum in sub-step order divided by
 /// the number of sub-steps.
 [[nodiscard]] float hourlyMeanDischarge(std::span<const float> subStepOutflows);
@@ -30,6 +66,25 @@ inline constexpr std::array<const char*, 3> kVrtNames{
 [[nodiscard]] float dailyMeanDischarge(std::span<const float, 24> hourlyMeans);
 /// Largest of a day's hourly means, never below 0; a mean that is not a number never wins.
 [[nodiscard]] float dailyMaxHourlyDischarge(std::span<const float, 24> hourlyMeans);
+
+/// Counts the hourly values that are not finite numbers (NaN or infinite), frame by frame, and
+/// remembers the first one in file order.
+class NonFiniteTally {
+public:
+    /// Counts the values of one hourly frame (day and hour from 1).
+    void addHour(std::int32_t day, std::int32_t hour, std::span<const float> frame);
+    [[nodiscard]] std::int64_t count() const { return count_; }
+    /// Prints one line with the count, the first value's cell (column and row from 1, from the
+    /// west and from the south, for frames `columns` wide), day and hour, and the likely
+    /// cause for the scheme's `weight`. Prints nothing when every value was finite.
+    void report(std::ostream& console, std::int32_t columns, double weight) const;
+
+private:
+    std::int64_t count_ = 0;
+    std::int64_t firstPosition_ = -1;
+    std::int32_t firstDay_ = 0;
+    std::int32_t firstHour_ = 0;
+};
 
 /// Tells whether each output file (the grids, then their VRT files) can be created in
 /// `outputDir`, in that order, without

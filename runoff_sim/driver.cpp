@@ -22,6 +22,24 @@ int fail(std::ostream& console, const Error& error) {
     return kFailure;
 }
 
+/// The progress lines of the time loop: one per accumulation class, paced by the cell-hours
+/// of `cells` routed cells over `days` days.
+ProgressPacer progressLines(std::ostream& console, std::int64_t classCount, std::size_t cells,
+                            std::int32_t days) {
+    // Cell-hours of the event (saturated: only the pacing of the lines depends on it).
+    __extension__ using Wide = __int128;
+    const Wide wideCellHours = static_cast<Wide>(cells) * days * 24;
+    const std::int64_t cellHours = wideCellHours > std::numeric_limits<std::int64_t>::max()
+                                       ? std::numeric_limits<std::int64_t>::max()
+                                       : static_cast<std::int64_t>(wideCellHours);
+    return {classCount, cellHours, [&console, classCount](std::int64_t k) {
+                const double percent =
+                    (static_cast<double>(k) + 1.0) / static_cast<double>(classCount) * 100.0;
+                console.precision(3);
+                console << "  " << percent << "% ends.\n" << std::flush;
+            }};
+}
+
 }  // namespace
 
 int runRunoffSim(const std::filesystem::path& caseDir, std::ostream& console) {
@@ -88,6 +106,11 @@ int runRunoffSim(const std::filesystem::path& caseDir, std::ostream& console) {
         return fail(console, read.error());
     }
 
+    // The run's own state is allocated before any output file is touched.
+    ProgressPacer progress = progressLines(console, static_cast<std::int64_t>(classes.size()),
+                                           plan->cells.size(), p.days);
+    RoutingEngine engine(*plan, rain, progress);
+
     // 14. Every output file must be creatable before hours of computing start.
     const auto outputDir = paths.output();
     if (!checkOutputFiles(outputDir, console)) {
@@ -100,28 +123,23 @@ int runRunoffSim(const std::filesystem::path& caseDir, std::ostream& console) {
     }
 
     // 15. Time loop, with the progress lines paced by the cell-hours done.
-    const auto classCount = static_cast<std::int64_t>(classes.size());
-    // Cell-hours of the event (saturated: only the pacing of the lines depends on it).
-    __extension__ using Wide = __int128;
-    const Wide wideCellHours = static_cast<Wide>(plan->cells.size()) * p.days * 24;
-    const std::int64_t cellHours = wideCellHours > std::numeric_limits<std::int64_t>::max()
-                                       ? std::numeric_limits<std::int64_t>::max()
-                                       : static_cast<std::int64_t>(wideCellHours);
-    ProgressPacer progress(classCount, cellHours, [&](std::int64_t k) {
-        const double percent =
-            (static_cast<double>(k) + 1.0) / static_cast<double>(classCount) * 100.0;
-        console.precision(3);
-        console << "  " << percent << "% ends.\n" << std::flush;
-    });
     progress.start();
-    const FrameSink sink{[&](std::int32_t, std::int32_t, std::span<const float> frame) {
+    NonFiniteTally nonFinite;
+    const FrameSink sink{[&](std::int32_t day, std::int32_t hour, std::span<const float> frame) {
+                             nonFinite.addHour(day, hour, frame);
                              return files.writeHour(frame);
                          },
                          [&](std::int32_t, std::span<const float> mean,
                              std::span<const float> max) { return files.writeDay(mean, max); }};
-    if (!runTimeLoop(*plan, rain, progress, sink)) {
-        files.reportFailure(console);
-        return kFailure;
+    switch (engine.run(sink)) {
+        case RunStatus::kComplete:
+            break;
+        case RunStatus::kSinkRefused:
+            files.reportFailure(console);
+            return kFailure;
+        case RunStatus::kOutOfMemory:
+            sayLine(console, kNotEnoughMemory);
+            return kFailure;
     }
     progress.finish();
 
@@ -131,6 +149,12 @@ int runRunoffSim(const std::filesystem::path& caseDir, std::ostream& console) {
 
     // 17. Output: the frames are on disk; close and verify each file.
     if (!files.finish(console)) {
+        return kFailure;
+    }
+    // The files hold what the arithmetic gave; values that overflowed or went undefined are
+    // not a result to report as success.
+    if (nonFinite.count() > 0) {
+        nonFinite.report(console, p.studyCols, p.weight);
         return kFailure;
     }
     return 0;

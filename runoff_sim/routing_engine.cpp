@@ -3,7 +3,10 @@
 #include <omp.h>
 
 #include <algorithm>
+#include <array>
 #include <limits>
+#include <new>
+#include <utility>
 
 namespace hydro::runoff {
 
@@ -13,7 +16,8 @@ namespace hydro::runoff {
 ProgressPacer::ProgressPacer(std::int64_t lines, std::int64_t totalUnits,
                              std::function<void(std::int64_t)> printLine)
     : lines_(lines), total_(totalUnits), printLine_(std::move(printLine)) {
-    nextThreshold_.store(lines_ > 0 ? threshold(0) : std::numeric_limits<std::int64_t>::max());
+    nextThreshold_.store(lines_ > 0 ? threshold(0) : std::numeric_limits<std::int64_t>::max(),
+                         std::memory_order_relaxed);
 }
 
 std::int64_t ProgressPacer::threshold(std::int64_t line) const {
@@ -24,22 +28,27 @@ std::int64_t ProgressPacer::threshold(std::int64_t line) const {
     return static_cast<std::int64_t>((product + lines - 1) / lines);
 }
 
+// The lines and nextLine_ are guarded by the mutex. The two counters carry no data that
+// another thread reads through them, so they are relaxed: done_ only needs every addition to
+// count once, and nextThreshold_ is a hint that only grows, so a stale read is never above the
+// true next threshold and at worst costs a needless visit here.
 void ProgressPacer::printDue(std::int64_t done) {
     const std::lock_guard lock(mutex_);
     while (nextLine_ < lines_ && threshold(nextLine_) <= done) {
         printLine_(nextLine_);
         ++nextLine_;
     }
-    nextThreshold_.store(nextLine_ < lines_ ? threshold(nextLine_)
-                                            : std::numeric_limits<std::int64_t>::max());
+    nextThreshold_.store(
+        nextLine_ < lines_ ? threshold(nextLine_) : std::numeric_limits<std::int64_t>::max(),
+        std::memory_order_relaxed);
 }
 
 void ProgressPacer::start() {
-    printDue(done_.load());
+    printDue(done_.load(std::memory_order_relaxed));
 }
 
 void ProgressPacer::advance(std::int64_t units) {
-    const std::int64_t done = done_.fetch_add(units) + units;
+    const std::int64_t done = done_.fetch_add(units, std::memory_order_relaxed) + units;
     if (done >= nextThreshold_.load(std::memory_order_relaxed)) {
         printDue(done);
     }
@@ -52,108 +61,135 @@ void ProgressPacer::finish() {
 // ----------------------------------------------------------------------------------------
 // Hourly outflow stores
 
-namespace {
+namespace engine_detail {
 
-/// Fixed-size stores of one hour's sub-step outflows, handed out and taken back by any
-/// thread. Memory grows with the most stores alive at once, not with the basin. Each thread
-/// keeps a few free stores of its own, so that the shared list is seldom locked.
-class StorePool {
-public:
-    StorePool(std::size_t valuesPerStore, std::size_t maxStores)
-        : values_(valuesPerStore), chunks_((maxStores + kChunk - 1) / kChunk) {}
+StorePool::StorePool(std::size_t valuesPerStore, std::size_t maxStores)
+    : values_(valuesPerStore), chunks_((maxStores + kChunk - 1) / kChunk) {}
 
-    /// A thread's own free stores.
-    struct Cache {
-        std::vector<std::int32_t> free;
-    };
-
-    std::int32_t acquire(Cache& cache) {
-        if (!cache.free.empty()) {
-            const std::int32_t slot = cache.free.back();
-            cache.free.pop_back();
-            return slot;
-        }
-        const std::lock_guard lock(mutex_);
-        if (!free_.empty()) {
-            const std::int32_t slot = free_.back();
-            free_.pop_back();
-            return slot;
-        }
-        const std::int32_t slot = next_++;
-        auto& chunk = chunks_[static_cast<std::size_t>(slot) / kChunk];
-        if (chunk.empty()) {
-            chunk.resize(kChunk * values_);
-        }
+std::int32_t StorePool::acquire(Cache& cache) {
+    if (!cache.free.empty()) {
+        const std::int32_t slot = cache.free.back();
+        cache.free.pop_back();
         return slot;
     }
-
-    void release(Cache& cache, std::int32_t slot) {
-        cache.free.push_back(slot);
-        if (cache.free.size() >= 2 * kCacheSize) {
-            const std::lock_guard lock(mutex_);
-            free_.insert(free_.end(), cache.free.end() - kCacheSize, cache.free.end());
-            cache.free.resize(kCacheSize);
-        }
+    const std::lock_guard lock(mutex_);
+    if (!free_.empty()) {
+        const std::int32_t slot = free_.back();
+        free_.pop_back();
+        return slot;
     }
+    const std::int32_t slot = next_;
+    auto& chunk = chunks_[static_cast<std::size_t>(slot) / kChunk];
+    if (chunk.empty()) {
+        chunk.resize(kChunk * values_);
+    }
+    // Counted only once its memory exists: a failed growth hands out nothing.
+    ++next_;
+    return slot;
+}
 
-    /// Returns a thread's free stores to the shared list.
-    void drain(Cache& cache) {
+void StorePool::release(Cache& cache, std::int32_t slot) {
+    cache.free.push_back(slot);
+    if (cache.free.size() >= 2 * kCacheSize) {
         const std::lock_guard lock(mutex_);
-        free_.insert(free_.end(), cache.free.begin(), cache.free.end());
-        cache.free.clear();
+        free_.insert(free_.end(), cache.free.end() - kCacheSize, cache.free.end());
+        cache.free.resize(kCacheSize);
     }
+}
 
-    [[nodiscard]] float* data(std::int32_t slot) {
-        const auto s = static_cast<std::size_t>(slot);
-        return chunks_[s / kChunk].data() + (s % kChunk) * values_;
-    }
+void StorePool::drain(Cache& cache) {
+    const std::lock_guard lock(mutex_);
+    free_.insert(free_.end(), cache.free.begin(), cache.free.end());
+    cache.free.clear();
+}
 
-    /// Stores ever created: the most alive at once, plus what the threads held back.
-    [[nodiscard]] std::int64_t created() const { return next_; }
-
-private:
-    static constexpr std::size_t kChunk = 256;
-    static constexpr std::size_t kCacheSize = 32;
-    std::size_t values_;
-    std::vector<std::vector<float>> chunks_;
-    std::mutex mutex_;
-    std::vector<std::int32_t> free_;
-    std::int32_t next_ = 0;
-};
+// ----------------------------------------------------------------------------------------
+// Scheduling
 
 /// Cells that read no other routed cell, in the plan's order: the plan lays the cells out in
 /// depth-first post-order of the reading forest, so a thread working down the list completes
 /// whole subtrees and their stores are read and released soon after they are written.
-std::vector<std::int32_t> leafOrder(const RoutingPlan& plan) {
-    std::vector<std::int32_t> leaves;
+CellScheduler::CellScheduler(const RoutingPlan& plan)
+    : plan_(&plan), pending_(plan.cells.size()), storeOf_(plan.cells.size(), -1) {
     for (std::size_t c = 0; c < plan.cells.size(); ++c) {
         if (plan.cells[c].readCount == 0) {
-            leaves.push_back(static_cast<std::int32_t>(c));
+            leaves_.push_back(static_cast<std::int32_t>(c));
         }
     }
-    return leaves;
 }
 
-/// Cell-hours a thread finishes before it reports them to the progress lines.
-constexpr std::int64_t kProgressBatch = 64;
+namespace {
 
-/// Leaves a thread takes off the shared list at a time.
+/// Leaves a thread takes off the shared list at a time: neighbours in the list belong to the
+/// same subtree, which then stays with one thread.
 constexpr std::size_t kLeafRun = 16;
-
-/// Node arrays up to this size are worked on in a private copy.
-constexpr std::size_t kLocalNodes = 32;
-
-struct HourState {
-    std::int32_t day = 0;
-    std::int32_t hour = 0;
-};
 
 }  // namespace
 
-// ----------------------------------------------------------------------------------------
-// The time loop
+void CellScheduler::startHour() {
+    // Relaxed: the parallel region that follows starts after these stores (the fork is a
+    // synchronisation point of OpenMP), and no thread of the previous hour is still running.
+    for (std::size_t c = 0; c < pending_.size(); ++c) {
+        pending_[c].store(plan_->cells[c].readCount, std::memory_order_relaxed);
+    }
+    nextLeaf_.store(0, std::memory_order_relaxed);
+}
 
-namespace {
+std::pair<std::size_t, std::size_t> CellScheduler::takeLeaves() {
+    // Relaxed: the list of leaves does not change during the hour; the counter only has to
+    // hand every run to exactly one thread.
+    const std::size_t first = nextLeaf_.fetch_add(kLeafRun, std::memory_order_relaxed);
+    if (first >= leaves_.size()) {
+        return {0, 0};
+    }
+    return {first, std::min(first + kLeafRun, leaves_.size())};
+}
+
+std::int32_t CellScheduler::completed(std::int32_t cell) {
+    const std::int32_t r = plan_->cells[static_cast<std::size_t>(cell)].reader;
+    if (r < 0) {
+        return -1;
+    }
+    // The writer of `cell` has filled its store and set storeOf_[cell] before this point.
+    // Every decrement releases the writes of its thread and acquires those of the decrements
+    // before it (they form one release sequence on the count), so the thread whose decrement
+    // takes the count to zero sees every write made into the stores the reader will read and
+    // into storeOf_ of the reader's sources. That thread takes the reader. (An acquire fence
+    // after a release decrement would do on the hardware, but ThreadSanitizer cannot follow
+    // fences.)
+    if (pending_[static_cast<std::size_t>(r)].fetch_sub(1, std::memory_order_acq_rel) != 1) {
+        return -1;
+    }
+    return r;
+}
+
+// ----------------------------------------------------------------------------------------
+// Frames
+
+FrameAssembly::FrameAssembly(const RoutingPlan& plan)
+    : plan_(&plan),
+      hourly_(plan.frameTemplate),
+      dailyMean_(plan.frameTemplate),
+      dailyMax_(plan.frameTemplate),
+      days_(plan.cells.size()) {}
+
+void FrameAssembly::startDay() {
+    std::fill(days_.begin(), days_.end(), DailyDischargeAccumulator{});
+}
+
+void FrameAssembly::finishDay() {
+    for (std::size_t c = 0; c < days_.size(); ++c) {
+        const auto pos = static_cast<std::size_t>(plan_->cells[c].framePosition);
+        dailyMean_[pos] = days_[c].mean();
+        dailyMax_[pos] = days_[c].max();
+    }
+}
+
+// ----------------------------------------------------------------------------------------
+// One cell through one hour
+
+/// Node arrays up to this size are worked on in a private copy.
+constexpr std::size_t kLocalNodes = 32;
 
 /// One cell's run through the sub-steps of one hour: its inputs, its private node copy and
 /// its outflow store.
@@ -170,9 +206,9 @@ struct CellHour {
     std::array<double, kLocalNodes> local{};
     std::span<double> shared;
     std::span<double> q;
-    float sum = 0.0F;
+    HourlyMeanAccumulator sum;
 
-    /// Lateral inflow and summed upstream outflow of sub-step `s`.
+    /// Lateral inflow per metre (m²/s) and summed upstream outflow (m³/s) of sub-step `s`.
     [[nodiscard]] double qLat() const { return (lateralPrev + lateralNow) * 0.5; }
     [[nodiscard]] double inflow(std::size_t s) const {
         double total = 0.0;
@@ -184,7 +220,7 @@ struct CellHour {
     }
     void record(std::size_t s, double outlet) {
         const auto outflow = static_cast<float>(outlet);
-        sum += outflow;
+        sum.add(outflow);
         if (own != nullptr) {
             own[s] = outflow;
         }
@@ -192,193 +228,234 @@ struct CellHour {
     }
 };
 
+}  // namespace engine_detail
+
+// ----------------------------------------------------------------------------------------
+// The engine
+
+using engine_detail::CellHour;
+using engine_detail::HourState;
+using engine_detail::kLocalNodes;
+using engine_detail::StorePool;
+
+namespace {
+
+/// Cell-hours a thread finishes before it reports them to the progress lines.
+constexpr std::int64_t kProgressBatch = 64;
+
 }  // namespace
 
-bool runTimeLoop(RoutingPlan& plan, const RainGrid& rain, ProgressPacer& progress,
-                 const FrameSink& sink, RoutingStats* stats) {
-    const auto n = static_cast<std::int32_t>(plan.cells.size());
-    const auto subSteps = static_cast<std::size_t>(plan.subStepsPerHour);
-    const auto nodesPerCell = static_cast<std::size_t>(plan.scheme.spaceSteps) + 1U;
-    const float subStepsF = static_cast<float>(plan.subStepsPerHour);
+RoutingEngine::RoutingEngine(const RoutingPlan& plan, const RainGrid& rain, ProgressPacer& progress)
+    : plan_(&plan),
+      rain_(&rain),
+      progress_(&progress),
+      subSteps_(static_cast<std::size_t>(plan.subStepsPerHour)),
+      nodesPerCell_(static_cast<std::size_t>(plan.scheme.spaceSteps) + 1U),
+      nodes_(plan.initialNodes),
+      pool_(subSteps_, plan.cells.size()),
+      scheduler_(plan),
+      frames_(plan) {}
 
-    const std::vector<std::int32_t> leaves = leafOrder(plan);
-    std::vector<std::atomic<std::int32_t>> pending(static_cast<std::size_t>(n));
-    std::vector<std::int32_t> storeOf(static_cast<std::size_t>(n), -1);
-    StorePool pool(subSteps, static_cast<std::size_t>(n));
-
-    std::vector<float> hourFrame = plan.frameTemplate;
-    std::vector<float> dailyMean = plan.frameTemplate;
-    std::vector<float> dailyMax = plan.frameTemplate;
-    std::vector<float> dailyTotal(static_cast<std::size_t>(n));
-    std::vector<float> dailyBest(static_cast<std::size_t>(n));
-    std::atomic<std::size_t> nextLeaf{0};
-
-    const auto begin = [&](CellHour& h, std::int32_t c, HourState when, StorePool::Cache& cache) {
-        const RoutedCell& rc = plan.cells[static_cast<std::size_t>(c)];
-        h.cell = c;
-        h.rc = &rc;
-        const LateralPair lateral = updateLateralInflow(rain, rc.rainPoint, when.day, when.hour,
-                                                        rc.cellWidth, rc.flowLength);
-        h.lateralPrev = lateral.prev;
-        h.lateralNow = lateral.now;
-        for (std::int32_t i = 0; i < rc.sourceCount; ++i) {
-            const std::int32_t src = plan.sourceOf(rc, i);
-            h.upstream[static_cast<std::size_t>(i)] =
-                src >= 0 ? pool.data(storeOf[static_cast<std::size_t>(src)]) : nullptr;
-        }
-        h.ownSlot = -1;
-        h.own = nullptr;
-        if (rc.reader >= 0) {
-            h.ownSlot = pool.acquire(cache);
-            h.own = pool.data(h.ownSlot);
-        }
-        h.shared =
-            std::span(plan.nodes.data() + static_cast<std::size_t>(c) * nodesPerCell, nodesPerCell);
-        if (nodesPerCell <= kLocalNodes) {
-            h.q = std::span(h.local.data(), nodesPerCell);
-            std::copy(h.shared.begin(), h.shared.end(), h.q.begin());
-        } else {
-            h.q = h.shared;
-        }
-        h.sum = 0.0F;
-    };
-
-    const auto finish = [&](CellHour& h, StorePool::Cache& cache) {
-        const RoutedCell& rc = *h.rc;
-        if (h.q.data() != h.shared.data()) {
-            std::copy(h.q.begin(), h.q.end(), h.shared.begin());
-        }
-        for (std::int32_t i = 0; i < rc.sourceCount; ++i) {
-            const std::int32_t src = plan.sourceOf(rc, i);
-            if (src >= 0) {
-                pool.release(cache, storeOf[static_cast<std::size_t>(src)]);
-            }
-        }
-        storeOf[static_cast<std::size_t>(h.cell)] = h.ownSlot;
-        const float mean = h.sum / subStepsF;
-        hourFrame[static_cast<std::size_t>(rc.framePosition)] = mean;
-        float& total = dailyTotal[static_cast<std::size_t>(h.cell)];
-        total += mean;
-        float& best = dailyBest[static_cast<std::size_t>(h.cell)];
-        if (mean >= best) {
-            best = mean;
-        }
-    };
-
-    // One cell through the hour.
-    const auto runOne = [&](CellHour& a) {
-        NodeSweep sa(plan.scheme, a.rc->wave, a.q);
-        for (std::size_t s = 0; s < subSteps; ++s) {
-            sa.start(a.qLat(), a.inflow(s));
-            for (std::size_t j = 1; j < nodesPerCell; ++j) {
-                sa.node(j);
-            }
-            a.record(s, sa.outlet());
-        }
-    };
-
-    // Two independent cells through the hour, node by node in step: the same arithmetic for
-    // each, with the library calls of one overlapping those of the other.
-    const auto runTwo = [&](CellHour& a, CellHour& b) {
-        NodeSweep sa(plan.scheme, a.rc->wave, a.q);
-        NodeSweep sb(plan.scheme, b.rc->wave, b.q);
-        for (std::size_t s = 0; s < subSteps; ++s) {
-            sa.start(a.qLat(), a.inflow(s));
-            sb.start(b.qLat(), b.inflow(s));
-            for (std::size_t j = 1; j < nodesPerCell; ++j) {
-                sa.node(j);
-                sb.node(j);
-            }
-            a.record(s, sa.outlet());
-            b.record(s, sb.outlet());
-        }
-    };
-
-    // Each thread holds up to two cells whose inputs are complete: first the readers that its
-    // own cells completed, then leaves off the shared list. The thread that completes a cell's
-    // last input goes on with that cell.
-    const auto work = [&](HourState when) {
-        StorePool::Cache cache;
-        std::array<CellHour, 2> hours;
-        std::array<std::int32_t, 2> ready{};
-        std::size_t readyCount = 0;
-        std::int64_t done = 0;  // cell-hours not yet reported to the progress lines
-        // Leaves are taken off the shared list a run at a time: neighbours in the list belong
-        // to the same subtree, which then stays with one thread.
-        std::size_t leaf = 0;
-        std::size_t leafEnd = 0;
-        for (;;) {
-            while (readyCount < 2) {
-                if (leaf == leafEnd) {
-                    leaf = nextLeaf.fetch_add(kLeafRun);
-                    leafEnd = std::min(leaf + kLeafRun, leaves.size());
-                    if (leaf >= leaves.size()) {
-                        leaf = leafEnd = 0;
-                        break;
-                    }
-                }
-                ready[readyCount++] = leaves[leaf++];
-            }
-            if (readyCount == 0) {
-                break;
-            }
-            for (std::size_t i = 0; i < readyCount; ++i) {
-                begin(hours[i], ready[i], when, cache);
-            }
-            if (readyCount == 2) {
-                runTwo(hours[0], hours[1]);
-            } else {
-                runOne(hours[0]);
-            }
-            const std::size_t ran = readyCount;
-            readyCount = 0;
-            for (std::size_t i = 0; i < ran; ++i) {
-                finish(hours[i], cache);
-                const std::int32_t r = hours[i].rc->reader;
-                if (r >= 0 && pending[static_cast<std::size_t>(r)].fetch_sub(1) == 1) {
-                    ready[readyCount++] = r;
-                }
-            }
-            done += static_cast<std::int64_t>(ran);
-            if (done >= kProgressBatch) {
-                progress.advance(done);
-                done = 0;
-            }
-        }
-        progress.advance(done);
-        pool.drain(cache);
-    };
-
-    for (std::int32_t day = 1; day <= plan.days; ++day) {
-        std::fill(dailyTotal.begin(), dailyTotal.end(), 0.0F);
-        std::fill(dailyBest.begin(), dailyBest.end(), 0.0F);
+RunStatus RoutingEngine::run(const FrameSink& sink) {
+    std::copy(plan_->initialNodes.begin(), plan_->initialNodes.end(), nodes_.begin());
+    stopping_.store(false, std::memory_order_relaxed);
+    for (std::int32_t day = 1; day <= plan_->days; ++day) {
+        frames_.startDay();
         for (std::int32_t hour = 1; hour <= 24; ++hour) {
-            for (std::int32_t c = 0; c < n; ++c) {
-                pending[static_cast<std::size_t>(c)].store(
-                    plan.cells[static_cast<std::size_t>(c)].readCount, std::memory_order_relaxed);
+            runHour({day, hour});
+            // After the parallel region: its closing barrier makes every thread's writes to
+            // the frame, the flag and error_ visible here.
+            if (error_) {
+                std::rethrow_exception(std::exchange(error_, nullptr));
             }
-            nextLeaf.store(0);
-            const HourState when{day, hour};
-#pragma omp parallel default(none) shared(work, when)
-            work(when);
-            if (!sink.hour(day, hour, hourFrame)) {
-                return false;
+            if (stopping_.load(std::memory_order_relaxed)) {
+                // Only a failed allocation stops the threads without leaving an error.
+                return RunStatus::kOutOfMemory;
+            }
+            if (!sink.hour(day, hour, frames_.hourly())) {
+                return RunStatus::kSinkRefused;
             }
         }
-        for (std::int32_t c = 0; c < n; ++c) {
-            const auto pos =
-                static_cast<std::size_t>(plan.cells[static_cast<std::size_t>(c)].framePosition);
-            dailyMean[pos] = dailyTotal[static_cast<std::size_t>(c)] / 24.0F;
-            dailyMax[pos] = dailyBest[static_cast<std::size_t>(c)];
-        }
-        if (!sink.day(day, dailyMean, dailyMax)) {
-            return false;
+        frames_.finishDay();
+        if (!sink.day(day, frames_.dailyMean(), frames_.dailyMax())) {
+            return RunStatus::kSinkRefused;
         }
     }
+    return RunStatus::kComplete;
+}
+
+void RoutingEngine::runHour(HourState when) {
+    scheduler_.startHour();
+    // Everything written before the fork (the counts, the nodes and frames of the previous
+    // hour) happens before the threads' work, and everything they write happens before the
+    // code after the join.
+#pragma omp parallel default(none) shared(when)
+    work(when);
+}
+
+void RoutingEngine::work(HourState when) {
+    // No exception may leave a parallel region. A failed allocation stops this thread and,
+    // through the flag, the others at their next cell; the run then ends after this hour.
+    // The cells left unrun leave their readers waiting, which no thread waits for: every
+    // thread simply runs out of ready cells.
+    try {
+        StorePool::Cache cache;
+        workCells(when, cache);
+        pool_.drain(cache);
+    } catch (const std::bad_alloc&) {
+        stopping_.store(true, std::memory_order_relaxed);
+    } catch (...) {
+        stopping_.store(true, std::memory_order_relaxed);
+        const std::lock_guard lock(errorMutex_);
+        if (!error_) {
+            error_ = std::current_exception();
+        }
+    }
+}
+
+// Each thread holds up to two cells whose inputs are complete: first the readers that its own
+// cells completed, then leaves off the shared list. The thread that completes a cell's last
+// input goes on with that cell.
+void RoutingEngine::workCells(HourState when, StorePool::Cache& cache) {
+    std::array<CellHour, 2> hours;
+    std::array<std::int32_t, 2> ready{};
+    std::size_t readyCount = 0;
+    std::int64_t done = 0;  // cell-hours not yet reported to the progress lines
+    std::pair<std::size_t, std::size_t> leaves{0, 0};
+    for (;;) {
+        if (stopping_.load(std::memory_order_relaxed)) {
+            return;
+        }
+        while (readyCount < 2) {
+            if (leaves.first == leaves.second) {
+                leaves = scheduler_.takeLeaves();
+                if (leaves.first == leaves.second) {
+                    break;
+                }
+            }
+            ready[readyCount++] = scheduler_.leaf(leaves.first++);
+        }
+        if (readyCount == 0) {
+            break;
+        }
+        for (std::size_t i = 0; i < readyCount; ++i) {
+            begin(hours[i], ready[i], when, cache);
+        }
+        if (readyCount == 2) {
+            runTwo(hours[0], hours[1]);
+        } else {
+            runOne(hours[0]);
+        }
+        const std::size_t ran = readyCount;
+        readyCount = 0;
+        for (std::size_t i = 0; i < ran; ++i) {
+            finish(hours[i], cache);
+            if (const std::int32_t r = scheduler_.completed(hours[i].cell); r >= 0) {
+                ready[readyCount++] = r;
+            }
+        }
+        done += static_cast<std::int64_t>(ran);
+        if (done >= kProgressBatch) {
+            progress_->advance(done);
+            done = 0;
+        }
+    }
+    progress_->advance(done);
+}
+
+void RoutingEngine::begin(CellHour& h, std::int32_t c, HourState when, StorePool::Cache& cache) {
+    const RoutedCell& rc = plan_->cells[static_cast<std::size_t>(c)];
+    h.cell = c;
+    h.rc = &rc;
+    const LateralPair lateral =
+        updateLateralInflow(*rain_, rc.rainPoint, when.day, when.hour, rc.cellWidth, rc.flowLength);
+    h.lateralPrev = lateral.prev;
+    h.lateralNow = lateral.now;
+    for (std::int32_t i = 0; i < rc.sourceCount; ++i) {
+        const std::int32_t src = plan_->sourceOf(rc, i);
+        h.upstream[static_cast<std::size_t>(i)] =
+            src >= 0 ? pool_.data(scheduler_.storeOf(src)) : nullptr;
+    }
+    h.ownSlot = -1;
+    h.own = nullptr;
+    if (rc.reader >= 0) {
+        h.ownSlot = pool_.acquire(cache);
+        h.own = pool_.data(h.ownSlot);
+    }
+    h.shared =
+        std::span(nodes_.data() + static_cast<std::size_t>(c) * nodesPerCell_, nodesPerCell_);
+    if (nodesPerCell_ <= kLocalNodes) {
+        h.q = std::span(h.local.data(), nodesPerCell_);
+        std::copy(h.shared.begin(), h.shared.end(), h.q.begin());
+    } else {
+        h.q = h.shared;
+    }
+    h.sum = {};
+}
+
+void RoutingEngine::finish(CellHour& h, StorePool::Cache& cache) {
+    const RoutedCell& rc = *h.rc;
+    if (h.q.data() != h.shared.data()) {
+        std::copy(h.q.begin(), h.q.end(), h.shared.begin());
+    }
+    for (std::int32_t i = 0; i < rc.sourceCount; ++i) {
+        const std::int32_t src = plan_->sourceOf(rc, i);
+        if (src >= 0) {
+            pool_.release(cache, scheduler_.storeOf(src));
+        }
+    }
+    scheduler_.setStoreOf(h.cell, h.ownSlot);
+    frames_.addHourlyMean(h.cell, rc.framePosition, h.sum.mean(plan_->subStepsPerHour));
+}
+
+// One cell through the hour.
+void RoutingEngine::runOne(CellHour& a) const {
+    NodeSweep sa(plan_->scheme, a.rc->wave, a.q);
+    for (std::size_t s = 0; s < subSteps_; ++s) {
+        sa.start(a.qLat(), a.inflow(s));
+        for (std::size_t j = 1; j < nodesPerCell_; ++j) {
+            sa.node(j);
+        }
+        a.record(s, sa.outlet());
+    }
+}
+
+// Two independent cells through the hour, node by node in step: the same arithmetic for each,
+// with the library calls of one overlapping those of the other.
+void RoutingEngine::runTwo(CellHour& a, CellHour& b) const {
+    NodeSweep sa(plan_->scheme, a.rc->wave, a.q);
+    NodeSweep sb(plan_->scheme, b.rc->wave, b.q);
+    for (std::size_t s = 0; s < subSteps_; ++s) {
+        sa.start(a.qLat(), a.inflow(s));
+        sb.start(b.qLat(), b.inflow(s));
+        for (std::size_t j = 1; j < nodesPerCell_; ++j) {
+            sa.node(j);
+            sb.node(j);
+        }
+        a.record(s, sa.outlet());
+        b.record(s, sb.outlet());
+    }
+}
+
+void startThreadTeam() {
+    // The team of the first parallel region is kept for the later ones of the same size.
+    int threads = 0;
+#pragma omp parallel default(none) shared(threads)
+    {
+#pragma omp single
+        threads = omp_get_num_threads();
+    }
+    static_cast<void>(threads);
+}
+
+RunStatus runTimeLoop(const RoutingPlan& plan, const RainGrid& rain, ProgressPacer& progress,
+                      const FrameSink& sink, RoutingStats* stats) {
+    RoutingEngine engine(plan, rain, progress);
+    const RunStatus status = engine.run(sink);
     if (stats != nullptr) {
-        stats->peakStores = pool.created();
+        *stats = engine.stats();
     }
-    return true;
+    return status;
 }
 
 }  // namespace hydro::runoff

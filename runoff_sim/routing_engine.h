@@ -11,12 +11,15 @@
 
 #include <atomic>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <mutex>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "case/grid_cell.h"
+#include "runoff_sim/discharge_output.h"
 #include "runoff_sim/kinematic_wave.h"
 #include "runoff_sim/rain_cell.h"
 
@@ -35,7 +38,8 @@ struct RoutedCell {
     std::int32_t readCount = 0;      ///< slots whose outflow is read (not zero)
 };
 
-/// Everything the time loop needs, built once before it starts.
+/// Everything the time loop needs, built once before it starts. A run never changes it: the
+/// same plan may run any number of times and gives the same bytes each time.
 struct RoutingPlan {
     WaveScheme scheme;
     std::int32_t subStepsPerHour = 0;
@@ -46,8 +50,8 @@ struct RoutingPlan {
     /// Per upstream slot, in slot order: the routed cell whose outflow it reads, or -1 for a
     /// slot that contributes zero (a cell never run, or run later in the sequential order).
     std::vector<std::int32_t> sources;
-    /// Node discharges of every routed cell, spaceSteps + 1 each, initial profile first.
-    std::vector<double> nodes;
+    /// Initial node discharges of every routed cell, m³/s, spaceSteps + 1 each, in cell order.
+    std::vector<double> initialNodes;
     [[nodiscard]] std::int32_t sourceOf(const RoutedCell& cell, std::int32_t slot) const {
         return sources[static_cast<std::size_t>(cell.firstSource) + static_cast<std::size_t>(slot)];
     }
@@ -64,6 +68,7 @@ public:
                   std::function<void(std::int64_t line)> printLine);
     /// Prints the lines already due (all of them when there is no work).
     void start();
+    /// Records `units` finished cell-hours (from any thread) and prints the lines now due.
     void advance(std::int64_t units);
     /// Prints every line not yet printed.
     void finish();
@@ -83,7 +88,10 @@ private:
 
 /// Receives the frames in file order; returning false stops the run.
 struct FrameSink {
+    /// One hour's frame of hourly mean discharges, m³/s (day and hour from 1).
     std::function<bool(std::int32_t day, std::int32_t hour, std::span<const float> frame)> hour;
+    /// One day's frames of daily mean discharges and of daily maxima of the hourly means,
+    /// m³/s, after the day's 24 hourly frames.
     std::function<bool(std::int32_t day, std::span<const float> dailyMean,
                        std::span<const float> dailyMax)>
         day;
@@ -93,8 +101,173 @@ struct RoutingStats {
     std::int64_t peakStores = 0;  ///< most hourly outflow stores alive at once
 };
 
-/// Runs the event. Returns false when the sink refused a frame.
-[[nodiscard]] bool runTimeLoop(RoutingPlan& plan, const RainGrid& rain, ProgressPacer& progress,
-                               const FrameSink& sink, RoutingStats* stats = nullptr);
+/// How a run ended.
+enum class RunStatus {
+    kComplete,     ///< every frame went to the sink
+    kSinkRefused,  ///< the sink refused a frame; the run stopped there
+    kOutOfMemory,  ///< an allocation failed during the run; the run stopped after that hour
+};
+
+namespace engine_detail {
+
+/// Fixed-size stores of one hour's sub-step outflows (single precision, m³/s), handed out and
+/// taken back by any thread. Memory grows with the most stores alive at once, not with the
+/// basin. Each thread keeps a few free stores of its own, so that the shared list is seldom
+/// locked. A store taken back by one thread and handed out again by another passes through
+/// the mutex (or stays with one thread), so its old reads happen before its new writes.
+class StorePool {
+public:
+    StorePool(std::size_t valuesPerStore, std::size_t maxStores);
+
+    /// A thread's own free stores.
+    struct Cache {
+        std::vector<std::int32_t> free;
+    };
+
+    /// A free store; may throw std::bad_alloc when the pool has to grow.
+    [[nodiscard]] std::int32_t acquire(Cache& cache);
+    /// Takes a store back into the thread's cache; may throw std::bad_alloc.
+    void release(Cache& cache, std::int32_t slot);
+    /// Returns a thread's free stores to the shared list; may throw std::bad_alloc.
+    void drain(Cache& cache);
+    [[nodiscard]] float* data(std::int32_t slot) {
+        const auto s = static_cast<std::size_t>(slot);
+        return chunks_[s / kChunk].data() + (s % kChunk) * values_;
+    }
+    /// Stores ever created: the most alive at once, plus what the threads held back.
+    [[nodiscard]] std::int64_t created() const { return next_; }
+
+private:
+    static constexpr std::size_t kChunk = 256;
+    static constexpr std::size_t kCacheSize = 32;
+    std::size_t values_;
+    std::vector<std::vector<float>> chunks_;
+    std::mutex mutex_;
+    std::vector<std::int32_t> free_;
+    std::int32_t next_ = 0;
+};
+
+/// Which cell runs next within an hour. A cell is ready once every cell it reads has run
+/// through the hour; cells that read nobody (the leaves) are ready at the start and are taken
+/// off a shared list a run at a time.
+class CellScheduler {
+public:
+    explicit CellScheduler(const RoutingPlan& plan);
+    /// Resets the counts for a new hour. Called outside the parallel region.
+    void startHour();
+    /// The next run of leaves for a thread, as [first, end) into leaves(); empty when none is
+    /// left.
+    [[nodiscard]] std::pair<std::size_t, std::size_t> takeLeaves();
+    [[nodiscard]] std::int32_t leaf(std::size_t i) const { return leaves_[i]; }
+    /// Records that `cell` has run through the hour and published its outflow; returns its
+    /// reader when that reader is now ready (its inputs are visible to the calling thread),
+    /// or -1.
+    [[nodiscard]] std::int32_t completed(std::int32_t cell);
+    /// The store that holds `cell`'s outflow of this hour, or -1 for a cell nobody reads.
+    [[nodiscard]] std::int32_t storeOf(std::int32_t cell) const {
+        return storeOf_[static_cast<std::size_t>(cell)];
+    }
+    void setStoreOf(std::int32_t cell, std::int32_t slot) {
+        storeOf_[static_cast<std::size_t>(cell)] = slot;
+    }
+
+private:
+    const RoutingPlan* plan_;
+    std::vector<std::int32_t> leaves_;
+    std::vector<std::atomic<std::int32_t>> pending_;
+    std::vector<std::int32_t> storeOf_;
+    std::atomic<std::size_t> nextLeaf_{0};
+};
+
+/// The output frames: the hourly frame filled cell by cell, and per cell the running daily
+/// mean and maximum of its hourly means, turned into the two daily frames at the end of the
+/// day. Each routed cell owns its own entries, so threads never write the same one.
+class FrameAssembly {
+public:
+    explicit FrameAssembly(const RoutingPlan& plan);
+    /// Starts the daily means and maxima of every routed cell afresh.
+    void startDay();
+    /// Records routed cell `cell`'s mean discharge of the hour, m³/s.
+    void addHourlyMean(std::int32_t cell, std::int64_t framePosition, float mean) {
+        hourly_[static_cast<std::size_t>(framePosition)] = mean;
+        days_[static_cast<std::size_t>(cell)].addHour(mean);
+    }
+    [[nodiscard]] std::span<const float> hourly() const { return hourly_; }
+    /// Fills the daily frames from the accumulated hours.
+    void finishDay();
+    [[nodiscard]] std::span<const float> dailyMean() const { return dailyMean_; }
+    [[nodiscard]] std::span<const float> dailyMax() const { return dailyMax_; }
+
+private:
+    const RoutingPlan* plan_;
+    std::vector<float> hourly_;
+    std::vector<float> dailyMean_;
+    std::vector<float> dailyMax_;
+    std::vector<DailyDischargeAccumulator> days_;
+};
+
+struct CellHour;
+struct HourState {
+    std::int32_t day = 0;
+    std::int32_t hour = 0;
+};
+
+}  // namespace engine_detail
+
+/// Runs a plan through the event, one hour of the whole basin at a time, on the threads of
+/// OpenMP. Holds everything a run changes: the node discharges, the outflow stores, the
+/// scheduling counts and the frames. The plan and the rainfall must outlive the engine and
+/// stay unchanged.
+class RoutingEngine {
+public:
+    /// Prepares a run: allocates the per-run state (may throw std::bad_alloc).
+    RoutingEngine(const RoutingPlan& plan, const RainGrid& rain, ProgressPacer& progress);
+
+    /// Runs the event from the plan's initial node discharges, handing each frame to `sink`
+    /// as soon as it is complete. May be called again: each call starts afresh.
+    [[nodiscard]] RunStatus run(const FrameSink& sink);
+
+    /// Node discharges of every routed cell, m³/s, spaceSteps + 1 each in plan cell order:
+    /// the initial profile before a run, the state at the end of the last hour run after it.
+    [[nodiscard]] std::span<const double> nodeDischarges() const { return nodes_; }
+
+    /// Store counts of the runs so far (stores are kept from one run to the next).
+    [[nodiscard]] RoutingStats stats() const { return {pool_.created()}; }
+
+private:
+    void runHour(engine_detail::HourState when);
+    void work(engine_detail::HourState when);
+    void workCells(engine_detail::HourState when, engine_detail::StorePool::Cache& cache);
+    void begin(engine_detail::CellHour& h, std::int32_t cell, engine_detail::HourState when,
+               engine_detail::StorePool::Cache& cache);
+    void finish(engine_detail::CellHour& h, engine_detail::StorePool::Cache& cache);
+    void runOne(engine_detail::CellHour& a) const;
+    void runTwo(engine_detail::CellHour& a, engine_detail::CellHour& b) const;
+
+    const RoutingPlan* plan_;
+    const RainGrid* rain_;
+    ProgressPacer* progress_;
+    std::size_t subSteps_;
+    std::size_t nodesPerCell_;
+    std::vector<double> nodes_;
+    engine_detail::StorePool pool_;
+    engine_detail::CellScheduler scheduler_;
+    engine_detail::FrameAssembly frames_;
+    /// Set by a thread whose allocation failed (or that met any other exception, kept in
+    /// error_); the others stop taking cells.
+    std::atomic<bool> stopping_{false};
+    std::mutex errorMutex_;
+    std::exception_ptr error_;
+};
+
+/// Starts the OpenMP thread team that every run uses. A runtime that cannot create its threads
+/// ends the process without a way to recover, so a program calls this before it touches any
+/// output file.
+void startThreadTeam();
+
+/// Runs `plan` once through the event; see RoutingEngine.
+[[nodiscard]] RunStatus runTimeLoop(const RoutingPlan& plan, const RainGrid& rain,
+                                    ProgressPacer& progress, const FrameSink& sink,
+                                    RoutingStats* stats = nullptr);
 
 }  // namespace hydro::runoff

@@ -93,7 +93,7 @@ Result<RoutingPlan> buildRoutingPlan(const StudyGrid& grid, const RiverList& riv
 
     const auto nodesPerCell = static_cast<std::size_t>(p.spaceSteps) + 1U;
     plan.cells.resize(order.size());
-    plan.nodes.resize(order.size() * nodesPerCell);
+    plan.initialNodes.resize(order.size() * nodesPerCell);
     for (std::size_t at = 0; at < rankAt.size(); ++at) {
         const std::int32_t k = rankAt[at];
         const CellIndex index = order[static_cast<std::size_t>(k)];
@@ -108,7 +108,7 @@ Result<RoutingPlan> buildRoutingPlan(const StudyGrid& grid, const RiverList& riv
         const GridCell* downstream = cell.downstream == kNoCell ? nullptr : &grid[cell.downstream];
         const RoutingSetup setup = setupRouting(cell, downstream, routing);
         setInitialDischarge(cell, setup, p.initialRunoff,
-                            std::span(plan.nodes.data() + at * nodesPerCell, nodesPerCell));
+                            std::span(plan.initialNodes.data() + at * nodesPerCell, nodesPerCell));
 
         RoutedCell& rc = plan.cells[at];
         rc.wave = WaveCell::of(setup);

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that this machine lacks for building and running the programs;
 # with --all also those the tests and checks use (GoogleTest, Google Benchmark, clang-format,
-# GDAL's command-line tools, the SVG renderer, the NetCDF tools and Python module). Needs root,
-# or sudo.
+# GDAL's command-line tools, the SVG renderer, the NetCDF tools and Python module, clang with
+# LLVM's OpenMP runtime for the ThreadSanitizer build). Needs root, or sudo.
 set -euo pipefail
 
 packages=()
@@ -27,6 +27,8 @@ if [ "${1:-}" = "--all" ]; then
     need librsvg2-bin rsvg-convert
     need netcdf-bin ncdump
     need python3-netcdf4 /usr/lib/python3/dist-packages/netCDF4
+    need clang clang++
+    need libomp-dev /usr/lib/llvm-14/lib/libomp.so
 fi
 [ ${#packages[@]} -eq 0 ] && exit 0
 

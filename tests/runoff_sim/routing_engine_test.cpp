@@ -3,13 +3,13 @@
 #include <gtest/gtest.h>
 #include <omp.h>
 
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <limits>
 #include <sstream>
 
-#include "case/case.h"
-#include "runoff_sim/processing_order.h"
-#include "runoff_sim/routing_setup.h"
-#include "tests/runoff_sim/case_builder.h"
-#include "tests/support/test_support.h"
+#include "tests/runoff_sim/engine_case.h"
 
 namespace hydro::runoff {
 namespace {
@@ -43,31 +43,9 @@ TEST(ProgressPacer, LinesFollowTheWorkDone) {
 }
 
 TEST(RoutingEngine, AChainHoldsOnlyTheStoresInFlight) {
-    // One row of 38 routed cells, each draining east into the next.
-    test::SimCase c;
-    c.studyRows = 3;
-    c.studyCols = 40;
-    const auto n = static_cast<std::size_t>(3 * 40);
-    c.elevation.assign(n, 100.0F);
-    c.flowDir.assign(n, 3);
-    c.flowAcc.assign(n, 1);
-    c.riverNum.assign(n, 1);
-    for (int col = 0; col < 40; ++col) {
-        c.elevation[static_cast<std::size_t>(40 + col)] = 100.0F - static_cast<float>(col);
-        c.flowAcc[static_cast<std::size_t>(40 + col)] = col;
-    }
-    test::TempDir dir;
-    c.write(dir.path());
-    const auto p = readEventParameters(dir / "param-event.dat");
-    ASSERT_TRUE(p.ok());
-    const auto grid = buildDrainageNetwork(dir / "topoData", *p);
-    ASSERT_TRUE(grid.ok());
-    const auto rain = readCaseRainfall(dir.path(), *p);
-    ASSERT_TRUE(rain.ok());
-    const RiverList rivers({1});
-    auto plan = buildRoutingPlan(*grid, rivers, orderRoutedCells(*grid, rivers), *rain, *p);
-    ASSERT_TRUE(plan.ok());
-    ASSERT_EQ(plan->cells.size(), 38U);
+    const auto c = test::planCase(test::chainCase(38));
+    ASSERT_NE(c, nullptr);
+    ASSERT_EQ(c->plan.cells.size(), 38U);
 
     ProgressPacer progress(0, 0, [](std::int64_t) {});
     int hours = 0;
@@ -79,7 +57,7 @@ TEST(RoutingEngine, AChainHoldsOnlyTheStoresInFlight) {
         [](std::int32_t, std::span<const float>, std::span<const float>) { return true; }};
     RoutingStats stats;
     omp_set_num_threads(2);
-    ASSERT_TRUE(runTimeLoop(*plan, *rain, progress, sink, &stats));
+    ASSERT_EQ(runTimeLoop(c->plan, c->rain, progress, sink, &stats), RunStatus::kComplete);
     EXPECT_EQ(hours, 24);
     // Each cell's hour of outflow is read by the next one right away: two stores serve the
     // whole chain, however long it is.
@@ -89,7 +67,86 @@ TEST(RoutingEngine, AChainHoldsOnlyTheStoresInFlight) {
     // A sink that refuses a frame stops the run.
     const FrameSink refusing{
         [](std::int32_t, std::int32_t, std::span<const float>) { return false; }, sink.day};
-    EXPECT_FALSE(runTimeLoop(*plan, *rain, progress, refusing));
+    EXPECT_EQ(runTimeLoop(c->plan, c->rain, progress, refusing), RunStatus::kSinkRefused);
+}
+
+TEST(RoutingEngine, APlanRunsAgainWithTheSameBytes) {
+    // Two days, so that the daily frames start afresh as well.
+    test::SimCase forest = test::forestCase(6);
+    forest.days = 2;
+    const auto c = test::planCase(forest);
+    ASSERT_NE(c, nullptr);
+    const std::vector<double> initial = c->plan.initialNodes;
+    ProgressPacer progress(0, 0, [](std::int64_t) {});
+    RoutingEngine engine(c->plan, c->rain, progress);
+
+    const test::EventFrames first = test::collectFrames(engine);
+    ASSERT_EQ(first.status, RunStatus::kComplete);
+    // The run moved the engine's nodes on, and left the plan's alone.
+    const std::span<const double> after = engine.nodeDischarges();
+    EXPECT_FALSE(std::equal(after.begin(), after.end(), initial.begin(), initial.end()));
+    EXPECT_EQ(c->plan.initialNodes, initial);
+
+    // The same engine again, and a second engine over the same plan.
+    EXPECT_EQ(test::collectFrames(engine).bits, first.bits);
+    RoutingEngine other(c->plan, c->rain, progress);
+    EXPECT_EQ(test::collectFrames(other).bits, first.bits);
+}
+
+TEST(DischargeAggregation, SingleSumsInOrderAndTheMaximumFromZero) {
+    // 2^24 + 1 + 1 is 2^24 in single precision added in order (each 1 is lost), 2^24 + 2 in
+    // any wider or regrouped sum.
+    const std::vector<float> subSteps{16777216.0F, 1.0F, 1.0F, 2.0F};
+    EXPECT_EQ(hourlyMeanDischarge(subSteps), (16777216.0F + 2.0F) / 4.0F);
+
+    std::array<float, 24> hours{};
+    hours.fill(1.0F / 3.0F);
+    float total = 0.0F;
+    for (float h : hours) {
+        total += h;
+    }
+    EXPECT_EQ(dailyMeanDischarge(hours), total / 24.0F);
+    EXPECT_EQ(dailyMaxHourlyDischarge(hours), 1.0F / 3.0F);
+
+    // Nothing below zero and no NaN becomes the maximum; a later equal mean does.
+    std::array<float, 24> odd{};
+    odd.fill(-1.0F);
+    odd[3] = std::numeric_limits<float>::quiet_NaN();
+    EXPECT_EQ(dailyMaxHourlyDischarge(odd), 0.0F);
+    odd[5] = 2.0F;
+    odd[9] = std::numeric_limits<float>::quiet_NaN();
+    EXPECT_EQ(dailyMaxHourlyDischarge(odd), 2.0F);
+    EXPECT_TRUE(std::isnan(dailyMeanDischarge(odd)));
+}
+
+TEST(DischargeAggregation, NonFiniteValuesAreCountedAndTheFirstNamed) {
+    const std::int32_t columns = 4;
+    std::vector<float> frame(12, 1.0F);
+    NonFiniteTally tally;
+    tally.addHour(1, 1, frame);
+    EXPECT_EQ(tally.count(), 0);
+    std::ostringstream silent;
+    tally.report(silent, columns, 0.0);
+    EXPECT_EQ(silent.str(), "");
+
+    // Frame value 6 is the third column of the second row from the south.
+    frame[6] = std::numeric_limits<float>::infinity();
+    frame[11] = std::numeric_limits<float>::quiet_NaN();
+    tally.addHour(1, 7, frame);
+    frame[0] = -std::numeric_limits<float>::infinity();
+    tally.addHour(2, 1, frame);
+    EXPECT_EQ(tally.count(), 5);
+
+    std::ostringstream explicitScheme;
+    tally.report(explicitScheme, columns, 0.0);
+    EXPECT_EQ(explicitScheme.str(),
+              "5 hourly discharge values are not finite numbers, the first at column 3, row 2 "
+              "(counted from 1 from the west and from the south) on day 1, hour 7: the time "
+              "step may be too long for the explicit scheme at this weight; try a shorter time "
+              "step or a weight of 0.5 or more.\n");
+    std::ostringstream implicitScheme;
+    tally.report(implicitScheme, columns, 0.6);
+    EXPECT_NE(implicitScheme.str().find("may be too large"), std::string::npos);
 }
 
 }  // namespace

@@ -1,0 +1,52 @@
+#pragma once
+
+// Small basins planned and routed by the engine directly, without the output files: a long
+// chain, and a forest of many small trees, and the frames a run hands out.
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "case/event_parameters.h"
+#include "runoff_sim/rain_cell.h"
+#include "runoff_sim/routing_engine.h"
+#include "tests/runoff_sim/case_builder.h"
+#include "tests/support/test_support.h"
+
+namespace hydro::test {
+
+/// One row of `length` routed cells between two border rows, each draining east into the
+/// next, with rain that changes from hour to hour.
+[[nodiscard]] SimCase chainCase(std::int32_t length);
+
+/// `trees` small trees side by side, three columns each: two outer branches of two cells join
+/// a middle one of four cells, all flowing south, and below the junction the outer columns go
+/// on as short chains of their own. Five leaves a tree, so that the runs of leaves the threads
+/// take split trees between threads.
+[[nodiscard]] SimCase forestCase(std::int32_t trees);
+
+/// A case written to a scratch folder, read back and planned.
+struct PlannedCase {
+    TempDir dir;
+    EventParameters params;
+    RainGrid rain;
+    runoff::RoutingPlan plan;
+};
+
+/// Writes, reads and plans `c` with river 1 listed; fails the test (and returns null) when a
+/// stage refuses it.
+[[nodiscard]] std::unique_ptr<PlannedCase> planCase(const SimCase& c);
+
+/// Every frame of a run in the order the sink receives them (each day's 24 hourly frames, then
+/// its daily mean and daily maximum frames), as bit patterns.
+struct EventFrames {
+    runoff::RunStatus status = runoff::RunStatus::kComplete;
+    std::vector<std::uint32_t> bits;
+};
+
+/// Runs `engine` once on the current OpenMP thread count.
+[[nodiscard]] EventFrames collectFrames(runoff::RoutingEngine& engine);
+/// Runs `planned` on `threads` threads with an engine of its own.
+[[nodiscard]] EventFrames runWithThreads(const PlannedCase& planned, int threads);
+
+}  // namespace hydro::test
