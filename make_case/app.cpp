@@ -276,7 +276,8 @@ int runTerrain(const TerrainOptions& o, std::ostream& out, std::ostream& progres
             }
         }
         fillOutsideElevation(terrain);
-        OrderResult order = orderFromDirections(terrain.spec, terrain.outside, net.flowDir);
+        net.receiver = receivers(terrain.spec, terrain.outside, net.flowDir);
+        OrderResult order = orderFromDirections(terrain.outside, net.receiver);
         if (order.loopCell >= 0) {
             return fail(out,
                         o.flowDir->string() + " has a flow loop through column "
@@ -297,7 +298,7 @@ int runTerrain(const TerrainOptions& o, std::ostream& out, std::ostream& progres
                 }
             }
         } else {
-            net.flowAcc = accumulateFlow(terrain.spec, terrain.outside, net.flowDir, net.order);
+            net.flowAcc = accumulateFlow(net.receiver, net.order);
         }
     } else {
         auto dem = loadDem(demRequest, std::nullopt, out);
@@ -335,8 +336,7 @@ int runTerrain(const TerrainOptions& o, std::ostream& out, std::ostream& progres
             return kFailure;
         }
         requests = std::move(*read);
-        const std::vector<double> area =
-            accumulateArea(spec, corner.latF, terrain.outside, net.flowDir, net.order);
+        const std::vector<double> area = accumulateArea(spec, corner.latF, net.receiver, net.order);
         auto s = snapOutlets(requests, spec, terrain.outside, net.flowAcc, area, o.snapRadius, out);
         if (!s) {
             return kFailure;
@@ -346,15 +346,13 @@ int runTerrain(const TerrainOptions& o, std::ostream& out, std::ostream& progres
             outletCells.push_back(so.cell);
         }
     } else {
-        outletCells =
-            terminalOutlets(spec, terrain.outside, net.flowDir, net.flowAcc, o.minBasinCells);
+        outletCells = terminalOutlets(terrain.outside, net.receiver, net.flowAcc, o.minBasinCells);
     }
     std::vector<std::pair<std::int32_t, std::int32_t>> numbered;
     for (std::size_t k = 0; k < outletCells.size(); ++k) {
         numbered.emplace_back(outletCells[k], static_cast<std::int32_t>(k + 1));
     }
-    const std::vector<std::int32_t> riverNum =
-        labelRivers(spec, terrain.outside, net.flowDir, net.order, numbered);
+    const std::vector<std::int32_t> riverNum = labelRivers(net.receiver, net.order, numbered);
     const std::vector<RiverRecord> records =
         riverRecords(spec, riverNum, net.flowAcc, outletCells, params->second);
 

@@ -17,9 +17,10 @@ struct FlowNetwork {
     std::vector<std::int8_t> flowDir;  ///< D8 code, 0 to 8
     /// Every inside cell once, each after the cell it drains into (downstream first).
     std::vector<std::int32_t> order;
-    std::vector<std::int32_t> flowAcc;  ///< cells draining through the cell, itself included
-    std::int64_t raisedCells = 0;       ///< cells the filling raised
-    float largestRaise = 0.0F;          ///< m
+    std::vector<std::int32_t> receiver;  ///< the cell each cell drains into, -1 for none
+    std::vector<std::int32_t> flowAcc;   ///< cells draining through the cell, itself included
+    std::int64_t raisedCells = 0;        ///< cells the filling raised
+    float largestRaise = 0.0F;           ///< m
 };
 
 /// The cell `cell` drains into, or -1 when its water leaves the grid (code 0, a step off the
@@ -44,27 +45,28 @@ struct FlowNetwork {
 /// elevation when it has none, 0 on a grid without inside cells).
 void fillOutsideElevation(Terrain& terrain);
 
+/// `receiverOf` for every cell (outside cells get -1).
+[[nodiscard]] std::vector<std::int32_t> receivers(const GridSpec& spec,
+                                                  std::span<const std::uint8_t> outside,
+                                                  std::span<const std::int8_t> flowDir);
+
 /// A processing order for given flow directions, or the first cell found on a flow loop.
 struct OrderResult {
     std::vector<std::int32_t> order;
     std::int32_t loopCell = -1;
 };
-[[nodiscard]] OrderResult orderFromDirections(const GridSpec& spec,
-                                              std::span<const std::uint8_t> outside,
-                                              std::span<const std::int8_t> flowDir);
+[[nodiscard]] OrderResult orderFromDirections(std::span<const std::uint8_t> outside,
+                                              std::span<const std::int32_t> receiver);
 
 /// Counts the cells draining through each cell, itself included, walking `order` upstream
 /// first.
-[[nodiscard]] std::vector<std::int32_t> accumulateFlow(const GridSpec& spec,
-                                                       std::span<const std::uint8_t> outside,
-                                                       std::span<const std::int8_t> flowDir,
+[[nodiscard]] std::vector<std::int32_t> accumulateFlow(std::span<const std::int32_t> receiver,
                                                        std::span<const std::int32_t> order);
 
 /// Upstream area of each cell, km²: the sum of 926.6 m × the simulator's cell width over the
 /// cells draining through it, itself included.
 [[nodiscard]] std::vector<double> accumulateArea(const GridSpec& spec, float swLatF,
-                                                 std::span<const std::uint8_t> outside,
-                                                 std::span<const std::int8_t> flowDir,
+                                                 std::span<const std::int32_t> receiver,
                                                  std::span<const std::int32_t> order);
 
 /// River numbers: each outlet cell carries its number, every other cell the number of the first
@@ -72,15 +74,13 @@ struct OrderResult {
 /// cuts its basin out of the downstream river.
 /// @param outlets pairs of (cell, river number ≥ 0)
 [[nodiscard]] std::vector<std::int32_t> labelRivers(
-    const GridSpec& spec, std::span<const std::uint8_t> outside,
-    std::span<const std::int8_t> flowDir, std::span<const std::int32_t> order,
+    std::span<const std::int32_t> receiver, std::span<const std::int32_t> order,
     std::span<const std::pair<std::int32_t, std::int32_t>> outlets);
 
 /// The cells whose water leaves the grid and whose basin holds at least `minCells` cells,
 /// largest first (equal ones north to south, then west to east).
-[[nodiscard]] std::vector<std::int32_t> terminalOutlets(const GridSpec& spec,
-                                                        std::span<const std::uint8_t> outside,
-                                                        std::span<const std::int8_t> flowDir,
+[[nodiscard]] std::vector<std::int32_t> terminalOutlets(std::span<const std::uint8_t> outside,
+                                                        std::span<const std::int32_t> receiver,
                                                         std::span<const std::int32_t> flowAcc,
                                                         std::int32_t minCells);
 
