@@ -69,7 +69,8 @@ Terrain fractalTerrain(const GridSpec& spec, std::uint64_t seed) {
     return t;
 }
 
-bool writeTerrainGeoTiff(const std::filesystem::path& path, const Terrain& terrain) {
+bool writeTerrainGeoTiff(const std::filesystem::path& path, const Terrain& terrain,
+                         const GeoTiffOptions& options) {
     GDALAllRegister();
     GDALDriver* driver = GetGDALDriverManager()->GetDriverByName("GTiff");
     if (driver == nullptr) {
@@ -80,12 +81,15 @@ bool writeTerrainGeoTiff(const std::filesystem::path& path, const Terrain& terra
     if (ds == nullptr) {
         return false;
     }
-    std::array<double, 6> gt{terrain.spec.westDeg(),  1.0 / 120.0, 0.0,
-                             terrain.spec.northDeg(), 0.0,         -1.0 / 120.0};
+    std::array<double, 6> gt{
+        terrain.spec.westDeg() + options.originOffsetDeg,  1.0 / 120.0, 0.0,
+        terrain.spec.northDeg() + options.originOffsetDeg, 0.0,         -1.0 / 120.0};
     ds->SetGeoTransform(gt.data());
-    OGRSpatialReference srs;
-    srs.importFromEPSG(4326);
-    ds->SetSpatialRef(&srs);
+    if (options.withCrs) {
+        OGRSpatialReference srs;
+        srs.importFromEPSG(4326);
+        ds->SetSpatialRef(&srs);
+    }
     GDALRasterBand* band = ds->GetRasterBand(1);
     band->SetNoDataValue(-9999.0);
     std::vector<float> values(terrain.elevation);

@@ -14,8 +14,14 @@ namespace hydro::make_case {
 /// white noise on top, so that it holds pits everywhere; the same seed gives the same DEM.
 [[nodiscard]] Terrain fractalTerrain(const GridSpec& spec, std::uint64_t seed);
 
+struct GeoTiffOptions {
+    double originOffsetDeg = 0.0;  ///< added to both origin coordinates (rounding of real files)
+    bool withCrs = true;           ///< false writes a geotransform without a CRS
+};
+
 /// Writes the terrain as a Float32 GeoTIFF in WGS 84 (EPSG:4326), outside cells as no-data
 /// -9999. Returns false when it cannot be written.
-[[nodiscard]] bool writeTerrainGeoTiff(const std::filesystem::path& path, const Terrain& terrain);
+[[nodiscard]] bool writeTerrainGeoTiff(const std::filesystem::path& path, const Terrain& terrain,
+                                       const GeoTiffOptions& options = {});
 
 }  // namespace hydro::make_case
