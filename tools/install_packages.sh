@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that this machine lacks for building and running the programs;
+# Installs the Debian packages that this machine lacks for building and running the programs
+# (GDAL's development files for make_case among them);
 # with --all also those the tests and checks use (GoogleTest, Google Benchmark, clang-format,
 # GDAL's command-line tools, the SVG renderer). Needs root, or sudo.
 set -euo pipefail
@@ -15,6 +16,8 @@ need() {  # need <package> <file or command that it provides>
 need cmake cmake
 need ninja-build ninja
 need g++ g++
+# make_case reads DEMs through GDAL's C++ library.
+need libgdal-dev /usr/include/gdal/gdal_priv.h
 if [ "${1:-}" = "--all" ]; then
     need clang-format clang-format
     need libgtest-dev /usr/include/gtest/gtest.h
