@@ -253,7 +253,7 @@ int runTerrain(const TerrainOptions& o, std::ostream& out, std::ostream& progres
         if (!d8) {
             return kFailure;
         }
-        auto dem = loadDem(demRequest, d8->spec, out);
+        auto dem = loadDem(demRequest, d8->spec, out, &progressOut, kProgressCells);
         if (!dem) {
             return kFailure;
         }
@@ -301,7 +301,7 @@ int runTerrain(const TerrainOptions& o, std::ostream& out, std::ostream& progres
             net.flowAcc = accumulateFlow(net.receiver, net.order);
         }
     } else {
-        auto dem = loadDem(demRequest, std::nullopt, out);
+        auto dem = loadDem(demRequest, std::nullopt, out, &progressOut, kProgressCells);
         if (!dem) {
             return kFailure;
         }
@@ -314,16 +314,16 @@ int runTerrain(const TerrainOptions& o, std::ostream& out, std::ostream& progres
                              + " cells is too small: runoff_sim routes only cells off the border, "
                                "so it needs at least 3 x 3.");
     }
+    // An existing parameter file the simulator would refuse stops the run before any work.
+    const auto params = parameterText(o.caseDir, spec, out);
+    if (!params) {
+        return kFailure;
+    }
     Progress progress(progressOut, spec.cellCount());
     const CornerText corner = cornerText(spec);
     if (!o.flowDir) {
         progress.stage("filling depressions and tracing flow directions");
         net = conditionTerrain(terrain, corner.latF);
-    }
-
-    const auto params = parameterText(o.caseDir, spec, out);
-    if (!params) {
-        return kFailure;
     }
 
     progress.stage("numbering rivers");

@@ -169,6 +169,21 @@ std::optional<std::array<double, 4>> innerFootprint(GDALDataset& ds,
     return std::array<double, 4>{west, south, east, north};
 }
 
+struct WarpProgress {
+    std::ostream* out;
+    int tenths;
+};
+
+int CPL_STDCALL reportWarp(double done, const char* /*message*/, void* data) {
+    auto* p = static_cast<WarpProgress*>(data);
+    const int tenths = static_cast<int>(done * 10.0);
+    if (tenths > p->tenths) {
+        p->tenths = tenths;
+        *p->out << "warping the DEM: " << tenths * 10 << " %" << std::endl;
+    }
+    return 1;
+}
+
 std::optional<GridSpec> gridOfBox(const std::array<double, 4>& box, const std::string& what,
                                   std::ostream& out) {
     auto spec = gridInside(box[0], box[1], box[2], box[3]);
@@ -182,7 +197,8 @@ std::optional<GridSpec> gridOfBox(const std::array<double, 4>& box, const std::s
 }  // namespace
 
 std::optional<Terrain> loadDem(const DemRequest& request, const std::optional<GridSpec>& onGrid,
-                               std::ostream& out) {
+                               std::ostream& out, std::ostream* progress,
+                               std::int64_t progressCells) {
     const std::string name = request.path.string();
     Dataset ds = openRaster(request.path, out);
     if (!ds) {
@@ -267,6 +283,10 @@ std::optional<Terrain> loadDem(const DemRequest& request, const std::optional<Gr
         }
         argv.push_back(nullptr);
         GDALWarpAppOptions* options = GDALWarpAppOptionsNew(argv.data(), nullptr);
+        WarpProgress report{progress, 0};
+        if (progress != nullptr && target->cellCount() > progressCells) {
+            GDALWarpAppOptionsSetProgress(options, reportWarp, &report);
+        }
         GDALDatasetH source = GDALDataset::ToHandle(ds.get());
         int usageError = 0;
         CPLPushErrorHandler(CPLQuietErrorHandler);

@@ -24,9 +24,11 @@ struct DemRequest {
 
 /// The DEM on the grid `onGrid`, or when that is not given on the grid of its extent shrunk
 /// inward to 30" edges (or of the box). Prints one line and returns nothing on failure.
+/// Warping a grid of more than `progressCells` cells reports each tenth done on `progress`.
 [[nodiscard]] std::optional<Terrain> loadDem(const DemRequest& request,
                                              const std::optional<GridSpec>& onGrid,
-                                             std::ostream& out);
+                                             std::ostream& out, std::ostream* progress = nullptr,
+                                             std::int64_t progressCells = 0);
 
 /// An integer raster that lies on a 30" WGS 84 grid, cropped to the box when one is given.
 struct IntegerRaster {
