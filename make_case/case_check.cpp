@@ -147,7 +147,9 @@ void checkNetwork(const EventParameters& p, const Grids& g, const std::vector<st
     std::vector<std::uint8_t> state(n, 0);  // 0 unseen, 1 on the path being walked, 2 ends
     std::vector<std::size_t> path;
     bool loop = false;
-    for (std::size_t start = 0; start < n && !loop; ++start) {
+    bool riverLoopSeen = false;
+    bool otherLoopSeen = false;
+    for (std::size_t start = 0; start < n; ++start) {
         path.clear();
         std::int64_t c = static_cast<std::int64_t>(start);
         while (c >= 0 && state[static_cast<std::size_t>(c)] == 0) {
@@ -157,9 +159,25 @@ void checkNetwork(const EventParameters& p, const Grids& g, const std::vector<st
                              static_cast<std::size_t>(c));
         }
         if (c >= 0 && state[static_cast<std::size_t>(c)] == 1) {
-            f.error("flowDir.bin has a flow loop through the cell at ",
-                    name(static_cast<std::size_t>(c)), ".");
-            loop = true;
+            // A loop through river cells makes their order and inflows meaningless; one among
+            // cells outside every river is never read.
+            bool onRiver = false;
+            std::int64_t k = c;
+            do {
+                onRiver = onRiver || g.riverNum[static_cast<std::size_t>(k)] >= 0;
+                k = downstreamOf(p, g.flowDir[static_cast<std::size_t>(k)],
+                                 static_cast<std::size_t>(k));
+            } while (k != c);
+            if (onRiver && !riverLoopSeen) {
+                riverLoopSeen = true;
+                f.error("flowDir.bin has a flow loop through the cell at ",
+                        name(static_cast<std::size_t>(c)), ".");
+            } else if (!onRiver && !otherLoopSeen) {
+                otherLoopSeen = true;
+                f.warning("flowDir.bin has a flow loop outside every river, through the cell at ",
+                          name(static_cast<std::size_t>(c)), ".");
+            }
+            loop = loop || onRiver;
         }
         for (const std::size_t k : path) {
             state[k] = 2;
