@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <ctime>
-#include <fstream>
 #include <iomanip>
 #include <sstream>
 
@@ -207,11 +206,9 @@ std::optional<std::pair<std::string, std::int32_t>> parameterText(const fs::path
                 " Correct it, or remove it to start from the defaults.");
         return std::nullopt;
     }
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    auto replaced = replaceStudyGrid(text.str(), spec);
-    if (!in || !replaced) {
+    const auto text = readCaseParameterText(caseDir);
+    auto replaced = text.ok() ? replaceStudyGrid(text.value(), spec) : std::nullopt;
+    if (!replaced) {
         sayLine(out, path.string(), " cannot be read.");
         return std::nullopt;
     }

@@ -1,5 +1,6 @@
 #include "make_case/case_input.h"
 
+#include <fstream>
 #include <sstream>
 
 #include "common/number_stream.h"
@@ -56,6 +57,16 @@ Result<EventParameters> readCaseParameters(const fs::path& caseDir) {
         return Result<EventParameters>::failure(*tooLarge);
     }
     return *params;
+}
+
+Result<std::string> readCaseParameterText(const fs::path& caseDir) {
+    std::ifstream in(caseDir / "param-event.dat", std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    if (!in) {
+        return Result<std::string>::failure("param-event.dat cannot be read.");
+    }
+    return text.str();
 }
 
 Result<std::vector<std::int32_t>> readCaseRivers(const fs::path& caseDir) {

@@ -41,6 +41,9 @@ using runoff::EventParameters;
 /// The 18 values of `caseDir/param-event.dat`, validated as the simulator validates them.
 [[nodiscard]] Result<EventParameters> readCaseParameters(const std::filesystem::path& caseDir);
 
+/// The text of `caseDir/param-event.dat` as it stands, for rewriting some of its values.
+[[nodiscard]] Result<std::string> readCaseParameterText(const std::filesystem::path& caseDir);
+
 /// The river numbers listed in `caseDir/topoData/riverNumList.dat`, ascending, negative entries
 /// and entries of incomplete records left out.
 [[nodiscard]] Result<std::vector<std::int32_t>> readCaseRivers(
