@@ -202,17 +202,17 @@ std::optional<std::pair<std::string, std::int32_t>> parameterText(const fs::path
     }
     const auto existing = readCaseParameters(caseDir);
     if (!existing.ok()) {
-        sayLine(out, path.string(), ": ", existing.error(),
+        sayLine(out, path.string(), ": ", existing.error().message,
                 " Correct it, or remove it to start from the defaults.");
         return std::nullopt;
     }
     const auto text = readCaseParameterText(caseDir);
-    auto replaced = text.ok() ? replaceStudyGrid(text.value(), spec) : std::nullopt;
+    auto replaced = text.ok() ? replaceStudyGrid((*text), spec) : std::nullopt;
     if (!replaced) {
         sayLine(out, path.string(), " cannot be read.");
         return std::nullopt;
     }
-    return std::make_pair(std::move(*replaced), existing.value().channelArea);
+    return std::make_pair(std::move(*replaced), (*existing).channelArea);
 }
 
 }  // namespace

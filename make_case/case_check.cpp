@@ -9,7 +9,6 @@
 
 #include "common/console.h"
 #include "make_case/case_input.h"
-#include "runoff_sim/grid_cell.h"
 #include "runoff_sim/kinematic_wave.h"
 
 namespace hydro::make_case {
@@ -17,7 +16,6 @@ namespace hydro::make_case {
 namespace {
 
 namespace fs = std::filesystem;
-using runoff::kD8Offsets;
 
 class Findings {
 public:
@@ -86,18 +84,18 @@ bool readGrids(const fs::path& caseDir, const EventParameters& p, Grids& g, Find
     bool ok = true;
     const auto sized = [&](const char* name, auto result, auto& into) {
         if (!result.ok()) {
-            f.error(result.error());
+            f.error(result.error().message);
             ok = false;
             return;
         }
-        if (result.value().valuesInFile != needed) {
-            f.error(name, " holds ", result.value().valuesInFile,
+        if ((*result).valuesInFile != needed) {
+            f.error(name, " holds ", (*result).valuesInFile,
                     " values, but the study grid of "
                     "param-event.dat (",
                     p.studyCols, " x ", p.studyRows, ") needs ", needed, ".");
             ok = false;
         }
-        into = std::move(result.value().values);
+        into = std::move((*result).values);
     };
     sized("modDem.bin", readCaseFloatGrid(caseDir, "modDem.bin", p), g.elevation);
     sized("flowDir.bin", readCaseIntGrid(caseDir, "flowDir.bin", p), g.flowDir);
@@ -273,8 +271,8 @@ std::vector<std::size_t> simulatedCells(const EventParameters& p, const Grids& g
     return cells;
 }
 
-runoff::GridCell cellOf(const EventParameters& p, const Grids& g, std::size_t i) {
-    runoff::GridCell cell;
+GridCell cellOf(const EventParameters& p, const Grids& g, std::size_t i) {
+    GridCell cell;
     const auto row = static_cast<std::int32_t>(i / static_cast<std::size_t>(p.studyCols));
     const auto col = static_cast<std::int32_t>(i % static_cast<std::size_t>(p.studyCols));
     cell.initGeometry(row, col, p.studyRows, p.studyCols, p.swLat, p.swLon, g.elevation[i]);
@@ -288,17 +286,17 @@ runoff::GridCell cellOf(const EventParameters& p, const Grids& g, std::size_t i)
 float checkRain(const fs::path& caseDir, const EventParameters& p, const Grids& g,
                 const std::vector<std::size_t>& simulated, Findings& f) {
     const auto name = [&](std::size_t cell) { return CellName{p.studyCols, p.studyRows, cell}; };
-    const runoff::RainGrid points = caseRainPoints(p);
+    const RainGrid points = caseRainPoints(p);
     std::size_t uncovered = 0;
     std::size_t firstUncovered = 0;
     for (const std::size_t i : simulated) {
-        const runoff::GridCell cell = cellOf(p, g, i);
-        const std::int32_t k = runoff::findNearestRainCell(cell.latSec, cell.lonSec, points);
+        const GridCell cell = cellOf(p, g, i);
+        const std::int32_t k = findNearestRainCell(cell.latSec, cell.lonSec, points);
         if (k < 0) {
             f.error("No rainfall point of param-event.dat lies near the cell at ", name(i), ".");
             return 0.0F;
         }
-        const runoff::RainCell& pt = points.points[static_cast<std::size_t>(k)];
+        const RainCell& pt = points.points[static_cast<std::size_t>(k)];
         const double dLat =
             std::abs(static_cast<double>(cell.latSec) / 3600.0 - static_cast<double>(pt.latDeg));
         const double dLon =
@@ -316,19 +314,19 @@ float checkRain(const fs::path& caseDir, const EventParameters& p, const Grids& 
 
     const auto rain = readCaseRain(caseDir, p);
     if (!rain.ok()) {
-        f.error(rain.error());
+        f.error(rain.error().message);
         return 0.0F;
     }
     const std::uint64_t needed =
         static_cast<std::uint64_t>(p.days) * 24U
         * (6U + static_cast<std::uint64_t>(p.rainCols) * static_cast<std::uint64_t>(p.rainRows));
-    if (rain.value().numbersInFile > needed) {
-        f.warning("rain.dat holds ", rain.value().numbersInFile, " numbers, but ", p.days,
+    if ((*rain).numbersInFile > needed) {
+        f.warning("rain.dat holds ", (*rain).numbersInFile, " numbers, but ", p.days,
                   " days on a rain grid of ", p.rainCols, " x ", p.rainRows, " read only ", needed,
                   "; it was probably written for another grid.");
     }
     float peak = 0.0F;
-    for (const float v : rain.value().grid.rain) {
+    for (const float v : (*rain).grid.rain) {
         peak = std::max(peak, v);
     }
     return peak;
@@ -348,9 +346,9 @@ void checkCourant(const EventParameters& p, const Grids& g,
         if (g.flowAcc[i] <= p.channelArea) {
             continue;
         }
-        const runoff::GridCell cell = cellOf(p, g, i);
+        const GridCell cell = cellOf(p, g, i);
         const std::int64_t d = downstreamOf(p, cell.flowDir, i);
-        runoff::GridCell below;
+        GridCell below;
         if (d >= 0) {
             below = cellOf(p, g, static_cast<std::size_t>(d));
         }
@@ -383,18 +381,18 @@ CheckSummary checkCase(const fs::path& caseDir, std::ostream& out) {
     Findings f(out);
     const auto params = readCaseParameters(caseDir);
     if (!params.ok()) {
-        f.error(params.error());
+        f.error(params.error().message);
     }
     const auto rivers = readCaseRivers(caseDir);
     if (!rivers.ok()) {
-        f.error(rivers.error());
+        f.error(rivers.error().message);
     }
     if (params.ok()) {
-        const EventParameters& p = params.value();
+        const EventParameters& p = (*params);
         Grids g;
         if (readGrids(caseDir, p, g, f) && rivers.ok()) {
-            checkNetwork(p, g, rivers.value(), f);
-            const std::vector<std::size_t> simulated = simulatedCells(p, g, rivers.value());
+            checkNetwork(p, g, (*rivers), f);
+            const std::vector<std::size_t> simulated = simulatedCells(p, g, (*rivers));
             const float peak = checkRain(caseDir, p, g, simulated, f);
             if (p.weight < 0.5) {
                 checkCourant(p, g, simulated, peak, f);

@@ -5,7 +5,6 @@
 
 #include "common/number_stream.h"
 #include "common/raw_grid_io.h"
-#include "runoff_sim/river_list.h"
 
 namespace hydro::make_case {
 
@@ -13,32 +12,22 @@ namespace {
 
 namespace fs = std::filesystem;
 
-/// The last line a reader wrote to its console: the one that says what failed.
-std::string lastLine(const std::string& echo) {
-    std::size_t end = echo.size();
-    while (end > 0 && (echo[end - 1] == '\n' || echo[end - 1] == '\r')) {
-        --end;
-    }
-    const std::size_t start = end == 0 ? std::string::npos : echo.rfind('\n', end - 1);
-    const std::size_t from = start == std::string::npos ? 0 : start + 1;
-    return echo.substr(from, end - from);
-}
-
 template <class T>
 Result<CaseGrid<T>> readGrid(const fs::path& caseDir, const char* name, const EventParameters& p) {
+    const CasePaths paths{caseDir};
     RawValueReader reader;
-    if (!reader.open(caseDir / "topoData" / name)) {
-        return Result<CaseGrid<T>>::failure(std::string(name) + " cannot open.");
+    if (fs::is_directory(paths.topoData() / name) || !reader.open(paths.topoData() / name)) {
+        return Error{std::string(name) + " cannot open.", ErrorKind::kCannotOpen};
     }
     CaseGrid<T> grid;
     grid.valuesInFile = reader.valueCount().value_or(0);
+    const GridShape shape{p.studyRows, p.studyCols};
     const auto cols = static_cast<std::size_t>(p.studyCols);
-    const auto rows = static_cast<std::size_t>(p.studyRows);
-    grid.values.assign(rows * cols, T{});
-    // Files run from the south row to the north row.
-    for (std::size_t k = 0; k < rows; ++k) {
-        const std::size_t row = rows - 1 - k;
-        if (reader.read(std::span<T>(grid.values.data() + row * cols, cols)) < cols) {
+    grid.values.assign(static_cast<std::size_t>(shape.cellCount()), T{});
+    // Files run from the south row to the north row, each row west to east.
+    for (std::int64_t k = 0; k < shape.cellCount(); k += p.studyCols) {
+        const auto first = static_cast<std::size_t>(shape.indexOfFilePosition(k));
+        if (reader.read(std::span<T>(grid.values.data() + first, cols)) < cols) {
             break;
         }
     }
@@ -48,33 +37,33 @@ Result<CaseGrid<T>> readGrid(const fs::path& caseDir, const char* name, const Ev
 }  // namespace
 
 Result<EventParameters> readCaseParameters(const fs::path& caseDir) {
-    std::ostringstream echo;
-    auto params = runoff::readEventParameters(caseDir / "param-event.dat", echo);
+    auto params = readEventParameters(CasePaths{caseDir}.parameters());
     if (!params) {
-        return Result<EventParameters>::failure(lastLine(echo.str()));
+        return params.error();
     }
-    if (const auto tooLarge = runoff::gridSizeProblem(*params)) {
-        return Result<EventParameters>::failure(*tooLarge);
+    if (auto tooLarge = gridSizeProblem(*params)) {
+        return *tooLarge;
     }
-    return *params;
+    if (auto offGlobe = latitudeProblem(*params)) {
+        return *offGlobe;
+    }
+    return params;
 }
 
 Result<std::string> readCaseParameterText(const fs::path& caseDir) {
-    std::ifstream in(caseDir / "param-event.dat", std::ios::binary);
+    std::ifstream in(CasePaths{caseDir}.parameters(), std::ios::binary);
     std::ostringstream text;
     text << in.rdbuf();
     if (!in) {
-        return Result<std::string>::failure("param-event.dat cannot be read.");
+        return Error{"param-event.dat cannot be read."};
     }
     return text.str();
 }
 
 Result<std::vector<std::int32_t>> readCaseRivers(const fs::path& caseDir) {
-    const fs::path path = caseDir / "topoData" / "riverNumList.dat";
-    const auto count = runoff::countRiverLines(path);
-    auto rivers = count ? runoff::readRiverList(path, *count) : std::nullopt;
+    auto rivers = readRiverList(CasePaths{caseDir}.riverList());
     if (!rivers) {
-        return Result<std::vector<std::int32_t>>::failure("riverNumList.dat cannot open.");
+        return rivers.error();
     }
     return rivers->sorted();
 }
@@ -89,20 +78,19 @@ Result<CaseGrid<std::int32_t>> readCaseIntGrid(const fs::path& caseDir, const ch
     return readGrid<std::int32_t>(caseDir, name, p);
 }
 
-runoff::RainGrid caseRainPoints(const EventParameters& p) {
-    return runoff::placeRainPoints(p);
+RainGrid caseRainPoints(const EventParameters& p) {
+    return placeRainPoints(p);
 }
 
 Result<RainFile> readCaseRain(const fs::path& caseDir, const EventParameters& p) {
-    const fs::path path = caseDir / "input" / "rain.dat";
-    RainFile rain{runoff::placeRainPoints(p), 0};
-    std::ostringstream echo;
-    if (!runoff::readRainfall(path, rain.grid, echo)) {
-        return Result<RainFile>::failure(lastLine(echo.str()));
+    const fs::path path = CasePaths{caseDir}.rainfall();
+    RainFile rain{placeRainPoints(p), 0};
+    if (const Status read = readRainfall(path, rain.grid); !read) {
+        return read.error();
     }
     TokenReader tokens;
     if (!tokens.open(path)) {
-        return Result<RainFile>::failure("ROF file cannot open.");
+        return Error{"ROF file cannot open.", ErrorKind::kCannotOpen};
     }
     while (tokens.next()) {
         ++rain.numbersInFile;

@@ -9,8 +9,8 @@
 #include <limits>
 #include <queue>
 
+#include "case/grid_cell.h"
 #include "make_case/synthetic_dem.h"
-#include "runoff_sim/grid_cell.h"
 
 namespace hydro::make_case {
 namespace {
@@ -49,7 +49,7 @@ TEST(Geometry, CellWidthIsTheSimulatorsOwn) {
     // The directions must measure cells as runoff_sim does: same single-precision steps.
     for (const float swLat : {35.0F, 34.2314F, -60.5F, 70.0F}) {
         for (std::int32_t row = 0; row < 4; ++row) {
-            runoff::GridCell cell;
+            GridCell cell;
             cell.initGeometry(row, 0, 4, 1, swLat, 0.0F, 0.0F);
             EXPECT_EQ(simulatorCellWidth(row, 4, swLat), cell.cellWidth) << swLat << " " << row;
         }

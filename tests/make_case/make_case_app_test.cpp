@@ -9,13 +9,13 @@
 #include <functional>
 #include <sstream>
 
+#include "case/grid_cell.h"
 #include "make_case/app.h"
 #include "make_case/case_check.h"
 #include "make_case/case_input.h"
 #include "make_case/flow_network.h"
 #include "make_case/raster_source.h"
 #include "make_case/synthetic_dem.h"
-#include "runoff_sim/grid_cell.h"
 #include "tests/support/test_support.h"
 
 namespace hydro::make_case {
@@ -46,12 +46,12 @@ std::string withValue(const std::string& text, std::size_t index, const std::str
 /// A rain file for the case's parameters: every point `mmPerHour` in every hour.
 void writeRain(const fs::path& caseDir, float mmPerHour, std::int32_t extraValues = 0) {
     const auto p = readCaseParameters(caseDir);
-    ASSERT_TRUE(p.ok()) << p.error();
+    ASSERT_TRUE(p.ok()) << p.error().message;
     std::ostringstream r;
-    for (std::int32_t d = 1; d <= p.value().days; ++d) {
+    for (std::int32_t d = 1; d <= (*p).days; ++d) {
         for (int h = 0; h < 24; ++h) {
             r << "2000 1 " << d << ' ' << h << " 0 0\n";
-            for (std::int32_t k = 0; k < p.value().rainCols * p.value().rainRows; ++k) {
+            for (std::int32_t k = 0; k < (*p).rainCols * (*p).rainRows; ++k) {
                 r << mmPerHour << ' ';
             }
             r << '\n';
@@ -117,12 +117,12 @@ TempDir* MadeCase::dir_ = nullptr;
 
 TEST_F(MadeCase, FilesAgreeWithEachOtherAndCheckAcceptsThem) {
     const auto p = readCaseParameters(caseDir());
-    ASSERT_TRUE(p.ok()) << p.error();
-    EXPECT_EQ(p.value().studyCols, 40);
-    EXPECT_EQ(p.value().studyRows, 30);
-    EXPECT_EQ(p.value().swLon, -118.0F);
-    EXPECT_EQ(p.value().swLat, 34.0F);
-    EXPECT_EQ(p.value().channelArea, 50);
+    ASSERT_TRUE(p.ok()) << p.error().message;
+    EXPECT_EQ((*p).studyCols, 40);
+    EXPECT_EQ((*p).studyRows, 30);
+    EXPECT_EQ((*p).swLon, -118.0F);
+    EXPECT_EQ((*p).swLat, 34.0F);
+    EXPECT_EQ((*p).channelArea, 50);
     for (const char* name : {"modDem.bin", "flowDir.bin", "flowAcc.bin", "riverNum.bin"}) {
         EXPECT_EQ(fs::file_size(caseDir() / "topoData" / name), 40U * 30U * 4U) << name;
     }
@@ -167,7 +167,7 @@ TEST_F(MadeCase, FilesAgreeWithEachOtherAndCheckAcceptsThem) {
 }
 
 TEST_F(MadeCase, CheckRefusesEachFaultWithItsOwnLine) {
-    const auto p = readCaseParameters(caseDir()).value();
+    const auto p = *readCaseParameters(caseDir());
     const auto at = [&](std::int32_t rowFromNorth, std::int32_t col) {
         return static_cast<std::size_t>((p.studyRows - 1 - rowFromNorth) * p.studyCols + col);
     };
@@ -228,10 +228,8 @@ TEST_F(MadeCase, CheckRefusesEachFaultWithItsOwnLine) {
          [&](const fs::path& c) {
              editInts(c / "topoData" / "flowDir.bin", [&](auto& v) {
                  for (std::int32_t k = 1; k <= 8; ++k) {
-                     const std::int32_t rr =
-                         r0 + runoff::kD8Offsets[static_cast<std::size_t>(k)].row;
-                     const std::int32_t cc =
-                         c0 + runoff::kD8Offsets[static_cast<std::size_t>(k)].column;
+                     const std::int32_t rr = r0 + kD8Offsets[static_cast<std::size_t>(k)].row;
+                     const std::int32_t cc = c0 + kD8Offsets[static_cast<std::size_t>(k)].column;
                      v[at(rr, cc)] = (k + 3) % 8 + 1;
                  }
                  v[at(r0, c0)] = 0;

@@ -95,14 +95,14 @@ TEST(ParameterText, StudyGridReplacedEverythingElseKept) {
     TempDir dir;
     writeText(dir / "param-event.dat", defaultParameterText(spec));
     const auto p = readCaseParameters(dir.path());
-    ASSERT_TRUE(p.ok()) << p.error();
-    EXPECT_EQ(p.value().studyCols, 46);
-    EXPECT_EQ(p.value().rainCols, 4);
-    EXPECT_EQ(p.value().rainRows, 2);
-    EXPECT_EQ(p.value().days, 1);
-    EXPECT_EQ(p.value().timeStep, 60);
-    EXPECT_EQ(p.value().channelArea, kDefaultChannelArea);
-    EXPECT_NEAR(p.value().rainLon0, -118.341666667 + 0.05, 1e-5);
+    ASSERT_TRUE(p.ok()) << p.error().message;
+    EXPECT_EQ((*p).studyCols, 46);
+    EXPECT_EQ((*p).rainCols, 4);
+    EXPECT_EQ((*p).rainRows, 2);
+    EXPECT_EQ((*p).days, 1);
+    EXPECT_EQ((*p).timeStep, 60);
+    EXPECT_EQ((*p).channelArea, kDefaultChannelArea);
+    EXPECT_NEAR((*p).rainLon0, -118.341666667 + 0.05, 1e-5);
 }
 
 TEST(CaseFiles, GridsRunFromTheSouthRowAndReplaceOnlyWhenComplete) {
