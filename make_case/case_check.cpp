@@ -149,7 +149,7 @@ void checkNetwork(const EventParameters& p, const Grids& g, const std::vector<st
     bool otherLoopSeen = false;
     for (std::size_t start = 0; start < n; ++start) {
         path.clear();
-        std::int64_t c = static_cast<std::int64_t>(start);
+        auto c = static_cast<std::int64_t>(start);
         while (c >= 0 && state[static_cast<std::size_t>(c)] == 0) {
             state[static_cast<std::size_t>(c)] = 1;
             path.push_back(static_cast<std::size_t>(c));

@@ -135,7 +135,8 @@ std::optional<std::vector<SnappedOutlet>> snapOutlets(std::span<const OutletRequ
                 if (r < 1 || r > spec.rows - 2 || c < 1 || c > spec.cols - 2) {
                     continue;
                 }
-                const auto i = static_cast<std::size_t>(r * spec.cols + c);
+                const auto i = static_cast<std::size_t>(r) * static_cast<std::size_t>(spec.cols)
+                               + static_cast<std::size_t>(c);
                 if (outside[i] != 0) {
                     continue;
                 }
