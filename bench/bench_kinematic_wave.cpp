@@ -19,6 +19,7 @@
 
 namespace {
 
+using namespace hydro;
 using namespace hydro::runoff;
 
 /// The example basin's first day, set up once.

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that this machine lacks for building and running the programs;
+# Installs the Debian packages that this machine lacks for building and running the programs
+# (GDAL's development files for make_case among them);
 # with --all also those the tests and checks use (GoogleTest, Google Benchmark, clang-format,
 # GDAL's command-line tools, the SVG renderer, the NetCDF tools and Python module, clang with
 # LLVM's OpenMP runtime for the ThreadSanitizer build). Needs root, or sudo.
@@ -18,6 +19,8 @@ need ninja-build ninja
 need g++ g++
 need libnetcdf-dev /usr/include/netcdf.h
 need pkg-config pkg-config
+# make_case reads DEMs through GDAL's C++ library.
+need libgdal-dev /usr/include/gdal/gdal_priv.h
 if [ "${1:-}" = "--all" ]; then
     need clang-format clang-format
     need libgtest-dev /usr/include/gtest/gtest.h

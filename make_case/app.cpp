@@ -1,0 +1,420 @@
+#include "make_case/app.h"
+
+#include <chrono>
+#include <ctime>
+#include <iomanip>
+#include <sstream>
+
+#include "common/console.h"
+#include "common/number_stream.h"
+#include "make_case/case_check.h"
+#include "make_case/case_input.h"
+#include "make_case/case_writer.h"
+#include "make_case/flow_network.h"
+#include "make_case/outlets.h"
+#include "make_case/raster_source.h"
+
+namespace hydro::make_case {
+
+namespace {
+
+namespace fs = std::filesystem;
+constexpr int kFailure = 1;
+
+constexpr const char* kHelp =
+    R"(make_case: the terrain of a runoff_sim case folder from a DEM, and a check of case folders.
+
+Usage:
+  make_case terrain DEM CASE [options]   create or update the case folder CASE from DEM
+  make_case check CASE                   validate the case folder CASE
+  make_case --help
+
+terrain warps DEM (any raster and CRS GDAL reads) onto 30-arc-second WGS 84 cells by
+averaging, fills its depressions, derives D8 flow directions, flow accumulation and river
+numbers, and writes CASE/topoData/{modDem,flowDir,flowAcc,riverNum}.bin, riverNumList.dat,
+the study-grid values of CASE/param-event.dat (created with defaults when missing) and the
+folders CASE/input and CASE/output/image.
+
+Options of terrain:
+  --bbox W S E N            crop to this box (degrees, west south east north); by default
+                            the DEM's extent, each edge moved inward to a multiple of 30"
+  --dem-crs CRS             CRS of a DEM that names none (e.g. EPSG:32611)
+  --min-basin-cells N       number every basin draining off the grid of at least N cells
+                            (default 100), largest first
+  --outlets FILE.csv        rivers upstream of gauges instead: columns id,lon,lat and an
+                            optional area_km2
+  --snap-radius R           move each gauge to a cell of the (2R+1) x (2R+1) window around
+                            it (default 1): the largest accumulation, or the upstream area
+                            closest to area_km2
+  --flow-dir RASTER         take D8 directions from RASTER (a 30" WGS 84 grid) instead of
+                            deriving them; no depression filling then
+  --flow-dir-coding esri|model
+                            codes of that raster: esri 1 E, 2 SE, 4 S ... 128 NE; model 1 N
+                            clockwise to 8 NW; other values mark pits, outlets or no data
+  --flow-acc RASTER         flow accumulation to go with --flow-dir (cells, itself included)
+)";
+
+std::string isoNow() {
+    const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+    std::tm utc{};
+    gmtime_r(&now, &utc);
+    std::ostringstream s;
+    s << std::put_time(&utc, "%Y-%m-%dT%H:%M:%SZ");
+    return s.str();
+}
+
+/// Stage lines on the progress stream for large grids.
+class Progress {
+public:
+    Progress(std::ostream& out, std::int64_t cells) : out_(out), on_(cells > kProgressCells) {}
+    void stage(const std::string& what) {
+        if (on_) {
+            out_ << isoNow() << "  " << what << std::endl;
+        }
+    }
+
+private:
+    std::ostream& out_;
+    bool on_;
+};
+
+int fail(std::ostream& out, const std::string& line) {
+    sayLine(out, line);
+    return kFailure;
+}
+
+std::optional<std::int32_t> parseCount(const std::string& text, std::int32_t least) {
+    const auto v = parseInt32(text);
+    if (!v || *v < least) {
+        return std::nullopt;
+    }
+    return v;
+}
+
+/// Parses the options after `terrain`; prints what is wrong.
+std::optional<TerrainOptions> parseTerrain(const std::vector<std::string>& args,
+                                           std::ostream& out) {
+    TerrainOptions o;
+    std::vector<std::string> positional;
+    for (std::size_t k = 1; k < args.size(); ++k) {
+        const std::string& a = args[k];
+        const auto value = [&](std::size_t count) -> bool {
+            if (k + count >= args.size()) {
+                sayLine(out, a, " needs ",
+                        count == 1 ? "a value" : std::to_string(count) + " values",
+                        "; see make_case --help.");
+                return false;
+            }
+            return true;
+        };
+        if (a == "--bbox") {
+            if (!value(4)) {
+                return std::nullopt;
+            }
+            std::array<double, 4> box{};
+            for (std::size_t j = 0; j < 4; ++j) {
+                const auto v = parseDouble(args[k + 1 + j]);
+                if (!v) {
+                    sayLine(out, "--bbox takes four numbers (degrees W S E N): \"", args[k + 1 + j],
+                            "\" is not one.");
+                    return std::nullopt;
+                }
+                box[j] = *v;
+            }
+            if (!(box[1] < box[3]) || box[1] < -90.0 || box[3] > 90.0) {
+                sayLine(out,
+                        "--bbox: the south edge must lie below the north edge, within -90 to 90 "
+                        "degrees.");
+                return std::nullopt;
+            }
+            o.bbox = box;
+            k += 4;
+        } else if (a == "--dem-crs" || a == "--outlets" || a == "--flow-dir" || a == "--flow-acc"
+                   || a == "--flow-dir-coding" || a == "--min-basin-cells"
+                   || a == "--snap-radius") {
+            if (!value(1)) {
+                return std::nullopt;
+            }
+            const std::string& v = args[++k];
+            if (a == "--dem-crs") {
+                o.demCrs = v;
+            } else if (a == "--outlets") {
+                o.outlets = v;
+            } else if (a == "--flow-dir") {
+                o.flowDir = v;
+            } else if (a == "--flow-acc") {
+                o.flowAcc = v;
+            } else if (a == "--flow-dir-coding") {
+                if (v == "esri") {
+                    o.flowDirCoding = FlowDirCoding::kEsri;
+                } else if (v == "model") {
+                    o.flowDirCoding = FlowDirCoding::kModel;
+                } else {
+                    sayLine(out, "--flow-dir-coding is esri or model, not \"", v, "\".");
+                    return std::nullopt;
+                }
+            } else {
+                const bool basin = a == "--min-basin-cells";
+                const auto n = parseCount(v, basin ? 1 : 0);
+                if (!n || (!basin && *n > 1000)) {
+                    sayLine(out, a,
+                            basin ? " takes a whole number of cells from 1"
+                                  : " takes a whole number of cells from 0 to 1000",
+                            ": \"", v, "\"");
+                    return std::nullopt;
+                }
+                (basin ? o.minBasinCells : o.snapRadius) = *n;
+            }
+        } else if (a.starts_with("--")) {
+            sayLine(out, "Unknown option ", a, "; see make_case --help.");
+            return std::nullopt;
+        } else {
+            positional.push_back(a);
+        }
+    }
+    if (positional.size() != 2) {
+        sayLine(out,
+                "make_case terrain takes a DEM and a case folder: make_case terrain DEM CASE "
+                "[options]; see make_case --help.");
+        return std::nullopt;
+    }
+    o.dem = positional[0];
+    o.caseDir = positional[1];
+    if (o.flowDir && !o.flowDirCoding) {
+        sayLine(out, "--flow-dir needs --flow-dir-coding esri or model.");
+        return std::nullopt;
+    }
+    if ((o.flowDirCoding || o.flowAcc) && !o.flowDir) {
+        sayLine(out, "--flow-dir-coding and --flow-acc go with --flow-dir.");
+        return std::nullopt;
+    }
+    return o;
+}
+
+/// The parameter text to write, and the channel threshold it sets.
+std::optional<std::pair<std::string, std::int32_t>> parameterText(const fs::path& caseDir,
+                                                                  const GridSpec& spec,
+                                                                  std::ostream& out) {
+    const fs::path path = caseDir / "param-event.dat";
+    std::error_code ec;
+    if (!fs::exists(path, ec)) {
+        return std::make_pair(defaultParameterText(spec), kDefaultChannelArea);
+    }
+    const auto existing = readCaseParameters(caseDir);
+    if (!existing.ok()) {
+        sayLine(out, path.string(), ": ", existing.error().message,
+                " Correct it, or remove it to start from the defaults.");
+        return std::nullopt;
+    }
+    const auto text = readCaseParameterText(caseDir);
+    auto replaced = text.ok() ? replaceStudyGrid((*text), spec) : std::nullopt;
+    if (!replaced) {
+        sayLine(out, path.string(), " cannot be read.");
+        return std::nullopt;
+    }
+    return std::make_pair(std::move(*replaced), (*existing).channelArea);
+}
+
+}  // namespace
+
+std::int8_t esriToModel(std::int32_t esri) {
+    switch (esri) {
+        case 64:
+            return 1;
+        case 128:
+            return 2;
+        case 1:
+            return 3;
+        case 2:
+            return 4;
+        case 4:
+            return 5;
+        case 8:
+            return 6;
+        case 16:
+            return 7;
+        case 32:
+            return 8;
+        default:
+            return 0;
+    }
+}
+
+int runTerrain(const TerrainOptions& o, std::ostream& out, std::ostream& progressOut) {
+    Terrain terrain;
+    FlowNetwork net;
+    const DemRequest demRequest{o.dem, o.demCrs, o.bbox};
+    if (o.flowDir) {
+        // Given directions: the grid is theirs, and no conditioning.
+        auto d8 = loadGridRaster(*o.flowDir, o.bbox, std::nullopt, out);
+        if (!d8) {
+            return kFailure;
+        }
+        auto dem = loadDem(demRequest, d8->spec, out, &progressOut, kProgressCells);
+        if (!dem) {
+            return kFailure;
+        }
+        terrain = std::move(*dem);
+        const auto n = static_cast<std::size_t>(terrain.spec.cellCount());
+        net.flowDir.assign(n, 0);
+        for (std::size_t i = 0; i < n; ++i) {
+            if (d8->noData[i] != 0) {
+                terrain.outside[i] = 1;
+                continue;
+            }
+            const std::int32_t v = d8->values[i];
+            net.flowDir[i] = *o.flowDirCoding == FlowDirCoding::kEsri
+                                 ? esriToModel(v)
+                                 : static_cast<std::int8_t>(v >= 0 && v <= 8 ? v : 0);
+        }
+        for (std::size_t i = 0; i < n; ++i) {
+            if (terrain.outside[i] != 0) {
+                net.flowDir[i] = 0;
+            }
+        }
+        fillOutsideElevation(terrain);
+        net.receiver = receivers(terrain.spec, terrain.outside, net.flowDir);
+        OrderResult order = orderFromDirections(terrain.outside, net.receiver);
+        if (order.loopCell >= 0) {
+            return fail(out,
+                        o.flowDir->string() + " has a flow loop through column "
+                            + std::to_string(order.loopCell % terrain.spec.cols + 1) + ", row "
+                            + std::to_string(terrain.spec.rows - order.loopCell / terrain.spec.cols)
+                            + " (from 1, from the west and the south).");
+        }
+        net.order = std::move(order.order);
+        if (o.flowAcc) {
+            auto acc = loadGridRaster(*o.flowAcc, std::nullopt, terrain.spec, out);
+            if (!acc) {
+                return kFailure;
+            }
+            net.flowAcc = std::move(acc->values);
+            for (std::size_t i = 0; i < n; ++i) {
+                if (terrain.outside[i] != 0) {
+                    net.flowAcc[i] = 0;
+                }
+            }
+        } else {
+            net.flowAcc = accumulateFlow(net.receiver, net.order);
+        }
+    } else {
+        auto dem = loadDem(demRequest, std::nullopt, out, &progressOut, kProgressCells);
+        if (!dem) {
+            return kFailure;
+        }
+        terrain = std::move(*dem);
+    }
+    const GridSpec spec = terrain.spec;
+    if (spec.rows < 3 || spec.cols < 3) {
+        return fail(out, "The grid of " + std::to_string(spec.cols) + " x "
+                             + std::to_string(spec.rows)
+                             + " cells is too small: runoff_sim routes only cells off the border, "
+                               "so it needs at least 3 x 3.");
+    }
+    // An existing parameter file the simulator would refuse stops the run before any work.
+    const auto params = parameterText(o.caseDir, spec, out);
+    if (!params) {
+        return kFailure;
+    }
+    Progress progress(progressOut, spec.cellCount());
+    const CornerText corner = cornerText(spec);
+    if (!o.flowDir) {
+        progress.stage("filling depressions and tracing flow directions");
+        net = conditionTerrain(terrain, corner.latF);
+    }
+
+    progress.stage("numbering rivers");
+    std::vector<std::int32_t> outletCells;
+    std::vector<OutletRequest> requests;
+    std::vector<SnappedOutlet> snapped;
+    if (o.outlets) {
+        auto read = readOutlets(*o.outlets, out);
+        if (!read) {
+            return kFailure;
+        }
+        requests = std::move(*read);
+        const std::vector<double> area = accumulateArea(spec, corner.latF, net.receiver, net.order);
+        auto s = snapOutlets(requests, spec, terrain.outside, net.flowAcc, area, o.snapRadius, out);
+        if (!s) {
+            return kFailure;
+        }
+        snapped = std::move(*s);
+        for (const SnappedOutlet& so : snapped) {
+            outletCells.push_back(so.cell);
+        }
+    } else {
+        outletCells = terminalOutlets(terrain.outside, net.receiver, net.flowAcc, o.minBasinCells);
+    }
+    std::vector<std::pair<std::int32_t, std::int32_t>> numbered;
+    for (std::size_t k = 0; k < outletCells.size(); ++k) {
+        numbered.emplace_back(outletCells[k], static_cast<std::int32_t>(k + 1));
+    }
+    const std::vector<std::int32_t> riverNum = labelRivers(net.receiver, net.order, numbered);
+    const std::vector<RiverRecord> records =
+        riverRecords(spec, riverNum, net.flowAcc, outletCells, params->second);
+
+    progress.stage("writing the case folder");
+    CaseFiles files;
+    files.spec = &spec;
+    files.elevation = terrain.elevation;
+    files.flowDir = net.flowDir;
+    files.flowAcc = net.flowAcc;
+    files.riverNum = riverNum;
+    files.rivers = records;
+    files.parameterText = params->first;
+    if (!writeCase(o.caseDir, files, out)) {
+        return kFailure;
+    }
+
+    std::int64_t outside = 0;
+    for (const std::uint8_t v : terrain.outside) {
+        outside += v;
+    }
+    sayLine(out, "Grid: ", spec.cols, " columns x ", spec.rows,
+            " rows of 30 arc-seconds; outer south-west corner at longitude ", corner.lon,
+            ", latitude ", corner.lat, " (degrees, WGS 84).");
+    sayLine(out, "Cells outside the DEM: ", outside, ".");
+    if (!o.flowDir) {
+        sayLine(out, "Depressions filled: ", net.raisedCells, " cells raised, by at most ",
+                net.largestRaise, " m.");
+    }
+    if (o.outlets) {
+        printSnapTable(requests, snapped, spec, out);
+    }
+    if (records.empty()) {
+        sayLine(out, "Rivers: none (no basin reaches ", o.minBasinCells, " cells).");
+    } else {
+        sayLine(out, "Rivers: ", records.size(), ", river 1 of ", records[0].cells,
+                " cells with its outlet at column ", records[0].col + 1, ", row ",
+                spec.rows - records[0].row, ".");
+    }
+    sayLine(out, "Case written to ", o.caseDir.string(), ".");
+    progress.stage("done");
+    return 0;
+}
+
+int runMakeCase(const std::vector<std::string>& args, std::ostream& out, std::ostream& progress) {
+    if (args.empty()) {
+        return fail(out, "make_case needs a command: terrain or check; see make_case --help.");
+    }
+    for (const std::string& a : args) {
+        if (a == "--help" || a == "-h") {
+            out << kHelp;
+            out.flush();
+            return 0;
+        }
+    }
+    if (args[0] == "terrain") {
+        const auto options = parseTerrain(args, out);
+        return options ? runTerrain(*options, out, progress) : kFailure;
+    }
+    if (args[0] == "check") {
+        if (args.size() != 2) {
+            return fail(out, "make_case check takes one case folder: make_case check CASE.");
+        }
+        return checkCase(args[1], out).errors > 0 ? kFailure : 0;
+    }
+    return fail(out, "Unknown command \"" + args[0] + "\"; make_case knows terrain and check.");
+}
+
+}  // namespace hydro::make_case

@@ -1,0 +1,196 @@
+#include "make_case/case_writer.h"
+
+#include <unistd.h>
+
+#include <bit>
+#include <cmath>
+#include <cstdio>
+#include <iomanip>
+#include <sstream>
+#include <system_error>
+
+#include "common/console.h"
+#include "common/number_stream.h"
+#include "common/raw_grid_io.h"
+
+namespace hydro::make_case {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string fixed(double v, int digits) {
+    std::ostringstream s;
+    s << std::fixed << std::setprecision(digits) << v;
+    return s.str();
+}
+
+fs::path tempName(const fs::path& target) {
+    fs::path temp = target;
+    temp += ".part-" + std::to_string(::getpid());
+    return temp;
+}
+
+/// Writes a grid, row 0 north, in the file order: rows from the south, each west to east,
+/// 4-byte little-endian values.
+template <class T, class Convert>
+bool writeGrid(const fs::path& path, const GridSpec& spec, std::span<const T> values,
+               Convert convert) {
+    const FileHandle file(std::fopen(path.c_str(), "wb"));
+    if (!file) {
+        return false;
+    }
+    const auto cols = static_cast<std::size_t>(spec.cols);
+    std::vector<std::uint32_t> row(cols);
+    for (std::int32_t r = spec.rows - 1; r >= 0; --r) {
+        const std::size_t first = static_cast<std::size_t>(r) * cols;
+        for (std::size_t c = 0; c < cols; ++c) {
+            row[c] = convert(values[first + c]);
+        }
+        littleEndianInPlace(row);
+        if (std::fwrite(row.data(), sizeof(std::uint32_t), cols, file.get()) != cols) {
+            return false;
+        }
+    }
+    return std::fflush(file.get()) == 0;
+}
+
+bool writeText(const fs::path& path, const std::string& text) {
+    const FileHandle file(std::fopen(path.c_str(), "wb"));
+    return file && std::fwrite(text.data(), 1, text.size(), file.get()) == text.size()
+           && std::fflush(file.get()) == 0;
+}
+
+}  // namespace
+
+std::string defaultParameterText(const GridSpec& spec) {
+    const CornerText corner = cornerText(spec);
+    constexpr double kRainSpacing = 0.1;
+    const double width = static_cast<double>(spec.cols) / 120.0;
+    const double height = static_cast<double>(spec.rows) / 120.0;
+    const auto rainCols = static_cast<std::int32_t>(std::ceil(width / kRainSpacing - 1e-9));
+    const auto rainRows = static_cast<std::int32_t>(std::ceil(height / kRainSpacing - 1e-9));
+    std::ostringstream s;
+    s << std::setprecision(12);
+    s << spec.cols << ' ' << spec.rows << '\n'
+      << corner.lon << ' ' << corner.lat << '\n'
+      << std::max(rainCols, 1) << ' ' << std::max(rainRows, 1) << '\n'
+      << kRainSpacing << ' ' << kRainSpacing << '\n'
+      << spec.westDeg() + kRainSpacing / 2 << ' ' << spec.southDeg() + kRainSpacing / 2 << '\n'
+      << "1\n60\n4\n0.6\n0.6\n0.03\n"
+      << kDefaultChannelArea << "\n0.1\n";
+    return s.str();
+}
+
+std::optional<std::string> replaceStudyGrid(const std::string& text, const GridSpec& spec) {
+    const CornerText corner = cornerText(spec);
+    const std::array<std::string, 4> values{std::to_string(spec.cols), std::to_string(spec.rows),
+                                            corner.lon, corner.lat};
+    std::string result;
+    std::size_t pos = 0;
+    for (const std::string& v : values) {
+        std::size_t start = pos;
+        while (start < text.size() && isTokenSpace(text[start])) {
+            ++start;
+        }
+        if (start == text.size()) {
+            return std::nullopt;
+        }
+        std::size_t end = start;
+        while (end < text.size() && !isTokenSpace(text[end])) {
+            ++end;
+        }
+        result += text.substr(pos, start - pos);
+        result += v;
+        pos = end;
+    }
+    result += text.substr(pos);
+    return result;
+}
+
+std::vector<RiverRecord> riverRecords(const GridSpec& spec, std::span<const std::int32_t> riverNum,
+                                      std::span<const std::int32_t> flowAcc,
+                                      std::span<const std::int32_t> outletCells,
+                                      std::int32_t channelArea) {
+    std::vector<RiverRecord> records(outletCells.size());
+    for (std::size_t k = 0; k < outletCells.size(); ++k) {
+        RiverRecord& r = records[k];
+        r.number = static_cast<std::int32_t>(k + 1);
+        r.row = outletCells[k] / spec.cols;
+        r.col = outletCells[k] % spec.cols;
+        r.lon = (static_cast<double>(spec.westCells + r.col) + 0.5) / 120.0;
+        r.lat = (static_cast<double>(spec.southCells + spec.rows - 1 - r.row) + 0.5) / 120.0;
+    }
+    for (std::size_t i = 0; i < riverNum.size(); ++i) {
+        const std::int32_t n = riverNum[i];
+        if (n >= 1 && static_cast<std::size_t>(n) <= records.size()) {
+            RiverRecord& r = records[static_cast<std::size_t>(n - 1)];
+            ++r.cells;
+            if (flowAcc[i] > channelArea) {
+                ++r.channelCells;
+            }
+        }
+    }
+    return records;
+}
+
+bool writeCase(const fs::path& caseDir, const CaseFiles& files, std::ostream& out) {
+    std::error_code ec;
+    for (const fs::path& dir :
+         {caseDir / "topoData", caseDir / "input", caseDir / "output" / "image"}) {
+        fs::create_directories(dir, ec);
+        if (ec) {
+            sayLine(out, dir.string(), " cannot be created (", ec.message(), ").");
+            return false;
+        }
+    }
+    const fs::path topo = caseDir / "topoData";
+    const GridSpec& spec = *files.spec;
+    const auto floatBits = [](float v) { return std::bit_cast<std::uint32_t>(v); };
+    const auto intBits = [](std::int32_t v) { return static_cast<std::uint32_t>(v); };
+    const auto dirBits = [](std::int8_t v) { return static_cast<std::uint32_t>(v); };
+
+    std::ostringstream list;
+    for (const RiverRecord& r : files.rivers) {
+        list << r.number << ' ' << r.row << ' ' << r.col << ' ' << r.cells << ' ' << r.channelCells
+             << " 0 " << fixed(r.lon, 5) << ' ' << fixed(r.lat, 5) << '\n';
+    }
+
+    struct Pending {
+        fs::path target;
+        bool ok;
+    };
+    std::vector<Pending> written;
+    const auto add = [&](const fs::path& target, bool ok) { written.push_back({target, ok}); };
+    add(topo / "modDem.bin",
+        writeGrid(tempName(topo / "modDem.bin"), spec, files.elevation, floatBits));
+    add(topo / "flowDir.bin",
+        writeGrid(tempName(topo / "flowDir.bin"), spec, files.flowDir, dirBits));
+    add(topo / "flowAcc.bin",
+        writeGrid(tempName(topo / "flowAcc.bin"), spec, files.flowAcc, intBits));
+    add(topo / "riverNum.bin",
+        writeGrid(tempName(topo / "riverNum.bin"), spec, files.riverNum, intBits));
+    add(topo / "riverNumList.dat", writeText(tempName(topo / "riverNumList.dat"), list.str()));
+    add(caseDir / "param-event.dat",
+        writeText(tempName(caseDir / "param-event.dat"), files.parameterText));
+
+    for (const Pending& p : written) {
+        if (!p.ok) {
+            sayLine(out, p.target.string(), " cannot be written.");
+            for (const Pending& q : written) {
+                fs::remove(tempName(q.target), ec);
+            }
+            return false;
+        }
+    }
+    for (const Pending& p : written) {
+        fs::rename(tempName(p.target), p.target, ec);
+        if (ec) {
+            sayLine(out, p.target.string(), " cannot be put in place (", ec.message(), ").");
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace hydro::make_case

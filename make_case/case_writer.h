@@ -1,0 +1,65 @@
+#pragma once
+
+// Writes the terrain half of a case folder: the four topographic grids, the river list, the
+// study-grid fields of param-event.dat and the empty input/ and output/image/ folders. Every
+// file is written under a temporary name first and renamed into place once all are complete.
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <ostream>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "make_case/terrain_grid.h"
+
+namespace hydro::make_case {
+
+/// One line of riverNumList.dat.
+struct RiverRecord {
+    std::int32_t number = 0;
+    std::int32_t row = 0;  ///< outlet row, 0 = north
+    std::int32_t col = 0;  ///< outlet column, 0 = west
+    std::int64_t cells = 0;
+    std::int64_t channelCells = 0;  ///< flowAcc above the channel threshold
+    double lon = 0.0;               ///< outlet cell centre, degrees
+    double lat = 0.0;
+};
+
+/// Defaults of a new param-event.dat besides the study grid.
+inline constexpr std::int32_t kDefaultChannelArea = 50;
+
+/// The text of a new param-event.dat for the grid: a rain grid of 0.1° points covering it,
+/// 1 day, 60 s time step, 4 space steps, weight 0.6, Manning 0.6 (slopes) and 0.03 (channels),
+/// channel threshold 50 cells, initial runoff 0.1 mm/hr.
+[[nodiscard]] std::string defaultParameterText(const GridSpec& spec);
+
+/// `text` (an existing param-event.dat) with its first four values replaced by the study grid,
+/// everything else kept byte for byte; nothing when it holds fewer than four values.
+[[nodiscard]] std::optional<std::string> replaceStudyGrid(const std::string& text,
+                                                          const GridSpec& spec);
+
+struct CaseFiles {
+    const GridSpec* spec = nullptr;
+    std::span<const float> elevation;  ///< row 0 north, as all grids here
+    std::span<const std::int8_t> flowDir;
+    std::span<const std::int32_t> flowAcc;
+    std::span<const std::int32_t> riverNum;
+    std::span<const RiverRecord> rivers;
+    std::string parameterText;
+};
+
+/// Writes every file into `caseDir`; prints one line and returns false when one cannot be
+/// written, leaving the files that were there before untouched.
+[[nodiscard]] bool writeCase(const std::filesystem::path& caseDir, const CaseFiles& files,
+                             std::ostream& out);
+
+/// The records of the rivers, with the channel cells counted against `channelArea`.
+[[nodiscard]] std::vector<RiverRecord> riverRecords(const GridSpec& spec,
+                                                    std::span<const std::int32_t> riverNum,
+                                                    std::span<const std::int32_t> flowAcc,
+                                                    std::span<const std::int32_t> outletCells,
+                                                    std::int32_t channelArea);
+
+}  // namespace hydro::make_case

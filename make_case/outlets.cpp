@@ -1,0 +1,192 @@
+#include "make_case/outlets.h"
+
+#include <cmath>
+#include <fstream>
+#include <iomanip>
+#include <limits>
+#include <sstream>
+
+#include "common/console.h"
+#include "common/number_stream.h"
+
+namespace hydro::make_case {
+
+namespace {
+
+std::vector<std::string> splitCsv(const std::string& line) {
+    std::vector<std::string> fields;
+    std::string field;
+    std::istringstream s(line);
+    while (std::getline(s, field, ',')) {
+        const auto first = field.find_first_not_of(" \t\r");
+        const auto last = field.find_last_not_of(" \t\r");
+        fields.push_back(first == std::string::npos ? std::string{}
+                                                    : field.substr(first, last - first + 1));
+    }
+    if (!line.empty() && line.back() == ',') {
+        fields.emplace_back();
+    }
+    return fields;
+}
+
+}  // namespace
+
+std::optional<std::vector<OutletRequest>> readOutlets(const std::filesystem::path& path,
+                                                      std::ostream& out) {
+    const std::string name = path.string();
+    std::ifstream in(path);
+    if (!in) {
+        sayLine(out, name, " cannot open.");
+        return std::nullopt;
+    }
+    std::string line;
+    if (!std::getline(in, line)) {
+        sayLine(out, name, " is empty; it needs a header line: id,lon,lat[,area_km2]");
+        return std::nullopt;
+    }
+    const std::vector<std::string> header = splitCsv(line);
+    std::ptrdiff_t idCol = -1;
+    std::ptrdiff_t lonCol = -1;
+    std::ptrdiff_t latCol = -1;
+    std::ptrdiff_t areaCol = -1;
+    for (std::size_t k = 0; k < header.size(); ++k) {
+        const auto col = static_cast<std::ptrdiff_t>(k);
+        if (header[k] == "id") {
+            idCol = col;
+        } else if (header[k] == "lon") {
+            lonCol = col;
+        } else if (header[k] == "lat") {
+            latCol = col;
+        } else if (header[k] == "area_km2") {
+            areaCol = col;
+        }
+    }
+    if (idCol < 0 || lonCol < 0 || latCol < 0) {
+        sayLine(out, name,
+                " line 1 must name the columns id, lon and lat (and optionally area_km2).");
+        return std::nullopt;
+    }
+    std::vector<OutletRequest> outlets;
+    for (int lineNo = 2; std::getline(in, line); ++lineNo) {
+        if (line.find_first_not_of(" \t\r") == std::string::npos) {
+            continue;
+        }
+        const std::vector<std::string> f = splitCsv(line);
+        const auto field = [&](std::ptrdiff_t col) {
+            return col < static_cast<std::ptrdiff_t>(f.size()) ? f[static_cast<std::size_t>(col)]
+                                                               : std::string{};
+        };
+        OutletRequest o;
+        o.id = field(idCol);
+        const auto lon = parseDouble(field(lonCol));
+        const auto lat = parseDouble(field(latCol));
+        if (o.id.empty() || !lon || !lat || *lat < -90.0 || *lat > 90.0) {
+            sayLine(out, name, " line ", lineNo,
+                    ": an outlet needs an id, a longitude and a latitude in degrees.");
+            return std::nullopt;
+        }
+        o.lon = *lon;
+        o.lat = *lat;
+        if (areaCol >= 0 && !field(areaCol).empty()) {
+            const auto area = parseDouble(field(areaCol));
+            if (!area || !(*area > 0.0)) {
+                sayLine(out, name, " line ", lineNo, ": area_km2 must be a positive number: \"",
+                        field(areaCol), "\"");
+                return std::nullopt;
+            }
+            o.areaKm2 = *area;
+        }
+        outlets.push_back(o);
+    }
+    if (outlets.empty()) {
+        sayLine(out, name, " lists no outlet.");
+        return std::nullopt;
+    }
+    return outlets;
+}
+
+std::optional<std::vector<SnappedOutlet>> snapOutlets(std::span<const OutletRequest> outlets,
+                                                      const GridSpec& spec,
+                                                      std::span<const std::uint8_t> outside,
+                                                      std::span<const std::int32_t> flowAcc,
+                                                      std::span<const double> areaKm2,
+                                                      std::int32_t radius, std::ostream& out) {
+    std::vector<SnappedOutlet> snapped;
+    for (const OutletRequest& o : outlets) {
+        // The cell holding the point: columns from the west edge, rows from the north edge.
+        double lon = o.lon;
+        if (lon < spec.westDeg()) {
+            lon += 360.0;
+        }
+        const double colF = std::floor(lon * 120.0 - static_cast<double>(spec.westCells));
+        const double rowF =
+            std::floor(static_cast<double>(spec.southCells + spec.rows) - o.lat * 120.0);
+        if (!(colF >= 0.0 && colF < spec.cols && rowF >= 0.0 && rowF < spec.rows)) {
+            sayLine(out, "Outlet ", o.id, " at ", o.lon, ", ", o.lat, " lies off the grid.");
+            return std::nullopt;
+        }
+        const auto row0 = static_cast<std::int32_t>(rowF);
+        const auto col0 = static_cast<std::int32_t>(colF);
+        SnappedOutlet best;
+        double bestScore = 0.0;
+        for (std::int32_t r = row0 - radius; r <= row0 + radius; ++r) {
+            for (std::int32_t c = col0 - radius; c <= col0 + radius; ++c) {
+                // Border cells are never simulated: an outlet there would have no river.
+                if (r < 1 || r > spec.rows - 2 || c < 1 || c > spec.cols - 2) {
+                    continue;
+                }
+                const auto i = static_cast<std::size_t>(r) * static_cast<std::size_t>(spec.cols)
+                               + static_cast<std::size_t>(c);
+                if (outside[i] != 0) {
+                    continue;
+                }
+                const double score = o.areaKm2 ? -std::abs(areaKm2[i] - *o.areaKm2)
+                                               : static_cast<double>(flowAcc[i]);
+                const double dist = std::hypot(r - row0, c - col0);
+                if (best.cell < 0 || score > bestScore
+                    || (score == bestScore && dist < best.distanceCells)) {
+                    best.cell = static_cast<std::int32_t>(i);
+                    best.distanceCells = dist;
+                    best.areaKm2 = areaKm2[i];
+                    bestScore = score;
+                }
+            }
+        }
+        if (best.cell < 0) {
+            sayLine(out, "Outlet ", o.id, " finds no inside cell off the border within ", radius,
+                    " cells; raise --snap-radius or move the outlet.");
+            return std::nullopt;
+        }
+        for (std::size_t k = 0; k < snapped.size(); ++k) {
+            if (snapped[k].cell == best.cell) {
+                sayLine(out, "Outlets ", outlets[k].id, " and ", o.id,
+                        " snap to the same cell; give one of them another position.");
+                return std::nullopt;
+            }
+        }
+        snapped.push_back(best);
+    }
+    return snapped;
+}
+
+void printSnapTable(std::span<const OutletRequest> outlets, std::span<const SnappedOutlet> snapped,
+                    const GridSpec& spec, std::ostream& out) {
+    out << "outlet id, river, column, row, distance (cells), upstream area (km2), given area "
+           "(km2)\n";
+    for (std::size_t k = 0; k < snapped.size(); ++k) {
+        const std::int32_t row = snapped[k].cell / spec.cols;
+        const std::int32_t col = snapped[k].cell % spec.cols;
+        std::ostringstream line;
+        line << outlets[k].id << ", " << k + 1 << ", " << col + 1 << ", " << spec.rows - row << ", "
+             << std::fixed << std::setprecision(2) << snapped[k].distanceCells << ", "
+             << std::setprecision(1) << snapped[k].areaKm2 << ", ";
+        if (outlets[k].areaKm2) {
+            line << *outlets[k].areaKm2;
+        } else {
+            line << "-";
+        }
+        sayLine(out, line.str());
+    }
+}
+
+}  // namespace hydro::make_case

@@ -1,0 +1,52 @@
+#pragma once
+
+// Gauges given as a CSV file (`id,lon,lat` and an optional `area_km2`) and their snapping onto
+// the cells of the flow network.
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <ostream>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "make_case/terrain_grid.h"
+
+namespace hydro::make_case {
+
+struct OutletRequest {
+    std::string id;
+    double lon = 0.0;  ///< degrees
+    double lat = 0.0;  ///< degrees
+    std::optional<double> areaKm2;
+};
+
+/// Reads the outlets file: a header line naming the columns `id`, `lon`, `lat` and optionally
+/// `area_km2` (in any order, other columns ignored), then one outlet a line. Prints one line
+/// naming the file and the line when something is wrong and returns nothing.
+[[nodiscard]] std::optional<std::vector<OutletRequest>> readOutlets(
+    const std::filesystem::path& path, std::ostream& out);
+
+struct SnappedOutlet {
+    std::int32_t cell = -1;
+    double distanceCells = 0.0;  ///< from the cell that holds the given point, in cells
+    double areaKm2 = 0.0;        ///< upstream area of the chosen cell
+};
+
+/// Snaps each outlet to an interior inside cell of the (2r+1) × (2r+1) window centred on the
+/// cell holding it: the largest flow accumulation, or with a given area the upstream area
+/// closest to it; equal candidates go to the nearer cell, then north to south and west to
+/// east. Prints one line and returns nothing when an outlet lies off the grid, finds no cell,
+/// or lands on the cell of an earlier outlet.
+[[nodiscard]] std::optional<std::vector<SnappedOutlet>> snapOutlets(
+    std::span<const OutletRequest> outlets, const GridSpec& spec,
+    std::span<const std::uint8_t> outside, std::span<const std::int32_t> flowAcc,
+    std::span<const double> areaKm2, std::int32_t radius, std::ostream& out);
+
+/// The snapping table: id, river number, column and row as `discharge_series` numbers them,
+/// distance in cells, upstream area against the given one.
+void printSnapTable(std::span<const OutletRequest> outlets, std::span<const SnappedOutlet> snapped,
+                    const GridSpec& spec, std::ostream& out);
+
+}  // namespace hydro::make_case

@@ -1,0 +1,350 @@
+#include "make_case/raster_source.h"
+
+#include <gdal_priv.h>
+#include <gdal_utils.h>
+#include <ogr_spatialref.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <memory>
+#include <sstream>
+
+#include "common/console.h"
+
+namespace hydro::make_case {
+
+namespace {
+
+struct DatasetCloser {
+    void operator()(GDALDataset* ds) const noexcept { GDALClose(GDALDataset::ToHandle(ds)); }
+};
+using Dataset = std::unique_ptr<GDALDataset, DatasetCloser>;
+
+struct TransformDeleter {
+    void operator()(OGRCoordinateTransformation* t) const noexcept {
+        OGRCoordinateTransformation::DestroyCT(t);
+    }
+};
+
+std::string num(double v) {
+    std::ostringstream s;
+    s.precision(17);
+    s << v;
+    return s.str();
+}
+
+Dataset openRaster(const std::filesystem::path& path, std::ostream& out) {
+    GDALAllRegister();
+    CPLPushErrorHandler(CPLQuietErrorHandler);
+    Dataset ds(GDALDataset::FromHandle(
+        GDALOpenEx(path.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY, nullptr, nullptr, nullptr)));
+    CPLPopErrorHandler();
+    if (!ds || ds->GetRasterCount() < 1) {
+        sayLine(out, path.string(), " cannot open as a raster.");
+        return nullptr;
+    }
+    return ds;
+}
+
+/// The source's placement on the 30" WGS 84 grid, when it lies on one.
+std::optional<GridSpec> sourceGrid(GDALDataset& ds, const OGRSpatialReference* srs) {
+    std::array<double, 6> gt{};
+    if (ds.GetGeoTransform(gt.data()) != CE_None || gt[2] != 0.0 || gt[4] != 0.0) {
+        return std::nullopt;
+    }
+    OGRSpatialReference wgs84;
+    wgs84.SetWellKnownGeogCS("WGS84");
+    if (srs == nullptr || srs->IsGeographic() == 0 || srs->IsSameGeogCS(&wgs84) == 0) {
+        return std::nullopt;
+    }
+    const int cols = ds.GetRasterXSize();
+    const int rows = ds.GetRasterYSize();
+    const auto west = onEdge(gt[0]);
+    const auto east = onEdge(gt[0] + cols * gt[1]);
+    const auto north = onEdge(gt[3]);
+    const auto south = onEdge(gt[3] + rows * gt[5]);
+    if (!west || !east || !north || !south || *east - *west != cols || *north - *south != rows) {
+        return std::nullopt;
+    }
+    return GridSpec{*west, *south, cols, rows};
+}
+
+/// Copies the part of `source` (on grid `from`) that overlaps `target` into `values`; cells
+/// of the target off the source, and no-data cells, are flagged.
+template <class T>
+bool readOverlap(GDALDataset& ds, const GridSpec& from, const GridSpec& target,
+                 std::vector<T>& values, std::vector<std::uint8_t>& noData) {
+    const auto n = static_cast<std::size_t>(target.cellCount());
+    values.assign(n, T{});
+    noData.assign(n, 1);
+    const std::int64_t c0 = std::max(from.westCells, target.westCells);
+    const std::int64_t c1 = std::min(from.westCells + from.cols, target.westCells + target.cols);
+    const std::int64_t nTop =
+        std::min(from.southCells + from.rows, target.southCells + target.rows);
+    const std::int64_t nBottom = std::max(from.southCells, target.southCells);
+    if (c1 <= c0 || nTop <= nBottom) {
+        return true;
+    }
+    const auto width = static_cast<int>(c1 - c0);
+    const auto height = static_cast<int>(nTop - nBottom);
+    const auto srcX = static_cast<int>(c0 - from.westCells);
+    const auto srcY = static_cast<int>(from.southCells + from.rows - nTop);
+    const auto dstCol = static_cast<std::size_t>(c0 - target.westCells);
+    const auto dstRow = static_cast<std::size_t>(target.southCells + target.rows - nTop);
+    GDALRasterBand* band = ds.GetRasterBand(1);
+    int hasNoData = 0;
+    const double noDataValue = band->GetNoDataValue(&hasNoData);
+    const GDALDataType type = std::is_same_v<T, float> ? GDT_Float32 : GDT_Int32;
+    const auto stride = static_cast<std::size_t>(target.cols);
+    T* first = values.data() + dstRow * stride + dstCol;
+    if (band->RasterIO(GF_Read, srcX, srcY, width, height, first, width, height, type,
+                       static_cast<GSpacing>(sizeof(T)), static_cast<GSpacing>(sizeof(T) * stride),
+                       nullptr)
+        != CE_None) {
+        return false;
+    }
+    // The no-data value as the buffer type holds it.
+    const bool noDataFits = hasNoData != 0 && std::isfinite(noDataValue);
+    const T noDataAsT = noDataFits ? static_cast<T>(noDataValue) : T{};
+    for (std::size_t r = 0; r < static_cast<std::size_t>(height); ++r) {
+        for (std::size_t c = 0; c < static_cast<std::size_t>(width); ++c) {
+            const std::size_t i = (dstRow + r) * stride + dstCol + c;
+            bool missing = noDataFits && values[i] == noDataAsT;
+            if constexpr (std::is_same_v<T, float>) {
+                missing = missing || !std::isfinite(values[i])
+                          || (hasNoData != 0 && std::isnan(noDataValue) && std::isnan(values[i]));
+            }
+            noData[i] = missing ? 1 : 0;
+        }
+    }
+    return true;
+}
+
+/// West, south, east, north of the source's footprint in WGS 84, taken inward: the box every
+/// point of which lies inside the source.
+std::optional<std::array<double, 4>> innerFootprint(GDALDataset& ds,
+                                                    const OGRSpatialReference& srs) {
+    std::array<double, 6> gt{};
+    ds.GetGeoTransform(gt.data());
+    OGRSpatialReference from(srs);
+    from.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+    OGRSpatialReference to;
+    to.SetWellKnownGeogCS("WGS84");
+    to.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+    std::unique_ptr<OGRCoordinateTransformation, TransformDeleter> ct(
+        OGRCreateCoordinateTransformation(&from, &to));
+    if (!ct) {
+        return std::nullopt;
+    }
+    const double cols = ds.GetRasterXSize();
+    const double rows = ds.GetRasterYSize();
+    constexpr int kSteps = 64;
+    double west = -std::numeric_limits<double>::infinity();
+    double east = std::numeric_limits<double>::infinity();
+    double south = -std::numeric_limits<double>::infinity();
+    double north = std::numeric_limits<double>::infinity();
+    for (int k = 0; k <= kSteps; ++k) {
+        const double t = static_cast<double>(k) / kSteps;
+        // Points along the four edges, in pixel coordinates.
+        const std::array<std::array<double, 2>, 4> px{
+            {{0.0, t * rows}, {cols, t * rows}, {t * cols, rows}, {t * cols, 0.0}}};
+        for (std::size_t e = 0; e < 4; ++e) {
+            double x = gt[0] + px[e][0] * gt[1] + px[e][1] * gt[2];
+            double y = gt[3] + px[e][0] * gt[4] + px[e][1] * gt[5];
+            if (!ct->Transform(1, &x, &y)) {
+                return std::nullopt;
+            }
+            if (e == 0) {
+                west = std::max(west, x);
+            } else if (e == 1) {
+                east = std::min(east, x);
+            } else if (e == 2) {
+                south = std::max(south, y);
+            } else {
+                north = std::min(north, y);
+            }
+        }
+    }
+    return std::array<double, 4>{west, south, east, north};
+}
+
+struct WarpProgress {
+    std::ostream* out;
+    int tenths;
+};
+
+int CPL_STDCALL reportWarp(double done, const char* /*message*/, void* data) {
+    auto* p = static_cast<WarpProgress*>(data);
+    const int tenths = static_cast<int>(done * 10.0);
+    if (tenths > p->tenths) {
+        p->tenths = tenths;
+        *p->out << "warping the DEM: " << tenths * 10 << " %" << std::endl;
+    }
+    return 1;
+}
+
+std::optional<GridSpec> gridOfBox(const std::array<double, 4>& box, const std::string& what,
+                                  std::ostream& out) {
+    auto spec = gridInside(box[0], box[1], box[2], box[3]);
+    if (!spec) {
+        sayLine(out, what, " (", box[0], " ", box[1], " ", box[2], " ", box[3],
+                ") holds no whole 30-arc-second cell.");
+    }
+    return spec;
+}
+
+}  // namespace
+
+std::optional<Terrain> loadDem(const DemRequest& request, const std::optional<GridSpec>& onGrid,
+                               std::ostream& out, std::ostream* progress,
+                               std::int64_t progressCells) {
+    const std::string name = request.path.string();
+    Dataset ds = openRaster(request.path, out);
+    if (!ds) {
+        return std::nullopt;
+    }
+    std::array<double, 6> gt{};
+    if (ds->GetGeoTransform(gt.data()) != CE_None) {
+        sayLine(out, name,
+                " has no georeferencing (no geotransform); make_case needs to know "
+                "where its cells lie.");
+        return std::nullopt;
+    }
+    OGRSpatialReference srs;
+    if (request.crs) {
+        if (srs.SetFromUserInput(request.crs->c_str()) != OGRERR_NONE) {
+            sayLine(out, "--dem-crs ", *request.crs,
+                    " names no coordinate reference system GDAL knows.");
+            return std::nullopt;
+        }
+    } else if (ds->GetSpatialRef() == nullptr || ds->GetSpatialRef()->IsEmpty()) {
+        sayLine(out, name,
+                " has no coordinate reference system; name it with --dem-crs, for "
+                "example --dem-crs EPSG:32611 (WGS 84 / UTM zone 11N).");
+        return std::nullopt;
+    } else {
+        srs = *ds->GetSpatialRef();
+    }
+
+    const std::optional<GridSpec> own = sourceGrid(*ds, &srs);
+    std::optional<GridSpec> target = onGrid;
+    if (!target) {
+        if (request.bbox) {
+            target = gridOfBox(*request.bbox, "--bbox", out);
+        } else if (own) {
+            target = own;
+        } else {
+            const auto box = innerFootprint(*ds, srs);
+            if (!box) {
+                sayLine(out, name, ": its extent cannot be transformed to WGS 84.");
+                return std::nullopt;
+            }
+            target = gridOfBox(*box, name + "'s extent", out);
+        }
+        if (!target) {
+            return std::nullopt;
+        }
+    }
+
+    Terrain terrain;
+    terrain.spec = *target;
+    if (own) {
+        // Already on the grid: the values pass through unchanged.
+        if (!readOverlap(*ds, *own, *target, terrain.elevation, terrain.outside)) {
+            sayLine(out, name, " cannot be read.");
+            return std::nullopt;
+        }
+    } else {
+        std::vector<std::string> args{"-of",
+                                      "MEM",
+                                      "-t_srs",
+                                      "EPSG:4326",
+                                      "-te",
+                                      num(target->westDeg()),
+                                      num(target->southDeg()),
+                                      num(target->eastDeg()),
+                                      num(target->northDeg()),
+                                      "-ts",
+                                      std::to_string(target->cols),
+                                      std::to_string(target->rows),
+                                      "-r",
+                                      "average",
+                                      "-ot",
+                                      "Float32",
+                                      "-dstnodata",
+                                      "nan"};
+        if (request.crs) {
+            args.insert(args.end(), {"-s_srs", *request.crs});
+        }
+        std::vector<char*> argv;
+        for (std::string& a : args) {
+            argv.push_back(a.data());
+        }
+        argv.push_back(nullptr);
+        GDALWarpAppOptions* options = GDALWarpAppOptionsNew(argv.data(), nullptr);
+        WarpProgress report{progress, 0};
+        if (progress != nullptr && target->cellCount() > progressCells) {
+            GDALWarpAppOptionsSetProgress(options, reportWarp, &report);
+        }
+        GDALDatasetH source = GDALDataset::ToHandle(ds.get());
+        int usageError = 0;
+        CPLPushErrorHandler(CPLQuietErrorHandler);
+        Dataset warped(
+            GDALDataset::FromHandle(GDALWarp("", nullptr, 1, &source, options, &usageError)));
+        CPLPopErrorHandler();
+        GDALWarpAppOptionsFree(options);
+        if (!warped) {
+            sayLine(out, name,
+                    " cannot be warped onto the 30-arc-second grid: ", CPLGetLastErrorMsg());
+            return std::nullopt;
+        }
+        if (!readOverlap(*warped, *target, *target, terrain.elevation, terrain.outside)) {
+            sayLine(out, name, " cannot be read.");
+            return std::nullopt;
+        }
+    }
+    for (std::size_t i = 0; i < terrain.elevation.size(); ++i) {
+        if (terrain.outside[i] != 0) {
+            terrain.elevation[i] = std::numeric_limits<float>::quiet_NaN();
+        }
+    }
+    return terrain;
+}
+
+std::optional<IntegerRaster> loadGridRaster(const std::filesystem::path& path,
+                                            const std::optional<std::array<double, 4>>& bbox,
+                                            const std::optional<GridSpec>& onGrid,
+                                            std::ostream& out) {
+    const std::string name = path.string();
+    Dataset ds = openRaster(path, out);
+    if (!ds) {
+        return std::nullopt;
+    }
+    const std::optional<GridSpec> own = sourceGrid(*ds, ds->GetSpatialRef());
+    if (!own) {
+        sayLine(out, name,
+                " is not on a 30-arc-second WGS 84 grid (cells of 1/120 degree, "
+                "edges on multiples of 30\"); flow directions cannot be resampled, so "
+                "give a raster on that grid or leave --flow-dir out.");
+        return std::nullopt;
+    }
+    IntegerRaster raster;
+    raster.spec = *own;
+    if (onGrid) {
+        raster.spec = *onGrid;
+    } else if (bbox) {
+        const auto box = gridOfBox(*bbox, "--bbox", out);
+        if (!box) {
+            return std::nullopt;
+        }
+        raster.spec = *box;
+    }
+    if (!readOverlap(*ds, *own, raster.spec, raster.values, raster.noData)) {
+        sayLine(out, name, " cannot be read.");
+        return std::nullopt;
+    }
+    return raster;
+}
+
+}  // namespace hydro::make_case

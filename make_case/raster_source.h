@@ -1,0 +1,43 @@
+#pragma once
+
+// Rasters read through GDAL onto the simulator's grid: a DEM from any CRS GDAL knows, warped
+// with averaging (or taken as it is when it already lies on the grid), and D8 or accumulation
+// rasters, which must already lie on it.
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "make_case/terrain_grid.h"
+
+namespace hydro::make_case {
+
+struct DemRequest {
+    std::filesystem::path path;
+    std::optional<std::string> crs;             ///< for a DEM without one (--dem-crs)
+    std::optional<std::array<double, 4>> bbox;  ///< west, south, east, north, degrees
+};
+
+/// The DEM on the grid `onGrid`, or when that is not given on the grid of its extent shrunk
+/// inward to 30" edges (or of the box). Prints one line and returns nothing on failure.
+/// Warping a grid of more than `progressCells` cells reports each tenth done on `progress`.
+[[nodiscard]] std::optional<Terrain> loadDem(const DemRequest& request,
+                                             const std::optional<GridSpec>& onGrid,
+                                             std::ostream& out, std::ostream* progress = nullptr,
+                                             std::int64_t progressCells = 0);
+
+/// An integer raster that lies on a 30" WGS 84 grid, cropped to the box when one is given.
+struct IntegerRaster {
+    GridSpec spec;
+    std::vector<std::int32_t> values;  ///< row 0 north
+    std::vector<std::uint8_t> noData;  ///< 1 where the band's no-data value, or off the raster
+};
+[[nodiscard]] std::optional<IntegerRaster> loadGridRaster(
+    const std::filesystem::path& path, const std::optional<std::array<double, 4>>& bbox,
+    const std::optional<GridSpec>& onGrid, std::ostream& out);
+
+}  // namespace hydro::make_case

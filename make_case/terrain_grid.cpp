@@ -1,0 +1,94 @@
+#include "make_case/terrain_grid.h"
+
+#include <cstdlib>
+#include <iomanip>
+#include <sstream>
+
+namespace hydro::make_case {
+
+namespace {
+
+/// Degrees of a whole number of cells, with enough digits that reading the text back gives the
+/// single-precision value nearest to the exact multiple of 30".
+std::string degreesText(std::int64_t cells) {
+    std::ostringstream s;
+    s << std::setprecision(12) << static_cast<double>(cells) / 120.0;
+    return s.str();
+}
+
+}  // namespace
+
+CornerText cornerText(const GridSpec& spec) {
+    CornerText t;
+    t.lon = degreesText(spec.westCells);
+    t.lat = degreesText(spec.southCells);
+    t.lonF = std::strtof(t.lon.c_str(), nullptr);
+    t.latF = std::strtof(t.lat.c_str(), nullptr);
+    return t;
+}
+
+float simulatorCellWidth(std::int32_t row, std::int32_t rows, float swLat) {
+    const float latSec = (swLat * 3600.0F + static_cast<float>(30 * (rows - 1 - row))) + 15.0F;
+    const double angle = static_cast<double>(latSec) / 3600.0 / 180.0 * 3.14;
+    return static_cast<float>(std::cos(angle)) * kCellHeightF;
+}
+
+StepLengths stepLengths(float cellWidth) {
+    StepLengths s;
+    s.eastWest = static_cast<double>(cellWidth);
+    const float widthSquared = cellWidth * cellWidth;
+    s.diagonal = std::sqrt(kCellHeight * kCellHeight + static_cast<double>(widthSquared));
+    return s;
+}
+
+void markOutside(Terrain& terrain) {
+    terrain.outside.assign(terrain.elevation.size(), 0);
+    for (std::size_t i = 0; i < terrain.elevation.size(); ++i) {
+        terrain.outside[i] = std::isfinite(terrain.elevation[i]) ? 0 : 1;
+    }
+}
+
+}  // namespace hydro::make_case
+
+namespace hydro::make_case {
+
+std::optional<std::int64_t> onEdge(double degrees) {
+    const double cells = std::round(degrees * 120.0);
+    if (std::abs(degrees - cells / 120.0) <= kEdgeTolerance) {
+        return static_cast<std::int64_t>(cells);
+    }
+    return std::nullopt;
+}
+
+std::optional<GridSpec> gridInside(double west, double south, double east, double north) {
+    if (!(std::isfinite(west) && std::isfinite(south) && std::isfinite(east)
+          && std::isfinite(north))) {
+        return std::nullopt;
+    }
+    if (east < west) {
+        east += 360.0;
+    }
+    const auto inward = [](double degrees, bool up) {
+        if (const auto exact = onEdge(degrees)) {
+            return *exact;
+        }
+        return static_cast<std::int64_t>(up ? std::ceil(degrees * 120.0)
+                                            : std::floor(degrees * 120.0));
+    };
+    GridSpec spec;
+    spec.westCells = inward(west, true);
+    spec.southCells = inward(south, true);
+    const std::int64_t eastCells = inward(east, false);
+    const std::int64_t northCells = inward(north, false);
+    const std::int64_t cols = eastCells - spec.westCells;
+    const std::int64_t rows = northCells - spec.southCells;
+    if (cols < 1 || rows < 1 || cols > 2'000'000'000 || rows > 2'000'000'000
+        || cols * rows > 2'000'000'000) {
+        return std::nullopt;
+    }
+    spec.cols = static_cast<std::int32_t>(cols);
+    spec.rows = static_cast<std::int32_t>(rows);
+    return spec;
+}
+
+}  // namespace hydro::make_case

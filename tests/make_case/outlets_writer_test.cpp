@@ -1,0 +1,143 @@
+// The outlets file, the parameter text and the file order of the written grids.
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "make_case/case_input.h"
+#include "make_case/case_writer.h"
+#include "make_case/outlets.h"
+#include "tests/support/test_support.h"
+
+namespace hydro::make_case {
+namespace {
+
+using test::TempDir;
+using test::writeText;
+
+TEST(OutletsFile, ColumnsByNameAndFaultsByLine) {
+    TempDir dir;
+    std::ostringstream out;
+    writeText(dir / "g.csv",
+              "lat, id ,lon,area_km2,name\r\n34.1,A,-118.2,12.5,x\n\n34.2,B,-118.3,,y\n");
+    const auto ok = readOutlets(dir / "g.csv", out);
+    ASSERT_TRUE(ok) << out.str();
+    ASSERT_EQ(ok->size(), 2U);
+    EXPECT_EQ((*ok)[0].id, "A");
+    EXPECT_EQ((*ok)[0].lon, -118.2);
+    EXPECT_EQ((*ok)[0].lat, 34.1);
+    EXPECT_EQ((*ok)[0].areaKm2, 12.5);
+    EXPECT_FALSE((*ok)[1].areaKm2);
+
+    const std::vector<std::pair<std::string, std::string>> faults{
+        {"id,lon\n", "line 1 must name the columns id, lon and lat"},
+        {"id,lon,lat\nA,1,95\n", "line 2: an outlet needs an id"},
+        {"id,lon,lat,area_km2\nA,1,2,-3\n", "line 2: area_km2 must be a positive number"},
+        {"id,lon,lat\n", "lists no outlet"},
+        {"", "is empty"},
+    };
+    for (const auto& [text, line] : faults) {
+        SCOPED_TRACE(text);
+        writeText(dir / "g.csv", text);
+        std::ostringstream msg;
+        EXPECT_FALSE(readOutlets(dir / "g.csv", msg));
+        EXPECT_NE(msg.str().find(line), std::string::npos) << msg.str();
+    }
+}
+
+TEST(Snapping, WindowBorderAndSameCell) {
+    // 5 x 5 grid at (0°, 0°); accumulation rises to the south-east.
+    const GridSpec spec{0, 0, 5, 5};
+    const std::vector<std::uint8_t> outside(25, 0);
+    std::vector<std::int32_t> acc(25);
+    std::vector<double> area(25);
+    for (std::size_t i = 0; i < 25; ++i) {
+        acc[i] = static_cast<std::int32_t>(i);
+        area[i] = static_cast<double>(i) * 0.5;
+    }
+    const auto centre = [](std::int32_t row, std::int32_t col) {
+        return OutletRequest{"g", (col + 0.5) / 120.0, (4 - row + 0.5) / 120.0, std::nullopt};
+    };
+    std::ostringstream out;
+    // From (2,2) within radius 1 the largest accumulation is (3,3); the border row 4 and
+    // column 4 are never taken.
+    auto s = snapOutlets(std::vector{centre(2, 2)}, spec, outside, acc, area, 1, out);
+    ASSERT_TRUE(s) << out.str();
+    EXPECT_EQ((*s)[0].cell, 3 * 5 + 3);
+    EXPECT_NEAR((*s)[0].distanceCells, 1.41421, 1e-5);
+    s = snapOutlets(std::vector{centre(3, 3)}, spec, outside, acc, area, 3, out);
+    EXPECT_EQ((*s)[0].cell, 3 * 5 + 3);
+    // With an area, the closest upstream area wins: 3.5 km² is cell 7, i.e. (1,2).
+    OutletRequest byArea = centre(2, 2);
+    byArea.areaKm2 = 3.4;
+    s = snapOutlets(std::vector{byArea}, spec, outside, acc, area, 1, out);
+    EXPECT_EQ((*s)[0].cell, 7);
+    // Two gauges on one cell, and a gauge whose window holds only border cells.
+    EXPECT_FALSE(
+        snapOutlets(std::vector{centre(2, 2), centre(3, 3)}, spec, outside, acc, area, 1, out));
+    EXPECT_NE(out.str().find("snap to the same cell"), std::string::npos);
+    EXPECT_FALSE(snapOutlets(std::vector{centre(4, 4)}, spec, outside, acc, area, 0, out));
+    EXPECT_NE(out.str().find("finds no inside cell off the border"), std::string::npos);
+
+    std::ostringstream table;
+    printSnapTable(std::vector{byArea}, std::vector{SnappedOutlet{7, 1.0, 3.5}}, spec, table);
+    EXPECT_NE(table.str().find("g, 1, 3, 4, 1.00, 3.5, 3.4\n"), std::string::npos) << table.str();
+}
+
+TEST(ParameterText, StudyGridReplacedEverythingElseKept) {
+    const GridSpec spec{-14201, 4109, 46, 19};
+    const std::string before = "  199\t107\n-118.3430 34.2314 # rest\n17 9\n";
+    EXPECT_EQ(replaceStudyGrid(before, spec),
+              "  46\t19\n-118.341666667 34.2416666667 # rest\n17 9\n");
+    EXPECT_FALSE(replaceStudyGrid("1 2 3", spec));
+
+    // The default file reads as the simulator reads it, and its rain points cover the grid.
+    TempDir dir;
+    writeText(dir / "param-event.dat", defaultParameterText(spec));
+    const auto p = readCaseParameters(dir.path());
+    ASSERT_TRUE(p.ok()) << p.error().message;
+    EXPECT_EQ((*p).studyCols, 46);
+    EXPECT_EQ((*p).rainCols, 4);
+    EXPECT_EQ((*p).rainRows, 2);
+    EXPECT_EQ((*p).days, 1);
+    EXPECT_EQ((*p).timeStep, 60);
+    EXPECT_EQ((*p).channelArea, kDefaultChannelArea);
+    EXPECT_NEAR((*p).rainLon0, -118.341666667 + 0.05, 1e-5);
+}
+
+TEST(CaseFiles, GridsRunFromTheSouthRowAndReplaceOnlyWhenComplete) {
+    TempDir dir;
+    const GridSpec spec{0, 0, 3, 2};
+    // North row first in memory.
+    const std::vector<float> z{1, 2, 3, 4, 5, 6};
+    const std::vector<std::int8_t> dir8{1, 2, 3, 4, 5, 6};
+    const std::vector<std::int32_t> acc{10, 20, 30, 40, 50, 60};
+    const std::vector<std::int32_t> river{-1, 1, 1, 2, 2, -1};
+    const std::vector<RiverRecord> rivers{{1, 0, 1, 2, 1, -0.5, 0.0125}};
+    CaseFiles files{&spec, z, dir8, acc, river, rivers, "3 2 0 0\n"};
+    std::ostringstream out;
+    ASSERT_TRUE(writeCase(dir.path(), files, out)) << out.str();
+    EXPECT_EQ(test::readFloats(dir / "topoData/modDem.bin"),
+              (std::vector<float>{4, 5, 6, 1, 2, 3}));
+    EXPECT_EQ(test::readText(dir / "topoData/riverNumList.dat"), "1 0 1 2 1 0 -0.50000 0.01250\n");
+    EXPECT_EQ(test::readText(dir / "param-event.dat"), "3 2 0 0\n");
+    EXPECT_TRUE(std::filesystem::is_directory(dir / "input"));
+    EXPECT_TRUE(std::filesystem::is_directory(dir / "output/image"));
+
+    const auto records = riverRecords(spec, river, acc, std::vector<std::int32_t>{1, 3}, 25);
+    ASSERT_EQ(records.size(), 2U);
+    EXPECT_EQ(records[0].cells, 2);
+    EXPECT_EQ(records[0].channelCells, 1);
+    EXPECT_EQ(records[1].row, 1);
+    EXPECT_EQ(records[1].col, 0);
+    EXPECT_NEAR(records[1].lat, 0.5 / 120.0, 1e-12);
+
+    // A case folder that cannot hold the files: nothing is put in place.
+    test::writeText(dir / "blocked", "a file where a folder belongs");
+    std::ostringstream fail;
+    EXPECT_FALSE(writeCase(dir / "blocked", files, fail));
+    EXPECT_NE(fail.str().find("cannot be created"), std::string::npos) << fail.str();
+}
+
+}  // namespace
+}  // namespace hydro::make_case
