@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that this machine lacks for building and running the programs;
 # with --all also those the tests and checks use (GoogleTest, Google Benchmark, clang-format,
-# GDAL's command-line tools, the SVG renderer). Needs root, or sudo.
+# GDAL's command-line tools, the SVG renderer, clang with libFuzzer). Needs root, or sudo.
 set -euo pipefail
 
 packages=()
@@ -22,6 +22,11 @@ if [ "${1:-}" = "--all" ]; then
     need libbenchmark-dev /usr/include/benchmark/benchmark.h
     need gdal-bin gdalinfo
     need librsvg2-bin rsvg-convert
+    # The fuzz preset: clang, and libFuzzer with clang's sanitizer runtimes (only recommended
+    # by clang, so named here), and clang's OpenMP headers for configuring the whole tree.
+    need clang clang++
+    need libclang-rt-14-dev /usr/lib/llvm-14/lib/clang/14.0.6/lib/linux/libclang_rt.fuzzer-x86_64.a
+    need libomp-dev /usr/lib/llvm-14/lib/clang/14.0.6/include/omp.h
 fi
 [ ${#packages[@]} -eq 0 ] && exit 0
 
