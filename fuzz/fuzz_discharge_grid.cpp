@@ -16,6 +16,7 @@ using hydro::fuzz::require;
 using hydro::fuzz::requirePrintableLine;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const hydro::fuzz::DescriptorCheck descriptors;
     hydro::fuzz::ByteCursor in(data, size);
     hydro::GridShape shape;
     shape.cols = in.byte() % 33;

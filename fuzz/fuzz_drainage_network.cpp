@@ -50,6 +50,7 @@ void checkNetwork(const hydro::StudyGrid& grid) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const hydro::fuzz::DescriptorCheck descriptors;
     hydro::fuzz::ByteCursor in(data, size);
     hydro::EventParameters p;
     p.studyCols = 1 + in.byte() % 48;

@@ -17,6 +17,7 @@ using hydro::fuzz::require;
 using hydro::fuzz::requirePrintableLine;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const hydro::fuzz::DescriptorCheck descriptors;
     hydro::fuzz::ByteCursor in(data, size);
     hydro::EventParameters p;
     p.rainCols = 1 + in.byte() % 32;

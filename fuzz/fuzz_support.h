@@ -35,6 +35,18 @@ inline void require(bool holds, std::string_view what) {
 inline constexpr std::size_t kMaxMessageLength = 600;
 void requirePrintableLine(std::string_view message);
 
+/// Checks at the end of a run that it left no file open: the lowest free descriptor stays
+/// low (a reader that leaks one per run fails within a few dozen runs).
+class DescriptorCheck {
+public:
+    DescriptorCheck() = default;
+    ~DescriptorCheck();
+    DescriptorCheck(const DescriptorCheck&) = delete;
+    DescriptorCheck& operator=(const DescriptorCheck&) = delete;
+    DescriptorCheck(DescriptorCheck&&) = delete;
+    DescriptorCheck& operator=(DescriptorCheck&&) = delete;
+};
+
 /// Reads the header bytes of an input; past its end every value is 0.
 class ByteCursor {
 public:
