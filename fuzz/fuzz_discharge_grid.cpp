@@ -15,7 +15,9 @@
 using hydro::fuzz::require;
 using hydro::fuzz::requirePrintableLine;
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+// libFuzzer calls this with each input.
+extern "C" int LLVMFuzzerTestOneInput(  // NOLINT(readability-identifier-naming)
+    const std::uint8_t* data, std::size_t size) {
     const hydro::fuzz::DescriptorCheck descriptors;
     hydro::fuzz::ByteCursor in(data, size);
     hydro::GridShape shape;

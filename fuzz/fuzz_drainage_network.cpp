@@ -49,7 +49,9 @@ void checkNetwork(const hydro::StudyGrid& grid) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+// libFuzzer calls this with each input.
+extern "C" int LLVMFuzzerTestOneInput(  // NOLINT(readability-identifier-naming)
+    const std::uint8_t* data, std::size_t size) {
     const hydro::fuzz::DescriptorCheck descriptors;
     hydro::fuzz::ByteCursor in(data, size);
     hydro::EventParameters p;

@@ -1,11 +1,9 @@
 #include "fuzz/fuzz_support.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <iostream>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -65,7 +63,7 @@ void writeFile(const std::filesystem::path& path, std::span<const std::uint8_t> 
 }
 
 void fail(std::string_view what) {
-    std::fprintf(stderr, "fuzz check failed: %.*s\n", static_cast<int>(what.size()), what.data());
+    std::cerr << "fuzz check failed: " << what << std::endl;
     std::abort();
 }
 
@@ -83,10 +81,8 @@ void requirePrintableLine(std::string_view message) {
 DescriptorCheck::~DescriptorCheck() {
     // libFuzzer and the sanitizers keep a handful open; the readers close all of theirs.
     constexpr int kMaxLowestFree = 64;
-    const int fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::close(fd);
-    }
+    const FileHandle probe(std::fopen("/dev/null", "rb"));
+    const int fd = probe ? ::fileno(probe.get()) : -1;
     require(fd >= 0 && fd < kMaxLowestFree, "a run left files open");
 }
 
