@@ -15,6 +15,12 @@ namespace {
 
 constexpr std::size_t kChunkValues = std::size_t{1} << 16U;
 
+/// Values per read for a grid of `total` cells: a small grid is read at once.
+std::size_t chunkValues(std::int64_t total) {
+    return static_cast<std::size_t>(
+        std::clamp<std::int64_t>(total, 0, static_cast<std::int64_t>(kChunkValues)));
+}
+
 /// Reads the next `out.size()` values of a grid file; on a short file, the error says how many
 /// values it holds and how many the grid needs.
 template <class T>
@@ -44,7 +50,7 @@ Status readElevation(const std::filesystem::path& topoDir, const EventParameters
         return Error{"modDem.bin cannot open.", ErrorKind::kCannotOpen};
     }
     const std::int64_t total = grid.cellCount();
-    std::vector<float> chunk(kChunkValues);
+    std::vector<float> chunk(chunkValues(total));
     for (std::int64_t start = 0; start < total;) {
         const auto n = static_cast<std::size_t>(
             std::min<std::int64_t>(total - start, static_cast<std::int64_t>(kChunkValues)));
@@ -74,7 +80,7 @@ Status readTopology(const std::filesystem::path& topoDir, StudyGrid& grid) {
     const std::int64_t total = grid.cellCount();
     std::array<std::vector<std::int32_t>, 3> chunks;
     for (auto& c : chunks) {
-        c.resize(kChunkValues);
+        c.resize(chunkValues(total));
     }
     for (std::int64_t start = 0; start < total;) {
         const auto n = static_cast<std::size_t>(

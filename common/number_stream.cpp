@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <system_error>
 
 namespace hydro {
 
@@ -86,7 +87,13 @@ std::optional<T> convertReal(std::string_view token, Convert convert) {
 
 bool TokenReader::open(const std::filesystem::path& path) {
     file_ = openForReading(path);
-    buffer_.assign(kBlockSize, '\0');
+    // A small file gets a buffer of its size (and one byte to see its end in the first read)
+    // instead of a whole block: parameter files and river lists are read often and are tiny.
+    std::error_code ec;
+    const std::uintmax_t size = file_ ? std::filesystem::file_size(path, ec) : 0;
+    const std::size_t bufferSize =
+        ec || size >= kBlockSize ? kBlockSize : static_cast<std::size_t>(size) + 1U;
+    buffer_.assign(bufferSize, '\0');
     pos_ = end_ = 0;
     eof_ = false;
     line_ = 1;

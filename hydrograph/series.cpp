@@ -30,12 +30,10 @@ std::vector<std::string_view> splitLine(std::string_view line) {
     return parts;
 }
 
+// Tokens are quoted cut short and with their unprintable bytes escaped, so that an error stays
+// one printable line whatever the file holds (SeriesParse.ErrorLinesStayShortAndPrintable).
 std::string quoted(std::string_view token) {
-    constexpr std::size_t kShown = 40;
-    std::string s = "\"";
-    s += token.substr(0, kShown);
-    s += token.size() > kShown ? "...\"" : "\"";
-    return s;
+    return "\"" + quoteToken(token) + "\"";
 }
 
 }  // namespace
@@ -77,7 +75,7 @@ SeriesParse parseSeries(std::string_view text, std::int64_t hours) {
         if (*value == kNoDischarge) {
             anyMissing = true;
         } else if (*value < 0.0) {
-            return refuse(at + " holds the negative discharge " + std::string(parts[1]) + ".");
+            return refuse(at + " holds the negative discharge " + quoteToken(parts[1]) + ".");
         } else {
             anyDischarge = true;
         }

@@ -3,7 +3,7 @@
 # (GDAL's development files for make_case among them);
 # with --all also those the tests and checks use (GoogleTest, Google Benchmark, clang-format,
 # GDAL's command-line tools, the SVG renderer, the NetCDF tools and Python module, clang with
-# LLVM's OpenMP runtime for the ThreadSanitizer build). Needs root, or sudo.
+# LLVM's OpenMP runtime for the ThreadSanitizer build and libFuzzer). Needs root, or sudo.
 set -euo pipefail
 
 packages=()
@@ -30,8 +30,11 @@ if [ "${1:-}" = "--all" ]; then
     need librsvg2-bin rsvg-convert
     need netcdf-bin ncdump
     need python3-netcdf4 /usr/lib/python3/dist-packages/netCDF4
+    # The fuzz preset: clang, and libFuzzer with clang's sanitizer runtimes (only recommended
+    # by clang, so named here), and clang's OpenMP headers for configuring the whole tree.
     need clang clang++
-    need libomp-dev /usr/lib/llvm-14/lib/libomp.so
+    need libclang-rt-14-dev /usr/lib/llvm-14/lib/clang/14.0.6/lib/linux/libclang_rt.fuzzer-x86_64.a
+    need libomp-dev /usr/lib/llvm-14/lib/clang/14.0.6/include/omp.h
 fi
 [ ${#packages[@]} -eq 0 ] && exit 0
 

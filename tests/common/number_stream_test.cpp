@@ -68,6 +68,19 @@ TEST(NumberStream, TokensSpanLinesAndBlocks) {
     EXPECT_FALSE(reader.next().has_value());
     EXPECT_FALSE(reader.next().has_value());
 
+    // A small file is read with a buffer of its size: a file that grows after it was opened
+    // still comes out whole, a token across the old end included.
+    test::writeText(dir / "small.dat", "12 34");
+    TokenReader growing;
+    ASSERT_TRUE(growing.open(dir / "small.dat"));
+    test::writeText(dir / "small.dat", "12 3456 7890 x");
+    for (const char* expected : {"12", "3456", "7890", "x"}) {
+        const auto token = growing.next();
+        ASSERT_TRUE(token.has_value());
+        EXPECT_EQ(*token, expected);
+    }
+    EXPECT_FALSE(growing.next().has_value());
+
     TokenReader missing;
     EXPECT_FALSE(missing.open(dir / "missing.dat"));
     EXPECT_FALSE(missing.next().has_value());

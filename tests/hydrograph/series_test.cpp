@@ -104,6 +104,29 @@ TEST(SeriesParse, RefusedWithTheLineThatIsWrong) {
     }
 }
 
+TEST(SeriesParse, ErrorLinesStayShortAndPrintable) {
+    // Found by fuzzing: a file's raw bytes, and a negative discharge of any length, were
+    // copied into the error line whole.
+    const struct {
+        const char* what;
+        std::string text;
+        std::string error;
+    } cases[] = {
+        {"binary hour", std::string("\xDA\t\x0E\n", 4),
+         "line 1 holds \"\\xDA\" where the hour belongs."},
+        {"control byte in the value", std::string("1 2\x01\n"),
+         "line 1 holds \"2\\x01\" where a discharge belongs."},
+        {"long negative discharge", "1 -" + std::string(100, '7') + "\n",
+         "line 1 holds the negative discharge -" + std::string(39, '7') + "..." + "."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const SeriesParse p = parseSeries(c.text, 1);
+        EXPECT_FALSE(p.series);
+        EXPECT_EQ(p.error, c.error);
+    }
+}
+
 TEST(SeriesParse, CellWithoutDischargeParsesAndHasNoPeak) {
     const SeriesParse p = parseSeries(seriesText(repeated("-9999", 48)), 48);
     ASSERT_TRUE(p.series) << p.error;

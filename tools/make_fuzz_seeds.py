@@ -1,0 +1,156 @@
+#!/usr/bin/env python3
+"""Writes the seed corpora of the fuzz targets into fuzz/corpus/<target>/: pieces of the
+bundled example basin (examples/real-basin) and of the series extractor's small test case,
+laid out as each target reads its input (see the comment at the top of each fuzz/*.cpp), and a
+few hand-made edge cases (CRLF line ends, empty lines, a comment line, NUL bytes, files cut
+short). Every seed stays well under 64 KB. Run from anywhere; it replaces the seeds it writes
+and leaves other files (crashes kept as regression inputs) alone."""
+
+import math
+import struct
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parent.parent
+EXAMPLE = ROOT / "examples" / "real-basin"
+SERIES_CASE = ROOT / "tests" / "discharge_series" / "cases" / "series_3x2"
+CORPUS = ROOT / "fuzz" / "corpus"
+EXAMPLE_COLS = 199
+
+
+def write(target, name, data):
+    folder = CORPUS / target
+    folder.mkdir(parents=True, exist_ok=True)
+    if isinstance(data, str):
+        data = data.encode()
+    assert len(data) < 64 * 1024, (target, name, len(data))
+    (folder / name).write_bytes(data)
+
+
+def crlf(text):
+    return text.replace("\n", "\r\n")
+
+
+def event_parameters():
+    text = (EXAMPLE / "param-event.dat").read_text()
+    write("fuzz_event_parameters", "real-basin", text)
+    write("fuzz_event_parameters", "series-case", (SERIES_CASE / "param-event.dat").read_text())
+    write("fuzz_event_parameters", "crlf", crlf(text))
+    values = text.split()
+    write("fuzz_event_parameters", "eleven-values", " ".join(values[:11]) + "\n")
+    write("fuzz_event_parameters", "one-per-line-empty-lines", "\n\n".join(values) + "\n\n")
+    write("fuzz_event_parameters", "comment-line", "# event of the real basin\n" + text)
+    write("fuzz_event_parameters", "nul-bytes", text[:20] + "\0\0" + text[20:])
+    write("fuzz_event_parameters", "out-of-range", text.replace("\n60\n", "\n0\n"))
+
+
+def river_list():
+    text = (EXAMPLE / "topoData" / "riverNumList.dat").read_text()
+    lines = text.splitlines()
+    write("fuzz_river_list", "real-basin", text)
+    write("fuzz_river_list", "crlf-empty-lines",
+          crlf("\n".join(lines[:3]) + "\n\n" + "\n".join(lines[3:6]) + "\n\n\n"))
+    write("fuzz_river_list", "comment-line", "# river list\n" + "\n".join(lines[:4]) + "\n")
+    write("fuzz_river_list", "nul-bytes", lines[0] + "\n\0\0\0\n" + lines[1] + "\n")
+    fields = lines[2].split()
+    write("fuzz_river_list", "record-over-two-lines",
+          " ".join(fields[:3]) + "\n" + " ".join(fields[3:]) + "\n" + lines[3])
+    write("fuzz_river_list", "cut-record", lines[0] + "\n" + " ".join(fields[:5]))
+
+
+def rainfall():
+    lines = (EXAMPLE / "input" / "rain.dat").read_text().splitlines(keepends=True)
+    block = 1 + 9  # a header line, then the 9 rows of 17 points
+    assert lines[0].split()[:2] == ["2000", "1"] and len(lines[1].split()) == 17
+    day = "".join(lines[: 24 * block])
+    # Size header: columns - 1, rows - 1, days - 1.
+    write("fuzz_rainfall", "real-basin-day-1", bytes([16, 8, 0]) + day.encode())
+    write("fuzz_rainfall", "real-basin-cut-short", bytes([16, 8, 1]) + "".join(lines[: 3 * block]).encode())
+
+    def small(hours, header=lambda h: f"2024 2 29 {h} 0 0\n", sep="\n"):
+        out = ""
+        for h in range(hours):
+            out += header(h) + f"0 1.5{sep}2.25 {h}e-1{sep}"
+        return out
+
+    write("fuzz_rainfall", "2x2", bytes([1, 1, 0]) + small(24).encode())
+    write("fuzz_rainfall", "2x2-crlf", bytes([1, 1, 0]) + crlf(small(24)).encode())
+    write("fuzz_rainfall", "2x2-bad-date", bytes([1, 1, 0]) + small(24, lambda h: "2023 2 29 25 0 0\n").encode())
+    write("fuzz_rainfall", "2x2-comment", bytes([1, 1, 0]) + ("# rain\n" + small(2)).encode())
+    write("fuzz_rainfall", "2x2-nul", bytes([1, 1, 0]) + small(2).replace("1.5", "1\x005").encode())
+
+
+def series():
+    frame_cells = 3 * 2
+    raw = (SERIES_CASE / "output" / "dischargeHourly.bin").read_bytes()
+    values = struct.unpack("<%df" % (len(raw) // 4), raw)
+    # Column 3, row 1: the last cell of the south row, as the extractor's test case asks.
+    cell = [values[f * frame_cells + 2] for f in range(len(values) // frame_cells)]
+    text = "".join(f"{h + 1} {v:g}\n" for h, v in enumerate(cell))
+    hours = struct.pack("<H", len(cell))
+    write("fuzz_series", "series-case", hours + text.encode())
+    write("fuzz_series", "series-case-crlf-no-final-break", hours + crlf(text).rstrip("\r\n").encode())
+    write("fuzz_series", "no-discharge", hours + "".join(f"{h + 1} -9999\n" for h in range(24)).encode())
+    two_days = "".join(f"{h + 1} {1000 * math.sin(h / 8) ** 2:g}\n" for h in range(48))
+    write("fuzz_series", "two-days", struct.pack("<H", 48) + two_days.encode())
+    write("fuzz_series", "empty-line-nul", hours + (text[:30] + "\n\0\n" + text[30:]).encode())
+
+
+def topo_window(col0, row0, cols, rows):
+    """The four grids of the example cut to `cols` x `rows` cells whose south-west cell is at
+    column `col0`, row `row0` (from 0, from the west and the south)."""
+    files = []
+    for name in ("modDem.bin", "flowDir.bin", "flowAcc.bin", "riverNum.bin"):
+        raw = (EXAMPLE / "topoData" / name).read_bytes()
+        out = bytearray()
+        for r in range(row0, row0 + rows):
+            start = 4 * (r * EXAMPLE_COLS + col0)
+            out += raw[start:start + 4 * cols]
+        files.append(bytes(out))
+    return files
+
+
+def network_input(cols, rows, files):
+    header = bytes([cols - 1, rows - 1]) + b"".join(struct.pack("<H", len(f)) for f in files)
+    return header + b"".join(files)
+
+
+def drainage_network():
+    outlet = topo_window(0, 17, 12, 10)  # around the outlet of the largest river
+    write("fuzz_drainage_network", "real-basin-outlet", network_input(12, 10, outlet))
+    upland = topo_window(60, 40, 16, 12)
+    write("fuzz_drainage_network", "real-basin-upland", network_input(16, 12, upland))
+    short = list(outlet)
+    short[2] = short[2][:-8]
+    write("fuzz_drainage_network", "flow-acc-short", network_input(12, 10, short))
+    bad = list(outlet)
+    codes = bytearray(bad[1])
+    rivers = struct.unpack("<%di" % (len(bad[3]) // 4), bad[3])
+    interior = next(k for k, r in enumerate(rivers) if r >= 0 and 12 < k < 108 and 0 < k % 12 < 11)
+    codes[4 * interior:4 * interior + 4] = struct.pack("<i", 9)
+    bad[1] = bytes(codes)
+    write("fuzz_drainage_network", "flow-dir-9", network_input(12, 10, bad))
+    nan = list(outlet)
+    dem = bytearray(nan[0])
+    dem[4 * interior:4 * interior + 4] = struct.pack("<f", float("nan"))
+    nan[0] = bytes(dem)
+    write("fuzz_drainage_network", "nan-elevation", network_input(12, 10, nan))
+    write("fuzz_drainage_network", "one-cell", network_input(1, 1, [f[:4] for f in outlet]))
+
+
+def discharge_grid():
+    raw = (SERIES_CASE / "output" / "dischargeHourly.bin").read_bytes()
+    # Header: columns, rows, frames needed.
+    write("fuzz_discharge_grid", "series-case", bytes([3, 2, 24]) + raw)
+    write("fuzz_discharge_grid", "other-columns", bytes([4, 2, 24]) + raw)
+    write("fuzz_discharge_grid", "longer-run", bytes([3, 2, 12]) + raw)
+    write("fuzz_discharge_grid", "cut-frame", bytes([3, 2, 24]) + raw[:-4])
+    write("fuzz_discharge_grid", "no-columns", bytes([0, 2, 0]))
+
+
+if __name__ == "__main__":
+    event_parameters()
+    river_list()
+    rainfall()
+    series()
+    drainage_network()
+    discharge_grid()
