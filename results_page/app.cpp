@@ -42,7 +42,7 @@ constexpr const char* kHelp =
     "  -h, --help  print this text and exit\n";
 
 /// Values of one series block: hydrographs of this many bytes stay quick to load on a click.
-constexpr std::int64_t kBlockBytes = std::int64_t{1} << 20;
+constexpr std::int64_t kBlockBytes = std::int64_t{1} << 19;
 /// Hillshade heights are exaggerated: the cells are large and the terrain looks flat otherwise.
 constexpr double kShadeExaggeration = 8.0;
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that this machine lacks for building and running the programs;
 # with --all also those the tests and checks use (GoogleTest, Google Benchmark, clang-format,
-# GDAL's command-line tools, the SVG renderer). Needs root, or sudo.
+# GDAL's command-line tools, the SVG renderer, Chromium with Node.js for the results page's
+# browser test, whose Node packages it then installs from their lockfile). Needs root, or sudo.
 set -euo pipefail
 
 packages=()
@@ -15,6 +16,7 @@ need() {  # need <package> <file or command that it provides>
 need cmake cmake
 need ninja-build ninja
 need g++ g++
+need zlib1g-dev /usr/include/zlib.h
 if [ "${1:-}" = "--all" ]; then
     need clang-format clang-format
     need libgtest-dev /usr/include/gtest/gtest.h
@@ -22,8 +24,20 @@ if [ "${1:-}" = "--all" ]; then
     need libbenchmark-dev /usr/include/benchmark/benchmark.h
     need gdal-bin gdalinfo
     need librsvg2-bin rsvg-convert
+    need chromium /usr/bin/chromium
+    need fonts-dejavu-core /usr/share/fonts/truetype/dejavu/DejaVuSans.ttf
+    need nodejs node
+    need npm npm
 fi
-[ ${#packages[@]} -eq 0 ] && exit 0
+browser_packages() {  # Playwright for the browser test, exactly as the lockfile pins it
+    if [ "${1:-}" = "--all" ]; then
+        (cd "$(dirname "$0")/../tests/results_page/browser" && npm ci --no-audit --no-fund --silent)
+    fi
+}
+if [ ${#packages[@]} -eq 0 ]; then
+    browser_packages "${1:-}"
+    exit 0
+fi
 
 echo "== installing ${packages[*]}"
 sudo=()
@@ -37,3 +51,4 @@ fi
 export DEBIAN_FRONTEND=noninteractive
 "${sudo[@]}" apt-get update -qq
 "${sudo[@]}" apt-get install -y -qq "${packages[@]}"
+browser_packages "${1:-}"

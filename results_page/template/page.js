@@ -166,7 +166,7 @@ const RP = (window.RP = window.RP || {});
     pixel = Math.max(1, Math.min(Math.floor(820 / m.cols), Math.floor(560 / m.rows)));
     const w = m.cols * pixel;
     const h = m.rows * pixel;
-    const shown = Math.min(1, 860 / w);  // large grids are shown smaller than their pixels
+    const shown = Math.min(1, 800 / w);  // large grids are shown smaller than their pixels
     const margin = { left: 64, top: 26, right: 14, bottom: 30 };
     const sw = Math.round(w * shown);
     const sh = Math.round(h * shown);
@@ -484,9 +484,10 @@ const RP = (window.RP = window.RP || {});
     $("cell-title").textContent =
       (gauge ? `Gauge ${gauge.id}: ` : "") + `river ${data.river[k]}, column ${column}, row ${row}`;
     info.push(["River", String(data.river[k])]);
-    info.push(["Upstream area", `${fmtG(data.area[k], 4)} km\u00b2 (${data.flowAcc[k]} cells)`]);
-    info.push(["Peak", `${fmtG(series[peak])} m\u00b3/s`]);
-    info.push(["Peak time", `${hourEnd(peak + 1)} (hour ${peak + 1})`]);
+    const area = data.area[k];
+    const areaText = area >= 100 ? Math.round(area).toLocaleString("en") : area.toPrecision(3);
+    info.push(["Upstream area", `${areaText} km\u00b2 (${data.flowAcc[k].toLocaleString("en")} cells)`]);
+    info.push(["Peak", `${fmtG(series[peak])} m\u00b3/s in hour ${peak + 1}`]);
     setInfo(info);
     const peakEl = $("peak-label");
     peakEl.textContent = `Peak ${fmtG(series[peak])} m\u00b3/s at ${hourEnd(peak + 1)} (hour ${peak + 1})`;
@@ -544,7 +545,7 @@ const RP = (window.RP = window.RP || {});
       const t = new Date(Date.parse(m.start) + h * 3600e3).toISOString();
       svgEl("text", { x: X(h), y: y0 + 14, "text-anchor": "middle" }, svg, t.slice(5, 10) + " " + t.slice(11, 16));
     }
-    svgEl("text", { x: (x0 + x1) / 2, y: y0 + 32, "text-anchor": "middle" }, svg, "time, UTC (month-day hour:minute)");
+    svgEl("text", { x: x1, y: y0 + 32, "text-anchor": "end" }, svg, "time, UTC (month-day hour:minute)");
     svgEl("text", { x: 14, y: (y0 + y1) / 2, transform: `rotate(-90 14 ${(y0 + y1) / 2})`, "text-anchor": "middle" }, svg, "discharge, m\u00b3/s");
 
     // Basin rain, hanging from the top, on its own axis at the right.
@@ -571,12 +572,14 @@ const RP = (window.RP = window.RP || {});
     svgEl("line", { x1: x0, x2: x1, y1: y0, y2: y0, stroke: "#1d2430" }, svg);
     svgEl("line", { x1: x0, x2: x0, y1: y0, y2: y1, stroke: "#1d2430" }, svg);
     // Key.
-    const key = svgEl("g", { transform: `translate(${x0 + 8},${y1 + 10})` }, svg);
+    const key = svgEl("g", { transform: `translate(${x0 - 40},${y0 + 28})` }, svg);
     svgEl("line", { x1: 0, x2: 18, y1: 0, y2: 0, stroke: "#1d2430", "stroke-width": 2 }, key);
-    svgEl("text", { x: 24, y: 4 }, key, "simulated");
+    svgEl("text", { x: 22, y: 4 }, key, "simulated");
+    svgEl("rect", { x: 82, y: -5, width: 10, height: 10, fill: "#7fa7d9", opacity: 0.75 }, key);
+    svgEl("text", { x: 96, y: 4 }, key, "rain");
     if (observed.length > 0) {
-      svgEl("circle", { cx: 9, cy: 16, r: 3, fill: "#fff", stroke: "#0b7a3b", "stroke-width": 1.5 }, key);
-      svgEl("text", { x: 24, y: 20 }, key, `observed at gauge ${gauge.id}`);
+      svgEl("circle", { cx: 136, cy: 0, r: 3, fill: "#fff", stroke: "#0b7a3b", "stroke-width": 1.5 }, key);
+      svgEl("text", { x: 143, y: 4 }, key, `observed (${gauge.id})`);
     }
   }
 
@@ -643,6 +646,7 @@ const RP = (window.RP = window.RP || {});
     showTime();
     await drawFrame();
     RP.firstFrameMs = performance.now() - t0;
+    RP.firstFrameAt = performance.now();  // since the page began to load
     const outlet = m.outlet;
     await select(outlet.column, outlet.row);
     RP.outletRiver = state.selected.river;
