@@ -226,9 +226,9 @@ std::optional<std::string> writePage(const fs::path& caseDir, const CaseInput& i
             }
             const std::string name = std::string("frames/") + scale.name + "/"
                                      + padded(static_cast<std::int64_t>(hour) + 1, 4) + ".js";
-            if (const auto why = page.writePageFile(name, "RP.frame(\"" + std::string(scale.name)
-                                                              + "\"," + std::to_string(hour + 1)
-                                                              + ",\"" + text + "\");\n")) {
+            if (auto why = page.writePageFile(name, "RP.frame(\"" + std::string(scale.name) + "\","
+                                                        + std::to_string(hour + 1) + ",\"" + text
+                                                        + "\");\n")) {
                 return why;
             }
         }
@@ -261,7 +261,7 @@ std::optional<std::string> writePage(const fs::path& caseDir, const CaseInput& i
         if (text.empty()) {
             return noMemory;
         }
-        if (const auto why =
+        if (auto why =
                 page.writePageFile("series/" + padded(static_cast<std::int64_t>(b), 4) + ".js",
                                    "RP.block(" + std::to_string(b) + ",\"" + text + "\");\n")) {
             return why;
@@ -289,12 +289,12 @@ std::optional<std::string> writePage(const fs::path& caseDir, const CaseInput& i
          << ",\"row\":" << outlet.row << "},\"riverRain\":" << riverRainJson(rain)
          << ",\"gauges\":" << gaugesJson(gauges) << ",\"simulated\":\"" << maskText
          << "\",\"hillshade\":\"" << shadeText << "\"};\n";
-    if (const auto why = page.writePageFile("meta.js", meta.str())) {
+    if (auto why = page.writePageFile("meta.js", meta.str())) {
         return why;
     }
     for (const TemplateFile& file : templateFiles()) {
         if (file.name != "index.html") {
-            if (const auto why = page.writePageFile(std::string(file.name), file.text)) {
+            if (auto why = page.writePageFile(std::string(file.name), file.text)) {
                 return why;
             }
         }

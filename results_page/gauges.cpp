@@ -105,7 +105,7 @@ std::optional<std::int64_t> parseIsoUtc(std::string_view text) {
         second = *s;
         rest.remove_prefix(3);
     }
-    if (rest != "" && rest != "Z" && rest != "+00:00") {
+    if (!rest.empty() && rest != "Z" && rest != "+00:00") {
         return std::nullopt;
     }
     if (*month < 1 || *month > 12 || *day < 1 || *day > 31 || *hour > 23 || *minute > 59

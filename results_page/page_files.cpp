@@ -78,9 +78,10 @@ std::string jsonString(std::string_view text) {
             out += c;
         } else if (c == '<' || c == '>' || c == '&' || u < 0x20U) {
             // Escaped so that no "</script>" or control character can appear in the script.
-            std::array<char, 8> buf{};
-            std::snprintf(buf.data(), buf.size(), "\\u%04x", static_cast<unsigned>(u));
-            out += buf.data();
+            constexpr std::string_view kHex = "0123456789abcdef";
+            out += "\\u00";
+            out += kHex[u >> 4U];
+            out += kHex[u & 15U];
         } else {
             out += c;
         }
@@ -142,7 +143,7 @@ std::optional<std::string> PageOutput::writePageFile(const std::string& relPath,
 }
 
 std::optional<std::string> PageOutput::commit(std::string_view indexHtml) {
-    if (const auto why = writePageFile("index.html", indexHtml)) {
+    if (auto why = writePageFile("index.html", indexHtml)) {
         return why;
     }
     const fs::path page = outputDir_ / "page";
