@@ -315,7 +315,9 @@ const RP = (window.RP = window.RP || {});
       g.stroke();
       g.font = `${11 * unit}px 'DejaVu Sans', Arial, sans-serif`;
       g.fillStyle = "#111";
-      g.fillText(gauge.id, x + s, y - s * 0.6);
+      const room = x + s + g.measureText(gauge.id).width < c.width;  // label left near the edge
+      g.textAlign = room ? "left" : "right";
+      g.fillText(gauge.id, room ? x + s : x - s, y - s * 0.6);
     }
     if (state.selected) {
       const { column, row } = state.selected;

@@ -172,6 +172,14 @@ try {
     assert.notEqual(after, before);
     assert.equal(await page.textContent("#time-label"), hourEndText(peakHour));
     assert.match(await page.textContent("#rain-label"), /^rain over the basin of river \d+: \d+\.\d\d mm\/h$/);
+    // Play moves on by itself; pause holds the hour.
+    await page.click("#play");
+    await page.waitForSelector(`#map[data-hour='${peakHour + 2}']`);
+    await page.click("#play");
+    const held = await page.getAttribute("#map", "data-hour");
+    await page.waitForTimeout(800);
+    assert.equal(await page.getAttribute("#map", "data-hour"), held);
+    await setHour(peakHour);
   });
 
   await check("cells at the peak hour have their colours on both scales", async () => {
