@@ -9,11 +9,11 @@
 #include <iostream>
 #include <sstream>
 
-#include "runoff_sim/drainage_network.h"
-#include "runoff_sim/event_parameters.h"
+#include "case/case.h"
+#include "case/event_parameters.h"
+#include "case/river_list.h"
 #include "runoff_sim/processing_order.h"
 #include "runoff_sim/rain_cell.h"
-#include "runoff_sim/river_list.h"
 #include "runoff_sim/routing_engine.h"
 #include "runoff_sim/routing_setup.h"
 
@@ -31,19 +31,22 @@ struct Event {
 
     Event() {
         const std::filesystem::path dir = HYDRO_EXAMPLE_DIR;
-        std::ostringstream quiet;
-        params = *readEventParameters(dir / "param-event.dat", quiet);
-        params.days = 1;
-        const auto riverPath = dir / "topoData" / "riverNumList.dat";
-        const RiverList rivers = *readRiverList(riverPath, *countRiverLines(riverPath));
-        auto network = buildDrainageNetwork(dir / "topoData", params, quiet);
-        rain = placeRainPoints(params);
-        if (!network || !readRainfall(dir / "input" / "rain.dat", rain, quiet)) {
-            std::cerr << "cannot read the example basin in " << dir << '\n';
+        auto data = readCase(dir);
+        if (!data) {
+            std::cerr << data.error().message << '\n';
             std::exit(1);
         }
-        grid = std::move(*network);
-        plan = *buildRoutingPlan(grid, rivers, orderRoutedCells(grid, rivers), rain, params, quiet);
+        params = data->params;
+        params.days = 1;
+        auto read = readCaseRainfall(dir, params);
+        if (!read) {
+            std::cerr << read.error().message << '\n';
+            std::exit(1);
+        }
+        rain = std::move(*read);
+        grid = std::move(data->grid);
+        const RiverList& rivers = data->rivers;
+        plan = *buildRoutingPlan(grid, rivers, orderRoutedCells(grid, rivers), rain, params);
     }
 
     [[nodiscard]] std::int64_t nodeUpdates() const {

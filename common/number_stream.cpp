@@ -85,10 +85,12 @@ std::optional<T> convertReal(std::string_view token, Convert convert) {
 }  // namespace
 
 bool TokenReader::open(const std::filesystem::path& path) {
-    file_.reset(std::fopen(path.c_str(), "rb"));
+    file_ = openForReading(path);
     buffer_.assign(kBlockSize, '\0');
     pos_ = end_ = 0;
     eof_ = false;
+    line_ = 1;
+    tokenLine_ = 0;
     return file_ != nullptr;
 }
 
@@ -98,6 +100,8 @@ void TokenReader::openText(std::string text) {
     pos_ = 0;
     end_ = buffer_.size();
     eof_ = true;
+    line_ = 1;
+    tokenLine_ = 0;
 }
 
 bool TokenReader::refill() {
@@ -113,9 +117,12 @@ bool TokenReader::refill() {
 }
 
 std::optional<std::string_view> TokenReader::next() {
-    // Skip separators, refilling as needed.
+    // Skip separators, counting line breaks, refilling as needed.
     for (;;) {
         while (pos_ < end_ && isTokenSpace(buffer_[pos_])) {
+            if (buffer_[pos_] == '\n') {
+                ++line_;
+            }
             ++pos_;
         }
         if (pos_ < end_) {
@@ -125,9 +132,14 @@ std::optional<std::string_view> TokenReader::next() {
             return std::nullopt;
         }
     }
+    tokenLine_ = line_;
     const std::size_t start = pos_;
-    while (pos_ < end_ && !isTokenSpace(buffer_[pos_])) {
+    while (pos_ < end_ && !isTokenSpace(buffer_[pos_]) && pos_ - start < kMaxTokenLength) {
         ++pos_;
+    }
+    if (pos_ - start >= kMaxTokenLength) {
+        token_.assign(buffer_.data() + start, kMaxTokenLength);
+        return cutOff();
     }
     if (pos_ < end_ || eof_ || !file_) {
         return std::string_view(buffer_.data() + start, pos_ - start);
@@ -136,6 +148,9 @@ std::optional<std::string_view> TokenReader::next() {
     token_.assign(buffer_.data() + start, pos_ - start);
     while (refill()) {
         while (pos_ < end_ && !isTokenSpace(buffer_[pos_])) {
+            if (token_.size() >= kMaxTokenLength) {
+                return cutOff();
+            }
             token_.push_back(buffer_[pos_]);
             ++pos_;
         }
@@ -144,6 +159,34 @@ std::optional<std::string_view> TokenReader::next() {
         }
     }
     return std::string_view(token_);
+}
+
+std::optional<std::string_view> TokenReader::cutOff() {
+    // Nothing is read after a token this long: the text is not what it should be.
+    file_.reset();
+    pos_ = end_ = 0;
+    eof_ = true;
+    return std::string_view(token_);
+}
+
+std::string quoteToken(std::string_view token) {
+    constexpr std::size_t kShown = 40;
+    static constexpr std::string_view kHex = "0123456789ABCDEF";
+    std::string out;
+    for (std::size_t i = 0; i < token.size() && i < kShown; ++i) {
+        const auto c = static_cast<unsigned char>(token[i]);
+        if (c >= 0x20U && c < 0x7FU && c != '\\') {
+            out.push_back(static_cast<char>(c));
+        } else {
+            out += "\\x";
+            out.push_back(kHex[c >> 4U]);
+            out.push_back(kHex[c & 0x0FU]);
+        }
+    }
+    if (token.size() > kShown) {
+        out += "...";
+    }
+    return out;
 }
 
 std::optional<std::int32_t> parseInt32(std::string_view token) {

@@ -15,19 +15,29 @@
 
 namespace hydro {
 
+/// No value of any text file the programs read comes near this length; a longer token (a
+/// binary file, /dev/zero) ends the reading instead of filling memory.
+inline constexpr std::size_t kMaxTokenLength = 4096;
+
 /// Splits a text file into white-space-separated tokens, reading it in large blocks.
 class TokenReader {
 public:
+    /// False when the file cannot be opened or is a folder.
     [[nodiscard]] bool open(const std::filesystem::path& path);
     /// Reads tokens from an in-memory text instead of a file.
     void openText(std::string text);
 
     /// The next token, or nothing at the end of the text. The view stays valid until the
-    /// next call.
+    /// next call. A token longer than kMaxTokenLength comes back cut to that length, and
+    /// nothing follows it.
     std::optional<std::string_view> next();
+
+    /// Line (from 1) on which the last token returned starts.
+    [[nodiscard]] std::int64_t line() const { return tokenLine_; }
 
 private:
     bool refill();
+    std::optional<std::string_view> cutOff();
 
     FileHandle file_;
     std::vector<char> buffer_;
@@ -35,7 +45,13 @@ private:
     std::size_t end_ = 0;
     bool eof_ = false;
     std::string token_;
+    std::int64_t line_ = 1;
+    std::int64_t tokenLine_ = 0;
 };
+
+/// A token as it may appear in a one-line message: at most about 40 characters, bytes that
+/// are not printable ASCII written as \xHH, and "..." when cut.
+[[nodiscard]] std::string quoteToken(std::string_view token);
 
 /// A whole decimal integer token with an optional sign that fits 32 bits.
 [[nodiscard]] std::optional<std::int32_t> parseInt32(std::string_view token);

@@ -1,5 +1,7 @@
 #include "common/raw_grid_io.h"
 
+#include <sys/stat.h>
+
 #include <bit>
 #include <cstring>
 #include <optional>
@@ -32,8 +34,17 @@ std::span<std::uint32_t> asWords(std::span<T> values, std::size_t count) {
 
 }  // namespace
 
+FileHandle openForReading(const std::filesystem::path& path) {
+    FileHandle file(std::fopen(path.c_str(), "rb"));
+    struct stat info {};
+    if (file && (::fstat(::fileno(file.get()), &info) != 0 || S_ISDIR(info.st_mode))) {
+        file.reset();
+    }
+    return file;
+}
+
 bool RawValueReader::open(const std::filesystem::path& path) {
-    file_.reset(std::fopen(path.c_str(), "rb"));
+    file_ = openForReading(path);
     return file_ != nullptr;
 }
 

@@ -17,6 +17,10 @@ struct FileCloser {
 };
 using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 
+/// Opens `path` for binary reading; nothing when it cannot be opened or names a folder (a
+/// folder is a file that cannot be opened).
+[[nodiscard]] FileHandle openForReading(const std::filesystem::path& path);
+
 /// Sequential reader of 4-byte little-endian values.
 class RawValueReader {
 public:

@@ -1,6 +1,7 @@
 #include "discharge_map/renderer.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -12,9 +13,10 @@
 #include <omp.h>
 #endif
 
+#include "case/discharge_grid.h"
+#include "case/event_parameters.h"
 #include "common/console.h"
 #include "common/number_stream.h"
-#include "common/output_parameters.h"
 #include "common/raw_grid_io.h"
 #include "discharge_map/colour_scale.h"
 #include "discharge_map/ppm_frame.h"
@@ -35,6 +37,9 @@ constexpr std::size_t kScanBlock = std::size_t{1} << 20U;
 struct ColourBounds {
     float maximum = -1.0F;
     float minimum = 10000.0F;
+    /// Value number (from 0) of the first +Inf met while the bounds were searched: it would
+    /// become the maximum and squeeze every finite value to the bottom of the scale.
+    std::optional<std::uint64_t> firstInfinite;
 };
 
 /// The program's grid and event size, as read from the parameter file.
@@ -84,7 +89,8 @@ bool askBounds(std::istream& in, std::ostream& out, ColourBounds& bounds) {
         sayLine(out, "Wrong values inputted!");
         return false;
     }
-    bounds = {*maximum, *minimum};
+    bounds.maximum = *maximum;
+    bounds.minimum = *minimum;
     return true;
 }
 
@@ -108,6 +114,9 @@ std::uint64_t scanBounds(RawValueReader& reader, const FrameShape& shape, Colour
             const float v = block[i];
             if (v < 0.0F) {
                 continue;
+            }
+            if (std::isinf(v) && !bounds.firstInfinite) {
+                bounds.firstInfinite = done + i;
             }
             if (v > bounds.maximum) {
                 bounds.maximum = v;
@@ -231,16 +240,15 @@ int renderImages(RawValueReader& reader, const FrameShape& shape, const ColourBo
 
 int runDischargeMap(std::istream& in, std::ostream& out, const fs::path& workDir, int workers) {
     // 1-5: the first eleven event parameters.
-    OutputParameters params;
-    switch (readOutputParameters(workDir / kParameterFile, out, EchoStyle::kMap, params)) {
-        case ParameterStatus::kOk:
-            break;
-        case ParameterStatus::kCannotOpen:
+    const auto read = readOutputParameters(workDir / kParameterFile, &out, EchoStyle::kMap);
+    if (!read) {
+        sayLine(out, read.error().message);
+        if (read.error().kind == ErrorKind::kCannotOpen) {
             endAfterKey(in, out);
-            return 1;
-        case ParameterStatus::kBadValue:
-            return 1;
+        }
+        return 1;
     }
+    const OutputParameters& params = *read;
     const FrameShape shape{params.studyRows, params.studyCols,
                            kHoursPerDay * static_cast<std::int64_t>(params.days)};
 
@@ -268,6 +276,15 @@ int runDischargeMap(std::istream& in, std::ostream& out, const fs::path& workDir
             }
         }
     }
+    // Frames of another grid would be drawn with their rows sheared.
+    if (std::error_code ec; fs::is_regular_file(workDir / kDischargeFile, ec)) {
+        const auto bytes = fs::file_size(workDir / kDischargeFile, ec);
+        const GridShape grid{shape.rows, shape.cols};
+        if (const auto problem = wholeFramesProblem("dischargeHourly.bin", ec ? 0 : bytes, grid)) {
+            sayLine(out, problem->message);
+            return 1;
+        }
+    }
 
     // 8-10: the colour bounds, typed or found in the file.
     sayLine(out);
@@ -283,6 +300,17 @@ int runDischargeMap(std::istream& in, std::ostream& out, const fs::path& workDir
         const std::uint64_t framesRead = scanBounds(reader, shape, bounds);
         if (framesRead < static_cast<std::uint64_t>(shape.hours)) {
             reportMissingFrames(out, framesRead, shape.hours);
+            return 1;
+        }
+        if (bounds.firstInfinite) {
+            const std::uint64_t k = *bounds.firstInfinite;
+            const std::uint64_t cell = k % shape.cells();
+            const auto cols = static_cast<std::uint64_t>(shape.cols);
+            sayLine(out, "dischargeHourly.bin holds an infinite discharge in hour ",
+                    k / shape.cells() + 1, " at column ", cell % cols + 1, ", row ",
+                    cell / cols + 1,
+                    " (counted from 1 from the west and from the south): it cannot be a bound of "
+                    "the colour scale.");
             return 1;
         }
     }

@@ -9,11 +9,13 @@
 #include <ostream>
 #include <span>
 #include <string>
+#include <system_error>
 #include <vector>
 
+#include "case/discharge_grid.h"
+#include "case/event_parameters.h"
 #include "common/console.h"
 #include "common/number_stream.h"
-#include "common/output_parameters.h"
 #include "common/raw_grid_io.h"
 
 namespace hydro {
@@ -126,6 +128,14 @@ std::optional<std::vector<float>> readCellSeries(std::ostream& console,
             reportTooShort(console, framesHeld, place, p);
             return std::nullopt;
         }
+        // A grid of frames of another size would give values of other cells.
+        std::error_code ec;
+        const auto bytes = std::filesystem::file_size(workDir / kDischargePath, ec);
+        if (const auto problem = wholeFramesProblem(
+                "dischargeHourly.bin", ec ? *valuesHeld * 4U : bytes, {p.studyRows, p.studyCols})) {
+            sayLine(console, problem->message);
+            return std::nullopt;
+        }
         status = gatherBySeeking(grid, place, series);
     } else {
         status = gatherByStreaming(grid, place, series);
@@ -147,9 +157,16 @@ enum class WriteStatus { kOk, kCannotOpen, kWriteFailed };
 
 /// Writes one line per hour: the hour from 1, a blank, the value in the stream's default
 /// format (the float widened to double, as inserting a float does) and a single line feed.
-/// A failed write (a full disk) is detected when the file is closed at the latest.
+/// The lines go to a temporary file beside `path`, renamed into place once complete, so that
+/// a failed write (a full disk) never leaves a truncated series under the final name.
 WriteStatus writeSeries(const std::filesystem::path& path, const std::vector<float>& series) {
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    std::filesystem::path temp = path;
+    temp += ".part";
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec)) {
+        return WriteStatus::kCannotOpen;
+    }
+    std::ofstream file(temp, std::ios::binary | std::ios::trunc);
     if (!file) {
         return WriteStatus::kCannotOpen;
     }
@@ -159,7 +176,17 @@ WriteStatus writeSeries(const std::filesystem::path& path, const std::vector<flo
         file << ++hour << ' ' << static_cast<double>(value) << '\n';
     }
     file.close();
-    return file.fail() ? WriteStatus::kWriteFailed : WriteStatus::kOk;
+    if (file.fail()) {
+        std::filesystem::remove(temp, ec);
+        return WriteStatus::kWriteFailed;
+    }
+    std::filesystem::rename(temp, path, ec);
+    if (ec) {
+        std::error_code ignored;
+        std::filesystem::remove(temp, ignored);
+        return WriteStatus::kWriteFailed;
+    }
+    return WriteStatus::kOk;
 }
 
 }  // namespace
@@ -167,11 +194,12 @@ WriteStatus writeSeries(const std::filesystem::path& path, const std::vector<flo
 int runDischargeSeries(std::istream& in, std::ostream& console,
                        const std::filesystem::path& workDir) {
     // 1. Parameters: only the study grid's size and the duration are used.
-    OutputParameters p;
-    if (readOutputParameters(workDir / kParameterPath, console, EchoStyle::kSeries, p)
-        != ParameterStatus::kOk) {
+    const auto read = readOutputParameters(workDir / kParameterPath, &console, EchoStyle::kSeries);
+    if (!read) {
+        sayLine(console, read.error().message);
         return 1;
     }
+    const OutputParameters& p = *read;
 
     // 2. The cell. Columns count from the west edge: the first value of each stored row.
     sayLine(console, "Input column number to extract data!");

@@ -10,81 +10,63 @@
 #include <sstream>
 #include <system_error>
 
+#include "case/case.h"
 #include "common/console.h"
 #include "common/number_stream.h"
 #include "hydrograph/basin_rainfall.h"
 #include "hydrograph/outlet.h"
 #include "hydrograph/series.h"
 #include "hydrograph/svg_plot.h"
-#include "runoff_sim/drainage_network.h"
-#include "runoff_sim/event_parameters.h"
-#include "runoff_sim/rain_cell.h"
-#include "runoff_sim/river_list.h"
 
 namespace hydro::hydrograph {
 
 namespace {
 
 namespace fs = std::filesystem;
-using runoff::EventParameters;
-using runoff::RainGrid;
-using runoff::RiverList;
-using runoff::StudyGrid;
 
 constexpr int kFailure = 1;
 constexpr const char* kUsage =
     "Usage: outlet_hydrograph outlet CASE_DIR | outlet_hydrograph plot CASE_DIR COLUMN ROW "
     "SERIES_FILE SVG_FILE";
 
-/// The last line a reader wrote to its console: the one that says what failed.
-std::string lastLine(const std::string& echo) {
-    std::size_t end = echo.size();
-    while (end > 0 && (echo[end - 1] == '\n' || echo[end - 1] == '\r')) {
-        --end;
-    }
-    const std::size_t start = echo.rfind('\n', end == 0 ? 0 : end - 1);
-    return echo.substr(start == std::string::npos ? 0 : start + 1,
-                       end - (start == std::string::npos ? 0 : start + 1));
-}
-
 int fail(std::ostream& out, const std::string& line) {
     sayLine(out, line);
     return kFailure;
 }
 
-struct CaseData {
-    EventParameters params;
-    RiverList rivers;
-    StudyGrid grid;
-};
-
 /// Parameters, river list and drainage network of the case; prints the failure line of the
 /// reader that failed.
-std::optional<CaseData> readCase(const fs::path& caseDir, std::ostream& out) {
-    std::ostringstream echo;
-    auto params = runoff::readEventParameters(caseDir / "param-event.dat", echo);
-    if (!params) {
-        sayLine(out, lastLine(echo.str()));
+std::optional<CaseData> readCaseOrSay(const fs::path& caseDir, std::ostream& out) {
+    auto data = readCase(caseDir);
+    if (!data) {
+        sayLine(out, data.error().message);
         return std::nullopt;
     }
-    if (const auto tooLarge = runoff::gridSizeProblem(*params)) {
-        sayLine(out, *tooLarge);
+    return std::move(*data);
+}
+
+/// The series extractor names its file "<column>-<row>_discharge.dat": a file so named for
+/// another cell is not this cell's series.
+std::optional<std::string> otherCellSeries(const fs::path& seriesPath, std::int32_t column,
+                                           std::int32_t row) {
+    const std::string name = seriesPath.filename().string();
+    constexpr std::string_view kSuffix = "_discharge.dat";
+    if (name.size() <= kSuffix.size() || !name.ends_with(kSuffix)) {
         return std::nullopt;
     }
-    const fs::path riverPath = caseDir / "topoData" / "riverNumList.dat";
-    const auto riverCount = runoff::countRiverLines(riverPath);
-    auto rivers = riverCount ? runoff::readRiverList(riverPath, *riverCount) : std::nullopt;
-    if (!rivers) {
-        sayLine(out, "riverNumList.dat cannot open.");
+    const std::string stem = name.substr(0, name.size() - kSuffix.size());
+    const std::size_t dash = stem.find('-', 1);
+    if (dash == std::string::npos) {
         return std::nullopt;
     }
-    echo.str("");
-    auto grid = runoff::buildDrainageNetwork(caseDir / "topoData", *params, echo);
-    if (!grid) {
-        sayLine(out, lastLine(echo.str()));
+    const auto namedColumn = parseInt32(std::string_view(stem).substr(0, dash));
+    const auto namedRow = parseInt32(std::string_view(stem).substr(dash + 1));
+    if (!namedColumn || !namedRow || (*namedColumn == column && *namedRow == row)) {
         return std::nullopt;
     }
-    return CaseData{*params, std::move(*rivers), std::move(*grid)};
+    return seriesPath.string() + " is the series of column " + std::to_string(*namedColumn)
+           + ", row " + std::to_string(*namedRow) + ", not of column " + std::to_string(column)
+           + ", row " + std::to_string(row) + ".";
 }
 
 std::optional<std::string> readSeriesText(const fs::path& path, std::int64_t hours,
@@ -146,7 +128,7 @@ std::optional<std::string> writeInPlace(const fs::path& target, const std::strin
 }
 
 int runOutlet(const fs::path& caseDir, std::ostream& out) {
-    const auto data = readCase(caseDir, out);
+    const auto data = readCaseOrSay(caseDir, out);
     if (!data) {
         return kFailure;
     }
@@ -174,7 +156,7 @@ int runPlot(std::span<const std::string> args, std::ostream& out) {
         return fail(out, "ROW must be a whole number (counted from 1 from the south), not \""
                              + args[2] + "\".");
     }
-    const auto data = readCase(caseDir, out);
+    const auto data = readCaseOrSay(caseDir, out);
     if (!data) {
         return kFailure;
     }
@@ -194,10 +176,12 @@ int runPlot(std::span<const std::string> args, std::ostream& out) {
                              + " in riverNum.bin) is not on a river listed in riverNumList.dat.");
     }
 
-    RainGrid rain = runoff::placeRainPoints(data->params);
-    std::ostringstream echo;
-    if (!runoff::readRainfall(caseDir / "input" / "rain.dat", rain, echo)) {
-        return fail(out, lastLine(echo.str()));
+    if (const auto why = otherCellSeries(seriesPath, *column, *row)) {
+        return fail(out, *why);
+    }
+    const auto rain = readCaseRainfall(caseDir, data->params);
+    if (!rain) {
+        return fail(out, rain.error().message);
     }
 
     const std::int64_t hours = std::int64_t{data->params.days} * 24;
@@ -216,11 +200,11 @@ int runPlot(std::span<const std::string> args, std::ostream& out) {
                              + " holds -9999 in every hour: the cell has no simulated discharge.");
     }
 
-    const BasinRainfall basin = basinRainfall(grid, rain, cell->riverNum);
-    if (basin.unmatchedCell != runoff::kNoCell) {
+    const BasinRainfall basin = basinRainfall(grid, *rain, cell->riverNum);
+    if (basin.unmatchedCell != kNoCell) {
         return fail(out, "No rainfall point of rain.dat lies near the cell at column "
-                             + std::to_string(grid.columnOf(basin.unmatchedCell) + 1) + ", row "
-                             + std::to_string(grid.rows - grid.rowOf(basin.unmatchedCell)) + ".");
+                             + std::to_string(grid.userColumn(basin.unmatchedCell)) + ", row "
+                             + std::to_string(grid.userRow(basin.unmatchedCell)) + ".");
     }
 
     const std::string& peakToken = series.tokens[peak->index];
@@ -235,8 +219,9 @@ int runPlot(std::span<const std::string> args, std::ostream& out) {
     if (const auto why = writeInPlace(svgPath, renderHydrographSvg(plot))) {
         return fail(out, svgPath.string() + " " + *why + ".");
     }
-    sayLine(out, "Peak discharge at the outlet (column ", cell->column, ", row ", cell->row,
-            "): ", peakToken, " m3/s on day ", peak->day, ", hour ", peak->hour, ".");
+    sayLine(out, "Peak discharge at column ", cell->column, ", row ", cell->row, " (river ",
+            cell->riverNum, "): ", peakToken, " m3/s on day ", peak->day, ", hour ", peak->hour,
+            ".");
     return 0;
 }
 

@@ -2,23 +2,22 @@
 
 namespace hydro::hydrograph {
 
-BasinRainfall basinRainfall(const runoff::StudyGrid& grid, const runoff::RainGrid& rain,
-                            std::int32_t riverNum) {
+BasinRainfall basinRainfall(const StudyGrid& grid, const RainGrid& rain, std::int32_t riverNum) {
     BasinRainfall out;
     const std::size_t hours = static_cast<std::size_t>(rain.days) * 24U;
     std::vector<double> weighted(hours, 0.0);
     double totalArea = 0.0;
     for (std::size_t i = 0; i < grid.cells.size(); ++i) {
-        const runoff::GridCell& cell = grid.cells[i];
+        const GridCell& cell = grid.cells[i];
         if (cell.riverNum != riverNum || cell.isEdge != 0 || cell.flowAcc <= 0) {
             continue;
         }
-        const std::int32_t point = runoff::findNearestRainCell(cell.latSec, cell.lonSec, rain);
+        const std::int32_t point = findNearestRainCell(cell.latSec, cell.lonSec, rain);
         if (point < 0) {
-            out.unmatchedCell = static_cast<runoff::CellIndex>(i);
+            out.unmatchedCell = static_cast<CellIndex>(i);
             return out;
         }
-        const double area = runoff::kCellHeight * static_cast<double>(cell.cellWidth);
+        const double area = kCellHeight * static_cast<double>(cell.cellWidth);
         totalArea += area;
         ++out.cellCount;
         std::size_t n = 0;

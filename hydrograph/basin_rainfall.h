@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "runoff_sim/grid_cell.h"
-#include "runoff_sim/rain_cell.h"
+#include "case/grid_cell.h"
+#include "case/rain_grid.h"
 
 namespace hydro::hydrograph {
 
@@ -17,13 +17,13 @@ struct BasinRainfall {
     /// Cells that entered the mean.
     std::int64_t cellCount = 0;
     /// A cell of the river with no rainfall point near it (the mean is then empty).
-    runoff::CellIndex unmatchedCell = runoff::kNoCell;
+    CellIndex unmatchedCell = kNoCell;
 };
 
 /// Σ(area · rain) / Σ(area) over the cells with river number `riverNum`, off the border and
 /// with a flow accumulation above 0; a cell's area is 926.6 m times its width. Every hour is 0
 /// when the river has no such cell.
-[[nodiscard]] BasinRainfall basinRainfall(const runoff::StudyGrid& grid,
-                                          const runoff::RainGrid& rain, std::int32_t riverNum);
+[[nodiscard]] BasinRainfall basinRainfall(const StudyGrid& grid, const RainGrid& rain,
+                                          std::int32_t riverNum);
 
 }  // namespace hydro::hydrograph

@@ -7,15 +7,15 @@
 #include <cstdint>
 #include <optional>
 
-#include "runoff_sim/grid_cell.h"
-#include "runoff_sim/river_list.h"
+#include "case/grid_cell.h"
+#include "case/river_list.h"
 
 namespace hydro::hydrograph {
 
 struct OutletCell {
-    runoff::CellIndex index = runoff::kNoCell;  ///< index into the study grid
-    std::int32_t column = 0;                    ///< 1-based, from the west
-    std::int32_t row = 0;                       ///< 1-based, from the south
+    CellIndex index = kNoCell;  ///< index into the study grid
+    std::int32_t column = 0;    ///< 1-based, from the west
+    std::int32_t row = 0;       ///< 1-based, from the south
     std::int32_t riverNum = -1;
     std::int32_t flowAcc = 0;
 };
@@ -23,12 +23,11 @@ struct OutletCell {
 /// The cell with the largest flow accumulation among the interior cells on a listed river;
 /// of equal ones the first in file order (rows south to north, each row west to east).
 /// Nothing when no interior cell lies on a listed river.
-[[nodiscard]] std::optional<OutletCell> findOutlet(const runoff::StudyGrid& grid,
-                                                   const runoff::RiverList& rivers);
+[[nodiscard]] std::optional<OutletCell> findOutlet(const StudyGrid& grid, const RiverList& rivers);
 
 /// The cell at `column` (from the west) and `row` (from the south), both from 1; nothing when
 /// that lies outside the grid.
-[[nodiscard]] std::optional<OutletCell> cellAt(const runoff::StudyGrid& grid, std::int64_t column,
+[[nodiscard]] std::optional<OutletCell> cellAt(const StudyGrid& grid, std::int64_t column,
                                                std::int64_t row);
 
 }  // namespace hydro::hydrograph

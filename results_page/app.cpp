@@ -60,11 +60,6 @@ std::string padded(std::int64_t n, int width) {
            + s;
 }
 
-std::string isoTime(const EventStart& s) {
-    return padded(s.year, 4) + "-" + padded(s.month, 2) + "-" + padded(s.day, 2) + "T"
-           + padded(s.hour, 2) + ":" + padded(s.minute, 2) + ":" + padded(s.second, 2) + "Z";
-}
-
 std::string compressedBase64(std::span<const std::uint8_t> bytes) {
     const std::vector<std::uint8_t> packed = zlibCompress(bytes);
     if (packed.empty() && !bytes.empty()) {
@@ -88,30 +83,32 @@ struct EventDischarge {
 };
 
 Result<EventDischarge> readDischarge(const fs::path& caseDir, const CaseInput& in,
-                                     const std::vector<runoff::CellIndex>& cells,
-                                     std::int64_t hours, std::ostream& progress) {
-    auto frames = DischargeFrames::open(caseDir, in.grid.rows, in.grid.cols, hours);
-    if (!frames.ok()) {
-        return Failure{frames.error()};
+                                     const std::vector<CellIndex>& cells, std::int64_t hours,
+                                     std::ostream& progress) {
+    DischargeGrid frames;
+    if (auto opened = frames.open(CasePaths{caseDir}.hourlyDischarge(), in.grid,
+                                  static_cast<std::uint64_t>(hours));
+        !opened) {
+        return opened.error();
     }
     EventDischarge out;
     out.series.resize(cells.size() * static_cast<std::size_t>(hours));
-    std::vector<float> frame;
+    std::vector<float> frame(static_cast<std::size_t>(in.grid.cellCount()));
     const auto h = static_cast<std::size_t>(hours);
     for (std::int64_t hour = 0; hour < hours; ++hour) {
-        if (!frames.value().read(hour, frame)) {
-            return Failure{"dischargeHourly.bin cannot be read."};
+        if (auto read = frames.readFrame(static_cast<std::uint64_t>(hour), frame); !read) {
+            return read.error();
         }
         for (std::size_t k = 0; k < cells.size(); ++k) {
             const float v = frame[static_cast<std::size_t>(in.grid.filePosition(cells[k]))];
             if (!(v >= 0.0F) || !std::isfinite(v)) {
-                const runoff::CellIndex c = cells[k];
+                const CellIndex c = cells[k];
                 std::ostringstream text;
                 text << "dischargeHourly.bin holds " << static_cast<double>(v) << " in hour "
                      << hour + 1 << " at column " << in.grid.columnOf(c) + 1 << ", row "
                      << in.grid.rows - in.grid.rowOf(c)
                      << ", a cell the case simulates: the output does not belong to this case.";
-                return Failure{text.str()};
+                return Error{text.str()};
             }
             out.series[k * h + static_cast<std::size_t>(hour)] = v;
             out.range.add(v);
@@ -162,28 +159,26 @@ std::string gaugesJson(const std::vector<Gauge>& gauges) {
 Result<std::vector<Gauge>> readGauges(const fs::path& caseDir, const CaseInput& in) {
     auto cells = readOptionalOutputText(caseDir, "gauge_cells.csv");
     if (!cells.ok()) {
-        return Failure{cells.error()};
+        return cells.error();
     }
-    if (!cells.value()) {
+    if (!*cells) {
         return std::vector<Gauge>{};
     }
     auto observed = readOptionalOutputText(caseDir, "gauge_observed.csv");
     if (!observed.ok()) {
-        return Failure{observed.error()};
+        return observed.error();
     }
-    const EventStart& s = in.start;
     GaugeParse parsed =
-        parseGauges(*cells.value(), observed.value(), in.grid.cols, in.grid.rows,
-                    unixSeconds(s.year, s.month, s.day, s.hour, s.minute, s.second));
+        parseGauges(**cells, *observed, in.grid.cols, in.grid.rows, in.start.unixSeconds());
     if (!parsed.error.empty()) {
-        return Failure{parsed.error};
+        return Error{parsed.error};
     }
     return std::move(parsed.gauges);
 }
 
 /// Writes every data file and the template; what went wrong, or nothing.
 std::optional<std::string> writePage(const fs::path& caseDir, const CaseInput& in,
-                                     const std::vector<runoff::CellIndex>& cells,
+                                     const std::vector<CellIndex>& cells,
                                      const EventDischarge& discharge,
                                      const hydrograph::OutletCell& outlet, const BasinRain& rain,
                                      const std::vector<Gauge>& gauges, PageOutput& page,
@@ -194,7 +189,7 @@ std::optional<std::string> writePage(const fs::path& caseDir, const CaseInput& i
 
     // Which cells carry discharge, and the terrain under them.
     std::vector<std::uint8_t> mask(in.grid.cells.size(), 0);
-    for (const runoff::CellIndex c : cells) {
+    for (const CellIndex c : cells) {
         mask[static_cast<std::size_t>(c)] = 1;
     }
     const std::string maskText = compressedBase64(mask);
@@ -277,7 +272,7 @@ std::optional<std::string> writePage(const fs::path& caseDir, const CaseInput& i
          << ",\"cols\":" << in.grid.cols << ",\"rows\":" << in.grid.rows
          << ",\"swLon\":" << floatText(in.params.swLon)
          << ",\"swLat\":" << floatText(in.params.swLat) << ",\"hours\":" << hours << ",\"start\":\""
-         << isoTime(in.start) << '"'
+         << in.start.isoAfter(0) << '"'
          << ",\"startFallback\":" << (in.start.fallback ? "true" : "false") << ",\"scales\":{";
     for (std::size_t s = 0; s < scales.size(); ++s) {
         meta << (s == 0 ? "" : ",") << '"' << scales[s].name
@@ -307,11 +302,11 @@ int run(const fs::path& caseDir, std::ostream& out, std::ostream& progress) {
     progress << "results_page: reading the case " << caseDir.string() << '\n';
     auto input = readCaseInput(caseDir);
     if (!input.ok()) {
-        sayLine(out, input.error());
+        sayLine(out, input.error().message);
         return kFailure;
     }
-    const CaseInput& in = input.value();
-    const std::vector<runoff::CellIndex> cells = simulatedCells(in.grid, in.rivers);
+    const CaseInput& in = *input;
+    const std::vector<CellIndex> cells = simulatedCells(in.grid, in.rivers);
     const auto outlet = hydrograph::findOutlet(in.grid, in.rivers);
     if (cells.empty() || !outlet) {
         sayLine(out,
@@ -322,11 +317,11 @@ int run(const fs::path& caseDir, std::ostream& out, std::ostream& progress) {
     const std::int64_t hours = std::int64_t{in.params.days} * 24;
     auto discharge = readDischarge(caseDir, in, cells, hours, progress);
     if (!discharge.ok()) {
-        sayLine(out, discharge.error());
+        sayLine(out, discharge.error().message);
         return kFailure;
     }
     const BasinRain rain = basinRainByRiver(in.grid, in.rivers, in.rain);
-    if (rain.unmatchedCell != runoff::kNoCell) {
+    if (rain.unmatchedCell != kNoCell) {
         sayLine(out, "No rainfall point of rain.dat lies near the cell at column ",
                 in.grid.columnOf(rain.unmatchedCell) + 1, ", row ",
                 in.grid.rows - in.grid.rowOf(rain.unmatchedCell), ".");
@@ -334,15 +329,14 @@ int run(const fs::path& caseDir, std::ostream& out, std::ostream& progress) {
     }
     auto gauges = readGauges(caseDir, in);
     if (!gauges.ok()) {
-        sayLine(out, gauges.error());
+        sayLine(out, gauges.error().message);
         return kFailure;
     }
 
     PageOutput page(caseDir / "output");
     std::optional<std::string> why = page.begin();
     if (!why) {
-        why = writePage(caseDir, in, cells, discharge.value(), *outlet, rain, gauges.value(), page,
-                        progress);
+        why = writePage(caseDir, in, cells, *discharge, *outlet, rain, *gauges, page, progress);
     }
     if (!why) {
         why = page.commit(*templateFile("index.html"));
@@ -356,7 +350,7 @@ int run(const fs::path& caseDir, std::ostream& out, std::ostream& progress) {
     size.precision(3);
     size << static_cast<double>(page.bytesWritten()) / 1.0e6;
     sayLine(out, "Wrote ", index.string(), " (page and data ", size.str(), " MB, ", cells.size(),
-            " cells, ", hours, " hours, ", gauges.value().size(), " gauges).");
+            " cells, ", hours, " hours, ", gauges->size(), " gauges).");
     progress << "results_page: done in " << std::lround(timer.seconds()) << " s\n";
     return 0;
 }

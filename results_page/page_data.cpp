@@ -8,13 +8,12 @@
 
 namespace hydro::results_page {
 
-std::vector<runoff::CellIndex> simulatedCells(const runoff::StudyGrid& grid,
-                                              const runoff::RiverList& rivers) {
-    std::vector<runoff::CellIndex> cells;
+std::vector<CellIndex> simulatedCells(const StudyGrid& grid, const RiverList& rivers) {
+    std::vector<CellIndex> cells;
     for (std::size_t i = 0; i < grid.cells.size(); ++i) {
-        const runoff::GridCell& cell = grid.cells[i];
+        const GridCell& cell = grid.cells[i];
         if (cell.isEdge == 0 && rivers.isListedRiver(cell.riverNum)) {
-            cells.push_back(static_cast<runoff::CellIndex>(i));
+            cells.push_back(static_cast<CellIndex>(i));
         }
     }
     return cells;
@@ -56,7 +55,7 @@ std::uint8_t sqrtIndex(float v, float lower, float upper) {
     return static_cast<std::uint8_t>(std::clamp(index, 0, 255));
 }
 
-std::vector<std::uint8_t> hillshade(const runoff::StudyGrid& grid, double exaggeration) {
+std::vector<std::uint8_t> hillshade(const StudyGrid& grid, double exaggeration) {
     const std::int32_t rows = grid.rows;
     const std::int32_t cols = grid.cols;
     std::vector<std::uint8_t> shade(grid.cells.size(), 0);
@@ -76,12 +75,12 @@ std::vector<std::uint8_t> hillshade(const runoff::StudyGrid& grid, double exagge
     const double lightZ = std::sin(altitude);
     for (std::int32_t row = 0; row < rows; ++row) {
         for (std::int32_t column = 0; column < cols; ++column) {
-            const runoff::CellIndex i = grid.index(row, column);
+            const CellIndex i = grid.index(row, column);
             const double width = std::max(1.0, static_cast<double>(grid[i].cellWidth));
             // Gradients toward the east and the north (row 0 is the north row).
             const double dzdx = (height(row, column + 1) - height(row, column - 1)) / (2.0 * width);
             const double dzdy =
-                (height(row - 1, column) - height(row + 1, column)) / (2.0 * runoff::kCellHeight);
+                (height(row - 1, column) - height(row + 1, column)) / (2.0 * kCellHeight);
             const double lit = (-dzdx * lightX - dzdy * lightY + lightZ)
                                / std::sqrt(dzdx * dzdx + dzdy * dzdy + 1.0);
             const double grey = std::clamp(lit, 0.0, 1.0) * 255.0;
@@ -91,22 +90,21 @@ std::vector<std::uint8_t> hillshade(const runoff::StudyGrid& grid, double exagge
     return shade;
 }
 
-BasinRain basinRainByRiver(const runoff::StudyGrid& grid, const runoff::RiverList& rivers,
-                           const runoff::RainGrid& rain) {
+BasinRain basinRainByRiver(const StudyGrid& grid, const RiverList& rivers, const RainGrid& rain) {
     BasinRain out;
     const std::size_t hours = static_cast<std::size_t>(rain.days) * 24U;
     std::map<std::int32_t, double> area;
     for (std::size_t i = 0; i < grid.cells.size(); ++i) {
-        const runoff::GridCell& cell = grid.cells[i];
+        const GridCell& cell = grid.cells[i];
         if (cell.isEdge != 0 || cell.flowAcc <= 0 || !rivers.isListedRiver(cell.riverNum)) {
             continue;
         }
-        const std::int32_t point = runoff::findNearestRainCell(cell.latSec, cell.lonSec, rain);
+        const std::int32_t point = findNearestRainCell(cell.latSec, cell.lonSec, rain);
         if (point < 0) {
-            out.unmatchedCell = static_cast<runoff::CellIndex>(i);
+            out.unmatchedCell = static_cast<CellIndex>(i);
             return out;
         }
-        const double cellArea = runoff::kCellHeight * static_cast<double>(cell.cellWidth);
+        const double cellArea = kCellHeight * static_cast<double>(cell.cellWidth);
         area[cell.riverNum] += cellArea;
         std::vector<double>& sum = out.byRiver[cell.riverNum];
         sum.resize(hours, 0.0);
@@ -126,9 +124,9 @@ BasinRain basinRainByRiver(const runoff::StudyGrid& grid, const runoff::RiverLis
     return out;
 }
 
-double upstreamAreaKm2(const runoff::GridCell& cell) {
-    return static_cast<double>(cell.flowAcc) * runoff::kCellHeight
-           * static_cast<double>(cell.cellWidth) / 1.0e6;
+double upstreamAreaKm2(const GridCell& cell) {
+    return static_cast<double>(cell.flowAcc) * kCellHeight * static_cast<double>(cell.cellWidth)
+           / 1.0e6;
 }
 
 }  // namespace hydro::results_page

@@ -8,16 +8,15 @@
 #include <span>
 #include <vector>
 
-#include "runoff_sim/grid_cell.h"
-#include "runoff_sim/rain_cell.h"
-#include "runoff_sim/river_list.h"
+#include "case/grid_cell.h"
+#include "case/rain_grid.h"
+#include "case/river_list.h"
 
 namespace hydro::results_page {
 
 /// The cells that carry discharge in the simulator's output (on a listed river, off the
 /// border), in memory order: rows north to south, each row west to east.
-[[nodiscard]] std::vector<runoff::CellIndex> simulatedCells(const runoff::StudyGrid& grid,
-                                                            const runoff::RiverList& rivers);
+[[nodiscard]] std::vector<CellIndex> simulatedCells(const StudyGrid& grid, const RiverList& rivers);
 
 /// Range of the discharges of an event, m3/s.
 struct DischargeRange {
@@ -45,21 +44,19 @@ struct DischargeRange {
 /// the horizon, from the elevations and the cells' true extents (926.6 m north-south,
 /// `cellWidth` east-west); `exaggeration` multiplies the heights. Border cells copy their
 /// neighbour's slope.
-[[nodiscard]] std::vector<std::uint8_t> hillshade(const runoff::StudyGrid& grid,
-                                                  double exaggeration);
+[[nodiscard]] std::vector<std::uint8_t> hillshade(const StudyGrid& grid, double exaggeration);
 
 /// The rain over each listed river's basin, hour by hour: the mean intensity (mm/h) over the
 /// river's simulated cells with a flow accumulation above 0, weighted by cell area, each cell
 /// taking the rain of its nearest rainfall point.
 struct BasinRain {
     std::map<std::int32_t, std::vector<double>> byRiver;  ///< hours 1..24*days
-    runoff::CellIndex unmatchedCell = runoff::kNoCell;    ///< a cell with no rainfall point
+    CellIndex unmatchedCell = kNoCell;                    ///< a cell with no rainfall point
 };
-[[nodiscard]] BasinRain basinRainByRiver(const runoff::StudyGrid& grid,
-                                         const runoff::RiverList& rivers,
-                                         const runoff::RainGrid& rain);
+[[nodiscard]] BasinRain basinRainByRiver(const StudyGrid& grid, const RiverList& rivers,
+                                         const RainGrid& rain);
 
 /// Upstream area of a cell, km2: its flow accumulation times its own area.
-[[nodiscard]] double upstreamAreaKm2(const runoff::GridCell& cell);
+[[nodiscard]] double upstreamAreaKm2(const GridCell& cell);
 
 }  // namespace hydro::results_page

@@ -2,13 +2,11 @@
 
 #include <limits>
 
+#include "case/case.h"
 #include "common/console.h"
 #include "runoff_sim/discharge_output.h"
-#include "runoff_sim/drainage_network.h"
-#include "runoff_sim/event_parameters.h"
 #include "runoff_sim/processing_order.h"
 #include "runoff_sim/rain_cell.h"
-#include "runoff_sim/river_list.h"
 #include "runoff_sim/routing_engine.h"
 #include "runoff_sim/routing_setup.h"
 
@@ -18,50 +16,60 @@ namespace {
 
 constexpr int kFailure = 1;
 
+/// Prints the line of a stage that failed; returns the exit status.
+int fail(std::ostream& console, const Error& error) {
+    sayLine(console, error.message);
+    return kFailure;
+}
+
 }  // namespace
 
 int runRunoffSim(const std::filesystem::path& caseDir, std::ostream& console) {
+    const CasePaths paths{caseDir};
     // 1. Parameters.
-    const auto params = readEventParameters(caseDir / "param-event.dat", console);
+    const auto params = readEventParameters(paths.parameters(), &console);
     if (!params) {
-        return kFailure;
+        return fail(console, params.error());
     }
     const EventParameters& p = *params;
 
     // 2. River count; 3. river list.
-    const auto riverPath = caseDir / "topoData" / "riverNumList.dat";
-    const auto riverCount = countRiverLines(riverPath);
+    const auto riverCount = countRiverLines(paths.riverList());
     if (!riverCount) {
-        console << "riverNumList.dat cannot open.\n" << std::flush;
-        return kFailure;
+        return fail(console, riverCount.error());
     }
     sayLine(console, "Number of rivers for simulation : ", *riverCount);
     sayLine(console);
-    const auto rivers = readRiverList(riverPath, *riverCount);
+    const auto rivers = readRiverList(paths.riverList(), *riverCount);
     if (!rivers) {
-        console << "riverNumList.dat cannot open.\n" << std::flush;
-        return kFailure;
+        return fail(console, rivers.error());
     }
 
     // 5. Rainfall grid with its points placed.
     if (const auto tooLarge = gridSizeProblem(p)) {
-        sayLine(console, *tooLarge);
-        return kFailure;
+        return fail(console, *tooLarge);
+    }
+    if (const auto offTheGlobe = latitudeProblem(p)) {
+        return fail(console, *offTheGlobe);
     }
     RainGrid rain = placeRainPoints(p);
 
     // 4. Study grid; 6. elevation pass; 7. topology pass; 8. registration; 9. counting.
-    auto network = buildDrainageNetwork(caseDir / "topoData", p, console);
+    auto network = buildDrainageNetwork(paths.topoData(), p);
     if (!network) {
-        return kFailure;
+        return fail(console, network.error());
+    }
+    // A slope needs two finite elevations.
+    if (const auto bad = nonFiniteElevation(*network, *rivers)) {
+        return fail(console, *bad);
     }
 
     // 10. Set-up of every cell the time loop will run (a cell that never runs has nothing
     // that anyone reads: its outflow is zero and its output value fixed).
     const std::vector<CellIndex> order = orderRoutedCells(*network, *rivers);
-    auto plan = buildRoutingPlan(*network, *rivers, order, rain, p, console);
+    auto plan = buildRoutingPlan(*network, *rivers, order, rain, p);
     if (!plan) {
-        return kFailure;
+        return fail(console, plan.error());
     }
 
     // 11. Processing order.
@@ -69,19 +77,19 @@ int runRunoffSim(const std::filesystem::path& caseDir, std::ostream& console) {
     sayLine(console,
             "*** Number of different kind of cell accumulattion number : ", classes.size());
     // The plan holds all that the time loop needs: the grid goes.
-    network.reset();
+    network->cells = std::vector<GridCell>();
 
     // 12.
     sayLine(console, "Total simulation time is ", p.days, " days.");
     sayLine(console);
 
     // 13. Rainfall.
-    if (!readRainfall(caseDir / "input" / "rain.dat", rain, console)) {
-        return kFailure;
+    if (const auto read = readRainfall(paths.rainfall(), rain, &console); !read) {
+        return fail(console, read.error());
     }
 
     // 14. Every output file must be creatable before hours of computing start.
-    const auto outputDir = caseDir / "output";
+    const auto outputDir = paths.output();
     if (!checkOutputFiles(outputDir, console)) {
         return kFailure;
     }

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <span>
 
-#include "runoff_sim/grid_cell.h"
+#include "case/grid_cell.h"
 
 namespace hydro::runoff {
 

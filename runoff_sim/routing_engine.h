@@ -16,7 +16,7 @@
 #include <span>
 #include <vector>
 
-#include "runoff_sim/grid_cell.h"
+#include "case/grid_cell.h"
 #include "runoff_sim/kinematic_wave.h"
 #include "runoff_sim/rain_cell.h"
 

@@ -1,8 +1,7 @@
 #include "runoff_sim/routing_setup.h"
 
 #include <algorithm>
-
-#include "common/console.h"
+#include <string>
 
 namespace hydro::runoff {
 
@@ -44,10 +43,9 @@ std::vector<std::int32_t> readingPostOrder(const std::vector<std::int32_t>& read
 
 }  // namespace
 
-std::optional<RoutingPlan> buildRoutingPlan(const StudyGrid& grid, const RiverList& rivers,
-                                            const std::vector<CellIndex>& order,
-                                            const RainGrid& rain, const EventParameters& p,
-                                            std::ostream& console) {
+Result<RoutingPlan> buildRoutingPlan(const StudyGrid& grid, const RiverList& rivers,
+                                     const std::vector<CellIndex>& order, const RainGrid& rain,
+                                     const EventParameters& p) {
     const RoutingParameters routing{p.manningSlope, p.manningChannel, p.channelArea,
                                     p.spaceSteps,   p.timeStep,       p.weight};
     RoutingPlan plan;
@@ -102,10 +100,10 @@ std::optional<RoutingPlan> buildRoutingPlan(const StudyGrid& grid, const RiverLi
         const GridCell& cell = grid[index];
         const std::int32_t point = findNearestRainCell(cell.latSec, cell.lonSec, rain);
         if (point < 0) {
-            sayLine(console, "No rainfall point of the input data lies near the cell at column ",
-                    grid.columnOf(index) + 1, ", row ", grid.rows - grid.rowOf(index),
-                    " (counted from 1 from the west and from the south).");
-            return std::nullopt;
+            return Error{"No rainfall point of the input data lies near the cell at column "
+                         + std::to_string(grid.userColumn(index)) + ", row "
+                         + std::to_string(grid.userRow(index))
+                         + " (counted from 1 from the west and from the south)."};
         }
         const GridCell* downstream = cell.downstream == kNoCell ? nullptr : &grid[cell.downstream];
         const RoutingSetup setup = setupRouting(cell, downstream, routing);

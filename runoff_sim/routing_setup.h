@@ -3,21 +3,19 @@
 // The set-up pass: every cell the time loop runs gets its nearest rainfall point, its
 // hydraulic constants and its initial discharge profile, gathered into the routing plan.
 
-#include <optional>
-#include <ostream>
-
-#include "runoff_sim/event_parameters.h"
-#include "runoff_sim/grid_cell.h"
+#include "case/event_parameters.h"
+#include "case/grid_cell.h"
+#include "case/result.h"
+#include "case/river_list.h"
 #include "runoff_sim/rain_cell.h"
-#include "runoff_sim/river_list.h"
 #include "runoff_sim/routing_engine.h"
 
 namespace hydro::runoff {
 
 /// Builds the plan for the cells in `order` (the sequential order of the time loop).
-/// Reports a routed cell that no rainfall point lies near and returns nothing then.
-[[nodiscard]] std::optional<RoutingPlan> buildRoutingPlan(
-    const StudyGrid& grid, const RiverList& rivers, const std::vector<CellIndex>& order,
-    const RainGrid& rain, const EventParameters& p, std::ostream& console);
+/// The error names a routed cell that no rainfall point lies near.
+[[nodiscard]] Result<RoutingPlan> buildRoutingPlan(const StudyGrid& grid, const RiverList& rivers,
+                                                   const std::vector<CellIndex>& order,
+                                                   const RainGrid& rain, const EventParameters& p);
 
 }  // namespace hydro::runoff

@@ -73,6 +73,41 @@ TEST(NumberStream, TokensSpanLinesAndBlocks) {
     EXPECT_FALSE(missing.next().has_value());
 }
 
+TEST(NumberStream, EndlessTokensStopTheReading) {
+    test::TempDir dir;
+    // A binary file or /dev/zero is one endless token: it is cut at kMaxTokenLength and
+    // nothing more is read, instead of filling memory until the allocation fails.
+    std::string text = "12 ";
+    text += std::string(3 * kMaxTokenLength, '\0');
+    text += " 34";
+    test::writeText(dir / "t.dat", text);
+    TokenReader reader;
+    ASSERT_TRUE(reader.open(dir / "t.dat"));
+    EXPECT_EQ(reader.next(), "12");
+    const auto endless = reader.next();
+    ASSERT_TRUE(endless.has_value());
+    EXPECT_EQ(endless->size(), kMaxTokenLength);
+    EXPECT_FALSE(reader.next().has_value());
+    // Folders are files that cannot be opened.
+    EXPECT_FALSE(reader.open(dir.path()));
+}
+
+TEST(NumberStream, TokensInMessagesAreShortAndPrintable) {
+    EXPECT_EQ(quoteToken("12.0"), "12.0");
+    EXPECT_EQ(quoteToken(std::string("a\0b\x1b\\\xff", 6)), "a\\x00b\\x1B\\x5C\\xFF");
+    EXPECT_EQ(quoteToken(std::string(2000000, 'x')), std::string(40, 'x') + "...");
+}
+
+TEST(NumberStream, LinesOfTokens) {
+    TokenReader reader;
+    reader.openText("1 2\n\n3\r\n  4");
+    std::vector<std::int64_t> lines;
+    while (reader.next()) {
+        lines.push_back(reader.line());
+    }
+    EXPECT_EQ(lines, (std::vector<std::int64_t>{1, 1, 3, 4}));
+}
+
 TEST(NumberStream, InMemoryText) {
     TokenReader reader;
     reader.openText("  1\v2\f3");

@@ -446,3 +446,44 @@ TEST(DischargeMap, MalformedParameterFileIsReportedAndRefused) {
 
 }  // namespace
 }  // namespace hydro
+
+namespace hydro {
+namespace {
+
+TEST(DischargeMap, FramesOfAnotherGridAreRefused) {
+    // Frames written for 10 columns, read as 3 x 4 = 12 cells: 48 frames of 10 x 4 hold 1920
+    // values, 160 frames of 12 and no whole number. Mis-strided maps were drawn before.
+    MapCase c(4, 3, 2);
+    c.writeGrid(std::vector<float>(10U * 4U * 48U + 4U, 1.0F));
+    const Outcome o = c.run("y 2 0\n");
+    EXPECT_EQ(o.status, 1);
+    EXPECT_TRUE(o.console.ends_with(
+        "dischargeHourly.bin holds 7696 bytes, not a whole number of frames of 3 columns x 4 "
+        "rows (48 bytes each): it was written for another grid than param-event.dat "
+        "describes.\n"))
+        << o.console;
+    EXPECT_EQ(c.imageCount(), 0U);
+    // More whole frames than the event needs are a longer run's output: accepted.
+    c.writeGrid(std::vector<float>(c.cells() * (c.hours() + 24), 1.0F));
+    EXPECT_EQ(c.run("y 2 0\n").status, 0);
+}
+
+TEST(DischargeMap, AnInfiniteDischargeCannotBecomeABound) {
+    MapCase c(4, 3, 1);
+    std::vector<float> grid(c.cells() * c.hours(), 1.0F);
+    grid[c.cells() * 4 + 7] = std::numeric_limits<float>::infinity();   // hour 5, cell 7
+    grid[c.cells() * 6 + 1] = std::numeric_limits<float>::quiet_NaN();  // skipped, as before
+    c.writeGrid(grid);
+    const Outcome o = c.run("n\n");
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(afterQuestion(o.console),
+              "dischargeHourly.bin holds an infinite discharge in hour 5 at column 2, row 3 "
+              "(counted from 1 from the west and from the south): it cannot be a bound of the "
+              "colour scale.\n");
+    EXPECT_EQ(c.imageCount(), 0U);
+    // Typed bounds do not need the data's extremes; the infinite cell is then drawn black.
+    EXPECT_EQ(c.run("y 2 0\n").status, 0);
+}
+
+}  // namespace
+}  // namespace hydro

@@ -1,9 +1,11 @@
 #include "discharge_series/extractor.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -377,20 +379,30 @@ TEST(DischargeSeries, SeriesFileThatCannotBeWrittenFails) {
             "Write ./1-1_discharge.dat\rTime series discharge output file cannot open.\n"))
             << r.console;
     }
-    if (!fs::exists("/dev/full")) {
-        GTEST_SKIP() << "no /dev/full to make writes fail";
-    }
     {
+        // A file-size limit stands in for a full disk: writes past it fail with EFBIG. The
+        // series goes to a temporary file first, so an earlier series under the final name
+        // stays whole and nothing half-written is left behind.
         SCOPED_TRACE("the disk is full");
         SeriesCase c(1, 1, 1);
         c.grid(std::vector<float>(24, 1.0F));
-        fs::create_symlink("/dev/full", c.work() / "1-1_discharge.dat");
+        test::writeText(c.work() / "1-1_discharge.dat", "an earlier series\n");
+        rlimit old{};
+        ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit small = old;
+        small.rlim_cur = 40;
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
         const Outcome r = c.run("1 1");
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &old), 0);
+        std::signal(SIGXFSZ, oldHandler);
         EXPECT_EQ(r.status, 1);
         EXPECT_TRUE(
             r.console.ends_with("Write ./1-1_discharge.dat\rTime series discharge output "
                                 "file ./1-1_discharge.dat could not be written.\n"))
             << r.console;
+        EXPECT_EQ(test::readText(c.work() / "1-1_discharge.dat"), "an earlier series\n");
+        EXPECT_FALSE(fs::exists(c.work() / "1-1_discharge.dat.part"));
     }
 }
 
@@ -424,6 +436,26 @@ TEST(DischargeSeries, GridFromAPipeIsReadInOrder) {
             EXPECT_FALSE(c.hasSeries(2, 2));
         }
     }
+}
+
+}  // namespace
+}  // namespace hydro
+
+namespace hydro {
+namespace {
+
+TEST(DischargeSeries, FramesOfAnotherGridAreRefused) {
+    // Ten-column frames read as nine columns would give the values of other cells.
+    SeriesCase c(9, 5, 1);
+    c.grid(numberedFrames(10, 5, 24));
+    const Outcome r = c.run("2 2");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.console.ends_with(
+        "dischargeHourly.bin holds 4800 bytes, not a whole number of frames of 9 columns x 5 "
+        "rows (180 bytes each): it was written for another grid than param-event.dat "
+        "describes.\n"))
+        << r.console;
+    EXPECT_FALSE(c.hasSeries(2, 2));
 }
 
 }  // namespace

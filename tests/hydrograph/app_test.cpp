@@ -73,7 +73,7 @@ TEST(PlotCommand, WritesTheImageAndQuotesThePeakAsTheFileSpellsIt) {
     const Outcome r = plot(dir.path(), "4", "2", dir / "q.dat", dir / "plots/h.svg");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out,
-              "Peak discharge at the outlet (column 4, row 2): 12.3457 m3/s on day 1, hour 14.\n");
+              "Peak discharge at column 4, row 2 (river 1): 12.3457 m3/s on day 1, hour 14.\n");
     EXPECT_EQ(entries(dir / "plots"), std::vector<std::string>{"h.svg"});
     const std::string svg = readText(dir / "plots/h.svg");
     EXPECT_NE(svg.find("River 1: discharge at column 4, row 2"), std::string::npos);
@@ -94,8 +94,7 @@ TEST(PlotCommand, PeakOnTheSecondDayAndAnImageReplaced) {
     writeText(dir / "plots/h.svg", "old");
     const Outcome r = plot(dir.path(), "4", "2", dir / "q.dat", dir / "plots/h.svg");
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out,
-              "Peak discharge at the outlet (column 4, row 2): 1e+06 m3/s on day 2, hour 3.\n");
+    EXPECT_EQ(r.out, "Peak discharge at column 4, row 2 (river 1): 1e+06 m3/s on day 2, hour 3.\n");
     EXPECT_EQ(readText(dir / "plots/h.svg").rfind("<?xml", 0), 0U);
     EXPECT_EQ(entries(dir / "plots"), std::vector<std::string>{"h.svg"});
 }
@@ -157,6 +156,15 @@ TEST(PlotCommand, RefusedInputsLeaveNoImage) {
              writeText(d / "q.dat", series(24, {{1, "-9999"}}));
          },
          "<dir>/q.dat: line 2 mixes -9999 (no discharge) with discharges of other hours."},
+        {"the series of another cell", "4", "2",
+         [](const fs::path& d) { fs::rename(d / "q.dat", d / "3-2_discharge.dat"); },
+         "<dir>/3-2_discharge.dat is the series of column 3, row 2, not of column 4, row 2."},
+        {"a river list opened by a comment", "4", "2",
+         [](const fs::path& d) {
+             writeText(d / "topoData/riverNumList.dat", "# rivers\n1 0 0 0 0 0 0 0\n");
+         },
+         "riverNumList.dat line 1 holds \"#\" where an integer belongs (value 1 of a record of "
+         "six integers and two reals)."},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -165,7 +173,9 @@ TEST(PlotCommand, RefusedInputsLeaveNoImage) {
         writeText(dir / "q.dat", series(24, {{5, "7"}}));
         fs::create_directories(dir / "plots");
         c.spoil(dir.path());
-        const Outcome r = plot(dir.path(), c.column, c.row, dir / "q.dat", dir / "plots/h.svg");
+        const fs::path seriesFile =
+            fs::exists(dir / "3-2_discharge.dat") ? dir / "3-2_discharge.dat" : dir / "q.dat";
+        const Outcome r = plot(dir.path(), c.column, c.row, seriesFile, dir / "plots/h.svg");
         std::string line = c.line;
         if (line.starts_with("<dir>")) {
             line.replace(0, 5, dir.path().string());

@@ -12,9 +12,6 @@
 namespace hydro::hydrograph {
 namespace {
 
-using runoff::GridCell;
-using runoff::StudyGrid;
-
 GridCell cellAt(float latDeg, float width, std::int32_t river, std::int32_t flowAcc,
                 std::uint8_t edge = 0) {
     GridCell c;
@@ -28,8 +25,8 @@ GridCell cellAt(float latDeg, float width, std::int32_t river, std::int32_t flow
 }
 
 /// One column of two points: the south one at 35.0, the north one at 35.1; two days.
-runoff::RainGrid twoPoints() {
-    runoff::EventParameters p;
+RainGrid twoPoints() {
+    EventParameters p;
     p.rainCols = 1;
     p.rainRows = 2;
     p.rainDx = 0.1F;
@@ -37,11 +34,11 @@ runoff::RainGrid twoPoints() {
     p.rainLon0 = 135.0F;
     p.rainLat0 = 35.0F;
     p.days = 2;
-    return runoff::placeRainPoints(p);
+    return placeRainPoints(p);
 }
 
 TEST(BasinRainfall, AreaWeightedMeanOverTheRoutedCellsOfTheRiver) {
-    runoff::RainGrid rain = twoPoints();
+    RainGrid rain = twoPoints();
     const std::int32_t south = rain.index(0, 0);
     const std::int32_t north = rain.index(1, 0);
     rain.rain[rain.rainIndex(south, 1, 5)] = 4.0F;
@@ -62,7 +59,7 @@ TEST(BasinRainfall, AreaWeightedMeanOverTheRoutedCellsOfTheRiver) {
     const BasinRainfall b = basinRainfall(grid, rain, 2);
     ASSERT_EQ(b.mmPerHour.size(), 48U);
     EXPECT_EQ(b.cellCount, 3);
-    EXPECT_EQ(b.unmatchedCell, runoff::kNoCell);
+    EXPECT_EQ(b.unmatchedCell, kNoCell);
     // (800 * 4 + 600 * 4 + 200 * 10) / 1600; the plain mean of the cells would be 6.
     EXPECT_NEAR(b.mmPerHour[5], 4.75, 1e-12);
     // Day 2, first hour: (800 + 600) * 1 / 1600.
@@ -75,7 +72,7 @@ TEST(BasinRainfall, AreaWeightedMeanOverTheRoutedCellsOfTheRiver) {
 }
 
 TEST(BasinRainfall, RiverWithoutRoutedCellsIsDry) {
-    runoff::RainGrid rain = twoPoints();
+    RainGrid rain = twoPoints();
     std::fill(rain.rain.begin(), rain.rain.end(), 3.0F);
     StudyGrid grid;
     grid.rows = 1;
@@ -87,11 +84,11 @@ TEST(BasinRainfall, RiverWithoutRoutedCellsIsDry) {
 }
 
 TEST(BasinRainfall, CellWithoutARainfallPointIsReported) {
-    runoff::EventParameters p;
+    EventParameters p;
     p.rainCols = 1;
     p.rainRows = 1;
     p.days = 1;
-    runoff::RainGrid rain = runoff::placeRainPoints(p);
+    RainGrid rain = placeRainPoints(p);
     // A point whose latitude is not a number is near nothing.
     rain.points[0].latDeg = std::numeric_limits<float>::quiet_NaN();
     StudyGrid grid;

@@ -156,7 +156,7 @@ TEST_F(ResultsPageRun, RefusesDischargeThatDoesNotBelongToTheCase) {
     Outcome run = runPage({dir.path().string()});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out,
-              "dischargeHourly.bin holds 23 hourly frames of 5 x 5 cells, but 24 are needed.\n");
+              "dischargeHourly.bin holds 23 frames of 5 columns x 5 rows, but 24 are needed.\n");
 
     // A simulated cell without discharge: the output of another river list.
     hourly.resize(hourly.size() + 25, 1.0F);

@@ -58,13 +58,13 @@ TEST(DischargeRange, KeepsTheSmallestPositiveApartFromZero) {
 }
 
 /// A 4 x 3 grid (north row first) with river numbers and one listed river.
-runoff::StudyGrid smallGrid(const std::vector<std::int32_t>& riverNum) {
-    runoff::StudyGrid grid;
+StudyGrid smallGrid(const std::vector<std::int32_t>& riverNum) {
+    StudyGrid grid;
     grid.rows = 3;
     grid.cols = 4;
     grid.cells.resize(12);
     for (std::int32_t i = 0; i < 12; ++i) {
-        runoff::GridCell& cell = grid.cells[static_cast<std::size_t>(i)];
+        GridCell& cell = grid.cells[static_cast<std::size_t>(i)];
         cell.initGeometry(grid.rowOf(i), grid.columnOf(i), 3, 4, 35.0F, 135.0F, 0.0F);
         cell.riverNum = riverNum[static_cast<std::size_t>(i)];
         cell.flowAcc = 1;
@@ -73,18 +73,18 @@ runoff::StudyGrid smallGrid(const std::vector<std::int32_t>& riverNum) {
 }
 
 TEST(SimulatedCells, AreTheInteriorCellsOfListedRivers) {
-    const runoff::StudyGrid grid = smallGrid({
+    const StudyGrid grid = smallGrid({
         1, 1, 1, 1,  //
         1, 1, 2, 1,  //
         1, 1, 1, 1,  //
     });
-    const runoff::RiverList rivers({1});
+    const RiverList rivers({1});
     // Row 1 is the only interior row; its column 2 lies on river 2, which is not listed.
-    EXPECT_EQ(simulatedCells(grid, rivers), (std::vector<runoff::CellIndex>{5}));
+    EXPECT_EQ(simulatedCells(grid, rivers), (std::vector<CellIndex>{5}));
 }
 
 TEST(Hillshade, LightsSlopesFacingTheNorthWest) {
-    runoff::StudyGrid grid = smallGrid(std::vector<std::int32_t>(12, -1));
+    StudyGrid grid = smallGrid(std::vector<std::int32_t>(12, -1));
     std::vector<std::uint8_t> flat = hillshade(grid, 1.0);
     // A level grid is lit at the sun's height: sin(45 degrees) of full white.
     for (const std::uint8_t g : flat) {
@@ -105,13 +105,13 @@ TEST(Hillshade, LightsSlopesFacingTheNorthWest) {
 }
 
 TEST(BasinRain, IsTheAreaWeightedMeanOfEachListedRiver) {
-    runoff::StudyGrid grid = smallGrid({
+    StudyGrid grid = smallGrid({
         -1, -1, -1, -1,  //
         -1, 1, 2, -1,    //
         -1, -1, -1, -1,  //
     });
     // A rain grid of two points, west and east, each nearest to one of the two cells.
-    runoff::RainGrid rain;
+    RainGrid rain;
     rain.rows = 1;
     rain.cols = 2;
     rain.days = 1;
@@ -122,13 +122,13 @@ TEST(BasinRain, IsTheAreaWeightedMeanOfEachListedRiver) {
     rain.rain.assign(2 * 2 * 24, 0.0F);
     rain.rain[rain.rainIndex(0, 1, 3)] = 2.0F;
     rain.rain[rain.rainIndex(1, 1, 3)] = 6.0F;
-    const BasinRain both = basinRainByRiver(grid, runoff::RiverList({1, 2}), rain);
+    const BasinRain both = basinRainByRiver(grid, RiverList({1, 2}), rain);
     ASSERT_EQ(both.byRiver.size(), 2U);
     EXPECT_DOUBLE_EQ(both.byRiver.at(1)[3], 2.0);
     EXPECT_DOUBLE_EQ(both.byRiver.at(2)[3], 6.0);
     EXPECT_DOUBLE_EQ(both.byRiver.at(1)[4], 0.0);
     // Only listed rivers get a series.
-    EXPECT_EQ(basinRainByRiver(grid, runoff::RiverList({2}), rain).byRiver.count(1), 0U);
+    EXPECT_EQ(basinRainByRiver(grid, RiverList({2}), rain).byRiver.count(1), 0U);
 }
 
 }  // namespace

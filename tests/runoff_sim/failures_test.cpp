@@ -3,8 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <filesystem>
 #include <functional>
+#include <limits>
 #include <sstream>
 
 #include "runoff_sim/driver.h"
@@ -86,6 +88,80 @@ TEST(SimulationFailures, ReportedOnceAndOutputUntouched) {
          },
          "param-event.dat: a study grid of 70000 x 70000 cells is too large (at most 2147483647 "
          "cells)."},
+        // Found by an adversarial campaign against the readers; each is pinned here.
+        {"a folder in place of the elevation grid",
+         [](const fs::path& d) {
+             fs::remove(d / "topoData/modDem.bin");
+             fs::create_directory(d / "topoData/modDem.bin");
+         },
+         "modDem.bin cannot open."},
+        {"a folder in place of the river list",
+         [](const fs::path& d) {
+             fs::remove(d / "topoData/riverNumList.dat");
+             fs::create_directory(d / "topoData/riverNumList.dat");
+         },
+         "riverNumList.dat cannot open."},
+        {"a folder in place of the rain file",
+         [](const fs::path& d) {
+             fs::remove(d / "input/rain.dat");
+             fs::create_directory(d / "input/rain.dat");
+         },
+         "ROF file cannot open."},
+        {"a river list opened by a comment",
+         [](const fs::path& d) {
+             writeText(d / "topoData/riverNumList.dat", "# river list\n1 0 0 0 0 0 0 0\n");
+         },
+         "riverNumList.dat line 1 holds \"#\" where an integer belongs (value 1 of a record of "
+         "six integers and two reals)."},
+        {"a parameter file of NUL bytes, as /dev/zero reads",
+         [](const fs::path& d) { writeText(d / "param-event.dat", std::string(100000, '\0')); },
+         "param-event.dat value 1 (number of columns of the study area) is not an integer: "
+         "\"\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\"
+         "x00\\x00\\x00"
+         "\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x0"
+         "0\\x00\\x00"
+         "...\""},
+        {"a weight outside 0..1",
+         [](const fs::path& d) {
+             SimCase c = confluenceCase();
+             c.weight = "-5";
+             writeText(d / "param-event.dat", c.parameterText());
+         },
+         "param-event.dat value 14 (finite difference weight) must be from 0 to 1: -5"},
+        {"a negative channel threshold",
+         [](const fs::path& d) {
+             SimCase c = confluenceCase();
+             c.channelArea = -1;
+             writeText(d / "param-event.dat", c.parameterText());
+         },
+         "param-event.dat value 17 (area to classify slope and channel) must be 0 or more: -1"},
+        {"a study grid beyond the pole",
+         [](const fs::path& d) {
+             SimCase c = confluenceCase();
+             c.swLat = "95";
+             writeText(d / "param-event.dat", c.parameterText());
+         },
+         "param-event.dat: the study grid runs from latitude 95 to 95.0417 degrees (value 4 and "
+         "5 rows of 30 arc-seconds); latitudes must lie from -90 to 90."},
+        {"a non-finite elevation on a simulated cell",
+         [](const fs::path& d) {
+             SimCase c = confluenceCase();
+             c.elevation[static_cast<std::size_t>(2 * 5 + 2)] = std::nanf("");
+             c.write(d);
+         },
+         "modDem.bin has the elevation nan at column 3, row 3 (counted from 1 from the west and "
+         "from the south), a simulated cell; elevations there must be finite numbers."},
+        {"an infinite elevation where a simulated cell drains",
+         [](const fs::path& d) {
+             SimCase c = confluenceCase();
+             // The confluence drains south into the border row.
+             c.elevation[static_cast<std::size_t>(4 * 5 + 2)] =
+                 -std::numeric_limits<float>::infinity();
+             c.write(d);
+         },
+         "modDem.bin has the elevation -inf at column 3, row 1 (counted from 1 from the west and "
+         "from the south), the cell a simulated cell drains into; elevations there must be "
+         "finite numbers."},
     };
     for (const auto& k : cases) {
         SCOPED_TRACE(k.what);

@@ -6,7 +6,7 @@ namespace hydro::runoff {
 namespace {
 
 StudyGrid gridWithAcc(const std::vector<std::int32_t>& acc, std::int32_t rows, std::int32_t cols) {
-    StudyGrid g{rows, cols, std::vector<GridCell>(acc.size())};
+    StudyGrid g{{rows, cols}, std::vector<GridCell>(acc.size())};
     for (std::size_t i = 0; i < acc.size(); ++i) {
         g.cells[i].flowAcc = acc[i];
         g.cells[i].riverNum = 1;

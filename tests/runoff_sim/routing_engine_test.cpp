@@ -5,7 +5,7 @@
 
 #include <sstream>
 
-#include "runoff_sim/drainage_network.h"
+#include "case/case.h"
 #include "runoff_sim/processing_order.h"
 #include "runoff_sim/routing_setup.h"
 #include "tests/runoff_sim/case_builder.h"
@@ -58,16 +58,15 @@ TEST(RoutingEngine, AChainHoldsOnlyTheStoresInFlight) {
     }
     test::TempDir dir;
     c.write(dir.path());
-    std::ostringstream quiet;
-    const auto p = readEventParameters(dir / "param-event.dat", quiet);
-    ASSERT_TRUE(p.has_value());
-    const auto grid = buildDrainageNetwork(dir / "topoData", *p, quiet);
-    ASSERT_TRUE(grid.has_value());
-    RainGrid rain = placeRainPoints(*p);
-    ASSERT_TRUE(readRainfall(dir / "input" / "rain.dat", rain, quiet));
+    const auto p = readEventParameters(dir / "param-event.dat");
+    ASSERT_TRUE(p.ok());
+    const auto grid = buildDrainageNetwork(dir / "topoData", *p);
+    ASSERT_TRUE(grid.ok());
+    const auto rain = readCaseRainfall(dir.path(), *p);
+    ASSERT_TRUE(rain.ok());
     const RiverList rivers({1});
-    auto plan = buildRoutingPlan(*grid, rivers, orderRoutedCells(*grid, rivers), rain, *p, quiet);
-    ASSERT_TRUE(plan.has_value());
+    auto plan = buildRoutingPlan(*grid, rivers, orderRoutedCells(*grid, rivers), *rain, *p);
+    ASSERT_TRUE(plan.ok());
     ASSERT_EQ(plan->cells.size(), 38U);
 
     ProgressPacer progress(0, 0, [](std::int64_t) {});
@@ -80,7 +79,7 @@ TEST(RoutingEngine, AChainHoldsOnlyTheStoresInFlight) {
         [](std::int32_t, std::span<const float>, std::span<const float>) { return true; }};
     RoutingStats stats;
     omp_set_num_threads(2);
-    ASSERT_TRUE(runTimeLoop(*plan, rain, progress, sink, &stats));
+    ASSERT_TRUE(runTimeLoop(*plan, *rain, progress, sink, &stats));
     EXPECT_EQ(hours, 24);
     // Each cell's hour of outflow is read by the next one right away: two stores serve the
     // whole chain, however long it is.
@@ -90,7 +89,7 @@ TEST(RoutingEngine, AChainHoldsOnlyTheStoresInFlight) {
     // A sink that refuses a frame stops the run.
     const FrameSink refusing{
         [](std::int32_t, std::int32_t, std::span<const float>) { return false; }, sink.day};
-    EXPECT_FALSE(runTimeLoop(*plan, rain, progress, refusing));
+    EXPECT_FALSE(runTimeLoop(*plan, *rain, progress, refusing));
 }
 
 }  // namespace

@@ -3,33 +3,28 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "case/case.h"
 #include "runoff_sim/discharge_output.h"
-#include "runoff_sim/drainage_network.h"
-#include "runoff_sim/event_parameters.h"
 #include "runoff_sim/kinematic_wave.h"
 #include "runoff_sim/processing_order.h"
 #include "runoff_sim/rain_cell.h"
-#include "runoff_sim/river_list.h"
 
 namespace hydro::test {
 
 using namespace hydro::runoff;
 
 ReferenceOutputs runSequentialReference(const std::filesystem::path& caseDir) {
-    std::ostringstream quiet;
-    const auto p = readEventParameters(caseDir / "param-event.dat", quiet);
-    const auto riverPath = caseDir / "topoData" / "riverNumList.dat";
-    const auto count = countRiverLines(riverPath);
-    if (!p || !count) {
-        throw std::runtime_error("reference: bad case");
+    auto data = readCase(caseDir);
+    if (!data) {
+        throw std::runtime_error("reference: " + data.error().message);
     }
-    const auto rivers = readRiverList(riverPath, *count);
-    auto network = buildDrainageNetwork(caseDir / "topoData", *p, quiet);
-    RainGrid rain = placeRainPoints(*p);
-    if (!network || !readRainfall(caseDir / "input" / "rain.dat", rain, quiet)) {
-        throw std::runtime_error("reference: bad case");
+    const auto rain = readCaseRainfall(caseDir, data->params);
+    if (!rain) {
+        throw std::runtime_error("reference: " + rain.error().message);
     }
-    StudyGrid& grid = *network;
+    const EventParameters* p = &data->params;
+    const RiverList* rivers = &data->rivers;
+    StudyGrid& grid = data->grid;
 
     const int S = p->subStepsPerHour;
     const std::size_t perCell =
@@ -48,7 +43,7 @@ ReferenceOutputs runSequentialReference(const std::filesystem::path& caseDir) {
             continue;
         }
         rainPoint[static_cast<std::size_t>(i)] =
-            findNearestRainCell(cell.latSec, cell.lonSec, rain);
+            findNearestRainCell(cell.latSec, cell.lonSec, *rain);
         const GridCell* down = cell.downstream == kNoCell ? nullptr : &grid[cell.downstream];
         setups[static_cast<std::size_t>(i)] = setupRouting(cell, down, routing);
         q[static_cast<std::size_t>(i)].assign(nodes, 0.0);
@@ -70,8 +65,8 @@ ReferenceOutputs runSequentialReference(const std::filesystem::path& caseDir) {
             for (int day = 1; day <= p->days; ++day) {
                 for (int hour = 1; hour <= 24; ++hour) {
                     LateralPair lat =
-                        updateLateralInflow(rain, rainPoint[static_cast<std::size_t>(i)], day, hour,
-                                            cell.cellWidth, setup.flowLength);
+                        updateLateralInflow(*rain, rainPoint[static_cast<std::size_t>(i)], day,
+                                            hour, cell.cellWidth, setup.flowLength);
                     for (int s = 0; s < S; ++s) {
                         const double qLat = (lat.prev + lat.now) * 0.5;
                         const std::size_t at = (static_cast<std::size_t>(day - 1) * 24U

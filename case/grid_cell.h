@@ -7,10 +7,10 @@
 #include <cstdint>
 #include <vector>
 
-namespace hydro::runoff {
+#include "case/grid_shape.h"
 
-using CellIndex = std::int32_t;
-inline constexpr CellIndex kNoCell = -1;
+namespace hydro {
+
 inline constexpr int kUpstreamSlots = 7;
 /// North-south extent of a 30-arc-second cell, m.
 inline constexpr float kCellHeightF = 926.6F;
@@ -50,21 +50,10 @@ struct GridCell {
     [[nodiscard]] bool isRiverInterior() const { return riverNum >= 0 && isEdge == 0; }
 };
 
-struct StudyGrid {
-    std::int32_t rows = 0;
-    std::int32_t cols = 0;
+/// The cells in one flat array, addressed as `GridShape` says.
+struct StudyGrid : GridShape {
     std::vector<GridCell> cells;
 
-    [[nodiscard]] CellIndex index(std::int32_t row, std::int32_t column) const {
-        return row * cols + column;
-    }
-    [[nodiscard]] std::int32_t rowOf(CellIndex i) const { return i / cols; }
-    [[nodiscard]] std::int32_t columnOf(CellIndex i) const { return i % cols; }
-    /// Position of a cell in the grid files and output frames: rows from the south, each row
-    /// from the west.
-    [[nodiscard]] std::int64_t filePosition(CellIndex i) const {
-        return std::int64_t{rows - 1 - rowOf(i)} * cols + columnOf(i);
-    }
     GridCell& operator[](CellIndex i) { return cells[static_cast<std::size_t>(i)]; }
     const GridCell& operator[](CellIndex i) const { return cells[static_cast<std::size_t>(i)]; }
 };
@@ -90,4 +79,4 @@ inline constexpr std::array<D8Offset, 9> kD8Offsets{{
 /// downstream link, or whose downstream cell has all seven slots taken, registers nowhere.
 void registerWithDownstream(StudyGrid& grid, CellIndex cell);
 
-}  // namespace hydro::runoff
+}  // namespace hydro

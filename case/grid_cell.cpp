@@ -1,13 +1,17 @@
-#include "runoff_sim/grid_cell.h"
+#include "case/grid_cell.h"
 
 #include <cmath>
 
-namespace hydro::runoff {
+namespace hydro {
 
 void GridCell::initGeometry(std::int32_t row, std::int32_t column, std::int32_t studyRows,
                             std::int32_t studyCols, float swLat, float swLon, float cellElevation) {
-    latSec = (swLat * 3600.0F + static_cast<float>(30 * (studyRows - 1 - row))) + 15.0F;
-    lonSec = (swLon * 3600.0F + static_cast<float>(30 * column)) + 15.0F;
+    // The offsets in arc-seconds are whole numbers formed in 64 bits (a grid of 80 million
+    // rows passes the size check) and then rounded once to single precision.
+    const std::int64_t northOffset = std::int64_t{30} * (std::int64_t{studyRows} - 1 - row);
+    const std::int64_t eastOffset = std::int64_t{30} * column;
+    latSec = (swLat * 3600.0F + static_cast<float>(northOffset)) + 15.0F;
+    lonSec = (swLon * 3600.0F + static_cast<float>(eastOffset)) + 15.0F;
     const double angle = static_cast<double>(latSec) / 3600.0 / 180.0 * 3.14;
     cellWidth = static_cast<float>(std::cos(angle)) * kCellHeightF;
     elevation = cellElevation;
@@ -28,7 +32,7 @@ void GridCell::linkDownstream(std::int32_t row, std::int32_t column, const Study
     const D8Offset o = kD8Offsets[static_cast<std::size_t>(flowDir)];
     const std::int32_t r = row + o.row;
     const std::int32_t c = column + o.column;
-    if (r >= 0 && r < grid.rows && c >= 0 && c < grid.cols) {
+    if (grid.contains(r, c)) {
         downstream = grid.index(r, c);
     }
 }
@@ -56,4 +60,4 @@ void registerWithDownstream(StudyGrid& grid, CellIndex cell) {
     }
 }
 
-}  // namespace hydro::runoff
+}  // namespace hydro

@@ -1,9 +1,8 @@
-#include "common/output_parameters.h"
-
 #include <gtest/gtest.h>
 
 #include <sstream>
 
+#include "case/event_parameters.h"
 #include "tests/support/test_support.h"
 
 namespace hydro {
@@ -12,14 +11,24 @@ namespace {
 constexpr const char* kParams =
     "199 107\n-118.3430 34.2314\n17 9\n0.1 0.1\n-118.2930 34.2814\n2\n60\n4\n0.6\n";
 
+enum class ParameterStatus { kOk, kCannotOpen, kBadValue };
+
+/// Reads as a post-processor does, printing the error line at the end of the echo.
 ParameterStatus readWith(const std::string& text, EchoStyle style, std::string& console,
                          OutputParameters& p) {
     test::TempDir dir;
     test::writeText(dir / "param-event.dat", text);
     std::ostringstream out;
-    const auto status = readOutputParameters(dir / "param-event.dat", out, style, p);
+    const auto read = readOutputParameters(dir / "param-event.dat", &out, style);
+    if (!read) {
+        out << read.error().message << '\n';
+        console = out.str();
+        return read.error().kind == ErrorKind::kCannotOpen ? ParameterStatus::kCannotOpen
+                                                           : ParameterStatus::kBadValue;
+    }
+    p = *read;
     console = out.str();
-    return status;
+    return ParameterStatus::kOk;
 }
 
 TEST(OutputParameters, MapEchoHasHeadingsAndAnEmptyLine) {
@@ -97,11 +106,11 @@ TEST(OutputParameters, BadFilesAreNamedWithTheValue) {
 TEST(OutputParameters, MissingFile) {
     test::TempDir dir;
     std::ostringstream out;
-    OutputParameters p;
-    EXPECT_EQ(readOutputParameters(dir / "param-event.dat", out, EchoStyle::kMap, p),
-              ParameterStatus::kCannotOpen);
-    EXPECT_EQ(out.str(),
-              "Reading parameters for runoff simulation.\nparam-event.dat cannot open.\n");
+    const auto read = readOutputParameters(dir / "param-event.dat", &out, EchoStyle::kMap);
+    ASSERT_FALSE(read.ok());
+    EXPECT_EQ(read.error().kind, ErrorKind::kCannotOpen);
+    EXPECT_EQ(out.str() + read.error().message,
+              "Reading parameters for runoff simulation.\nparam-event.dat cannot open.");
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "runoff_sim/event_parameters.h"
+#include "case/event_parameters.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 
 #include "tests/support/test_support.h"
 
-namespace hydro::runoff {
+namespace hydro {
 namespace {
 
 struct Read {
@@ -18,8 +18,13 @@ Read readText(const std::string& text) {
     test::TempDir dir;
     test::writeText(dir / "param-event.dat", text);
     std::ostringstream out;
-    auto p = readEventParameters(dir / "param-event.dat", out);
-    return {p, out.str()};
+    auto p = readEventParameters(dir / "param-event.dat", &out);
+    if (!p) {
+        // As the programs print it, after the lines echoed before the failing value.
+        out << p.error().message << '\n';
+        return {std::nullopt, out.str()};
+    }
+    return {*p, out.str()};
 }
 
 constexpr const char* kValid =
@@ -151,10 +156,15 @@ TEST(EventParameters, BadValuesAreNamedAndEarlierEchoStays) {
 TEST(EventParameters, MissingFile) {
     test::TempDir dir;
     std::ostringstream out;
-    EXPECT_FALSE(readEventParameters(dir / "param-event.dat", out).has_value());
-    EXPECT_EQ(out.str(),
-              "Reading parameters for runoff simulation.\nparam-event.dat cannot open.\n");
+    const auto read = readEventParameters(dir / "param-event.dat", &out);
+    ASSERT_FALSE(read.ok());
+    EXPECT_EQ(read.error().kind, ErrorKind::kCannotOpen);
+    EXPECT_EQ(out.str() + read.error().message,
+              "Reading parameters for runoff simulation.\nparam-event.dat cannot open.");
+    // A folder in place of the file cannot be opened either.
+    std::filesystem::create_directory(dir / "param-event.dat");
+    EXPECT_EQ(readEventParameters(dir / "param-event.dat").error().kind, ErrorKind::kCannotOpen);
 }
 
 }  // namespace
-}  // namespace hydro::runoff
+}  // namespace hydro

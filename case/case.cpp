@@ -1,0 +1,36 @@
+#include "case/case.h"
+
+namespace hydro {
+
+Result<CaseData> readCase(const std::filesystem::path& root) {
+    const CasePaths paths{root};
+    auto params = readEventParameters(paths.parameters());
+    if (!params) {
+        return params.error();
+    }
+    if (auto tooLarge = gridSizeProblem(*params)) {
+        return *tooLarge;
+    }
+    if (auto offTheGlobe = latitudeProblem(*params)) {
+        return *offTheGlobe;
+    }
+    auto rivers = readRiverList(paths.riverList());
+    if (!rivers) {
+        return rivers.error();
+    }
+    auto grid = buildDrainageNetwork(paths.topoData(), *params);
+    if (!grid) {
+        return grid.error();
+    }
+    return CaseData{*params, std::move(*rivers), std::move(*grid)};
+}
+
+Result<RainGrid> readCaseRainfall(const std::filesystem::path& root, const EventParameters& p) {
+    RainGrid rain = placeRainPoints(p);
+    if (auto read = readRainfall(CasePaths{root}.rainfall(), rain); !read) {
+        return read.error();
+    }
+    return rain;
+}
+
+}  // namespace hydro

@@ -1,0 +1,114 @@
+#include "case/event_start.h"
+
+#include <array>
+#include <iomanip>
+#include <sstream>
+
+#include "common/number_stream.h"
+
+namespace hydro {
+
+namespace {
+
+constexpr std::int64_t kSecondsPerDay = 86400;
+
+bool isLeap(std::int64_t y) {
+    return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
+
+std::int32_t daysInMonth(std::int64_t y, std::int32_t m) {
+    static constexpr std::array<std::int32_t, 12> kDays{31, 28, 31, 30, 31, 30,
+                                                        31, 31, 30, 31, 30, 31};
+    return m == 2 && isLeap(y) ? 29 : kDays[static_cast<std::size_t>(m - 1)];
+}
+
+/// Days from 1970-01-01 to the civil date (y, m, d) of the proleptic Gregorian calendar.
+std::int64_t daysFromCivil(std::int64_t y, std::int64_t m, std::int64_t d) {
+    y -= m <= 2 ? 1 : 0;
+    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const std::int64_t yoe = y - era * 400;
+    const std::int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const std::int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + doe - 719468;
+}
+
+bool isValid(const std::array<std::int32_t, 6>& v) {
+    const auto [y, m, d, h, mi, s] = v;
+    return y >= 1 && y <= 9999 && m >= 1 && m <= 12 && d >= 1 && d <= daysInMonth(y, m) && h >= 0
+           && h <= 23 && mi >= 0 && mi <= 59 && s >= 0 && s <= 59;
+}
+
+}  // namespace
+
+std::int64_t EventStart::unixSeconds() const {
+    return daysFromCivil(year, month, day) * kSecondsPerDay + std::int64_t{hour} * 3600
+           + std::int64_t{minute} * 60 + second;
+}
+
+EventStart fromUnixSeconds(std::int64_t unixSeconds) {
+    std::int64_t days = unixSeconds / kSecondsPerDay;
+    std::int64_t rest = unixSeconds % kSecondsPerDay;
+    if (rest < 0) {
+        rest += kSecondsPerDay;
+        --days;
+    }
+    // Civil date from days since 1970-01-01 (the inverse of daysFromCivil).
+    const std::int64_t z = days + 719468;
+    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const std::int64_t doe = z - era * 146097;
+    const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const std::int64_t mp = (5 * doy + 2) / 153;
+    const std::int64_t d = doy - (153 * mp + 2) / 5 + 1;
+    const std::int64_t m = mp < 10 ? mp + 3 : mp - 9;
+    const std::int64_t y = yoe + era * 400 + (m <= 2 ? 1 : 0);
+    EventStart t;
+    t.year = static_cast<std::int32_t>(y);
+    t.month = static_cast<std::int32_t>(m);
+    t.day = static_cast<std::int32_t>(d);
+    t.hour = static_cast<std::int32_t>(rest / 3600);
+    t.minute = static_cast<std::int32_t>(rest % 3600 / 60);
+    t.second = static_cast<std::int32_t>(rest % 60);
+    return t;
+}
+
+std::string EventStart::isoAfter(std::int64_t seconds) const {
+    const EventStart t = fromUnixSeconds(unixSeconds() + seconds);
+    std::array<char, 32> text{};
+    static_cast<void>(std::snprintf(text.data(), text.size(), "%04d-%02d-%02dT%02d:%02d:%02dZ",
+                                    t.year, t.month, t.day, t.hour, t.minute, t.second));
+    return text.data();
+}
+
+std::string EventStart::unitsText() const {
+    std::array<char, 32> text{};
+    static_cast<void>(std::snprintf(text.data(), text.size(), "%04d-%02d-%02d %02d:%02d:%02d", year,
+                                    month, day, hour, minute, second));
+    return text.data();
+}
+
+Result<EventStart> readEventStart(const std::filesystem::path& rainPath) {
+    TokenReader tokens;
+    if (!tokens.open(rainPath)) {
+        return Error{"ROF file cannot open.", ErrorKind::kCannotOpen};
+    }
+    std::array<std::int32_t, 6> v{};
+    for (auto& field : v) {
+        const auto tok = tokens.next();
+        const auto value = tok ? parseInt32(*tok) : std::nullopt;
+        if (!value) {
+            EventStart fallback;
+            fallback.fallback = true;
+            return fallback;
+        }
+        field = *value;
+    }
+    if (!isValid(v)) {
+        EventStart fallback;
+        fallback.fallback = true;
+        return fallback;
+    }
+    return EventStart{v[0], v[1], v[2], v[3], v[4], v[5], false};
+}
+
+}  // namespace hydro
