@@ -174,8 +174,9 @@ try {
     assert.match(await page.textContent("#rain-label"), /^rain over the basin of river \d+: \d+\.\d\d mm\/h$/);
     // Play moves on by itself; pause holds the hour.
     await page.click("#play");
-    await page.waitForSelector(`#map[data-hour='${peakHour + 2}']`);
+    await page.waitForFunction((h) => Number(document.getElementById("map").dataset.hour) !== h, peakHour);
     await page.click("#play");
+    await page.waitForTimeout(300);  // a frame asked for just before the pause may still land
     const held = await page.getAttribute("#map", "data-hour");
     await page.waitForTimeout(800);
     assert.equal(await page.getAttribute("#map", "data-hour"), held);
