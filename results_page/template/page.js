@@ -32,10 +32,10 @@ const RP = (window.RP = window.RP || {});
   }
   RP.fmtG = fmtG;
 
-  /** Time at which hour h (1-based) of the event ends, as "YYYY-MM-DD HH:MM UTC". */
+  /** Time at which hour h (1-based) of the event ends, in ISO 8601 UTC ("2000-01-02T03:00Z"). */
   function hourEnd(h) {
     const t = new Date(Date.parse(RP.meta.start) + h * 3600e3).toISOString();
-    return `${t.slice(0, 10)} ${t.slice(11, 16)} UTC`;
+    return `${t.slice(0, 16)}Z`;
   }
   RP.hourEnd = hourEnd;
 
@@ -670,7 +670,7 @@ const RP = (window.RP = window.RP || {});
     });
     $("status").textContent =
       `${m.simCount.toLocaleString("en")} simulated cells of ${m.cols} \u00d7 ${m.rows}, ` +
-      `${m.hours} hours from ${m.start.replace("T", " ").replace(":00Z", " UTC")}` +
+      `${m.hours} hours from ${hourEnd(0)}` +
       (m.gauges.length ? `, ${m.gauges.length} gauges` : "") +
       `. Arrow keys step through the hours.`;
     document.body.dataset.ready = "1";

@@ -59,7 +59,7 @@ const discharge = new Float32Array(bin32.buffer, bin32.byteOffset, bin32.length 
 const valueAt = (column, row, h) => discharge[(h - 1) * rows * cols + (row - 1) * cols + (column - 1)];
 const header = fs.readFileSync(path.join(caseDir, "input", "rain.dat"), "utf8").trim().split(/\s+/).slice(0, 6).map(Number);
 const startMs = Date.UTC(header[0], header[1] - 1, header[2], header[3], header[4], header[5]);
-const hourEndText = (h) => new Date(startMs + h * 3600e3).toISOString().slice(0, 16).replace("T", " ") + " UTC";
+const hourEndText = (h) => new Date(startMs + h * 3600e3).toISOString().slice(0, 16) + "Z";
 
 // The peak of the outlet: the series file's first largest value.
 let peakIndex = 0;
