@@ -62,9 +62,20 @@ std::string renderHydrographSvg(const HydrographPlot& plot) {
         return i < plot.rainfall.size() ? plot.rainfall[i] : 0.0;
     };
 
+    const auto observedAt = [&](std::int64_t n) -> std::optional<double> {
+        const auto i = static_cast<std::size_t>(n);
+        return i < plot.observed.size() ? plot.observed[i] : std::nullopt;
+    };
     double maxQ = 0.0;
     for (const double q : plot.discharge) {
         maxQ = std::max(maxQ, q);
+    }
+    bool anyObserved = false;
+    for (std::int64_t n = 0; n < hours; ++n) {
+        if (const auto o = observedAt(n)) {
+            maxQ = std::max(maxQ, *o);
+            anyObserved = true;
+        }
     }
     double maxRain = 0.0;
     for (std::int64_t n = 0; n < hours; ++n) {
@@ -126,6 +137,34 @@ std::string renderHydrographSvg(const HydrographPlot& plot) {
           << yOfQ(plot.discharge[static_cast<std::size_t>(n)]);
     }
     s << "\"/>\n";
+
+    // Observations: a dashed line through each run of observed hours.
+    if (anyObserved) {
+        s << "<g class=\"observed\" fill=\"none\" stroke=\"black\" stroke-width=\"1.5\" "
+             "stroke-dasharray=\"6 4\">\n";
+        for (std::int64_t n = 0; n < hours;) {
+            if (!observedAt(n)) {
+                ++n;
+                continue;
+            }
+            std::int64_t end = n;
+            while (end < hours && observedAt(end)) {
+                ++end;
+            }
+            if (end - n == 1) {
+                s << "<circle class=\"observed-point\" cx=\"" << xAt(n + 1) << "\" cy=\""
+                  << yOfQ(*observedAt(n)) << "\" r=\"2\" fill=\"black\"/>\n";
+            } else {
+                s << "<polyline class=\"observed-run\" points=\"";
+                for (std::int64_t k = n; k < end; ++k) {
+                    s << (k == n ? "" : " ") << xAt(k + 1) << "," << yOfQ(*observedAt(k));
+                }
+                s << "\"/>\n";
+            }
+            n = end;
+        }
+        s << "</g>\n";
+    }
 
     if (plot.peakIndex && *plot.peakIndex < plot.discharge.size()) {
         const auto n = static_cast<std::int64_t>(*plot.peakIndex);
@@ -206,6 +245,13 @@ std::string renderHydrographSvg(const HydrographPlot& plot) {
       << R"(" r="4" fill="#c0392b" stroke="black" stroke-width="1"/>)"
       << "\n";
     s.label(kLeft + 390.0, ly, "", "Peak discharge");
+    if (anyObserved) {
+        s << "<line x1=\"" << kLeft + 500.0 << "\" y1=\"" << ly - 4.0 << "\" x2=\"" << kLeft + 524.0
+          << "\" y2=\"" << ly - 4.0
+          << R"(" stroke="black" stroke-width="1.5" stroke-dasharray="6 4"/>)"
+          << "\n";
+        s.label(kLeft + 530.0, ly, "", std::string("Observed (m") + kCubed + "/s)");
+    }
     s << "</g>\n</svg>\n";
     return s.take();
 }

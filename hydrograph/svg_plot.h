@@ -1,7 +1,8 @@
 #pragma once
 
-// The outlet hydrograph as an SVG image: the hourly discharge as a line over the hourly basin
-// rainfall, drawn as bars hanging from the top of the plot on an axis of its own.
+// A hydrograph as an SVG image: the hourly discharge as a line over the hourly basin rainfall,
+// drawn as bars hanging from the top of the plot on an axis of its own, with observed
+// discharge, where there is some, as a dashed line.
 
 #include <cstddef>
 #include <optional>
@@ -17,10 +18,14 @@ struct HydrographPlot {
     std::vector<double> rainfall;          ///< mm/h of hours 1..H (missing hours count as 0)
     std::optional<std::size_t> peakIndex;  ///< 0-based hour marked as the peak
     std::string peakLabel;                 ///< text beside the peak mark
+    /// Observed m3/s of hours 1..H, empty where missing; no observations when empty.
+    std::vector<std::optional<double>> observed;
 };
 
 /// The whole SVG document (960 x 540 px) of `plot`. Rain bars are drawn for the hours with
-/// rain above 0, the discharge as one polyline point per hour at the end of that hour.
+/// rain above 0, the discharge as one polyline point per hour at the end of that hour; the
+/// observations as one dashed polyline per run of consecutive observed hours (a dot for a run
+/// of one hour), on the same axis as the discharge.
 [[nodiscard]] std::string renderHydrographSvg(const HydrographPlot& plot);
 
 }  // namespace hydro::hydrograph

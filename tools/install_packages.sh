@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that this machine lacks for building and running the programs;
 # with --all also those the tests and checks use (GoogleTest, Google Benchmark, clang-format,
-# GDAL's command-line tools, the SVG renderer, Chromium with Node.js for the results page's
-# browser test, whose Node packages it then installs from their lockfile). Needs root, or sudo.
+# GDAL's command-line tools, the SVG renderer, the NetCDF tools and Python module, Chromium
+# with Node.js for the results page's browser test, whose Node packages it then installs from
+# their lockfile). Needs root, or sudo.
 set -euo pipefail
 
 packages=()
@@ -17,6 +18,8 @@ need cmake cmake
 need ninja-build ninja
 need g++ g++
 need zlib1g-dev /usr/include/zlib.h
+need libnetcdf-dev /usr/include/netcdf.h
+need pkg-config pkg-config
 if [ "${1:-}" = "--all" ]; then
     need clang-format clang-format
     need libgtest-dev /usr/include/gtest/gtest.h
@@ -24,6 +27,8 @@ if [ "${1:-}" = "--all" ]; then
     need libbenchmark-dev /usr/include/benchmark/benchmark.h
     need gdal-bin gdalinfo
     need librsvg2-bin rsvg-convert
+    need netcdf-bin ncdump
+    need python3-netcdf4 /usr/lib/python3/dist-packages/netCDF4
     need chromium /usr/bin/chromium
     need fonts-dejavu-core /usr/share/fonts/truetype/dejavu/DejaVuSans.ttf
     need nodejs node

@@ -244,6 +244,39 @@ TEST(SvgPlot, FlatAndDrySeriesStillDrawsAxes) {
     EXPECT_FALSE(hasNonFiniteNumber(svg));
 }
 
+TEST(SvgPlot, ObservationsDashedInRunsOnTheDischargeAxis) {
+    HydrographPlot p = samplePlot();
+    EXPECT_EQ(renderHydrographSvg(p).find("observed"), std::string::npos);
+    // Hours 1-3 observed, 4 missing, 5 alone, 6-29 missing, 30 observed; the observed 150
+    // in hour 2 lifts the axis above the simulated peak of 110.
+    p.observed.assign(30, std::nullopt);
+    p.observed[0] = 0.0;
+    p.observed[1] = 150.0;
+    p.observed[2] = 20.0;
+    p.observed[4] = 40.0;
+    p.observed[29] = 50.0;
+    const std::string svg = renderHydrographSvg(p);
+    EXPECT_EQ(wellFormedProblem(svg), "");
+    EXPECT_EQ(countOf(svg, "<polyline class=\"observed-run\""), 1U);
+    EXPECT_EQ(countOf(svg, "<circle class=\"observed-point\""), 2U);
+    EXPECT_NE(svg.find("stroke-dasharray=\"6 4\""), std::string::npos);
+    const std::string run =
+        attribute(elementAfter(svg, "<polyline class=\"observed-run\""), "points");
+    const std::vector<Point> line = polylinePoints(svg);
+    // Three points at the ends of hours 1 to 3, on the discharge line's x positions, and the
+    // discharge axis now 0..150: the observed 150 at the top of the plot.
+    std::istringstream in(run);
+    std::vector<std::string> pairs;
+    for (std::string pair; in >> pair;) {
+        pairs.push_back(pair);
+    }
+    ASSERT_EQ(pairs.size(), 3U);
+    EXPECT_DOUBLE_EQ(std::stod(pairs[1].substr(0, pairs[1].find(','))), line[1].x);
+    EXPECT_DOUBLE_EQ(std::stod(pairs[1].substr(pairs[1].find(',') + 1)), 80.0);
+    EXPECT_EQ(labelsOf(svg, "discharge-labels"), "0 25 50 75 100 125 150");
+    EXPECT_NE(svg.find(">Observed (m\xC2\xB3/s)</text>"), std::string::npos);
+}
+
 #ifdef HYDRO_RSVG_CONVERT
 constexpr const char* kRsvgConvert = HYDRO_RSVG_CONVERT;
 #else

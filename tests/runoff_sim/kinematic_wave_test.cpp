@@ -43,23 +43,31 @@ TEST(KinematicWave, ChannelAndSlopeCells) {
     const GridCell down = riverCell(5, 1, 800.0F, 90.0F);
     const GridCell channel = riverCell(2, 1000, 800.0F, 100.0F);
     const RoutingSetup s = setupRouting(channel, &down, kParams);
-    EXPECT_NEAR(1000 * 926.6 / 1000 * 800.0 / 1000, 741.28, 1e-9);
+    // 741.28 km2 of basin give a flow width of 98.21587000 m.
     EXPECT_NEAR(s.channelWidth, 98.21587000, 5e-9);
     EXPECT_EQ(s.manningN, 0.03);
-    // Drop over the diagonal, tangent, then sin(atan()).
-    const double g = 10.0 / s.flowLength;
-    EXPECT_EQ(s.slope, std::sin(std::atan(std::tan(g))));
-    EXPECT_EQ(s.exponentM, 0.666667 * 1.0 + 1.0);
-    EXPECT_EQ(s.alpha, (1.0 / 0.03) * std::pow(1.0 / s.channelWidth, s.exponentM - 1.0)
-                           * std::sqrt(s.slope));
-    EXPECT_EQ(s.dx, s.flowLength / 4);
+    // The drop ratio g of 10 m over the diagonal goes through the tangent and back through
+    // the arctangent, so the slope is sin(g); leaving out the tangent, or taking the arctangent
+    // in its place, is off by 1.8e-7 or more here.
+    EXPECT_NEAR(s.slope, std::sin(10.0 / s.flowLength), 1e-15);
+    // The model's exponent is 0.666667 + 1, not 5/3.
+    EXPECT_NEAR(s.exponentM, 1.666667, 1e-15);
+    // alpha turns Manning's law for a wide reach into Q = alpha * A^m: water 0.4 m deep over
+    // the width B carries (1/n) * B * y^m * sqrt(S), with y as the hydraulic radius.
+    const double depth = 0.4;
+    const double manningQ =
+        (1.0 / 0.03) * s.channelWidth * std::pow(depth, 1.666667) * std::sqrt(s.slope);
+    EXPECT_NEAR(s.alpha * std::pow(s.channelWidth * depth, s.exponentM), manningQ,
+                1e-12 * manningQ);
+    EXPECT_NEAR(s.dx * 4, 1224.168109, 5e-7);
     EXPECT_EQ(s.dt, 60);
     EXPECT_EQ(s.weight, 0.6);
 
     // flowAcc equal to the threshold is a slope cell: the cell area over the flow length.
     const RoutingSetup atThreshold = setupRouting(riverCell(3, 50, 800.0F, 95.0F), &down, kParams);
     EXPECT_EQ(atThreshold.manningN, 0.6);
-    EXPECT_EQ(atThreshold.channelWidth, static_cast<double>(800.0F) * 926.6 / 800.0);
+    // Flowing east, the reach is as long as the cell is wide: the flow width is 926.6 m.
+    EXPECT_NEAR(atThreshold.channelWidth, 926.6, 1e-12);
     const RoutingSetup above = setupRouting(riverCell(3, 51, 800.0F, 95.0F), &down, kParams);
     EXPECT_EQ(above.manningN, 0.03);
 }
@@ -81,19 +89,21 @@ TEST(KinematicWave, InitialProfileIsTheSteadyRunoff) {
     const GridCell cell = riverCell(5, 1, 800.0F, 0.0F);
     const RoutingSetup s = setupRouting(cell, nullptr, kParams);
     std::vector<double> q(5);
+    // 0.1 mm/hr over one cell of 926.6 m x 800 m: 74.128 m3 an hour at the outlet, nothing
+    // entering at the upstream end, linear in between.
     setInitialDischarge(cell, s, 0.1, q);
-    const double all = 0.1 * 0.001 / 3600.0 * 1 * 926.6 * 800.0;
     EXPECT_EQ(q[0], 0.0);
-    EXPECT_EQ(q[4], (0 * 0.0 + 4 * all) / 4);
-    EXPECT_EQ(q[2], (2 * 0.0 + 2 * all) / 4);
+    EXPECT_NEAR(q[4], 0.0205911111111, 1e-13);
+    EXPECT_NEAR(q[2], 0.0205911111111 / 2, 1e-13);
 
+    // Seven cells at 2.5 mm/hr: six cells' runoff enters, seven cells' leaves, in equal steps.
     const GridCell big = riverCell(5, 7, 800.0F, 0.0F);
     setInitialDischarge(big, s, 2.5, q);
-    const double up = 2.5 * 0.001 / 3600.0 * 6 * 926.6 * 800.0;
-    const double whole = 2.5 * 0.001 / 3600.0 * 7 * 926.6 * 800.0;
-    EXPECT_EQ(q[0], (4 * up + 0 * whole) / 4);
-    EXPECT_EQ(q[1], (3 * up + 1 * whole) / 4);
-    EXPECT_EQ(q[4], (0 * up + 4 * whole) / 4);
+    EXPECT_NEAR(q[0], 3.08866666667, 1e-11);
+    EXPECT_NEAR(q[4], 3.60344444444, 1e-11);
+    for (std::size_t j = 1; j < q.size(); ++j) {
+        EXPECT_NEAR(q[j] - q[j - 1], (3.60344444444 - 3.08866666667) / 4, 1e-11);
+    }
 }
 
 TEST(KinematicWave, WorkedSubSteps) {

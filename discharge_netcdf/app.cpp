@@ -1,0 +1,117 @@
+#include "discharge_netcdf/app.h"
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <vector>
+
+#include "case/case.h"
+#include "common/console.h"
+#include "common/number_stream.h"
+#include "discharge_netcdf/event_time.h"
+#include "discharge_netcdf/grid_netcdf.h"
+
+namespace hydro::results {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kUsage =
+    "Usage: discharge_netcdf CASE_DIR (discharge_netcdf --help tells more)";
+constexpr const char* kHelp =
+    R"(Usage: discharge_netcdf CASE_DIR [--deflate LEVEL]
+
+Writes CASE_DIR/output/discharge.nc, a CF-1.8 NetCDF-4 (classic model) file, from the
+simulator's output/dischargeHourly.bin, dischargeDaily.bin and dischargeHourlyMaxInDay.bin
+and the case's param-event.dat and input/rain.dat:
+
+  discharge             (time, lat, lon)  hourly mean discharge, m3 s-1
+  discharge_daily_mean  (day, lat, lon)   daily mean of the hourly means
+  discharge_daily_max   (day, lat, lon)   largest hourly mean of each day
+  discharge_event_max   (lat, lon)        largest hourly mean of the event
+  time_of_peak          (lat, lon)        end of the hour of that largest mean
+
+Times are hours since the event start, the date in rain.dat's first block header (UTC);
+cells outside the simulated rivers hold the fill value -9999.
+
+Options:
+  --deflate LEVEL   zlib level of the grids, 0 (none: fastest, largest) to 9; default 1
+  --help            print this text
+)";
+
+}  // namespace
+
+int runDischargeNetcdf(std::span<const std::string> args, std::ostream& out,
+                       std::ostream& progress) {
+    if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
+        out << kHelp << std::flush;
+        return 0;
+    }
+    std::vector<std::string> positional;
+    int level = kDeflateLevel;
+    for (std::size_t k = 0; k < args.size(); ++k) {
+        if (args[k] == "--deflate" && k + 1 < args.size()) {
+            const auto v = parseInt32(args[++k]);
+            if (!v || *v < 0 || *v > 9) {
+                sayLine(out, "--deflate must be a whole number from 0 to 9, not \"", args[k],
+                        "\".");
+                return 1;
+            }
+            level = *v;
+        } else if (args[k].starts_with("-")) {
+            sayLine(out, kUsage);
+            return 1;
+        } else {
+            positional.push_back(args[k]);
+        }
+    }
+    if (positional.size() != 1) {
+        sayLine(out, kUsage);
+        return 1;
+    }
+    const auto started = std::chrono::steady_clock::now();
+    const fs::path caseDir = positional[0];
+    const CasePaths paths{caseDir};
+    auto params = readEventParameters(paths.parameters());
+    if (!params) {
+        sayLine(out, params.error().message);
+        return 1;
+    }
+    if (const auto tooLarge = gridSizeProblem(*params)) {
+        sayLine(out, tooLarge->message);
+        return 1;
+    }
+    auto start = readEventStart(paths.rainfall());
+    if (!start) {
+        sayLine(out, start.error().message);
+        return 1;
+    }
+    std::string history = isoNow() + " discharge_netcdf " + caseDir.string();
+    if (start->fallback) {
+        sayLine(out, "Note: ", kFallbackNote);
+        history += std::string("\n") + kFallbackNote;
+    }
+    GridNetcdfJob job;
+    job.outputDir = paths.output();
+    job.target = job.outputDir / "discharge.nc";
+    job.params = *params;
+    job.start = *start;
+    job.history = history;
+    job.progress = &progress;
+    job.deflateLevel = level;
+    if (const auto problem = writeGridNetcdf(job)) {
+        sayLine(out, *problem);
+        return 1;
+    }
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    char took[32];
+    std::snprintf(took, sizeof took, "%.2f", seconds);
+    sayLine(out, "Wrote ", job.target.string(), ": ", params->days * 24, " hours from ",
+            isoHourEnd(*start, 0), ", ", params->studyCols, " x ", params->studyRows, " cells (",
+            took, " s).");
+    return 0;
+}
+
+}  // namespace hydro::results

@@ -1,0 +1,324 @@
+#include "discharge_netcdf/grid_netcdf.h"
+
+#include <unistd.h>
+
+#include <array>
+#include <system_error>
+
+#include "case/discharge_grid.h"
+#include "discharge_netcdf/event_time.h"
+#include "runoff_sim/grid_vrt.h"
+
+#ifndef HYDRO_VERSION
+#define HYDRO_VERSION "unknown"
+#endif
+
+namespace hydro::results {
+
+namespace fs = std::filesystem;
+
+const char* const kWgs84Wkt =
+    R"(GEOGCS["WGS 84",DATUM["WGS_1984",SPHEROID["WGS 84",6378137,298.257223563,)"
+    R"(AUTHORITY["EPSG","7030"]],AUTHORITY["EPSG","6326"]],PRIMEM["Greenwich",0,)"
+    R"(AUTHORITY["EPSG","8901"]],UNIT["degree",0.0174532925199433,AUTHORITY["EPSG","9122"]],)"
+    R"(AXIS["Latitude",NORTH],AXIS["Longitude",EAST],AUTHORITY["EPSG","4326"]])";
+
+std::vector<double> cellCentres(float edgeDeg, std::int32_t count) {
+    std::vector<double> centres(static_cast<std::size_t>(count));
+    for (std::int32_t k = 0; k < count; ++k) {
+        centres[static_cast<std::size_t>(k)] =
+            static_cast<double>(edgeDeg) + (k + 0.5) * runoff::kCellDegrees;
+    }
+    return centres;
+}
+
+int defineCrs(NetcdfFile& nc) {
+    const int crs = nc.defineVariable("crs", NetcdfFile::Type::kInt, {});
+    nc.text(crs, "grid_mapping_name", "latitude_longitude");
+    nc.number(crs, "longitude_of_prime_meridian", 0.0);
+    nc.number(crs, "semi_major_axis", 6378137.0);
+    nc.number(crs, "inverse_flattening", 298.257223563);
+    nc.text(crs, "crs_wkt", kWgs84Wkt);
+    // GDAL before 3.x and some other readers look for this name.
+    nc.text(crs, "spatial_ref", kWgs84Wkt);
+    return crs;
+}
+
+void putEventParameterAttributes(NetcdfFile& nc, const EventParameters& p) {
+    constexpr int g = NetcdfFile::kGlobal;
+    nc.number(g, "event_study_columns", p.studyCols);
+    nc.number(g, "event_study_rows", p.studyRows);
+    nc.number(g, "event_south_west_longitude_deg", p.swLon);
+    nc.number(g, "event_south_west_latitude_deg", p.swLat);
+    nc.number(g, "event_rain_columns", p.rainCols);
+    nc.number(g, "event_rain_rows", p.rainRows);
+    nc.number(g, "event_rain_spacing_longitude_deg", p.rainDx);
+    nc.number(g, "event_rain_spacing_latitude_deg", p.rainDy);
+    nc.number(g, "event_rain_first_longitude_deg", p.rainLon0);
+    nc.number(g, "event_rain_first_latitude_deg", p.rainLat0);
+    nc.number(g, "event_days", p.days);
+    nc.number(g, "event_time_step_s", p.timeStep);
+    nc.number(g, "event_space_steps_per_cell", p.spaceSteps);
+    nc.number(g, "event_weighting_factor", p.weight);
+    nc.number(g, "event_manning_slope", p.manningSlope);
+    nc.number(g, "event_manning_channel", p.manningChannel);
+    nc.number(g, "event_channel_flow_accumulation", p.channelArea);
+    nc.number(g, "event_initial_runoff_mm_per_hour", p.initialRunoff);
+}
+
+std::string sourceText(const std::string& program) {
+    return program + " " + HYDRO_VERSION + " (hydro_runoff surface runoff suite)";
+}
+
+fs::path temporaryPath(const fs::path& target) {
+    fs::path temp = target;
+    temp += ".part-" + std::to_string(::getpid());
+    return temp;
+}
+
+std::optional<std::string> putInPlace(const fs::path& temp, const fs::path& target) {
+    std::error_code ec;
+    fs::rename(temp, target, ec);
+    if (ec) {
+        std::error_code ignored;
+        fs::remove(temp, ignored);
+        return target.filename().string() + " cannot be put in place (" + ec.message() + ").";
+    }
+    return std::nullopt;
+}
+
+namespace {
+
+using Type = NetcdfFile::Type;
+
+struct Layout {
+    int time = -1;
+    int timeBounds = -1;
+    int day = -1;
+    int dayBounds = -1;
+    int lat = -1;
+    int lon = -1;
+    int hourly = -1;
+    int dailyMean = -1;
+    int dailyMax = -1;
+    int eventMax = -1;
+    int timeOfPeak = -1;
+};
+
+/// Attributes shared by every discharge variable.
+void dischargeAttributes(NetcdfFile& nc, int var, const std::string& longName,
+                         const std::string& cellMethods) {
+    nc.number(var, "_FillValue", kNoData);
+    nc.text(var, "units", "m3 s-1");
+    nc.text(var, "standard_name", "water_volume_transport_in_river_channel");
+    nc.text(var, "long_name", longName);
+    nc.text(var, "cell_methods", cellMethods);
+    nc.text(var, "grid_mapping", "crs");
+}
+
+void timeAttributes(NetcdfFile& nc, int var, const std::string& units, const std::string& longName,
+                    const std::string& bounds) {
+    nc.text(var, "standard_name", "time");
+    nc.text(var, "long_name", longName);
+    nc.text(var, "units", units);
+    nc.text(var, "calendar", "standard");
+    nc.text(var, "axis", "T");
+    nc.text(var, "bounds", bounds);
+}
+
+Layout defineLayout(NetcdfFile& nc, const GridNetcdfJob& job) {
+    const auto& p = job.params;
+    const auto rows = static_cast<std::size_t>(p.studyRows);
+    const auto cols = static_cast<std::size_t>(p.studyCols);
+    const auto hours = static_cast<std::size_t>(p.days) * 24U;
+    const std::string units = hoursSinceUnits(job.start);
+    const int tDim = nc.defineDimension("time", hours);
+    const int dDim = nc.defineDimension("day", static_cast<std::size_t>(p.days));
+    const int latDim = nc.defineDimension("lat", rows);
+    const int lonDim = nc.defineDimension("lon", cols);
+    const int nvDim = nc.defineDimension("nv", 2);
+
+    Layout l;
+    l.time = nc.defineVariable("time", Type::kDouble, {tDim});
+    timeAttributes(nc, l.time, units, "end of the hour", "time_bnds");
+    l.timeBounds = nc.defineVariable("time_bnds", Type::kDouble, {tDim, nvDim});
+    l.day = nc.defineVariable("day", Type::kDouble, {dDim});
+    timeAttributes(nc, l.day, units, "end of the day", "day_bnds");
+    l.dayBounds = nc.defineVariable("day_bnds", Type::kDouble, {dDim, nvDim});
+
+    l.lat = nc.defineVariable("lat", Type::kDouble, {latDim});
+    nc.text(l.lat, "standard_name", "latitude");
+    nc.text(l.lat, "long_name", "latitude of the cell centre");
+    nc.text(l.lat, "units", "degrees_north");
+    nc.text(l.lat, "axis", "Y");
+    l.lon = nc.defineVariable("lon", Type::kDouble, {lonDim});
+    nc.text(l.lon, "standard_name", "longitude");
+    nc.text(l.lon, "long_name", "longitude of the cell centre");
+    nc.text(l.lon, "units", "degrees_east");
+    nc.text(l.lon, "axis", "X");
+    defineCrs(nc);
+
+    l.hourly = nc.defineVariable("discharge", Type::kFloat, {tDim, latDim, lonDim});
+    dischargeAttributes(nc, l.hourly, "hourly mean discharge", "time: mean");
+    nc.compress(l.hourly, {1, rows, cols}, job.deflateLevel);
+    l.dailyMean = nc.defineVariable("discharge_daily_mean", Type::kFloat, {dDim, latDim, lonDim});
+    dischargeAttributes(nc, l.dailyMean, "daily mean discharge (mean of the 24 hourly means)",
+                        "day: mean");
+    nc.compress(l.dailyMean, {1, rows, cols}, job.deflateLevel);
+    l.dailyMax = nc.defineVariable("discharge_daily_max", Type::kFloat, {dDim, latDim, lonDim});
+    dischargeAttributes(nc, l.dailyMax, "largest hourly mean discharge of the day", "day: maximum");
+    nc.compress(l.dailyMax, {1, rows, cols}, job.deflateLevel);
+    l.eventMax = nc.defineVariable("discharge_event_max", Type::kFloat, {latDim, lonDim});
+    dischargeAttributes(nc, l.eventMax, "largest hourly mean discharge of the event",
+                        "time: maximum");
+    nc.compress(l.eventMax, {rows, cols}, job.deflateLevel);
+    l.timeOfPeak = nc.defineVariable("time_of_peak", Type::kDouble, {latDim, lonDim});
+    nc.number(l.timeOfPeak, "_FillValue", static_cast<double>(kNoData));
+    nc.text(l.timeOfPeak, "long_name",
+            "end of the first hour with the event's largest hourly mean discharge");
+    nc.text(l.timeOfPeak, "units", units);
+    nc.text(l.timeOfPeak, "calendar", "standard");
+    nc.text(l.timeOfPeak, "grid_mapping", "crs");
+    nc.compress(l.timeOfPeak, {rows, cols}, job.deflateLevel);
+
+    constexpr int g = NetcdfFile::kGlobal;
+    nc.text(g, "Conventions", "CF-1.8");
+    nc.text(g, "title", "Simulated river discharge of a rainfall event");
+    nc.text(g, "source", sourceText("discharge_netcdf"));
+    nc.text(g, "history", job.history);
+    nc.text(g, "event_start", isoHourEnd(job.start, 0));
+    putEventParameterAttributes(nc, p);
+    nc.endDefinitions();
+    return l;
+}
+
+void writeAxes(NetcdfFile& nc, const Layout& l, const EventParameters& p) {
+    const auto hours = static_cast<std::size_t>(p.days) * 24U;
+    const auto days = static_cast<std::size_t>(p.days);
+    std::vector<double> t(hours);
+    std::vector<double> tb(hours * 2U);
+    for (std::size_t h = 0; h < hours; ++h) {
+        t[h] = static_cast<double>(h + 1);
+        tb[2 * h] = static_cast<double>(h);
+        tb[2 * h + 1] = static_cast<double>(h + 1);
+    }
+    nc.put(l.time, {0}, {hours}, t.data());
+    nc.put(l.timeBounds, {0, 0}, {hours, 2}, tb.data());
+    std::vector<double> d(days);
+    std::vector<double> db(days * 2U);
+    for (std::size_t k = 0; k < days; ++k) {
+        d[k] = static_cast<double>(24 * (k + 1));
+        db[2 * k] = static_cast<double>(24 * k);
+        db[2 * k + 1] = static_cast<double>(24 * (k + 1));
+    }
+    nc.put(l.day, {0}, {days}, d.data());
+    nc.put(l.dayBounds, {0, 0}, {days, 2}, db.data());
+    const std::vector<double> lat = cellCentres(p.swLat, p.studyRows);
+    const std::vector<double> lon = cellCentres(p.swLon, p.studyCols);
+    nc.put(l.lat, {0}, {lat.size()}, lat.data());
+    nc.put(l.lon, {0}, {lon.size()}, lon.data());
+}
+
+struct Grids {
+    DischargeGrid hourly;
+    DischargeGrid dailyMean;
+    DischargeGrid dailyMax;
+};
+
+std::optional<std::string> writeFrames(NetcdfFile& nc, const Layout& l, Grids& g,
+                                       const GridNetcdfJob& job) {
+    const auto& p = job.params;
+    const auto rows = static_cast<std::size_t>(p.studyRows);
+    const auto cols = static_cast<std::size_t>(p.studyCols);
+    const std::size_t cells = rows * cols;
+    const auto hours = static_cast<std::size_t>(p.days) * 24U;
+    std::vector<float> frame(cells);
+    std::vector<float> eventMax(cells, kNoData);
+    std::vector<double> peakTime(cells, static_cast<double>(kNoData));
+    // Progress only where the wait is noticeable: from about 80 MB of hourly grid.
+    constexpr std::size_t kProgressValues = 20'000'000;
+    const bool report = job.progress != nullptr && hours * cells >= kProgressValues;
+    const std::size_t progressStep = hours >= 10 ? hours / 10 : 1;
+
+    for (std::size_t f = 0; f < hours; ++f) {
+        if (auto read = g.hourly.readFrame(f, frame); !read) {
+            return read.error().message;
+        }
+        nc.put(l.hourly, {f, 0, 0}, {1, rows, cols}, frame.data());
+        for (std::size_t i = 0; i < cells; ++i) {
+            const float v = frame[i];
+            // No-data cells are no-data in every frame; the first largest value wins.
+            if (v == kNoData) {
+                continue;
+            }
+            if (f == 0 || v > eventMax[i]) {
+                eventMax[i] = v;
+                peakTime[i] = static_cast<double>(f + 1);
+            }
+        }
+        if (nc.failed()) {
+            return std::nullopt;
+        }
+        if (report && (f + 1) % progressStep == 0) {
+            *job.progress << "discharge_netcdf: hour " << f + 1 << " of " << hours << std::endl;
+        }
+    }
+    for (std::size_t d = 0; d < static_cast<std::size_t>(p.days); ++d) {
+        if (auto read = g.dailyMean.readFrame(d, frame); !read) {
+            return read.error().message;
+        }
+        nc.put(l.dailyMean, {d, 0, 0}, {1, rows, cols}, frame.data());
+        if (auto read = g.dailyMax.readFrame(d, frame); !read) {
+            return read.error().message;
+        }
+        nc.put(l.dailyMax, {d, 0, 0}, {1, rows, cols}, frame.data());
+    }
+    nc.put(l.eventMax, {0, 0}, {rows, cols}, eventMax.data());
+    nc.put(l.timeOfPeak, {0, 0}, {rows, cols}, peakTime.data());
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::string> writeGridNetcdf(const GridNetcdfJob& job) {
+    const auto& p = job.params;
+    const GridShape shape{p.studyRows, p.studyCols};
+    const auto days = static_cast<std::uint64_t>(p.days);
+    Grids grids;
+    if (auto open = grids.hourly.open(job.outputDir / "dischargeHourly.bin", shape, days * 24);
+        !open) {
+        return open.error().message;
+    }
+    if (auto open = grids.dailyMean.open(job.outputDir / "dischargeDaily.bin", shape, days);
+        !open) {
+        return open.error().message;
+    }
+    if (auto open = grids.dailyMax.open(job.outputDir / "dischargeHourlyMaxInDay.bin", shape, days);
+        !open) {
+        return open.error().message;
+    }
+
+    const fs::path temp = temporaryPath(job.target);
+    const std::string name = job.target.filename().string();
+    std::optional<std::string> problem;
+    {
+        NetcdfFile nc;
+        if (!nc.create(temp)) {
+            return name + " cannot be created (" + nc.error() + ").";
+        }
+        const Layout layout = defineLayout(nc, job);
+        writeAxes(nc, layout, p);
+        problem = writeFrames(nc, layout, grids, job);
+        if (!nc.close() && !problem) {
+            problem = name + " cannot be written (" + nc.error() + ").";
+        }
+    }
+    if (problem) {
+        std::error_code ignored;
+        fs::remove(temp, ignored);
+        return problem;
+    }
+    return putInPlace(temp, job.target);
+}
+
+}  // namespace hydro::results

@@ -1,0 +1,60 @@
+#pragma once
+
+// The simulator's three discharge grids as one CF-NetCDF file: the hourly means, the daily
+// means and daily maxima, the event's largest hourly mean and its time, on latitude and
+// longitude axes at the cell centres, one frame in memory at a time.
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "case/event_parameters.h"
+#include "case/event_start.h"
+#include "discharge_netcdf/netcdf_file.h"
+
+namespace hydro::results {
+
+/// No-data value of the simulator's grids, kept as the NetCDF fill value.
+inline constexpr float kNoData = -9999.0F;
+
+/// WGS 84 geographic coordinates (EPSG:4326) in OGC WKT, as GDAL writes them.
+extern const char* const kWgs84Wkt;
+
+/// Centres of `count` cells of 30 arc-seconds from the outer edge `edgeDeg` (degrees, single
+/// precision as the simulator holds it), in double precision: edge + (k + 0.5) / 120.
+[[nodiscard]] std::vector<double> cellCentres(float edgeDeg, std::int32_t count);
+
+/// The scalar `crs` variable (latitude_longitude on WGS 84); returns its id.
+int defineCrs(NetcdfFile& nc);
+
+/// The 18 event parameters as global attributes named after them.
+void putEventParameterAttributes(NetcdfFile& nc, const EventParameters& p);
+
+/// The program and project version, for the `source` attribute.
+[[nodiscard]] std::string sourceText(const std::string& program);
+
+struct GridNetcdfJob {
+    std::filesystem::path outputDir;  ///< folder of the three .bin grids
+    std::filesystem::path target;     ///< the NetCDF file to write (under a temporary name)
+    EventParameters params;
+    EventStart start;
+    std::string history;               ///< the `history` attribute
+    std::ostream* progress = nullptr;  ///< progress lines, or none
+    int deflateLevel = kDeflateLevel;  ///< 0 (none) to 9
+};
+
+/// Writes the whole file under a temporary name beside `job.target` and renames it into
+/// place. Returns the one line that says what went wrong; nothing on success.
+[[nodiscard]] std::optional<std::string> writeGridNetcdf(const GridNetcdfJob& job);
+
+/// A temporary name beside `target`, unique to this process.
+[[nodiscard]] std::filesystem::path temporaryPath(const std::filesystem::path& target);
+
+/// Renames `temp` to `target`; on failure removes `temp` and says why.
+[[nodiscard]] std::optional<std::string> putInPlace(const std::filesystem::path& temp,
+                                                    const std::filesystem::path& target);
+
+}  // namespace hydro::results

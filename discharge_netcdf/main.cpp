@@ -1,0 +1,17 @@
+#include <iostream>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "discharge_netcdf/app.h"
+
+int main(int argc, char** argv) {
+    try {
+        const std::vector<std::string> args(argc > 1 ? argv + 1 : argv,
+                                            argc > 1 ? argv + argc : argv);
+        return hydro::results::runDischargeNetcdf(args, std::cout, std::cerr);
+    } catch (const std::bad_alloc&) {
+        std::cout << "Not enough memory for this run." << std::endl;
+        return 1;
+    }
+}

@@ -1,0 +1,71 @@
+#pragma once
+
+// A NetCDF-4 file in the classic model, written through the NetCDF C library. The first
+// failing call is remembered with its library message; later calls then do nothing, so a
+// writer can state its whole layout and check `error()` once per stage.
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <initializer_list>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace hydro::results {
+
+/// Default deflate level of the data variables: the fastest zlib level.
+inline constexpr int kDeflateLevel = 1;
+
+class NetcdfFile {
+public:
+    enum class Type { kChar, kInt, kFloat, kDouble };
+
+    NetcdfFile() = default;
+    ~NetcdfFile();
+    NetcdfFile(const NetcdfFile&) = delete;
+    NetcdfFile& operator=(const NetcdfFile&) = delete;
+    NetcdfFile(NetcdfFile&&) = delete;
+    NetcdfFile& operator=(NetcdfFile&&) = delete;
+
+    /// Creates `path` (NetCDF-4, classic model); an existing file is not replaced.
+    bool create(const std::filesystem::path& path);
+    /// A dimension; returns its id.
+    int defineDimension(const std::string& name, std::size_t length);
+    /// A variable over `dimensions` (ids, slowest first); returns its id.
+    int defineVariable(const std::string& name, Type type, std::initializer_list<int> dimensions);
+    /// Chunks of the given lengths, one per dimension, deflated at `level` (0: stored as is).
+    void compress(int variable, std::initializer_list<std::size_t> chunks,
+                  int level = kDeflateLevel);
+    /// Attributes; `kGlobal` as the variable for global ones.
+    void text(int variable, const std::string& name, const std::string& value);
+    void number(int variable, const std::string& name, double value);
+    void number(int variable, const std::string& name, float value);
+    void number(int variable, const std::string& name, std::int32_t value);
+    void numbers(int variable, const std::string& name, std::span<const double> values);
+    /// Leaves define mode.
+    void endDefinitions();
+    /// Writes the hyperslab at `start` of lengths `count`.
+    void put(int variable, std::initializer_list<std::size_t> start,
+             std::initializer_list<std::size_t> count, const float* values);
+    void put(int variable, std::initializer_list<std::size_t> start,
+             std::initializer_list<std::size_t> count, const double* values);
+    void put(int variable, std::initializer_list<std::size_t> start,
+             std::initializer_list<std::size_t> count, const char* values);
+    /// Closes the file; true when every call succeeded.
+    [[nodiscard]] bool close();
+
+    [[nodiscard]] bool failed() const { return !error_.empty(); }
+    /// What failed first, as the NetCDF library says it.
+    [[nodiscard]] const std::string& error() const { return error_; }
+
+    static constexpr int kGlobal = -1;
+
+private:
+    bool check(int status, const std::string& what);
+
+    int id_ = -1;
+    std::string error_;
+};
+
+}  // namespace hydro::results

@@ -1,0 +1,31 @@
+#pragma once
+
+// The gauges' simulated series as a CF discrete-sampling-geometry file (featureType
+// timeSeries, orthogonal multidimensional layout): discharge(station, time).
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "case/case.h"
+#include "gauge_series/gauge_table.h"
+#include "gauge_series/snapping.h"
+
+namespace hydro::gauges {
+
+struct GaugeNetcdfJob {
+    std::filesystem::path file;  ///< written as given (the caller renames it into place)
+    EventParameters params;
+    EventStart start;
+    std::string history;
+    const std::vector<Gauge>* gauges = nullptr;
+    const std::vector<SnappedGauge>* snapped = nullptr;
+    /// Per gauge, hours 1..H, m3/s as stored in the hourly grid.
+    const std::vector<std::vector<float>>* series = nullptr;
+};
+
+/// Writes the file; returns what went wrong, or nothing.
+[[nodiscard]] std::optional<std::string> writeGaugeNetcdf(const GaugeNetcdfJob& job);
+
+}  // namespace hydro::gauges

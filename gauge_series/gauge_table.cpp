@@ -1,0 +1,219 @@
+#include "gauge_series/gauge_table.h"
+
+#include <cmath>
+#include <map>
+#include <set>
+
+#include "common/number_stream.h"
+#include "discharge_netcdf/event_time.h"
+
+namespace hydro::gauges {
+
+namespace {
+
+constexpr std::size_t kLongestId = 64;
+
+/// The lines of `text`, without their line breaks; blank lines are skipped, with their
+/// 1-based numbers kept.
+struct Line {
+    std::size_t number;
+    std::string_view text;
+};
+
+std::vector<Line> linesOf(std::string_view text) {
+    std::vector<Line> lines;
+    std::size_t number = 0;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        std::size_t end = text.find('\n', at);
+        if (end == std::string_view::npos) {
+            end = text.size();
+        }
+        ++number;
+        std::string_view line = text.substr(at, end - at);
+        if (!line.empty() && line.back() == '\r') {
+            line.remove_suffix(1);
+        }
+        if (line.find_first_not_of(" \t") != std::string_view::npos) {
+            lines.push_back({number, line});
+        }
+        at = end + 1;
+    }
+    return lines;
+}
+
+bool isIdText(const std::string& id) {
+    if (id.empty() || id.size() > kLongestId || id.front() == '.') {
+        return false;
+    }
+    for (const char c : id) {
+        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')
+                        || c == '_' || c == '-' || c == '.';
+        if (!ok) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string where(const std::string& fileName, std::size_t line) {
+    return fileName + " line " + std::to_string(line);
+}
+
+}  // namespace
+
+std::vector<std::string> splitCsvLine(std::string_view line) {
+    if (!line.empty() && line.back() == '\r') {
+        line.remove_suffix(1);
+    }
+    std::vector<std::string> cells;
+    std::size_t at = 0;
+    while (true) {
+        const std::size_t comma = line.find(',', at);
+        std::string_view cell =
+            line.substr(at, comma == std::string_view::npos ? std::string_view::npos : comma - at);
+        const std::size_t first = cell.find_first_not_of(" \t");
+        const std::size_t last = cell.find_last_not_of(" \t");
+        cells.emplace_back(first == std::string_view::npos ? std::string_view{}
+                                                           : cell.substr(first, last - first + 1));
+        if (comma == std::string_view::npos) {
+            break;
+        }
+        at = comma + 1;
+    }
+    return cells;
+}
+
+Result<std::vector<Gauge>> parseGauges(std::string_view text, const std::string& fileName) {
+    const std::vector<Line> lines = linesOf(text);
+    if (lines.empty()) {
+        return Error{fileName + " is empty: it needs a header id,lon,lat and a line per gauge."};
+    }
+    const std::vector<std::string> header = splitCsvLine(lines[0].text);
+    std::map<std::string, std::size_t> column;
+    for (std::size_t k = 0; k < header.size(); ++k) {
+        column.emplace(header[k], k);
+    }
+    for (const char* required : {"id", "lon", "lat"}) {
+        if (column.count(required) == 0) {
+            return Error{fileName + " has no column \"" + required
+                         + "\" in its header (id,lon,lat and optionally area_km2)."};
+        }
+    }
+    const std::size_t idCol = column["id"];
+    const std::size_t lonCol = column["lon"];
+    const std::size_t latCol = column["lat"];
+    const auto areaIt = column.find("area_km2");
+
+    std::vector<Gauge> gauges;
+    std::set<std::string> seen;
+    for (std::size_t n = 1; n < lines.size(); ++n) {
+        const std::vector<std::string> cells = splitCsvLine(lines[n].text);
+        const std::string at = where(fileName, lines[n].number);
+        if (cells.size() != header.size()) {
+            return Error{at + " has " + std::to_string(cells.size()) + " cells, but the header "
+                         + std::to_string(header.size()) + "."};
+        }
+        Gauge g;
+        g.id = cells[idCol];
+        if (!isIdText(g.id)) {
+            return Error{at + ": the id \"" + g.id
+                         + "\" must be 1 to 64 letters, digits, '_', '-' or '.' (not first)."};
+        }
+        if (!seen.insert(g.id).second) {
+            return Error{at + ": the id " + g.id + " is given twice."};
+        }
+        const auto lon = parseDouble(cells[lonCol]);
+        const auto lat = parseDouble(cells[latCol]);
+        if (!lon || !std::isfinite(*lon) || !lat || !std::isfinite(*lat)) {
+            return Error{at + ": lon and lat of " + g.id + " must be numbers (degrees), not \""
+                         + cells[lonCol] + "\" and \"" + cells[latCol] + "\"."};
+        }
+        g.lon = *lon;
+        g.lat = *lat;
+        if (areaIt != column.end() && !cells[areaIt->second].empty()) {
+            const auto area = parseDouble(cells[areaIt->second]);
+            if (!area || !std::isfinite(*area) || !(*area > 0.0)) {
+                return Error{at + ": area_km2 of " + g.id + " must be a number above 0, not \""
+                             + cells[areaIt->second] + "\"."};
+            }
+            g.areaKm2 = *area;
+        }
+        gauges.push_back(std::move(g));
+    }
+    if (gauges.empty()) {
+        return Error{fileName + " lists no gauge."};
+    }
+    return gauges;
+}
+
+Result<Observations> parseObservations(std::string_view text, const std::string& fileName,
+                                       const std::vector<Gauge>& gauges, const EventStart& start,
+                                       std::int64_t hours) {
+    const std::vector<Line> lines = linesOf(text);
+    if (lines.empty()) {
+        return Error{fileName + " is empty: it needs a header time,<id>,..."};
+    }
+    const std::vector<std::string> header = splitCsvLine(lines[0].text);
+    if (header.empty() || header[0] != "time") {
+        return Error{fileName + " must start its header with the column \"time\"."};
+    }
+    std::map<std::string, std::size_t> gaugeOf;
+    for (std::size_t k = 0; k < gauges.size(); ++k) {
+        gaugeOf.emplace(gauges[k].id, k);
+    }
+    Observations obs;
+    obs.series.resize(gauges.size());
+    // Table column -> gauge, or none for a column naming no gauge.
+    std::vector<std::optional<std::size_t>> target(header.size());
+    std::set<std::string> headerIds;
+    for (std::size_t c = 1; c < header.size(); ++c) {
+        if (!headerIds.insert(header[c]).second) {
+            return Error{fileName + " names the column " + header[c] + " twice."};
+        }
+        const auto it = gaugeOf.find(header[c]);
+        if (it == gaugeOf.end()) {
+            obs.unknownIds.push_back(header[c]);
+            continue;
+        }
+        target[c] = it->second;
+        obs.series[it->second].assign(static_cast<std::size_t>(hours), std::nullopt);
+    }
+    std::map<std::string, std::int64_t> hourOf;
+    for (std::int64_t h = 1; h <= hours; ++h) {
+        hourOf.emplace(results::isoHourEnd(start, h), h);
+    }
+    std::vector<bool> given(static_cast<std::size_t>(hours), false);
+    for (std::size_t n = 1; n < lines.size(); ++n) {
+        const std::vector<std::string> cells = splitCsvLine(lines[n].text);
+        const std::string at = where(fileName, lines[n].number);
+        if (cells.size() != header.size()) {
+            return Error{at + " has " + std::to_string(cells.size()) + " cells, but the header "
+                         + std::to_string(header.size()) + "."};
+        }
+        const auto hour = hourOf.find(cells[0]);
+        if (hour == hourOf.end()) {
+            ++obs.rowsOutsideEvent;
+            continue;
+        }
+        const auto index = static_cast<std::size_t>(hour->second - 1);
+        if (given[index]) {
+            return Error{at + ": the time " + cells[0] + " is given twice."};
+        }
+        given[index] = true;
+        for (std::size_t c = 1; c < cells.size(); ++c) {
+            if (!target[c] || cells[c].empty()) {
+                continue;
+            }
+            const auto v = parseDouble(cells[c]);
+            if (!v || !std::isfinite(*v) || *v < 0.0) {
+                return Error{at + ": the discharge of " + header[c] + " must be a number of 0 "
+                                  "or more (m3/s) or empty, not \"" + cells[c] + "\"."};
+            }
+            obs.series[*target[c]][index] = *v;
+        }
+    }
+    return obs;
+}
+
+}  // namespace hydro::gauges

@@ -1,0 +1,121 @@
+#include "gauge_series/snapping.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+#include "case/drainage_network.h"
+#include "runoff_sim/grid_vrt.h"
+
+namespace hydro::gauges {
+
+std::vector<double> upstreamAreasM2(const StudyGrid& grid) {
+    const auto n = static_cast<std::size_t>(grid.rows) * static_cast<std::size_t>(grid.cols);
+    std::vector<CellIndex> down(n, kNoCell);
+    std::vector<std::int32_t> inflows(n, 0);
+    std::vector<double> area(n);
+    for (std::int32_t r = 0; r < grid.rows; ++r) {
+        for (std::int32_t c = 0; c < grid.cols; ++c) {
+            const CellIndex i = grid.index(r, c);
+            const auto k = static_cast<std::size_t>(i);
+            area[k] = cellAreaM2(grid[i]);
+            const std::int32_t dir = grid[i].flowDir;
+            if (dir < 1 || dir > 8) {
+                continue;
+            }
+            const D8Offset o = kD8Offsets[static_cast<std::size_t>(dir)];
+            const std::int32_t rr = r + o.row;
+            const std::int32_t cc = c + o.column;
+            if (rr >= 0 && rr < grid.rows && cc >= 0 && cc < grid.cols) {
+                down[k] = grid.index(rr, cc);
+                ++inflows[static_cast<std::size_t>(down[k])];
+            }
+        }
+    }
+    // Sources first: a cell passes its area on once every cell draining into it has.
+    std::vector<CellIndex> ready;
+    for (std::size_t k = 0; k < n; ++k) {
+        if (inflows[k] == 0) {
+            ready.push_back(static_cast<CellIndex>(k));
+        }
+    }
+    while (!ready.empty()) {
+        const auto k = static_cast<std::size_t>(ready.back());
+        ready.pop_back();
+        const CellIndex d = down[k];
+        if (d == kNoCell) {
+            continue;
+        }
+        const auto dk = static_cast<std::size_t>(d);
+        area[dk] += area[k];
+        if (--inflows[dk] == 0) {
+            ready.push_back(d);
+        }
+    }
+    return area;
+}
+
+Result<SnappedGauge> snapGauge(const Gauge& gauge, const StudyGrid& grid, const RiverList& rivers,
+                               const EventParameters& p, const std::vector<double>& upstreamM2,
+                               std::int64_t radius) {
+    constexpr double kCellsPerDegree = 120.0;
+    const double fc = std::floor((gauge.lon - static_cast<double>(p.swLon)) * kCellsPerDegree);
+    const double fr = std::floor((gauge.lat - static_cast<double>(p.swLat)) * kCellsPerDegree);
+    // Far outside the grid no window can reach it; the clamp keeps the integers in range.
+    const double limit = 4.0e9;
+    const auto column0 = static_cast<std::int64_t>(std::clamp(fc, -limit, limit));
+    const auto rowS0 = static_cast<std::int64_t>(std::clamp(fr, -limit, limit));
+
+    const std::int64_t rFirst = std::max<std::int64_t>(rowS0 - radius, 0);
+    const std::int64_t rLast = std::min<std::int64_t>(rowS0 + radius, grid.rows - 1);
+    const std::int64_t cFirst = std::max<std::int64_t>(column0 - radius, 0);
+    const std::int64_t cLast = std::min<std::int64_t>(column0 + radius, grid.cols - 1);
+
+    CellIndex best = kNoCell;
+    double bestMiss = 0.0;
+    for (std::int64_t rs = rFirst; rs <= rLast; ++rs) {
+        const auto memoryRow = static_cast<std::int32_t>(grid.rows - 1 - rs);
+        for (std::int64_t c = cFirst; c <= cLast; ++c) {
+            const CellIndex i = grid.index(memoryRow, static_cast<std::int32_t>(c));
+            const GridCell& cell = grid[i];
+            if (!isRouted(cell, rivers)) {
+                continue;
+            }
+            bool better = false;
+            if (gauge.areaKm2) {
+                const double miss =
+                    std::abs(upstreamM2[static_cast<std::size_t>(i)] / 1e6 - *gauge.areaKm2);
+                better = best == kNoCell || miss < bestMiss;
+                if (better) {
+                    bestMiss = miss;
+                }
+            } else {
+                better = best == kNoCell || cell.flowAcc > grid[best].flowAcc;
+            }
+            if (better) {
+                best = i;
+            }
+        }
+    }
+    if (best == kNoCell) {
+        return Error{"Gauge " + gauge.id + " has no cell of a listed river off the border within "
+                     + std::to_string(radius) + " cells of its position ("
+                     + std::to_string(gauge.lon) + ", " + std::to_string(gauge.lat)
+                     + "); a larger --snap-radius may reach one."};
+    }
+    SnappedGauge s;
+    s.cell = best;
+    const std::int32_t column = grid.columnOf(best);
+    const std::int32_t rowS = grid.rows - 1 - grid.rowOf(best);
+    s.column = column + 1;
+    s.row = rowS + 1;
+    s.distance = std::max(std::abs(column - column0), std::abs(rowS - rowS0));
+    s.upstreamKm2 = upstreamM2[static_cast<std::size_t>(best)] / 1e6;
+    s.lon = static_cast<double>(p.swLon) + (column + 0.5) * runoff::kCellDegrees;
+    s.lat = static_cast<double>(p.swLat) + (rowS + 0.5) * runoff::kCellDegrees;
+    s.riverNum = grid[best].riverNum;
+    s.flowAcc = grid[best].flowAcc;
+    return s;
+}
+
+}  // namespace hydro::gauges

@@ -1,0 +1,50 @@
+#pragma once
+
+// Gauges placed on the simulated river network: each goes to a cell of a listed river, off
+// the border, within a square window around the cell that holds it.
+
+#include <cstdint>
+#include <vector>
+
+#include "case/event_parameters.h"
+#include "case/grid_cell.h"
+#include "case/river_list.h"
+#include "gauge_series/gauge_table.h"
+
+namespace hydro::gauges {
+
+/// Area of a cell, m2: 926.6 m north-south times its east-west width, in double precision as
+/// the simulator forms the rain it receives.
+[[nodiscard]] inline double cellAreaM2(const GridCell& cell) {
+    return kCellHeight * static_cast<double>(cell.cellWidth);
+}
+
+/// Upstream area of every cell, m2: the areas of the cells that drain through it by their
+/// flow directions (any cell, on a river or not), itself included. Cells on a loop of flow
+/// directions get only what drains into the loop from outside it.
+[[nodiscard]] std::vector<double> upstreamAreasM2(const StudyGrid& grid);
+
+struct SnappedGauge {
+    CellIndex cell = kNoCell;
+    std::int32_t column = 0;  ///< from 1, from the west
+    std::int32_t row = 0;     ///< from 1, from the south
+    std::int64_t distance =
+        0;  ///< cells from the cell holding the gauge (largest of the two offsets)
+    double upstreamKm2 = 0.0;
+    double lon = 0.0;  ///< cell centre, degrees
+    double lat = 0.0;
+    std::int32_t riverNum = -1;
+    std::int32_t flowAcc = 0;
+};
+
+/// Snaps `gauge` within the (2r+1) x (2r+1) window centred on the cell holding it (the part of
+/// the window inside the grid): to the candidate with the largest flow accumulation or, when
+/// the gauge gives its area, to the one whose upstream area is closest to it; ties go to the
+/// first candidate in file order (southern rows first, then west). Candidates are the cells
+/// the simulator routes: on a listed river, off the border, with a positive flow
+/// accumulation. Fails, naming the gauge, when there is none.
+Result<SnappedGauge> snapGauge(const Gauge& gauge, const StudyGrid& grid, const RiverList& rivers,
+                               const EventParameters& p, const std::vector<double>& upstreamM2,
+                               std::int64_t radius);
+
+}  // namespace hydro::gauges

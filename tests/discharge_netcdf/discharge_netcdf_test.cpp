@@ -1,0 +1,394 @@
+// The NetCDF conversion of the discharge grids: every value as in the raw files, the frame
+// order and the south-to-north rows kept, the event maximum and its hour, the time axes from
+// rain.dat's start, the attributes a CF reader needs, a long event, and inputs that must fail
+// without leaving a file behind.
+
+#include <gtest/gtest.h>
+#include <netcdf.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "case/event_start.h"
+#include "discharge_netcdf/app.h"
+#include "discharge_netcdf/event_time.h"
+#include "tests/discharge_netcdf/netcdf_read.h"
+#include "tests/runoff_sim/case_builder.h"
+#include "tests/support/test_support.h"
+
+namespace hydro::results {
+namespace {
+
+namespace fs = std::filesystem;
+using test::NcReader;
+
+constexpr float kFill = -9999.0F;
+
+/// A case folder with parameters and rain.dat for `days` days on a `cols` x `rows` grid, the
+/// rain file's first header replaced by `header`.
+void writeCase(const fs::path& dir, std::int32_t cols, std::int32_t rows, std::int32_t days,
+               const std::string& header) {
+    test::SimCase c;
+    c.studyCols = cols;
+    c.studyRows = rows;
+    c.days = days;
+    c.swLon = "-118.343";
+    c.swLat = "34.2314";
+    const auto n = static_cast<std::size_t>(cols) * static_cast<std::size_t>(rows);
+    c.elevation.assign(n, 10.0F);
+    c.flowDir.assign(n, 5);
+    c.flowAcc.assign(n, 1);
+    c.riverNum.assign(n, 1);
+    c.write(dir);
+    std::string rain = test::readText(dir / "input" / "rain.dat");
+    rain.replace(0, rain.find('\n'), header);
+    test::writeText(dir / "input" / "rain.dat", rain);
+}
+
+/// Value of frame `f` at file position `k` (rows from the south): no data in column 0,
+/// distinct elsewhere.
+float hourlyValue(std::size_t f, std::size_t k, std::int32_t cols) {
+    if (k % static_cast<std::size_t>(cols) == 0) {
+        return kFill;
+    }
+    return static_cast<float>(f) * 0.25F + static_cast<float>(k) * 0.001F;
+}
+
+struct Grids {
+    std::vector<float> hourly;
+    std::vector<float> dailyMean;
+    std::vector<float> dailyMax;
+};
+
+Grids writeGrids(const fs::path& dir, std::int32_t cols, std::int32_t rows, std::int32_t days) {
+    const auto cells = static_cast<std::size_t>(cols) * static_cast<std::size_t>(rows);
+    Grids g;
+    for (std::size_t f = 0; f < static_cast<std::size_t>(days) * 24; ++f) {
+        for (std::size_t k = 0; k < cells; ++k) {
+            g.hourly.push_back(hourlyValue(f, k, cols));
+        }
+    }
+    for (std::size_t d = 0; d < static_cast<std::size_t>(days); ++d) {
+        for (std::size_t k = 0; k < cells; ++k) {
+            const bool none = k % static_cast<std::size_t>(cols) == 0;
+            g.dailyMean.push_back(none ? kFill : 1000.0F + static_cast<float>(d * cells + k));
+            g.dailyMax.push_back(none ? kFill : 2000.0F + static_cast<float>(d * cells + k));
+        }
+    }
+    test::writeFloats(dir / "output" / "dischargeHourly.bin", g.hourly);
+    test::writeFloats(dir / "output" / "dischargeDaily.bin", g.dailyMean);
+    test::writeFloats(dir / "output" / "dischargeHourlyMaxInDay.bin", g.dailyMax);
+    return g;
+}
+
+struct Outcome {
+    int status;
+    std::string out;
+};
+
+Outcome convert(const fs::path& dir) {
+    std::ostringstream out;
+    std::ostringstream progress;
+    const std::vector<std::string> args{dir.string()};
+    const int status = runDischargeNetcdf(args, out, progress);
+    return {status, out.str()};
+}
+
+/// Every entry of the folder whose name starts with "discharge.nc".
+std::vector<std::string> netcdfFiles(const fs::path& output) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(output)) {
+        const std::string name = e.path().filename().string();
+        if (name.starts_with("discharge.nc")) {
+            names.push_back(name);
+        }
+    }
+    return names;
+}
+
+TEST(DischargeNetcdf, EveryValueEqualsTheRawGridsInFileOrder) {
+    test::TempDir dir;
+    writeCase(dir.path(), 4, 3, 2, "2021 3 14 6 30 0");
+    const Grids g = writeGrids(dir.path(), 4, 3, 2);
+    const Outcome run = convert(dir.path());
+    ASSERT_EQ(run.status, 0) << run.out;
+    NcReader nc(dir / "output/discharge.nc");
+    ASSERT_TRUE(nc.ok());
+    int format = 0;
+    ASSERT_EQ(nc_inq_format(nc.id(), &format), NC_NOERR);
+    EXPECT_EQ(format, NC_FORMAT_NETCDF4_CLASSIC);
+    EXPECT_EQ(nc.dim("time"), 48U);
+    EXPECT_EQ(nc.dim("day"), 2U);
+    EXPECT_EQ(nc.dim("lat"), 3U);
+    EXPECT_EQ(nc.dim("lon"), 4U);
+    // lat runs south to north as the files do, so the arrays compare element by element
+    // (-9999 included: it is the fill value, read back as stored).
+    EXPECT_EQ(nc.floats("discharge"), g.hourly);
+    EXPECT_EQ(nc.floats("discharge_daily_mean"), g.dailyMean);
+    EXPECT_EQ(nc.floats("discharge_daily_max"), g.dailyMax);
+
+    // Cell centres from the single-precision corner.
+    const double lon0 = static_cast<double>(-118.343F);
+    const double lat0 = static_cast<double>(34.2314F);
+    const std::vector<double> lat = nc.doubles("lat");
+    const std::vector<double> lon = nc.doubles("lon");
+    ASSERT_EQ(lat.size(), 3U);
+    ASSERT_EQ(lon.size(), 4U);
+    EXPECT_DOUBLE_EQ(lat[0], lat0 + 0.5 / 120.0);
+    EXPECT_DOUBLE_EQ(lat[2], lat0 + 2.5 / 120.0);
+    EXPECT_DOUBLE_EQ(lon[0], lon0 + 0.5 / 120.0);
+    EXPECT_DOUBLE_EQ(lon[3], lon0 + 3.5 / 120.0);
+
+    // Hour h ends at h; its bounds are [h-1, h]. Days end at 24 and 48.
+    const std::vector<double> time = nc.doubles("time");
+    const std::vector<double> bounds = nc.doubles("time_bnds");
+    ASSERT_EQ(time.size(), 48U);
+    for (std::size_t h = 0; h < 48; ++h) {
+        EXPECT_EQ(time[h], static_cast<double>(h + 1));
+        EXPECT_EQ(bounds[2 * h], static_cast<double>(h));
+        EXPECT_EQ(bounds[2 * h + 1], static_cast<double>(h + 1));
+    }
+    EXPECT_EQ(nc.doubles("day"), (std::vector<double>{24.0, 48.0}));
+    EXPECT_EQ(nc.doubles("day_bnds"), (std::vector<double>{0.0, 24.0, 24.0, 48.0}));
+
+    // Deflate level 1 in chunks of one frame.
+    for (const char* name : {"discharge", "discharge_daily_mean", "discharge_daily_max"}) {
+        SCOPED_TRACE(name);
+        int shuffle = -1;
+        int deflate = -1;
+        int level = -1;
+        ASSERT_EQ(nc_inq_var_deflate(nc.id(), nc.var(name), &shuffle, &deflate, &level), NC_NOERR);
+        EXPECT_EQ(deflate, 1);
+        EXPECT_EQ(level, 1);
+        int storage = -1;
+        std::size_t chunks[3] = {};
+        ASSERT_EQ(nc_inq_var_chunking(nc.id(), nc.var(name), &storage, chunks), NC_NOERR);
+        EXPECT_EQ(storage, NC_CHUNKED);
+        EXPECT_EQ(chunks[0], 1U);
+        EXPECT_EQ(chunks[1], 3U);
+        EXPECT_EQ(chunks[2], 4U);
+    }
+    EXPECT_EQ(netcdfFiles(dir / "output"), std::vector<std::string>{"discharge.nc"});
+}
+
+TEST(DischargeNetcdf, EventMaximumAndTheEndOfItsFirstHour) {
+    test::TempDir dir;
+    writeCase(dir.path(), 3, 1, 2, "2000 1 1 0 0 0");
+    // Cell 0 no data; cell 1 rises to 7 in hour 30 and falls; cell 2 reaches 5 in hours 5
+    // and 40 (the first counts) and is 0 in hour 1.
+    std::vector<float> hourly;
+    for (int h = 1; h <= 48; ++h) {
+        hourly.push_back(kFill);
+        hourly.push_back(h == 30 ? 7.0F : 1.0F + static_cast<float>(h % 5) * 0.1F);
+        hourly.push_back(h == 5 || h == 40 ? 5.0F : (h == 1 ? 0.0F : 2.0F));
+    }
+    test::writeFloats(dir / "output/dischargeHourly.bin", hourly);
+    test::writeFloats(dir / "output/dischargeDaily.bin", std::vector<float>(6, 0.0F));
+    test::writeFloats(dir / "output/dischargeHourlyMaxInDay.bin", std::vector<float>(6, 0.0F));
+    const Outcome run = convert(dir.path());
+    ASSERT_EQ(run.status, 0) << run.out;
+    NcReader nc(dir / "output/discharge.nc");
+    EXPECT_EQ(nc.floats("discharge_event_max"), (std::vector<float>{kFill, 7.0F, 5.0F}));
+    EXPECT_EQ(nc.doubles("time_of_peak"), (std::vector<double>{-9999.0, 30.0, 5.0}));
+}
+
+TEST(DischargeNetcdf, AttributesACfReaderNeeds) {
+    test::TempDir dir;
+    writeCase(dir.path(), 4, 3, 1, "2021 3 14 6 30 0");
+    writeGrids(dir.path(), 4, 3, 1);
+    ASSERT_EQ(convert(dir.path()).status, 0);
+    NcReader nc(dir / "output/discharge.nc");
+    EXPECT_EQ(nc.text("", "Conventions"), "CF-1.8");
+    EXPECT_NE(nc.text("", "title"), "(missing)");
+    EXPECT_NE(nc.text("", "source").find("discharge_netcdf"), std::string::npos);
+    EXPECT_NE(nc.text("", "history").find("discharge_netcdf"), std::string::npos);
+    EXPECT_EQ(nc.number("", "event_days"), 1.0);
+    EXPECT_EQ(nc.number("", "event_time_step_s"), 600.0);
+    EXPECT_EQ(nc.number("", "event_south_west_latitude_deg"), static_cast<double>(34.2314F));
+    EXPECT_EQ(nc.number("", "event_weighting_factor"), 0.6);
+    for (const char* name :
+         {"discharge", "discharge_daily_mean", "discharge_daily_max", "discharge_event_max"}) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(nc.text(name, "units"), "m3 s-1");
+        EXPECT_EQ(nc.text(name, "standard_name"), "water_volume_transport_in_river_channel");
+        EXPECT_NE(nc.text(name, "long_name"), "(missing)");
+        EXPECT_EQ(nc.text(name, "grid_mapping"), "crs");
+        EXPECT_EQ(nc.number(name, "_FillValue"), -9999.0);
+        nc_type type = NC_NAT;
+        nc_inq_vartype(nc.id(), nc.var(name), &type);
+        EXPECT_EQ(type, NC_FLOAT);
+    }
+    EXPECT_EQ(nc.text("discharge", "cell_methods"), "time: mean");
+    EXPECT_EQ(nc.text("discharge_daily_mean", "cell_methods"), "day: mean");
+    EXPECT_EQ(nc.text("discharge_daily_max", "cell_methods"), "day: maximum");
+    for (const char* name : {"time", "day", "time_of_peak"}) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(nc.text(name, "units"), "hours since 2021-03-14 06:30:00");
+        EXPECT_EQ(nc.text(name, "calendar"), "standard");
+    }
+    EXPECT_EQ(nc.text("time", "bounds"), "time_bnds");
+    EXPECT_EQ(nc.text("day", "bounds"), "day_bnds");
+    EXPECT_EQ(nc.text("lat", "units"), "degrees_north");
+    EXPECT_EQ(nc.text("lat", "standard_name"), "latitude");
+    EXPECT_EQ(nc.text("lat", "axis"), "Y");
+    EXPECT_EQ(nc.text("lon", "units"), "degrees_east");
+    EXPECT_EQ(nc.text("lon", "axis"), "X");
+    EXPECT_EQ(nc.text("crs", "grid_mapping_name"), "latitude_longitude");
+    EXPECT_NE(nc.text("crs", "crs_wkt").find(R"(AUTHORITY["EPSG","4326"])"), std::string::npos);
+}
+
+#ifdef HYDRO_NCDUMP
+TEST(DischargeNetcdf, NcdumpDecodesTheHoursToTheirDates) {
+    test::TempDir dir;
+    // A leap year: the 48 hours from 28 February 23:30 run into 1 and 2 March.
+    writeCase(dir.path(), 4, 3, 2, "2024 2 28 23 30 0");
+    writeGrids(dir.path(), 4, 3, 2);
+    ASSERT_EQ(convert(dir.path()).status, 0);
+    const fs::path dump = dir / "dump.txt";
+    const std::string command = std::string(HYDRO_NCDUMP) + " -t -v time,day '"
+                                + (dir / "output/discharge.nc").string() + "' > '" + dump.string()
+                                + "'";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    const std::string text = test::readText(dump);
+    EXPECT_NE(text.find("time = \"2024-02-29 00:30\", \"2024-02-29 01:30\""), std::string::npos)
+        << text;
+    EXPECT_NE(text.find("\"2024-03-01 23:30\" ;"), std::string::npos) << text;
+    EXPECT_NE(text.find("day = \"2024-02-29 23:30\", \"2024-03-01 23:30\" ;"), std::string::npos)
+        << text;
+}
+#endif
+
+TEST(DischargeNetcdf, LongEventOf417DaysKeepsEveryFrame) {
+    test::TempDir dir;
+    writeCase(dir.path(), 3, 2, 417, "1999 12 31 0 0 0");
+    const Grids g = writeGrids(dir.path(), 3, 2, 417);
+    const Outcome run = convert(dir.path());
+    ASSERT_EQ(run.status, 0) << run.out;
+    NcReader nc(dir / "output/discharge.nc");
+    EXPECT_EQ(nc.dim("time"), 10008U);
+    EXPECT_EQ(nc.floats("discharge"), g.hourly);
+    EXPECT_EQ(nc.floats("discharge_daily_max"), g.dailyMax);
+    const std::vector<double> time = nc.doubles("time");
+    ASSERT_EQ(time.size(), 10008U);
+    EXPECT_EQ(time.back(), 10008.0);
+    EXPECT_EQ(nc.doubles("day").back(), 10008.0);
+    // The last hour's values are the largest: the event maximum is frame 10007's.
+    const std::vector<float> eventMax = nc.floats("discharge_event_max");
+    EXPECT_EQ(eventMax[1], hourlyValue(10007, 1, 3));
+    EXPECT_EQ(nc.doubles("time_of_peak")[1], 10008.0);
+}
+
+TEST(DischargeNetcdf, InputsThatMustFailLeaveNoFile) {
+    struct Case {
+        const char* name;
+        std::function<void(const fs::path&)> spoil;
+        const char* message;
+    };
+    const std::vector<Case> cases = {
+        {"hourly grid a frame short",
+         [](const fs::path& d) {
+             std::vector<float> v = test::readFloats(d / "output/dischargeHourly.bin");
+             v.resize(v.size() - 12);
+             test::writeFloats(d / "output/dischargeHourly.bin", v);
+         },
+         "dischargeHourly.bin holds 47 frames of 4 columns x 3 rows, but 48 are needed."},
+        {"part of a frame",
+         [](const fs::path& d) {
+             std::vector<float> v = test::readFloats(d / "output/dischargeDaily.bin");
+             v.push_back(1.0F);
+             test::writeFloats(d / "output/dischargeDaily.bin", v);
+         },
+         "dischargeDaily.bin holds 100 bytes, not a whole number of frames of 4 columns x 3 rows "
+         "(48 bytes each): it was written for another grid than param-event.dat describes."},
+        {"daily maximum missing",
+         [](const fs::path& d) { fs::remove(d / "output/dischargeHourlyMaxInDay.bin"); },
+         "dischargeHourlyMaxInDay.bin cannot open."},
+        {"no rainfall file", [](const fs::path& d) { fs::remove(d / "input/rain.dat"); },
+         "ROF file cannot open."},
+        {"parameters missing", [](const fs::path& d) { fs::remove(d / "param-event.dat"); },
+         "param-event.dat cannot open."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::TempDir dir;
+        writeCase(dir.path(), 4, 3, 2, "2000 1 1 0 0 0");
+        writeGrids(dir.path(), 4, 3, 2);
+        // An earlier result stays as it was.
+        test::writeText(dir / "output/discharge.nc", "earlier");
+        c.spoil(dir.path());
+        const Outcome run = convert(dir.path());
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.out, std::string(c.message) + "\n");
+        EXPECT_EQ(netcdfFiles(dir / "output"), std::vector<std::string>{"discharge.nc"});
+        EXPECT_EQ(test::readText(dir / "output/discharge.nc"), "earlier");
+    }
+}
+
+TEST(DischargeNetcdf, UsageAndHelp) {
+    std::ostringstream out;
+    std::ostringstream progress;
+    EXPECT_EQ(runDischargeNetcdf(std::vector<std::string>{}, out, progress), 1);
+    EXPECT_TRUE(out.str().starts_with("Usage: discharge_netcdf CASE_DIR")) << out.str();
+    out.str("");
+    EXPECT_EQ(runDischargeNetcdf(std::vector<std::string>{"--help"}, out, progress), 0);
+    EXPECT_NE(out.str().find("discharge_event_max"), std::string::npos);
+}
+
+TEST(EventStart, HeaderDatesAndTheirFallback) {
+    struct Case {
+        const char* header;
+        bool fallback;
+        const char* hourOne;
+    };
+    const std::vector<Case> cases = {
+        {"2000 1 1 0 0 0", false, "2000-01-01T01:00:00Z"},
+        {"2023 12 31 23 30 15", false, "2024-01-01T00:30:15Z"},
+        {"2024 2 29 0 0 0", false, "2024-02-29T01:00:00Z"},
+        {"2023 2 29 0 0 0", true, "2000-01-01T01:00:00Z"},  // not a leap year
+        {"1900 2 29 0 0 0", true, "2000-01-01T01:00:00Z"},  // nor is a century
+        {"2000 13 1 0 0 0", true, "2000-01-01T01:00:00Z"},
+        {"2000 1 1 24 0 0", true, "2000-01-01T01:00:00Z"},
+        {"2000 1 1 0 60 0", true, "2000-01-01T01:00:00Z"},
+        {"0 0 0 0 0 0", true, "2000-01-01T01:00:00Z"},
+        {"2000 1 x 0 0 0", true, "2000-01-01T01:00:00Z"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.header);
+        test::TempDir dir;
+        test::writeText(dir / "input/rain.dat", std::string(c.header) + "\n0 0 0 0\n");
+        const auto start = readEventStart(dir / "input/rain.dat");
+        ASSERT_TRUE(start.ok()) << start.error().message;
+        EXPECT_EQ(start->fallback, c.fallback);
+        EXPECT_EQ(isoHourEnd(*start, 1), c.hourOne);
+    }
+    EventStart s;
+    s.year = 2024;
+    s.month = 2;
+    s.day = 28;
+    s.hour = 23;
+    EXPECT_EQ(isoHourEnd(s, 2), "2024-02-29T01:00:00Z");
+    EXPECT_EQ(isoHourEnd(s, 24 * 366), "2025-02-28T23:00:00Z");
+    EXPECT_EQ(hoursSinceUnits(s), "hours since 2024-02-28 23:00:00");
+}
+
+TEST(EventStart, FallbackIsNotedOnTheConsoleAndInTheHistory) {
+    test::TempDir dir;
+    writeCase(dir.path(), 4, 3, 1, "2000 2 30 0 0 0");
+    writeGrids(dir.path(), 4, 3, 1);
+    const Outcome run = convert(dir.path());
+    ASSERT_EQ(run.status, 0);
+    EXPECT_TRUE(
+        run.out.starts_with("Note: rain.dat's first block header is not a valid date; times "
+                            "count from 2000-01-01 00:00:00.\n"))
+        << run.out;
+    NcReader nc(dir / "output/discharge.nc");
+    EXPECT_NE(nc.text("", "history").find("is not a valid date"), std::string::npos);
+    EXPECT_EQ(nc.text("time", "units"), "hours since 2000-01-01 00:00:00");
+}
+
+}  // namespace
+}  // namespace hydro::results

@@ -1,0 +1,328 @@
+// gauge_series on small simulated cases: the water balance of a plane under constant rain
+// against the hand computation, the series exactly as stored in the hourly grid (CSV and
+// NetCDF), observations aligned and scored, and a refused gauge that leaves nothing behind.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "gauge_series/app.h"
+#include "gauge_series/gauge_table.h"
+#include "runoff_sim/driver.h"
+#include "tests/discharge_netcdf/netcdf_read.h"
+#include "tests/runoff_sim/case_builder.h"
+#include "tests/support/test_support.h"
+
+namespace hydro::gauges {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::int32_t kCols = 6;
+constexpr std::int32_t kRows = 3;
+constexpr float kRain = 10.0F;  // mm/h, every hour, everywhere
+
+/// A plane sloping east: the middle row's four interior cells drain east in a chain to the
+/// border; one day of constant rain and no initial runoff.
+test::SimCase planeCase() {
+    test::SimCase c;
+    c.studyCols = kCols;
+    c.studyRows = kRows;
+    c.elevation = {
+        10, 9, 8, 7, 6, 5,  //
+        10, 9, 8, 7, 6, 5,  //
+        10, 9, 8, 7, 6, 5,  //
+    };
+    c.flowDir = std::vector<std::int32_t>(kCols * kRows, 3);
+    c.flowAcc = {
+        1, 1, 1, 1, 1, 1,  //
+        1, 1, 2, 3, 4, 5,  //
+        1, 1, 1, 1, 1, 1,  //
+    };
+    c.riverNum = {
+        -1, -1, -1, -1, -1, -1,  //
+        1,  1,  1,  1,  1,  1,   //
+        -1, -1, -1, -1, -1, -1,  //
+    };
+    c.initialRunoff = "0";
+    c.rain = [](int, int, int, int) { return kRain; };
+    return c;
+}
+
+/// Position in a frame (rows from the south) of the middle row's cell in `column` (0 west).
+std::size_t middle(std::int32_t column) {
+    return static_cast<std::size_t>(kCols + column);
+}
+
+struct Outcome {
+    int status;
+    std::string out;
+};
+
+Outcome runGauges(const std::vector<std::string>& args) {
+    std::ostringstream out;
+    std::ostringstream progress;
+    const int status = runGaugeSeries(args, out, progress);
+    return {status, out.str()};
+}
+
+/// A simulated plane case with the gauge list written beside it.
+class PlaneCase {
+public:
+    PlaneCase() {
+        planeCase().write(dir_.path());
+        std::ostringstream console;
+        status_ = runoff::runRunoffSim(dir_.path(), console);
+        // Centres of the outlet (column 4) and of column 2, in the middle row.
+        test::writeText(dir_ / "gauges.csv",
+                        "id,lon,lat\nout," + lonOf(4) + ",35.0125\nup," + lonOf(2) + ",35.0125\n");
+        hourly_ = test::readFloats(dir_ / "output/dischargeHourly.bin");
+    }
+    [[nodiscard]] bool simulated() const { return status_ == 0 && hourly_.size() == 24U * 18U; }
+    [[nodiscard]] const test::TempDir& dir() const { return dir_; }
+    [[nodiscard]] float hourly(std::size_t hour, std::size_t position) const {
+        return hourly_[hour * kCols * kRows + position];
+    }
+    std::vector<std::string> args(std::vector<std::string> more = {}) const {
+        std::vector<std::string> a{dir_.path().string(), (dir_ / "gauges.csv").string(),
+                                   "--snap-radius", "0"};
+        a.insert(a.end(), more.begin(), more.end());
+        return a;
+    }
+
+private:
+    static std::string lonOf(std::int32_t column) {
+        return std::to_string(135.0 + (column + 0.5) / 120.0);
+    }
+    test::TempDir dir_;
+    int status_ = -1;
+    std::vector<float> hourly_;
+};
+
+std::vector<std::vector<std::string>> csvRows(const std::string& text) {
+    std::vector<std::vector<std::string>> rows;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) {
+        rows.push_back(splitCsvLine(line));
+    }
+    return rows;
+}
+
+TEST(GaugeSeries, WaterBalanceOfAPlaneUnderConstantRain) {
+    const PlaneCase plane;
+    ASSERT_TRUE(plane.simulated());
+    const Outcome run = runGauges(plane.args());
+    ASSERT_EQ(run.status, 0) << run.out;
+    const auto rows = csvRows(test::readText(plane.dir() / "output/water_balance.csv"));
+    ASSERT_EQ(rows.size(), 2U);
+    EXPECT_EQ(rows[0],
+              (std::vector<std::string>{"river", "cells", "outlet_column", "outlet_row", "rain_m3",
+                                        "outflow_m3", "difference_m3", "runoff_coefficient"}));
+    const auto& r = rows[1];
+    EXPECT_EQ(r[0], "1");
+    EXPECT_EQ(r[1], "4");
+    EXPECT_EQ(r[2], "5");  // column 4 from 0 is column 5 from 1
+    EXPECT_EQ(r[3], "2");
+    // By hand: the middle row's centre lies at 35 degrees + 45 arc-seconds (126045 s); its
+    // width is cos(126045 / 3600 / 180 * 3.14) * 926.6 m in single precision. Four cells take
+    // 10 mm/h for 24 hours.
+    const float width = static_cast<float>(std::cos(126045.0 / 3600.0 / 180.0 * 3.14)) * 926.6F;
+    const double rain = 4.0 * 24.0 * 10.0 * 0.001 * 926.6 * static_cast<double>(width);
+    EXPECT_NEAR(std::stod(r[4]), rain, rain * 1e-12);
+    // The outflow is the outlet's 24 hourly means times 3600 s.
+    double outflow = 0.0;
+    for (std::size_t h = 0; h < 24; ++h) {
+        outflow += static_cast<double>(plane.hourly(h, middle(4))) * 3600.0;
+    }
+    EXPECT_DOUBLE_EQ(std::stod(r[5]), outflow);
+    EXPECT_NEAR(std::stod(r[6]), std::stod(r[4]) - outflow, 1e-6);
+    const double coefficient = std::stod(r[7]);
+    EXPECT_DOUBLE_EQ(coefficient, outflow / std::stod(r[4]));
+    // Water only enters as rain, and some is still on the plane when the day ends.
+    EXPECT_GT(coefficient, 0.0);
+    EXPECT_LT(coefficient, 1.0);
+}
+
+TEST(GaugeSeries, SeriesAreTheStoredValues) {
+    const PlaneCase plane;
+    ASSERT_TRUE(plane.simulated());
+    const Outcome run = runGauges(plane.args());
+    ASSERT_EQ(run.status, 0) << run.out;
+    const fs::path out = plane.dir() / "output";
+
+    const auto cells = csvRows(test::readText(out / "gauge_cells.csv"));
+    ASSERT_EQ(cells.size(), 3U);
+    EXPECT_EQ(cells[0], (std::vector<std::string>{"id", "column", "row", "lon", "lat",
+                                                  "upstream_km2", "river"}));
+    EXPECT_EQ(cells[1][0], "out");
+    EXPECT_EQ(cells[1][1], "5");
+    EXPECT_EQ(cells[1][2], "2");
+    EXPECT_EQ(std::stod(cells[1][3]), static_cast<double>(135.0F) + 4.5 / 120.0);
+    EXPECT_EQ(std::stod(cells[1][4]), static_cast<double>(35.0F) + 1.5 / 120.0);
+    EXPECT_EQ(cells[1][6], "1");
+    EXPECT_EQ(cells[2][1], "3");
+
+    const auto series = csvRows(test::readText(out / "gauge_discharge.csv"));
+    ASSERT_EQ(series.size(), 25U);
+    EXPECT_EQ(series[0], (std::vector<std::string>{"time", "out", "up"}));
+    EXPECT_EQ(series[1][0], "2000-01-01T01:00:00Z");
+    EXPECT_EQ(series[24][0], "2000-01-02T00:00:00Z");
+    for (std::size_t h = 0; h < 24; ++h) {
+        SCOPED_TRACE(h);
+        EXPECT_EQ(std::strtof(series[h + 1][1].c_str(), nullptr), plane.hourly(h, middle(4)));
+        EXPECT_EQ(std::strtof(series[h + 1][2].c_str(), nullptr), plane.hourly(h, middle(2)));
+    }
+    EXPECT_EQ(series[24][1], shortest(plane.hourly(23, middle(4))));
+
+    test::NcReader nc(out / "gauge_discharge.nc");
+    ASSERT_TRUE(nc.ok());
+    EXPECT_EQ(nc.text("", "featureType"), "timeSeries");
+    EXPECT_EQ(nc.text("", "Conventions"), "CF-1.8");
+    EXPECT_EQ(nc.text("station_id", "cf_role"), "timeseries_id");
+    EXPECT_EQ(nc.text("discharge", "coordinates"), "time lat lon station_id");
+    const std::vector<float> q = nc.floats("discharge");
+    ASSERT_EQ(q.size(), 48U);
+    for (std::size_t h = 0; h < 24; ++h) {
+        EXPECT_EQ(q[h], plane.hourly(h, middle(4)));
+        EXPECT_EQ(q[24 + h], plane.hourly(h, middle(2)));
+    }
+    EXPECT_EQ(nc.doubles("lon")[0], std::stod(cells[1][3]));
+    EXPECT_EQ(nc.doubles("lat")[1], std::stod(cells[2][4]));
+    EXPECT_EQ(nc.text("time", "units"), "hours since 2000-01-01 00:00:00");
+
+    const std::string svg = test::readText(out / "gauge_out.svg");
+    EXPECT_NE(svg.find("<polyline class=\"discharge\""), std::string::npos);
+    EXPECT_EQ(svg.find("class=\"observed\""), std::string::npos);
+    EXPECT_NE(svg.find(">Gauge out: river 1, column 5, row 2</text>"), std::string::npos);
+}
+
+TEST(GaugeSeries, ObservationsAlignedAndScored) {
+    const PlaneCase plane;
+    ASSERT_TRUE(plane.simulated());
+    // "out" is observed as 1.1 times the simulation, except hour 5 (missing); "up" is
+    // observed constant, so its NSE and KGE are undefined.
+    std::string obs = "time,up,out\n";
+    for (int h = 1; h <= 24; ++h) {
+        char stamp[32];
+        std::snprintf(stamp, sizeof stamp, "2000-01-%02dT%02d:00:00Z", h == 24 ? 2 : 1, h % 24);
+        const double v =
+            1.1 * static_cast<double>(plane.hourly(static_cast<std::size_t>(h - 1), middle(4)));
+        obs += std::string(stamp) + ",2," + (h == 5 ? "" : shortest(v)) + "\n";
+    }
+    test::writeText(plane.dir() / "obs.csv", obs);
+    const Outcome run = runGauges(plane.args({"--observed", (plane.dir() / "obs.csv").string()}));
+    ASSERT_EQ(run.status, 0) << run.out;
+    const fs::path out = plane.dir() / "output";
+
+    const auto observed = csvRows(test::readText(out / "gauge_observed.csv"));
+    ASSERT_EQ(observed.size(), 25U);
+    EXPECT_EQ(observed[0], (std::vector<std::string>{"time", "out", "up"}));
+    EXPECT_EQ(observed[5], (std::vector<std::string>{"2000-01-01T05:00:00Z", "", "2"}));
+    EXPECT_EQ(observed[6][2], "2");
+
+    const std::string skillText = test::readText(out / "gauge_skill.csv");
+    EXPECT_EQ(skillText.find("nan"), std::string::npos);
+    EXPECT_EQ(skillText.find("inf"), std::string::npos);
+    const auto skill = csvRows(skillText);
+    ASSERT_EQ(skill.size(), 3U);
+    EXPECT_EQ(skill[0], (std::vector<std::string>{"id", "n", "nse", "kge", "kge_prime", "pbias_pct",
+                                                  "peak_sim", "peak_obs", "peak_error_pct",
+                                                  "peak_timing_h"}));
+    ASSERT_EQ(skill[1].size(), 10U);
+    EXPECT_EQ(skill[1][0], "out");
+    EXPECT_EQ(skill[1][1], "23");
+    // A simulation that is 1/1.1 of the observations everywhere: r = 1, beta = alpha = 1/1.1,
+    // gamma = 1, pbias = -100 * 0.1 / 1.1, no peak shift.
+    const double b = 1.0 / 1.1;
+    EXPECT_NEAR(std::stod(skill[1][3]), 1.0 - std::sqrt(2.0) * (1.0 - b), 1e-6);
+    EXPECT_NEAR(std::stod(skill[1][4]), b, 1e-6);
+    EXPECT_NEAR(std::stod(skill[1][5]), -100.0 * 0.1 / 1.1, 1e-6);
+    EXPECT_EQ(skill[1][9], "0");
+    ASSERT_EQ(skill[2].size(), 10U);
+    EXPECT_EQ(skill[2][0], "up");
+    EXPECT_EQ(skill[2][1], "24");
+    EXPECT_EQ(skill[2][2], "");
+    EXPECT_EQ(skill[2][3], "");
+    EXPECT_EQ(skill[2][4], "");
+    EXPECT_NE(skill[2][5], "");
+
+    const std::string svg = test::readText(out / "gauge_out.svg");
+    EXPECT_NE(svg.find("<g class=\"observed\""), std::string::npos);
+    EXPECT_NE(svg.find(">Observed (m\xC2\xB3/s)</text>"), std::string::npos);
+}
+
+TEST(GaugeSeries, GaugeWithoutObservationsGetsAnEmptyRow) {
+    const PlaneCase plane;
+    ASSERT_TRUE(plane.simulated());
+    test::writeText(plane.dir() / "obs.csv", "time,out\n2000-01-01T01:00:00Z,1\n");
+    const Outcome run = runGauges(plane.args({"--observed", (plane.dir() / "obs.csv").string()}));
+    ASSERT_EQ(run.status, 0) << run.out;
+    const auto skill = csvRows(test::readText(plane.dir() / "output/gauge_skill.csv"));
+    ASSERT_EQ(skill.size(), 3U);
+    EXPECT_EQ(skill[2], (std::vector<std::string>{"up", "0", "", "", "", "", "", "", "", ""}));
+    EXPECT_EQ(skill[1][1], "1");
+}
+
+TEST(GaugeSeries, RefusedInputsLeaveNoOutput) {
+    const PlaneCase plane;
+    ASSERT_TRUE(plane.simulated());
+    const fs::path out = plane.dir() / "output";
+    const auto before = [&] {
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(out)) {
+            names.push_back(e.path().filename().string());
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    };
+    const std::vector<std::string> files = before();
+    {
+        SCOPED_TRACE("a gauge in the sea");
+        test::writeText(plane.dir() / "sea.csv",
+                        "id,lon,lat\nout,135.0375,35.0125\nsea,135.02,35.02\n");
+        const Outcome run = runGauges({plane.dir().path().string(),
+                                       (plane.dir() / "sea.csv").string(), "--snap-radius", "0"});
+        EXPECT_EQ(run.status, 1);
+        EXPECT_TRUE(
+            run.out.starts_with("Gauge sea has no cell of a listed river off the border "
+                                "within 0 cells"))
+            << run.out;
+    }
+    {
+        SCOPED_TRACE("a bad radius");
+        const Outcome run = runGauges(plane.args({"--snap-radius", "-1"}));
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.out,
+                  "--snap-radius must be a whole number of cells from 0 to 100000, not "
+                  "\"-1\".\n");
+    }
+    {
+        SCOPED_TRACE("an hourly grid a frame short");
+        std::vector<float> grid = test::readFloats(out / "dischargeHourly.bin");
+        const std::vector<float> whole = grid;
+        grid.resize(grid.size() - kCols * kRows);
+        test::writeFloats(out / "dischargeHourly.bin", grid);
+        const Outcome run = runGauges(plane.args());
+        test::writeFloats(out / "dischargeHourly.bin", whole);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(
+            run.out.substr(run.out.rfind('\n', run.out.size() - 2) + 1),
+            "dischargeHourly.bin holds 23 frames of 6 columns x 3 rows, but 24 are needed.\n");
+    }
+    {
+        SCOPED_TRACE("missing observation file");
+        const Outcome run = runGauges(plane.args({"--observed", "/nonexistent/obs.csv"}));
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.out, "/nonexistent/obs.csv cannot open.\n");
+    }
+    EXPECT_EQ(before(), files);
+}
+
+}  // namespace
+}  // namespace hydro::gauges
