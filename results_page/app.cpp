@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "common/console.h"
+#include "gauge_series/snapping.h"
 #include "hydrograph/outlet.h"
 #include "results_page/case_input.h"
 #include "results_page/gauges.h"
@@ -231,7 +232,9 @@ std::optional<std::string> writePage(const fs::path& caseDir, const CaseInput& i
     }
 
     // Hydrographs in blocks of cells, with each cell's flow accumulation, river and upstream
-    // area: a click loads one block.
+    // area (the areas of every cell draining through it, as the gauge tables give it): a click
+    // loads one block.
+    const std::vector<double> upstreamM2 = hydro::gauges::upstreamAreasM2(in.grid);
     const std::size_t blockCells =
         static_cast<std::size_t>(std::clamp<std::int64_t>(kBlockBytes / (4 * hours), 64, 65536));
     const std::size_t blockCount = (cells.size() + blockCells - 1) / blockCells;
@@ -249,7 +252,7 @@ std::optional<std::string> writePage(const fs::path& caseDir, const CaseInput& i
         }
         for (std::size_t k = first; k < last; ++k) {
             words.push_back(std::bit_cast<std::uint32_t>(
-                static_cast<float>(upstreamAreaKm2(in.grid[cells[k]]))));
+                static_cast<float>(upstreamM2[static_cast<std::size_t>(cells[k])] / 1.0e6)));
         }
         appendWords(payload, words);
         const std::string text = compressedBase64(payload);

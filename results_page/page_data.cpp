@@ -124,9 +124,4 @@ BasinRain basinRainByRiver(const StudyGrid& grid, const RiverList& rivers, const
     return out;
 }
 
-double upstreamAreaKm2(const GridCell& cell) {
-    return static_cast<double>(cell.flowAcc) * kCellHeight * static_cast<double>(cell.cellWidth)
-           / 1.0e6;
-}
-
 }  // namespace hydro::results_page

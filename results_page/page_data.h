@@ -56,7 +56,4 @@ struct BasinRain {
 [[nodiscard]] BasinRain basinRainByRiver(const StudyGrid& grid, const RiverList& rivers,
                                          const RainGrid& rain);
 
-/// Upstream area of a cell, km2: its flow accumulation times its own area.
-[[nodiscard]] double upstreamAreaKm2(const GridCell& cell);
-
 }  // namespace hydro::results_page
