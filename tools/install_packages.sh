@@ -3,7 +3,9 @@
 # (GDAL's development files for make_case among them);
 # with --all also those the tests and checks use (GoogleTest, Google Benchmark, clang-format,
 # GDAL's command-line tools, the SVG renderer, the NetCDF tools and Python module, clang with
-# LLVM's OpenMP runtime for the ThreadSanitizer build and libFuzzer). Needs root, or sudo.
+# LLVM's OpenMP runtime for the ThreadSanitizer build and libFuzzer, Chromium with Node.js for
+# the results page's browser test, whose Node packages it then installs from their lockfile).
+# Needs root, or sudo.
 set -euo pipefail
 
 packages=()
@@ -17,6 +19,7 @@ need() {  # need <package> <file or command that it provides>
 need cmake cmake
 need ninja-build ninja
 need g++ g++
+need zlib1g-dev /usr/include/zlib.h
 need libnetcdf-dev /usr/include/netcdf.h
 need pkg-config pkg-config
 # make_case reads DEMs through GDAL's C++ library.
@@ -35,8 +38,20 @@ if [ "${1:-}" = "--all" ]; then
     need clang clang++
     need libclang-rt-14-dev /usr/lib/llvm-14/lib/clang/14.0.6/lib/linux/libclang_rt.fuzzer-x86_64.a
     need libomp-dev /usr/lib/llvm-14/lib/clang/14.0.6/include/omp.h
+    need chromium /usr/bin/chromium
+    need fonts-dejavu-core /usr/share/fonts/truetype/dejavu/DejaVuSans.ttf
+    need nodejs node
+    need npm npm
 fi
-[ ${#packages[@]} -eq 0 ] && exit 0
+browser_packages() {  # Playwright for the browser test, exactly as the lockfile pins it
+    if [ "${1:-}" = "--all" ]; then
+        (cd "$(dirname "$0")/../tests/results_page/browser" && npm ci --no-audit --no-fund --silent)
+    fi
+}
+if [ ${#packages[@]} -eq 0 ]; then
+    browser_packages "${1:-}"
+    exit 0
+fi
 
 echo "== installing ${packages[*]}"
 sudo=()
@@ -50,3 +65,4 @@ fi
 export DEBIAN_FRONTEND=noninteractive
 "${sudo[@]}" apt-get update -qq
 "${sudo[@]}" apt-get install -y -qq "${packages[@]}"
+browser_packages "${1:-}"

@@ -3,7 +3,8 @@
 # tools, builds the release preset, lays the example out in a scratch folder under the build
 # tree and runs, there, runoff_sim, then in its output/ discharge_map (automatic bounds) and
 # discharge_series for the outlet of the largest listed river, and draws that outlet's
-# hydrograph. Ends by saying where everything is and what the peak discharge was.
+# hydrograph, and writes the results page. Ends by saying where everything is and what the peak
+# discharge was.
 # OMP_NUM_THREADS chooses the thread count (all cores by default).
 set -euo pipefail
 start=$SECONDS
@@ -15,7 +16,7 @@ tools/install_packages.sh
 echo "== building (release preset)"
 cmake --preset release -DHYDRO_BUILD_TESTS=OFF -DHYDRO_BUILD_BENCHMARKS=OFF >/dev/null
 cmake --build --preset release \
-    --target runoff_sim discharge_map discharge_series outlet_hydrograph >/dev/null
+    --target runoff_sim discharge_map discharge_series outlet_hydrograph results_page >/dev/null
 bin="$root/build/release"
 
 run="$root/build/release/example"
@@ -61,6 +62,9 @@ case "$peak" in
     ;;
 esac
 
+echo "== results_page"
+"$bin/results_page/results_page" "$run" 2>/dev/null
+
 first=$(find image -name '*_discharge.ppm' | sort | head -1)
 last=$(find image -name '*_discharge.ppm' | sort | tail -1)
 cat <<REPORT
@@ -71,5 +75,6 @@ Done in $((SECONDS - start)) s. Results in $run/output:
   maps        "$run/output/$first" ... "$run/output/$last"
   series      $run/output/$series
   hydrograph  $run/output/hydrograph.svg
+  page        $run/output/index.html
 $peak
 REPORT

@@ -1,0 +1,375 @@
+#include "results_page/app.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <sstream>
+
+#include "common/console.h"
+#include "gauge_series/snapping.h"
+#include "hydrograph/outlet.h"
+#include "results_page/case_input.h"
+#include "results_page/gauges.h"
+#include "results_page/page_data.h"
+#include "results_page/page_files.h"
+#include "results_page/template_files.h"
+
+namespace hydro::results_page {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kFailure = 1;
+constexpr const char* kUsage = "Usage: results_page CASE_DIR (results_page --help tells more)";
+constexpr const char* kHelp =
+    "Usage: results_page CASE_DIR\n"
+    "\n"
+    "Writes CASE_DIR/output/index.html, a page that shows the simulated event: the hourly\n"
+    "discharge map over the terrain (logarithmic or square-root colour scale, m3/s), the date\n"
+    "and time of each hour (UTC) with the rain over the selected river's basin, and the\n"
+    "hydrograph of any cell clicked. Its data goes to CASE_DIR/output/page/. The page opens\n"
+    "from the file system with no server and no network.\n"
+    "\n"
+    "Reads param-event.dat, topoData/, input/rain.dat and output/dischargeHourly.bin of the\n"
+    "case (run runoff_sim there first), and output/gauge_cells.csv with\n"
+    "output/gauge_observed.csv when they exist.\n"
+    "\n"
+    "Options:\n"
+    "  -h, --help  print this text and exit\n";
+
+/// Values of one series block: hydrographs of this many bytes stay quick to load on a click.
+constexpr std::int64_t kBlockBytes = std::int64_t{1} << 19;
+/// Hillshade heights are exaggerated: the cells are large and the terrain looks flat otherwise.
+constexpr double kShadeExaggeration = 8.0;
+
+struct Timer {
+    std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+    [[nodiscard]] double seconds() const {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    }
+};
+
+std::string padded(std::int64_t n, int width) {
+    std::string s = std::to_string(n);
+    return std::string(static_cast<std::size_t>(std::max(0, width - static_cast<int>(s.size()))),
+                       '0')
+           + s;
+}
+
+std::string compressedBase64(std::span<const std::uint8_t> bytes) {
+    const std::vector<std::uint8_t> packed = zlibCompress(bytes);
+    if (packed.empty() && !bytes.empty()) {
+        return {};
+    }
+    return base64(packed);
+}
+
+void appendWords(std::vector<std::uint8_t>& out, std::span<const std::uint32_t> words) {
+    for (const std::uint32_t w : words) {
+        for (unsigned b = 0; b < 4; ++b) {
+            out.push_back(static_cast<std::uint8_t>(w >> (8U * b)));
+        }
+    }
+}
+
+/// The hourly discharge of every simulated cell, cell after cell, and the range of the event.
+struct EventDischarge {
+    std::vector<float> series;  ///< [simulated cell][hour], m3/s
+    DischargeRange range;
+};
+
+Result<EventDischarge> readDischarge(const fs::path& caseDir, const CaseInput& in,
+                                     const std::vector<CellIndex>& cells, std::int64_t hours,
+                                     std::ostream& progress) {
+    DischargeGrid frames;
+    if (auto opened = frames.open(CasePaths{caseDir}.hourlyDischarge(), in.grid,
+                                  static_cast<std::uint64_t>(hours));
+        !opened) {
+        return opened.error();
+    }
+    EventDischarge out;
+    out.series.resize(cells.size() * static_cast<std::size_t>(hours));
+    std::vector<float> frame(static_cast<std::size_t>(in.grid.cellCount()));
+    const auto h = static_cast<std::size_t>(hours);
+    for (std::int64_t hour = 0; hour < hours; ++hour) {
+        if (auto read = frames.readFrame(static_cast<std::uint64_t>(hour), frame); !read) {
+            return read.error();
+        }
+        for (std::size_t k = 0; k < cells.size(); ++k) {
+            const float v = frame[static_cast<std::size_t>(in.grid.filePosition(cells[k]))];
+            if (!(v >= 0.0F) || !std::isfinite(v)) {
+                const CellIndex c = cells[k];
+                std::ostringstream text;
+                text << "dischargeHourly.bin holds " << static_cast<double>(v) << " in hour "
+                     << hour + 1 << " at column " << in.grid.columnOf(c) + 1 << ", row "
+                     << in.grid.rows - in.grid.rowOf(c)
+                     << ", a cell the case simulates: the output does not belong to this case.";
+                return Error{text.str()};
+            }
+            out.series[k * h + static_cast<std::size_t>(hour)] = v;
+            out.range.add(v);
+        }
+        progress << "\rresults_page: read hour " << hour + 1 << " of " << hours << std::flush;
+    }
+    progress << '\n';
+    return out;
+}
+
+std::string riverRainJson(const BasinRain& rain) {
+    std::ostringstream json;
+    json << '{';
+    bool first = true;
+    for (const auto& [river, values] : rain.byRiver) {
+        json << (first ? "" : ",") << '"' << river << "\":[";
+        first = false;
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            json << (i == 0 ? "" : ",") << std::round(values[i] * 1000.0) / 1000.0;
+        }
+        json << ']';
+    }
+    json << '}';
+    return json.str();
+}
+
+std::string gaugesJson(const std::vector<Gauge>& gauges) {
+    std::ostringstream json;
+    json.precision(10);
+    json << '[';
+    for (std::size_t g = 0; g < gauges.size(); ++g) {
+        const Gauge& gauge = gauges[g];
+        json << (g == 0 ? "" : ",") << "{\"id\":" << jsonString(gauge.id)
+             << ",\"column\":" << gauge.column << ",\"row\":" << gauge.row
+             << ",\"lon\":" << gauge.lon << ",\"lat\":" << gauge.lat
+             << ",\"upstreamKm2\":" << gauge.upstreamKm2 << ",\"river\":" << jsonString(gauge.river)
+             << ",\"observed\":[";
+        for (std::size_t i = 0; i < gauge.observed.size(); ++i) {
+            json << (i == 0 ? "" : ",") << '[' << gauge.observed[i].hour << ','
+                 << gauge.observed[i].value << ']';
+        }
+        json << "]}";
+    }
+    json << ']';
+    return json.str();
+}
+
+Result<std::vector<Gauge>> readGauges(const fs::path& caseDir, const CaseInput& in) {
+    auto cells = readOptionalOutputText(caseDir, "gauge_cells.csv");
+    if (!cells.ok()) {
+        return cells.error();
+    }
+    if (!*cells) {
+        return std::vector<Gauge>{};
+    }
+    auto observed = readOptionalOutputText(caseDir, "gauge_observed.csv");
+    if (!observed.ok()) {
+        return observed.error();
+    }
+    GaugeParse parsed =
+        parseGauges(**cells, *observed, in.grid.cols, in.grid.rows, in.start.unixSeconds());
+    if (!parsed.error.empty()) {
+        return Error{parsed.error};
+    }
+    return std::move(parsed.gauges);
+}
+
+/// Writes every data file and the template; what went wrong, or nothing.
+std::optional<std::string> writePage(const fs::path& caseDir, const CaseInput& in,
+                                     const std::vector<CellIndex>& cells,
+                                     const EventDischarge& discharge,
+                                     const hydrograph::OutletCell& outlet, const BasinRain& rain,
+                                     const std::vector<Gauge>& gauges, PageOutput& page,
+                                     std::ostream& progress) {
+    const std::int64_t hours = std::int64_t{in.params.days} * 24;
+    const auto h = static_cast<std::size_t>(hours);
+    const std::string noMemory = "Not enough memory for this page.";
+
+    // Which cells carry discharge, and the terrain under them.
+    std::vector<std::uint8_t> mask(in.grid.cells.size(), 0);
+    for (const CellIndex c : cells) {
+        mask[static_cast<std::size_t>(c)] = 1;
+    }
+    const std::string maskText = compressedBase64(mask);
+    const std::string shadeText = compressedBase64(hillshade(in.grid, kShadeExaggeration));
+    if (maskText.empty() || shadeText.empty()) {
+        return noMemory;
+    }
+
+    // Colour indices, a byte per simulated cell and hour, for each scale.
+    const DischargeRange& r = discharge.range;
+    const float logLower = r.smallestPositive > 0.0F ? r.smallestPositive : r.largest;
+    struct Scale {
+        const char* name;
+        float lower;
+        float upper;
+        std::uint8_t (*index)(float, float, float);
+    };
+    const std::array<Scale, 2> scales{
+        {{"log", logLower, r.largest, &logIndex}, {"sqrt", r.smallest, r.largest, &sqrtIndex}}};
+    std::vector<std::uint8_t> bytes(cells.size());
+    for (const Scale& scale : scales) {
+        for (std::size_t hour = 0; hour < h; ++hour) {
+            for (std::size_t k = 0; k < cells.size(); ++k) {
+                bytes[k] = scale.index(discharge.series[k * h + hour], scale.lower, scale.upper);
+            }
+            const std::string text = compressedBase64(bytes);
+            if (text.empty() && !bytes.empty()) {
+                return noMemory;
+            }
+            const std::string name = std::string("frames/") + scale.name + "/"
+                                     + padded(static_cast<std::int64_t>(hour) + 1, 4) + ".js";
+            if (auto why = page.writePageFile(name, "RP.frame(\"" + std::string(scale.name) + "\","
+                                                        + std::to_string(hour + 1) + ",\"" + text
+                                                        + "\");\n")) {
+                return why;
+            }
+        }
+        progress << "results_page: " << h << " frames of the " << scale.name << " scale\n";
+    }
+
+    // Hydrographs in blocks of cells, with each cell's flow accumulation, river and upstream
+    // area (the areas of every cell draining through it, as the gauge tables give it): a click
+    // loads one block.
+    const std::vector<double> upstreamM2 = hydro::gauges::upstreamAreasM2(in.grid);
+    const std::size_t blockCells =
+        static_cast<std::size_t>(std::clamp<std::int64_t>(kBlockBytes / (4 * hours), 64, 65536));
+    const std::size_t blockCount = (cells.size() + blockCells - 1) / blockCells;
+    for (std::size_t b = 0; b < blockCount; ++b) {
+        const std::size_t first = b * blockCells;
+        const std::size_t last = std::min(cells.size(), first + blockCells);
+        std::vector<std::uint8_t> payload = bytePlanes(
+            std::span<const float>(discharge.series).subspan(first * h, (last - first) * h));
+        std::vector<std::uint32_t> words;
+        for (std::size_t k = first; k < last; ++k) {
+            words.push_back(static_cast<std::uint32_t>(in.grid[cells[k]].flowAcc));
+        }
+        for (std::size_t k = first; k < last; ++k) {
+            words.push_back(static_cast<std::uint32_t>(in.grid[cells[k]].riverNum));
+        }
+        for (std::size_t k = first; k < last; ++k) {
+            words.push_back(std::bit_cast<std::uint32_t>(
+                static_cast<float>(upstreamM2[static_cast<std::size_t>(cells[k])] / 1.0e6)));
+        }
+        appendWords(payload, words);
+        const std::string text = compressedBase64(payload);
+        if (text.empty()) {
+            return noMemory;
+        }
+        if (auto why =
+                page.writePageFile("series/" + padded(static_cast<std::int64_t>(b), 4) + ".js",
+                                   "RP.block(" + std::to_string(b) + ",\"" + text + "\");\n")) {
+            return why;
+        }
+    }
+    progress << "results_page: " << blockCount << " hydrograph blocks of " << blockCells
+             << " cells\n";
+
+    // The description of the event that the page starts from.
+    std::ostringstream meta;
+    meta << "RP.meta={\"title\":"
+         << jsonString(fs::absolute(caseDir).lexically_normal().filename().string())
+         << ",\"cols\":" << in.grid.cols << ",\"rows\":" << in.grid.rows
+         << ",\"swLon\":" << floatText(in.params.swLon)
+         << ",\"swLat\":" << floatText(in.params.swLat) << ",\"hours\":" << hours << ",\"start\":\""
+         << in.start.isoAfter(0) << '"'
+         << ",\"startFallback\":" << (in.start.fallback ? "true" : "false") << ",\"scales\":{";
+    for (std::size_t s = 0; s < scales.size(); ++s) {
+        meta << (s == 0 ? "" : ",") << '"' << scales[s].name
+             << "\":{\"lower\":" << floatText(scales[s].lower)
+             << ",\"upper\":" << floatText(scales[s].upper) << '}';
+    }
+    meta << "},\"simCount\":" << cells.size() << ",\"blockCells\":" << blockCells
+         << ",\"blockCount\":" << blockCount << ",\"outlet\":{\"column\":" << outlet.column
+         << ",\"row\":" << outlet.row << "},\"riverRain\":" << riverRainJson(rain)
+         << ",\"gauges\":" << gaugesJson(gauges) << ",\"simulated\":\"" << maskText
+         << "\",\"hillshade\":\"" << shadeText << "\"};\n";
+    if (auto why = page.writePageFile("meta.js", meta.str())) {
+        return why;
+    }
+    for (const TemplateFile& file : templateFiles()) {
+        if (file.name != "index.html") {
+            if (auto why = page.writePageFile(std::string(file.name), file.text)) {
+                return why;
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+int run(const fs::path& caseDir, std::ostream& out, std::ostream& progress) {
+    const Timer timer;
+    progress << "results_page: reading the case " << caseDir.string() << '\n';
+    auto input = readCaseInput(caseDir);
+    if (!input.ok()) {
+        sayLine(out, input.error().message);
+        return kFailure;
+    }
+    const CaseInput& in = *input;
+    const std::vector<CellIndex> cells = simulatedCells(in.grid, in.rivers);
+    const auto outlet = hydrograph::findOutlet(in.grid, in.rivers);
+    if (cells.empty() || !outlet) {
+        sayLine(out,
+                "No cell off the border of riverNum.bin lies on a river listed in "
+                "riverNumList.dat: there is nothing to show.");
+        return kFailure;
+    }
+    const std::int64_t hours = std::int64_t{in.params.days} * 24;
+    auto discharge = readDischarge(caseDir, in, cells, hours, progress);
+    if (!discharge.ok()) {
+        sayLine(out, discharge.error().message);
+        return kFailure;
+    }
+    const BasinRain rain = basinRainByRiver(in.grid, in.rivers, in.rain);
+    if (rain.unmatchedCell != kNoCell) {
+        sayLine(out, "No rainfall point of rain.dat lies near the cell at column ",
+                in.grid.columnOf(rain.unmatchedCell) + 1, ", row ",
+                in.grid.rows - in.grid.rowOf(rain.unmatchedCell), ".");
+        return kFailure;
+    }
+    auto gauges = readGauges(caseDir, in);
+    if (!gauges.ok()) {
+        sayLine(out, gauges.error().message);
+        return kFailure;
+    }
+
+    PageOutput page(caseDir / "output");
+    std::optional<std::string> why = page.begin();
+    if (!why) {
+        why = writePage(caseDir, in, cells, *discharge, *outlet, rain, *gauges, page, progress);
+    }
+    if (!why) {
+        why = page.commit(*templateFile("index.html"));
+    }
+    if (why) {
+        sayLine(out, *why);
+        return kFailure;
+    }
+    const fs::path index = fs::absolute(caseDir / "output" / "index.html").lexically_normal();
+    std::ostringstream size;
+    size.precision(3);
+    size << static_cast<double>(page.bytesWritten()) / 1.0e6;
+    sayLine(out, "Wrote ", index.string(), " (page and data ", size.str(), " MB, ", cells.size(),
+            " cells, ", hours, " hours, ", gauges->size(), " gauges).");
+    progress << "results_page: done in " << std::lround(timer.seconds()) << " s\n";
+    return 0;
+}
+
+}  // namespace
+
+int runResultsPage(std::span<const std::string> args, std::ostream& out, std::ostream& progress) {
+    if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
+        out << kHelp << std::flush;
+        return 0;
+    }
+    if (args.size() != 1 || args[0].empty() || args[0].starts_with("-")) {
+        sayLine(out, kUsage);
+        return kFailure;
+    }
+    return run(args[0], out, progress);
+}
+
+}  // namespace hydro::results_page

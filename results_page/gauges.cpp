@@ -1,0 +1,220 @@
+#include "results_page/gauges.h"
+
+#include <charconv>
+#include <map>
+
+#include "common/number_stream.h"
+
+namespace hydro::results_page {
+
+namespace {
+
+std::string_view trim(std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) {
+        s.remove_prefix(1);
+    }
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) {
+        s.remove_suffix(1);
+    }
+    if (s.size() >= 2 && s.front() == '"' && s.back() == '"') {
+        s = s.substr(1, s.size() - 2);
+    }
+    return s;
+}
+
+std::vector<std::string_view> splitFields(std::string_view line) {
+    std::vector<std::string_view> fields;
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t comma = line.find(',', start);
+        fields.push_back(trim(line.substr(start, comma - start)));
+        if (comma == std::string_view::npos) {
+            return fields;
+        }
+        start = comma + 1;
+    }
+}
+
+/// The lines of a table, without empty ones, each with its 1-based line number.
+std::vector<std::pair<std::size_t, std::string_view>> tableLines(std::string_view text) {
+    std::vector<std::pair<std::size_t, std::string_view>> lines;
+    std::size_t number = 0;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string_view::npos) {
+            end = text.size();
+        }
+        ++number;
+        const std::string_view line = text.substr(start, end - start);
+        if (!trim(line).empty()) {
+            lines.emplace_back(number, line);
+        }
+        start = end + 1;
+    }
+    return lines;
+}
+
+std::optional<std::int64_t> digits(std::string_view text, std::size_t pos, std::size_t count) {
+    if (pos + count > text.size()) {
+        return std::nullopt;
+    }
+    std::int64_t value = 0;
+    for (std::size_t i = pos; i < pos + count; ++i) {
+        if (text[i] < '0' || text[i] > '9') {
+            return std::nullopt;
+        }
+        value = value * 10 + (text[i] - '0');
+    }
+    return value;
+}
+
+}  // namespace
+
+std::int64_t unixSeconds(std::int64_t year, std::int64_t month, std::int64_t day, std::int64_t hour,
+                         std::int64_t minute, std::int64_t second) {
+    // Days from the civil date (proleptic Gregorian calendar), counted from 1970-01-01.
+    const std::int64_t y = month <= 2 ? year - 1 : year;
+    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const std::int64_t yearOfEra = y - era * 400;
+    const std::int64_t dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+    const std::int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    const std::int64_t days = era * 146097 + dayOfEra - 719468;
+    return ((days * 24 + hour) * 60 + minute) * 60 + second;
+}
+
+std::optional<std::int64_t> parseIsoUtc(std::string_view text) {
+    // YYYY-MM-DDTHH:MM, then optionally :SS, then optionally Z or +00:00.
+    const auto year = digits(text, 0, 4);
+    const auto month = digits(text, 5, 2);
+    const auto day = digits(text, 8, 2);
+    const auto hour = digits(text, 11, 2);
+    const auto minute = digits(text, 14, 2);
+    constexpr std::size_t kMinuteEnd = 16;
+    if (!year || !month || !day || !hour || !minute || text.size() < kMinuteEnd || text[4] != '-'
+        || text[7] != '-' || (text[10] != 'T' && text[10] != ' ') || text[13] != ':') {
+        return std::nullopt;
+    }
+    std::string_view rest = text.substr(kMinuteEnd);
+    std::int64_t second = 0;
+    if (!rest.empty() && rest.front() == ':') {
+        const auto s = digits(rest, 1, 2);
+        if (!s) {
+            return std::nullopt;
+        }
+        second = *s;
+        rest.remove_prefix(3);
+    }
+    if (!rest.empty() && rest != "Z" && rest != "+00:00") {
+        return std::nullopt;
+    }
+    if (*month < 1 || *month > 12 || *day < 1 || *day > 31 || *hour > 23 || *minute > 59
+        || second > 59) {
+        return std::nullopt;
+    }
+    return unixSeconds(*year, *month, *day, *hour, *minute, second);
+}
+
+GaugeParse parseGauges(std::string_view cellsCsv, const std::optional<std::string>& observedCsv,
+                       std::int32_t cols, std::int32_t rows, std::int64_t startSeconds) {
+    GaugeParse out;
+    const auto fail = [&out](const std::string& file, std::size_t line, const std::string& what) {
+        out.gauges.clear();
+        out.error = file + " line " + std::to_string(line) + ": " + what;
+        return out;
+    };
+    const std::string cellsName = "gauge_cells.csv";
+    const auto lines = tableLines(cellsCsv);
+    if (lines.empty() || splitFields(lines[0].second).size() < 7
+        || splitFields(lines[0].second)[0] != "id") {
+        return fail(cellsName, lines.empty() ? 1 : lines[0].first,
+                    "the header must read id,column,row,lon,lat,upstream_km2,river.");
+    }
+    std::map<std::string, std::size_t, std::less<>> byId;
+    for (std::size_t n = 1; n < lines.size(); ++n) {
+        const auto [number, line] = lines[n];
+        const auto f = splitFields(line);
+        if (f.size() != 7) {
+            return fail(cellsName, number,
+                        "expected 7 fields, found " + std::to_string(f.size()) + ".");
+        }
+        Gauge g;
+        g.id = std::string(f[0]);
+        const auto column = parseInt32(f[1]);
+        const auto row = parseInt32(f[2]);
+        const auto lon = parseDouble(f[3]);
+        const auto lat = parseDouble(f[4]);
+        const auto area = parseDouble(f[5]);
+        if (g.id.empty() || !column || !row || !lon || !lat || !area) {
+            return fail(cellsName, number,
+                        "an id, whole column and row numbers and three numbers are needed.");
+        }
+        if (*column < 1 || *column > cols || *row < 1 || *row > rows) {
+            return fail(cellsName, number,
+                        "column " + std::to_string(*column) + ", row " + std::to_string(*row)
+                            + " lies outside the study grid of " + std::to_string(cols)
+                            + " columns and " + std::to_string(rows) + " rows.");
+        }
+        if (byId.contains(g.id)) {
+            return fail(cellsName, number, "gauge \"" + g.id + "\" is listed twice.");
+        }
+        g.column = *column;
+        g.row = *row;
+        g.lon = *lon;
+        g.lat = *lat;
+        g.upstreamKm2 = *area;
+        g.river = std::string(f[6]);
+        byId.emplace(g.id, out.gauges.size());
+        out.gauges.push_back(std::move(g));
+    }
+    if (!observedCsv) {
+        return out;
+    }
+
+    const std::string obsName = "gauge_observed.csv";
+    const auto obsLines = tableLines(*observedCsv);
+    if (obsLines.empty() || splitFields(obsLines[0].second)[0] != "time") {
+        return fail(obsName, obsLines.empty() ? 1 : obsLines[0].first,
+                    "the header must read time,<gauge id>,...");
+    }
+    const auto header = splitFields(obsLines[0].second);
+    std::vector<std::size_t> gaugeOfColumn;
+    for (std::size_t c = 1; c < header.size(); ++c) {
+        const auto it = byId.find(header[c]);
+        if (it == byId.end()) {
+            return fail(obsName, obsLines[0].first,
+                        "gauge \"" + std::string(header[c]) + "\" is not in gauge_cells.csv.");
+        }
+        gaugeOfColumn.push_back(it->second);
+    }
+    for (std::size_t n = 1; n < obsLines.size(); ++n) {
+        const auto [number, line] = obsLines[n];
+        const auto f = splitFields(line);
+        if (f.size() != header.size()) {
+            return fail(obsName, number,
+                        "expected " + std::to_string(header.size()) + " fields, found "
+                            + std::to_string(f.size()) + ".");
+        }
+        const auto time = parseIsoUtc(f[0]);
+        if (!time) {
+            return fail(obsName, number,
+                        "\"" + std::string(f[0])
+                            + "\" is not an ISO 8601 UTC time such as 2000-01-01T01:00:00Z.");
+        }
+        const double hour = static_cast<double>(*time - startSeconds) / 3600.0;
+        for (std::size_t c = 1; c < f.size(); ++c) {
+            if (f[c].empty()) {
+                continue;
+            }
+            const auto value = parseDouble(f[c]);
+            if (!value) {
+                return fail(obsName, number,
+                            "\"" + std::string(f[c]) + "\" is not a discharge in m3/s.");
+            }
+            out.gauges[gaugeOfColumn[c - 1]].observed.push_back({hour, *value});
+        }
+    }
+    return out;
+}
+
+}  // namespace hydro::results_page

@@ -1,0 +1,52 @@
+#pragma once
+
+// The gauge tables of the case's output folder: the gauged cells (gauge_cells.csv) and their
+// observed discharge (gauge_observed.csv), shown on the map and in the hydrographs.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace hydro::results_page {
+
+struct Observation {
+    double hour = 0.0;   ///< hours after the event start at which the hour of the value ends
+    double value = 0.0;  ///< m3/s
+};
+
+struct Gauge {
+    std::string id;
+    std::int32_t column = 0;  ///< from the west, from 1
+    std::int32_t row = 0;     ///< from the south, from 1
+    double lon = 0.0;         ///< degrees
+    double lat = 0.0;
+    double upstreamKm2 = 0.0;
+    std::string river;
+    std::vector<Observation> observed;
+};
+
+struct GaugeParse {
+    std::vector<Gauge> gauges;
+    std::string error;  ///< one line naming the file and what is wrong; empty when all is well
+};
+
+/// Seconds since 1970-01-01T00:00:00Z of an ISO 8601 UTC time "YYYY-MM-DDTHH:MM[:SS]" with an
+/// optional "Z" or "+00:00"; nothing when the text is no such time.
+[[nodiscard]] std::optional<std::int64_t> parseIsoUtc(std::string_view text);
+
+/// Seconds since 1970-01-01T00:00:00Z of a date and time of the Gregorian calendar.
+[[nodiscard]] std::int64_t unixSeconds(std::int64_t year, std::int64_t month, std::int64_t day,
+                                       std::int64_t hour, std::int64_t minute, std::int64_t second);
+
+/// Reads gauge_cells.csv ("id,column,row,lon,lat,upstream_km2,river" and a line per gauge) and,
+/// when given, gauge_observed.csv ("time,<id1>,<id2>,..." and a line per time, empty where
+/// nothing was observed). Gauges must lie in the `cols` x `rows` grid; observation times are
+/// turned into hours after `startSeconds`.
+[[nodiscard]] GaugeParse parseGauges(std::string_view cellsCsv,
+                                     const std::optional<std::string>& observedCsv,
+                                     std::int32_t cols, std::int32_t rows,
+                                     std::int64_t startSeconds);
+
+}  // namespace hydro::results_page

@@ -1,0 +1,191 @@
+// The whole program on a small simulated case: the data files hold what the page draws, and
+// every failure is one line, exit status 1 and no page passed off as made.
+
+#include "results_page/app.h"
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <bit>
+#include <filesystem>
+#include <sstream>
+
+#include "results_page/page_data.h"
+#include "runoff_sim/driver.h"
+#include "tests/runoff_sim/case_builder.h"
+#include "tests/support/test_support.h"
+
+namespace hydro::results_page {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Outcome {
+    int status;
+    std::string out;
+};
+
+std::string frameName(int hour) {
+    const std::string digits = std::to_string(hour);
+    return std::string(4 - digits.size(), '0') + digits + ".js";
+}
+
+Outcome runPage(const std::vector<std::string>& args) {
+    std::ostringstream out;
+    std::ostringstream progress;
+    const int status = runResultsPage(args, out, progress);
+    return {status, out.str()};
+}
+
+/// The payload of a data script: the base64 text between the last pair of quotes, decoded
+/// and inflated.
+std::vector<std::uint8_t> scriptPayload(const fs::path& script, std::size_t size) {
+    const std::string text = test::readText(script);
+    const std::size_t end = text.rfind('"');
+    const std::size_t begin = text.rfind('"', end - 1) + 1;
+    std::vector<std::uint8_t> packed;
+    std::uint32_t bits = 0;
+    int count = 0;
+    for (std::size_t i = begin; i < end && text[i] != '='; ++i) {
+        const std::string_view alphabet =
+            "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+        bits = (bits << 6U) | static_cast<std::uint32_t>(alphabet.find(text[i]));
+        count += 6;
+        if (count >= 8) {
+            count -= 8;
+            packed.push_back(static_cast<std::uint8_t>(bits >> static_cast<unsigned>(count)));
+        }
+    }
+    std::vector<std::uint8_t> bytes(size);
+    uLongf length = static_cast<uLongf>(size);
+    EXPECT_EQ(uncompress(bytes.data(), &length, packed.data(), static_cast<uLong>(packed.size())),
+              Z_OK);
+    EXPECT_EQ(length, size);
+    return bytes;
+}
+
+class ResultsPageRun : public ::testing::Test {
+protected:
+    void SetUp() override {
+        test::confluenceCase().write(dir.path());
+        std::ostringstream console;
+        ASSERT_EQ(runoff::runRunoffSim(dir.path(), console), 0) << console.str();
+    }
+    test::TempDir dir;
+};
+
+TEST_F(ResultsPageRun, WritesTheFramesAndHydrographsOfTheSimulatedCells) {
+    const Outcome run = runPage({dir.path().string()});
+    ASSERT_EQ(run.status, 0) << run.out;
+    EXPECT_NE(run.out.find("index.html (page and data "), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find(" 9 cells, 24 hours, 0 gauges)."), std::string::npos) << run.out;
+    const fs::path page = dir / "output/page";
+    EXPECT_TRUE(fs::exists(dir / "output/index.html"));
+    EXPECT_TRUE(fs::exists(page / "page.js"));
+    EXPECT_TRUE(fs::exists(page / "page.css"));
+
+    // The 9 interior cells in memory order (north row first): the hourly file stores the south
+    // row first, so a flipped row would pick another cell's values.
+    const std::vector<float> hourly = test::readFloats(dir / "output/dischargeHourly.bin");
+    const auto value = [&](int hour, int row, int col) {
+        return hourly[static_cast<std::size_t>(hour * 25 + (4 - row) * 5 + col)];
+    };
+    float lower = 0.0F;
+    float upper = 0.0F;
+    for (const float v : hourly) {
+        if (v > 0.0F && (lower == 0.0F || v < lower)) {
+            lower = v;
+        }
+        upper = std::max(upper, v);
+    }
+    const std::string meta = test::readText(page / "meta.js");
+    EXPECT_NE(meta.find("\"start\":\"2000-01-01T00:00:00Z\""), std::string::npos);
+    EXPECT_NE(meta.find("\"outlet\":{\"column\":3,\"row\":2}"), std::string::npos) << meta;
+
+    for (const int hour : {0, 2, 23}) {
+        SCOPED_TRACE(hour);
+        const auto bytes = scriptPayload(page / "frames/log" / frameName(hour + 1), 9);
+        std::size_t k = 0;
+        for (int row = 1; row <= 3; ++row) {
+            for (int col = 1; col <= 3; ++col) {
+                EXPECT_EQ(bytes[k++], logIndex(value(hour, row, col), lower, upper))
+                    << "row " << row << ", column " << col;
+            }
+        }
+    }
+    // One block holds all nine hydrographs, byte plane by byte plane, then flow accumulations.
+    const auto block = scriptPayload(page / "series/0000.js", 9 * 24 * 4 + 9 * 12);
+    const std::size_t n = 9 * 24;
+    const auto word = [&](std::size_t i) {
+        return std::uint32_t{block[i]} | (std::uint32_t{block[n + i]} << 8U)
+               | (std::uint32_t{block[2 * n + i]} << 16U)
+               | (std::uint32_t{block[3 * n + i]} << 24U);
+    };
+    // Cell 7 is the centre-south cell (row 3, column 2), the outlet, hour 5.
+    EXPECT_EQ(std::bit_cast<float>(word(7 * 24 + 4)), value(4, 3, 2));
+    const std::size_t flowAccAt = 4 * n + 7 * 4;
+    EXPECT_EQ(block[flowAccAt], 9);
+}
+
+TEST_F(ResultsPageRun, MarksGaugesAndRefusesABrokenGaugeTable) {
+    test::writeText(dir / "output/gauge_cells.csv",
+                    "id,column,row,lon,lat,upstream_km2,river\nOUT,3,2,135.02,35.01,7.1,1\n");
+    test::writeText(dir / "output/gauge_observed.csv",
+                    "time,OUT\n2000-01-01T03:00:00Z,0.5\n2000-01-01T04:00:00Z,\n");
+    Outcome run = runPage({dir.path().string()});
+    ASSERT_EQ(run.status, 0) << run.out;
+    const std::string meta = test::readText(dir / "output/page/meta.js");
+    EXPECT_NE(meta.find("\"gauges\":[{\"id\":\"OUT\",\"column\":3,\"row\":2,"), std::string::npos)
+        << meta;
+    EXPECT_NE(meta.find("\"observed\":[[3,0.5]]"), std::string::npos) << meta;
+
+    // A table that cannot be read leaves the page made before untouched.
+    test::writeText(dir / "output/gauge_observed.csv", "time,ELSEWHERE\n");
+    run = runPage({dir.path().string()});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out,
+              "gauge_observed.csv line 1: gauge \"ELSEWHERE\" is not in gauge_cells.csv.\n");
+    EXPECT_EQ(test::readText(dir / "output/page/meta.js"), meta);
+}
+
+TEST_F(ResultsPageRun, RefusesDischargeThatDoesNotBelongToTheCase) {
+    const fs::path bin = dir / "output/dischargeHourly.bin";
+    std::vector<float> hourly = test::readFloats(bin);
+    hourly.resize(hourly.size() - 25);
+    test::writeFloats(bin, hourly);
+    Outcome run = runPage({dir.path().string()});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out,
+              "dischargeHourly.bin holds 23 frames of 5 columns x 5 rows, but 24 are needed.\n");
+
+    // A simulated cell without discharge: the output of another river list.
+    hourly.resize(hourly.size() + 25, 1.0F);
+    hourly[12 * 25 + 2 * 5 + 2] = -9999.0F;
+    test::writeFloats(bin, hourly);
+    run = runPage({dir.path().string()});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out,
+              "dischargeHourly.bin holds -9999 in hour 13 at column 3, row 3, a cell the case "
+              "simulates: the output does not belong to this case.\n");
+    EXPECT_FALSE(fs::exists(dir / "output/index.html"));
+    EXPECT_FALSE(fs::exists(dir / "output/page"));
+}
+
+TEST(ResultsPageArguments, HelpUsageAndMissingCase) {
+    Outcome run = runPage({"--help"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out.rfind("Usage: results_page CASE_DIR\n", 0), 0U);
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{}, {"a", "b"}, {"--colour"}}) {
+        run = runPage(args);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.out, "Usage: results_page CASE_DIR (results_page --help tells more)\n");
+    }
+    test::TempDir empty;
+    run = runPage({empty.path().string()});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "param-event.dat cannot open.\n");
+}
+
+}  // namespace
+}  // namespace hydro::results_page
