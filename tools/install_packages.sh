@@ -38,6 +38,9 @@ if [ "${1:-}" = "--all" ]; then
     need clang clang++
     need libclang-rt-14-dev /usr/lib/llvm-14/lib/clang/14.0.6/lib/linux/libclang_rt.fuzzer-x86_64.a
     need libomp-dev /usr/lib/llvm-14/lib/clang/14.0.6/include/omp.h
+    # The MPI build of runoff_sim (preset mpi) and its tests under mpirun.
+    need libopenmpi-dev /usr/include/x86_64-linux-gnu/openmpi/mpi.h
+    need openmpi-bin mpirun
     need chromium /usr/bin/chromium
     need fonts-dejavu-core /usr/share/fonts/truetype/dejavu/DejaVuSans.ttf
     need nodejs node
