@@ -74,7 +74,9 @@ void NetcdfFile::compress(int variable, std::initializer_list<std::size_t> chunk
     const std::vector<std::size_t> lengths(chunks);
     check(nc_def_var_chunking(id_, variable, NC_CHUNKED, lengths.data()), "chunking");
     if (level > 0) {
-        check(nc_def_var_deflate(id_, variable, 0, 1, level), "deflate");
+        // Byte shuffling groups the exponent bytes of neighbouring floats: smaller files, and
+        // deflate runs faster on the more regular bytes.
+        check(nc_def_var_deflate(id_, variable, 1, 1, level), "deflate");
     }
 }
 
