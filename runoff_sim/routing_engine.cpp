@@ -408,12 +408,15 @@ void RoutingEngine::finish(CellHour& h, StorePool::Cache& cache) {
     frames_.addHourlyMean(h.cell, rc.framePosition, h.sum.mean(plan_->subStepsPerHour));
 }
 
-// One cell through the hour.
+// One cell through the hour. The loop bounds are copied into locals, which the compiler keeps in
+// registers across the node updates.
 void RoutingEngine::runOne(CellHour& a) const {
+    const std::size_t subSteps = subSteps_;
+    const std::size_t nodes = nodesPerCell_;
     NodeSweep sa(plan_->scheme, a.rc->wave, a.q);
-    for (std::size_t s = 0; s < subSteps_; ++s) {
+    for (std::size_t s = 0; s < subSteps; ++s) {
         sa.start(a.qLat(), a.inflow(s));
-        for (std::size_t j = 1; j < nodesPerCell_; ++j) {
+        for (std::size_t j = 1; j < nodes; ++j) {
             sa.node(j);
         }
         a.record(s, sa.outlet());
@@ -423,12 +426,14 @@ void RoutingEngine::runOne(CellHour& a) const {
 // Two independent cells through the hour, node by node in step: the same arithmetic for each,
 // with the library calls of one overlapping those of the other.
 void RoutingEngine::runTwo(CellHour& a, CellHour& b) const {
+    const std::size_t subSteps = subSteps_;
+    const std::size_t nodes = nodesPerCell_;
     NodeSweep sa(plan_->scheme, a.rc->wave, a.q);
     NodeSweep sb(plan_->scheme, b.rc->wave, b.q);
-    for (std::size_t s = 0; s < subSteps_; ++s) {
+    for (std::size_t s = 0; s < subSteps; ++s) {
         sa.start(a.qLat(), a.inflow(s));
         sb.start(b.qLat(), b.inflow(s));
-        for (std::size_t j = 1; j < nodesPerCell_; ++j) {
+        for (std::size_t j = 1; j < nodes; ++j) {
             sa.node(j);
             sb.node(j);
         }
