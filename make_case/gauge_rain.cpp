@@ -225,15 +225,14 @@ double inverseDistance(const std::vector<const GaugeRecord*>& gauges, double lon
 }
 
 Result<GaugeRain> gridGaugeRain(const std::vector<GaugeRecord>& records,
-                                const EventParameters& study, double spacing) {
+                                const EventParameters& study, double west, double south,
+                                double spacing) {
     if (!(spacing >= 0.001 && spacing <= 10.0)) {
         return Error{"--spacing must be from 0.001 to 10 degrees."};
     }
     GaugeRain rain;
     rain.params = study;
     EventParameters& p = rain.params;
-    const double west = static_cast<double>(study.swLon);
-    const double south = static_cast<double>(study.swLat);
     const double width = study.studyCols / 120.0;
     const double height = study.studyRows / 120.0;
     const auto cols = static_cast<std::int64_t>(std::ceil(width / spacing - 1e-9));
@@ -373,7 +372,15 @@ int runRainGauges(const std::vector<std::string>& args, std::ostream& out) {
         sayLine(out, records.error().message);
         return kFailure;
     }
-    const auto rain = gridGaugeRain(*records, *study, spacing);
+    // The corner as the file states it: the simulator's single-precision copy would put the
+    // rain points a few micro-degrees off the round values the user expects.
+    const auto corner =
+        readOutputParameters(CasePaths{caseDir}.parameters(), nullptr, EchoStyle::kSeries);
+    if (!corner) {
+        sayLine(out, corner.error().message);
+        return kFailure;
+    }
+    const auto rain = gridGaugeRain(*records, *study, corner->swLon, corner->swLat, spacing);
     if (!rain) {
         sayLine(out, csv.string(), ": ", rain.error().message);
         return kFailure;
@@ -381,14 +388,13 @@ int runRainGauges(const std::vector<std::string>& args, std::ostream& out) {
     const EventParameters& p = rain->params;
     const auto text = readCaseParameterText(caseDir);
     const auto replaced =
-        text ? replaceParameterValues(
-            *text, {{5, std::to_string(p.rainCols)},
-                    {6, std::to_string(p.rainRows)},
-                    {7, shortest(spacing)},
-                    {8, shortest(spacing)},
-                    {9, shortest(static_cast<double>(study->swLon) + spacing / 2.0)},
-                    {10, shortest(static_cast<double>(study->swLat) + spacing / 2.0)},
-                    {11, std::to_string(p.days)}})
+        text ? replaceParameterValues(*text, {{5, std::to_string(p.rainCols)},
+                                              {6, std::to_string(p.rainRows)},
+                                              {7, shortest(spacing)},
+                                              {8, shortest(spacing)},
+                                              {9, shortest(corner->swLon + spacing / 2.0)},
+                                              {10, shortest(corner->swLat + spacing / 2.0)},
+                                              {11, std::to_string(p.days)}})
              : std::nullopt;
     if (!replaced) {
         sayLine(out, CasePaths{caseDir}.parameters().string(), " cannot be read.");

@@ -51,12 +51,14 @@ struct GaugeRain {
     std::vector<float> values;
 };
 
-/// Places rain points `spacing` degrees apart over the study grid of `study` (their cells
+/// Places rain points `spacing` degrees apart over the study grid of `study`, whose outer
+/// south-west corner is (`west`, `south`) as the file states it (their cells
 /// tile it, the last row and column possibly reaching beyond) and fills every hour from the
 /// first record's to the last one's. Errors name the first hour without records, a time off
 /// the hourly steps and a gauge listed twice in one hour.
 [[nodiscard]] Result<GaugeRain> gridGaugeRain(const std::vector<GaugeRecord>& records,
-                                              const EventParameters& study, double spacing);
+                                              const EventParameters& study, double west,
+                                              double south, double spacing);
 
 /// The text of input/rain.dat: per hour the six header integers (UTC year, month, day, hour,
 /// minute, second of its start), then the values from the north row to the south row, each
