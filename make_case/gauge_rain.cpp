@@ -35,6 +35,9 @@ constexpr std::int64_t kMaxHours = 366 * 24;
 constexpr std::int64_t kMaxPoints = 4'000'000;
 constexpr double kEarthRadiusKm = 6371.0088;
 constexpr double kOnGaugeKm = 0.001;
+/// More rain than this in one hour is a data fault (the heaviest hours measured hold about
+/// 300 mm), such as a no-data marker; it also keeps every value within single precision.
+constexpr double kMaxMmPerHour = 1000.0;
 
 std::string trim(const std::string& s) {
     std::size_t b = 0;
@@ -176,9 +179,9 @@ Result<std::vector<GaugeRecord>> readGaugeRecords(std::istream& in, const std::s
         r.lon = *lon;
         r.lat = *lat;
         const auto mm = parseDouble(f[4]);
-        if (!mm || !std::isfinite(*mm) || *mm < 0.0) {
-            return Error{where + "the rain must be a number of mm, 0 or more: \"" + quoteToken(f[4])
-                         + "\"."};
+        if (!mm || !std::isfinite(*mm) || *mm < 0.0 || *mm > kMaxMmPerHour) {
+            return Error{where + "the rain must be a number of mm from 0 to 1000: \""
+                         + quoteToken(f[4]) + "\"."};
         }
         r.mm = *mm;
         records.push_back(std::move(r));

@@ -219,7 +219,8 @@ TEST(GaugeRecords, ReadAndRefused) {
         {"time,id,lon,lat,mm\n2023-02-29T00:00Z,x,7,50,1\n", "line 2"},
         {"time,id,lon,lat,mm\n2023-02-28T00:00+01:00,x,7,50,1\n", "ISO 8601"},
         {"time,id,lon,lat,mm\n2023-02-28T00:00Z,x,7,50\n", "5 fields"},
-        {"time,id,lon,lat,mm\n2023-02-28T00:00Z,x,7,50,-1\n", "0 or more"},
+        {"time,id,lon,lat,mm\n2023-02-28T00:00Z,x,7,50,-1\n", "from 0 to 1000"},
+        {"time,id,lon,lat,mm\n2023-02-28T00:00Z,x,7,50,9999\n", "from 0 to 1000"},
         {"time,id,lon,lat,mm\n2023-02-28T00:00Z,x,7,95,1\n", "-90 to 90"},
         {"time,id,lon,lat,mm\n2023-02-28T00:00Z,,7,50,1\n", "id is empty"},
     };
