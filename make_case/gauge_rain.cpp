@@ -30,7 +30,7 @@ namespace fs = std::filesystem;
 constexpr int kFailure = 1;
 constexpr std::int64_t kSecondsPerHour = 3600;
 /// Events longer than a year are refused: the simulator holds every hour of every point.
-constexpr std::int64_t kMaxHours = 366 * 24;
+constexpr std::int64_t kMaxHours = std::int64_t{366} * 24;
 /// Rain grids above this many points are refused (the study grid is 30" cells at most).
 constexpr std::int64_t kMaxPoints = 4'000'000;
 constexpr double kEarthRadiusKm = 6371.0088;
