@@ -11,7 +11,9 @@
 #include "make_case/case_input.h"
 #include "make_case/case_writer.h"
 #include "make_case/flow_network.h"
+#include "make_case/gauge_rain.h"
 #include "make_case/outlets.h"
+#include "make_case/params_command.h"
 #include "make_case/raster_source.h"
 
 namespace hydro::make_case {
@@ -26,6 +28,9 @@ constexpr const char* kHelp =
 
 Usage:
   make_case terrain DEM CASE [options]   create or update the case folder CASE from DEM
+  make_case params CASE [options]        set the simulation values of CASE/param-event.dat
+  make_case rain-gauges CSV CASE [--spacing DEG]
+                                         gridded rainfall from hourly rain-gauge records
   make_case check CASE                   validate the case folder CASE
   make_case --help
 
@@ -52,6 +57,24 @@ Options of terrain:
                             codes of that raster: esri 1 E, 2 SE, 4 S ... 128 NE; model 1 N
                             clockwise to 8 NW; other values mark pits, outlets or no data
   --flow-acc RASTER         flow accumulation to go with --flow-dir (cells, itself included)
+
+Options of params (each sets one value and keeps the others; the simulator's rules apply):
+  --time-step S             finite-difference time step, seconds, 1 to 3600 (a step that
+                            does not divide 3600 shortens every hour: warned)
+  --space-steps N           finite-difference steps across one cell, 1 or more
+  --weight W                finite-difference weight, 0 (explicit) to 1 (implicit)
+  --manning-slope N         Manning roughness of slope cells, s m^-1/3, above 0
+  --manning-channel N       Manning roughness of channel cells, s m^-1/3, above 0
+  --channel-cells N         flow accumulation (cells) above which a cell is a channel, 0 or more
+  --initial-runoff R        initial runoff height, mm/h, 0 or more
+
+rain-gauges reads CSV (header time,id,lon,lat,mm: the ISO 8601 UTC start of each hour,
+e.g. 2022-10-18T05:00:00Z, a gauge id, its longitude and latitude in degrees and the hour's
+rain in mm) and spreads each hour's gauges over a regular grid of rain points covering the
+study area by inverse-distance weighting (power 2, great-circle distances; a point on a
+gauge takes its value). It writes CASE/input/rain.dat and the rain-grid values and days of
+CASE/param-event.dat, padding the event with dry hours to whole days.
+  --spacing DEG             spacing of the rain points, degrees (default 0.05)
 )";
 
 std::string isoNow() {
@@ -395,7 +418,9 @@ int runTerrain(const TerrainOptions& o, std::ostream& out, std::ostream& progres
 
 int runMakeCase(const std::vector<std::string>& args, std::ostream& out, std::ostream& progress) {
     if (args.empty()) {
-        return fail(out, "make_case needs a command: terrain or check; see make_case --help.");
+        return fail(out,
+                    "make_case needs a command: terrain, params, rain-gauges or check; see "
+                    "make_case --help.");
     }
     for (const std::string& a : args) {
         if (a == "--help" || a == "-h") {
@@ -408,13 +433,20 @@ int runMakeCase(const std::vector<std::string>& args, std::ostream& out, std::os
         const auto options = parseTerrain(args, out);
         return options ? runTerrain(*options, out, progress) : kFailure;
     }
+    if (args[0] == "params") {
+        return runParams(args, out);
+    }
+    if (args[0] == "rain-gauges") {
+        return runRainGauges(args, out);
+    }
     if (args[0] == "check") {
         if (args.size() != 2) {
             return fail(out, "make_case check takes one case folder: make_case check CASE.");
         }
         return checkCase(args[1], out).errors > 0 ? kFailure : 0;
     }
-    return fail(out, "Unknown command \"" + args[0] + "\"; make_case knows terrain and check.");
+    return fail(out, "Unknown command \"" + args[0]
+                         + "\"; make_case knows terrain, params, rain-gauges and check.");
 }
 
 }  // namespace hydro::make_case

@@ -1,0 +1,444 @@
+#include "make_case/gauge_rain.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <numbers>
+#include <set>
+#include <sstream>
+#include <system_error>
+
+#include "case/case.h"
+#include "case/event_start.h"
+#include "case/rain_grid.h"
+#include "common/console.h"
+#include "common/number_stream.h"
+#include "common/raw_grid_io.h"
+#include "make_case/case_input.h"
+#include "make_case/params_command.h"
+
+namespace hydro::make_case {
+
+namespace {
+
+namespace fs = std::filesystem;
+constexpr int kFailure = 1;
+constexpr std::int64_t kSecondsPerHour = 3600;
+/// Events longer than a year are refused: the simulator holds every hour of every point.
+constexpr std::int64_t kMaxHours = std::int64_t{366} * 24;
+/// Rain grids above this many points are refused (the study grid is 30" cells at most).
+constexpr std::int64_t kMaxPoints = 4'000'000;
+constexpr double kEarthRadiusKm = 6371.0088;
+constexpr double kOnGaugeKm = 0.001;
+/// More rain than this in one hour is a data fault (the heaviest hours measured hold about
+/// 300 mm), such as a no-data marker; it also keeps every value within single precision.
+constexpr double kMaxMmPerHour = 1000.0;
+
+std::string trim(const std::string& s) {
+    std::size_t b = 0;
+    std::size_t e = s.size();
+    while (b < e && isTokenSpace(s[b])) {
+        ++b;
+    }
+    while (e > b && isTokenSpace(s[e - 1])) {
+        --e;
+    }
+    return s.substr(b, e - b);
+}
+
+std::vector<std::string> splitComma(const std::string& line) {
+    std::vector<std::string> fields;
+    std::size_t pos = 0;
+    while (true) {
+        const std::size_t comma = line.find(',', pos);
+        fields.push_back(trim(line.substr(pos, comma - pos)));
+        if (comma == std::string::npos) {
+            return fields;
+        }
+        pos = comma + 1;
+    }
+}
+
+std::optional<int> digits(const std::string& s, std::size_t at, std::size_t count) {
+    if (at + count > s.size()) {
+        return std::nullopt;
+    }
+    int v = 0;
+    for (std::size_t k = at; k < at + count; ++k) {
+        if (s[k] < '0' || s[k] > '9') {
+            return std::nullopt;
+        }
+        v = v * 10 + (s[k] - '0');
+    }
+    return v;
+}
+
+template <class T>
+std::string shortest(T value) {
+    std::array<char, 64> buf{};
+    const auto r = std::to_chars(buf.data(), buf.data() + buf.size(), value);
+    return {buf.data(), r.ptr};
+}
+
+bool writeText(const fs::path& path, const std::string& text) {
+    const FileHandle file(std::fopen(path.c_str(), "wb"));
+    return file && std::fwrite(text.data(), 1, text.size(), file.get()) == text.size()
+           && std::fflush(file.get()) == 0;
+}
+
+}  // namespace
+
+std::optional<std::int64_t> parseIsoUtc(const std::string& text) {
+    // YYYY-MM-DDTHH:MM[:SS](Z|+00:00)
+    const auto year = digits(text, 0, 4);
+    const auto month = digits(text, 5, 2);
+    const auto day = digits(text, 8, 2);
+    const auto hour = digits(text, 11, 2);
+    const auto minute = digits(text, 14, 2);
+    if (!year || !month || !day || !hour || !minute || text[4] != '-' || text[7] != '-'
+        || (text[10] != 'T' && text[10] != ' ') || text[13] != ':') {
+        return std::nullopt;
+    }
+    std::size_t pos = 16;
+    int second = 0;
+    if (pos < text.size() && text[pos] == ':') {
+        const auto s = digits(text, pos + 1, 2);
+        if (!s) {
+            return std::nullopt;
+        }
+        second = *s;
+        pos += 3;
+    }
+    const std::string zone = text.substr(std::min(pos, text.size()));
+    if (zone != "Z" && zone != "+00:00") {
+        return std::nullopt;
+    }
+    EventStart t;
+    t.year = *year;
+    t.month = *month;
+    t.day = *day;
+    t.hour = *hour;
+    t.minute = *minute;
+    t.second = second;
+    if (t.month < 1 || t.month > 12 || t.day < 1 || t.day > 31 || t.hour > 23 || t.minute > 59
+        || t.second > 59) {
+        return std::nullopt;
+    }
+    const std::int64_t seconds = t.unixSeconds();
+    // 31 February and the like come back as another day.
+    const EventStart back = fromUnixSeconds(seconds);
+    if (back.month != t.month || back.day != t.day) {
+        return std::nullopt;
+    }
+    return seconds;
+}
+
+Result<std::vector<GaugeRecord>> readGaugeRecords(std::istream& in, const std::string& name) {
+    std::string line;
+    if (!std::getline(in, line)
+        || splitComma(line) != std::vector<std::string>{"time", "id", "lon", "lat", "mm"}) {
+        return Error{name + ": the first line must be the header time,id,lon,lat,mm."};
+    }
+    std::vector<GaugeRecord> records;
+    std::int64_t lineNo = 1;
+    while (std::getline(in, line)) {
+        ++lineNo;
+        if (trim(line).empty()) {
+            continue;
+        }
+        const std::string where = name + " line " + std::to_string(lineNo) + ": ";
+        const std::vector<std::string> f = splitComma(line);
+        if (f.size() != 5) {
+            return Error{where + "expected 5 fields (time,id,lon,lat,mm), found "
+                         + std::to_string(f.size()) + "."};
+        }
+        GaugeRecord r;
+        const auto time = parseIsoUtc(f[0]);
+        if (!time) {
+            return Error{where + "\"" + quoteToken(f[0])
+                         + "\" is not an ISO 8601 UTC time such as 2022-10-18T05:00:00Z."};
+        }
+        r.hourStart = *time;
+        if (f[1].empty()) {
+            return Error{where + "the gauge id is empty."};
+        }
+        r.id = f[1];
+        const auto lon = parseDouble(f[2]);
+        const auto lat = parseDouble(f[3]);
+        if (!lon || !(*lon >= -180.0 && *lon <= 180.0) || !lat
+            || !(*lat >= -90.0 && *lat <= 90.0)) {
+            return Error{where + "longitude and latitude must be degrees within -180 to 180 and "
+                                 "-90 to 90: \""
+                         + quoteToken(f[2]) + "\", \"" + quoteToken(f[3]) + "\"."};
+        }
+        r.lon = *lon;
+        r.lat = *lat;
+        const auto mm = parseDouble(f[4]);
+        if (!mm || !std::isfinite(*mm) || *mm < 0.0 || *mm > kMaxMmPerHour) {
+            return Error{where + "the rain must be a number of mm from 0 to 1000: \""
+                         + quoteToken(f[4]) + "\"."};
+        }
+        r.mm = *mm;
+        records.push_back(std::move(r));
+    }
+    if (in.bad()) {
+        return Error{name + " cannot be read."};
+    }
+    if (records.empty()) {
+        return Error{name + " holds no records."};
+    }
+    return records;
+}
+
+double greatCircleKm(double lon1, double lat1, double lon2, double lat2) {
+    constexpr double kRad = std::numbers::pi / 180.0;
+    const double dLat = (lat2 - lat1) * kRad;
+    const double dLon = (lon2 - lon1) * kRad;
+    const double sLat = std::sin(dLat / 2.0);
+    const double sLon = std::sin(dLon / 2.0);
+    const double a = sLat * sLat + std::cos(lat1 * kRad) * std::cos(lat2 * kRad) * sLon * sLon;
+    return 2.0 * kEarthRadiusKm * std::asin(std::min(1.0, std::sqrt(a)));
+}
+
+double inverseDistance(const std::vector<const GaugeRecord*>& gauges, double lon, double lat) {
+    double onSum = 0.0;
+    int onCount = 0;
+    double weighted = 0.0;
+    double weights = 0.0;
+    for (const GaugeRecord* g : gauges) {
+        const double d = greatCircleKm(lon, lat, g->lon, g->lat);
+        if (d < kOnGaugeKm) {
+            onSum += g->mm;
+            ++onCount;
+            continue;
+        }
+        const double w = 1.0 / (d * d);
+        weighted += w * g->mm;
+        weights += w;
+    }
+    if (onCount > 0) {
+        return onSum / onCount;
+    }
+    return weights > 0.0 ? weighted / weights : 0.0;
+}
+
+Result<GaugeRain> gridGaugeRain(const std::vector<GaugeRecord>& records,
+                                const EventParameters& study, double west, double south,
+                                double spacing) {
+    if (!(spacing >= 0.001 && spacing <= 10.0)) {
+        return Error{"--spacing must be from 0.001 to 10 degrees."};
+    }
+    GaugeRain rain;
+    rain.params = study;
+    EventParameters& p = rain.params;
+    const double width = study.studyCols / 120.0;
+    const double height = study.studyRows / 120.0;
+    const auto cols = static_cast<std::int64_t>(std::ceil(width / spacing - 1e-9));
+    const auto rows = static_cast<std::int64_t>(std::ceil(height / spacing - 1e-9));
+    if (std::max<std::int64_t>(cols, 1) * std::max<std::int64_t>(rows, 1) > kMaxPoints) {
+        return Error{"--spacing " + shortest(spacing) + " gives more than "
+                     + std::to_string(kMaxPoints) + " rain points; take a wider spacing."};
+    }
+    p.rainCols = static_cast<std::int32_t>(std::max<std::int64_t>(cols, 1));
+    p.rainRows = static_cast<std::int32_t>(std::max<std::int64_t>(rows, 1));
+    // The file holds these as text and the simulator reads them back as single precision.
+    p.rainDx = static_cast<float>(spacing);
+    p.rainDy = static_cast<float>(spacing);
+    p.rainLon0 = static_cast<float>(west + spacing / 2.0);
+    p.rainLat0 = static_cast<float>(south + spacing / 2.0);
+
+    std::int64_t first = records.front().hourStart;
+    std::int64_t last = first;
+    std::set<std::string> ids;
+    for (const GaugeRecord& r : records) {
+        first = std::min(first, r.hourStart);
+        last = std::max(last, r.hourStart);
+        ids.insert(r.id);
+    }
+    std::map<std::int64_t, std::vector<const GaugeRecord*>> byHour;
+    for (const GaugeRecord& r : records) {
+        if ((r.hourStart - first) % kSecondsPerHour != 0) {
+            return Error{"The record of gauge " + r.id + " at "
+                         + fromUnixSeconds(r.hourStart).isoAfter(0)
+                         + " is not a whole number of hours after the first record ("
+                         + fromUnixSeconds(first).isoAfter(0) + ")."};
+        }
+        auto& hour = byHour[(r.hourStart - first) / kSecondsPerHour];
+        for (const GaugeRecord* other : hour) {
+            if (other->id == r.id) {
+                return Error{"Gauge " + r.id + " is listed twice for the hour starting "
+                             + fromUnixSeconds(r.hourStart).isoAfter(0) + "."};
+            }
+        }
+        hour.push_back(&r);
+    }
+    const std::int64_t hours = (last - first) / kSecondsPerHour + 1;
+    if (hours > kMaxHours) {
+        return Error{"The records span " + std::to_string(hours) + " hours; at most "
+                     + std::to_string(kMaxHours) + " (a year) make one event."};
+    }
+    for (std::int64_t h = 0; h < hours; ++h) {
+        if (!byHour.contains(h)) {
+            return Error{"No gauge reports the hour starting "
+                         + fromUnixSeconds(first + h * kSecondsPerHour).isoAfter(0)
+                         + "; give every hour from the first record to the last."};
+        }
+    }
+    p.days = static_cast<std::int32_t>((hours + 23) / 24);
+    rain.start = first;
+    rain.gaugeHours = static_cast<std::int32_t>(hours);
+    rain.gauges = static_cast<std::int32_t>(ids.size());
+
+    // The points where the simulator puts them, in its single precision.
+    const RainGrid grid = placeRainPoints(p);
+    const std::size_t points = grid.points.size();
+    rain.values.assign(static_cast<std::size_t>(p.days) * 24U * points, 0.0F);
+    for (const auto& [h, gauges] : byHour) {
+        for (std::size_t k = 0; k < points; ++k) {
+            const RainCell& c = grid.points[k];
+            rain.values[static_cast<std::size_t>(h) * points + k] =
+                static_cast<float>(inverseDistance(gauges, static_cast<double>(c.lonDeg),
+                                                   static_cast<double>(c.latDeg)));
+        }
+    }
+    return rain;
+}
+
+std::string rainFileText(const GaugeRain& rain) {
+    const EventParameters& p = rain.params;
+    const auto cols = static_cast<std::size_t>(p.rainCols);
+    const std::size_t points = cols * static_cast<std::size_t>(p.rainRows);
+    std::string text;
+    const std::int64_t hours = std::int64_t{p.days} * 24;
+    for (std::int64_t h = 0; h < hours; ++h) {
+        const EventStart t = fromUnixSeconds(rain.start + h * kSecondsPerHour);
+        text += std::to_string(t.year) + ' ' + std::to_string(t.month) + ' ' + std::to_string(t.day)
+                + ' ' + std::to_string(t.hour) + ' ' + std::to_string(t.minute) + ' '
+                + std::to_string(t.second) + '\n';
+        const float* hour = rain.values.data() + static_cast<std::size_t>(h) * points;
+        for (std::int32_t r = p.rainRows - 1; r >= 0; --r) {
+            for (std::size_t c = 0; c < cols; ++c) {
+                text += shortest(hour[static_cast<std::size_t>(r) * cols + c]);
+                text += c + 1 < cols ? ' ' : '\n';
+            }
+        }
+    }
+    return text;
+}
+
+int runRainGauges(const std::vector<std::string>& args, std::ostream& out) {
+    std::vector<std::string> positional;
+    double spacing = 0.05;
+    for (std::size_t k = 1; k < args.size(); ++k) {
+        const std::string& a = args[k];
+        if (a == "--spacing") {
+            const auto v = k + 1 < args.size() ? parseDouble(args[k + 1]) : std::nullopt;
+            if (!v) {
+                sayLine(out, "--spacing takes a number of degrees; see make_case --help.");
+                return kFailure;
+            }
+            spacing = *v;
+            ++k;
+        } else if (a.starts_with("--")) {
+            sayLine(out, "Unknown option ", a, " of make_case rain-gauges; see make_case --help.");
+            return kFailure;
+        } else {
+            positional.push_back(a);
+        }
+    }
+    if (positional.size() != 2) {
+        sayLine(out,
+                "make_case rain-gauges takes a gauge file and a case folder: make_case "
+                "rain-gauges RAIN_GAUGES.csv CASE [--spacing DEG]; see make_case --help.");
+        return kFailure;
+    }
+    const fs::path csv = positional[0];
+    const fs::path caseDir = positional[1];
+    const auto study = readCaseParameters(caseDir);
+    if (!study) {
+        sayLine(out, CasePaths{caseDir}.parameters().string(), ": ", study.error().message,
+                " Run make_case terrain first, or correct the file.");
+        return kFailure;
+    }
+    std::ifstream in(csv, std::ios::binary);
+    if (!in) {
+        sayLine(out, csv.string(), " cannot be opened.");
+        return kFailure;
+    }
+    const auto records = readGaugeRecords(in, csv.string());
+    if (!records) {
+        sayLine(out, records.error().message);
+        return kFailure;
+    }
+    // The corner as the file states it: the simulator's single-precision copy would put the
+    // rain points a few micro-degrees off the round values the user expects.
+    const auto corner =
+        readOutputParameters(CasePaths{caseDir}.parameters(), nullptr, EchoStyle::kSeries);
+    if (!corner) {
+        sayLine(out, corner.error().message);
+        return kFailure;
+    }
+    const auto rain = gridGaugeRain(*records, *study, corner->swLon, corner->swLat, spacing);
+    if (!rain) {
+        sayLine(out, csv.string(), ": ", rain.error().message);
+        return kFailure;
+    }
+    const EventParameters& p = rain->params;
+    const auto text = readCaseParameterText(caseDir);
+    const auto replaced =
+        text ? replaceParameterValues(*text, {{5, std::to_string(p.rainCols)},
+                                              {6, std::to_string(p.rainRows)},
+                                              {7, shortest(spacing)},
+                                              {8, shortest(spacing)},
+                                              {9, shortest(corner->swLon + spacing / 2.0)},
+                                              {10, shortest(corner->swLat + spacing / 2.0)},
+                                              {11, std::to_string(p.days)}})
+             : std::nullopt;
+    if (!replaced) {
+        sayLine(out, CasePaths{caseDir}.parameters().string(), " cannot be read.");
+        return kFailure;
+    }
+    // rain.dat first under a temporary name; it is put in place only once the parameters are.
+    std::error_code ec;
+    const fs::path rainPath = CasePaths{caseDir}.rainfall();
+    fs::create_directories(rainPath.parent_path(), ec);
+    fs::path temp = rainPath;
+    temp += ".part-" + std::to_string(::getpid());
+    if (!writeText(temp, rainFileText(*rain))) {
+        fs::remove(temp, ec);
+        sayLine(out, rainPath.string(), " cannot be written.");
+        return kFailure;
+    }
+    if (!replaceParameterFile(caseDir, *replaced, "make_case rain-gauges: ", out)) {
+        fs::remove(temp, ec);
+        return kFailure;
+    }
+    fs::rename(temp, rainPath, ec);
+    if (ec) {
+        fs::remove(temp, ec);
+        sayLine(out, rainPath.string(), " cannot be put in place (", ec.message(),
+                "); param-event.dat already holds the new rain grid, so run again.");
+        return kFailure;
+    }
+    double maxMm = 0.0;
+    for (const float v : rain->values) {
+        maxMm = std::max(maxMm, static_cast<double>(v));
+    }
+    const EventStart start = fromUnixSeconds(rain->start);
+    sayLine(out, "Gauges: ", rain->gauges, "; hours with records: ", rain->gaugeHours, ", from ",
+            start.isoAfter(0), " to ", start.isoAfter(std::int64_t{rain->gaugeHours} * 3600), ".");
+    sayLine(out, "Rain grid: ", p.rainCols, " x ", p.rainRows, " points ", shortest(spacing),
+            " degrees apart; ", p.days, " day(s), the last ",
+            std::int64_t{p.days} * 24 - rain->gaugeHours, " hour(s) dry; largest intensity ",
+            shortest(static_cast<float>(maxMm)), " mm/h.");
+    sayLine(out, "Written ", rainPath.string(), " and the rain grid of ",
+            CasePaths{caseDir}.parameters().string(), ".");
+    return 0;
+}
+
+}  // namespace hydro::make_case
