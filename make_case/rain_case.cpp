@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <iomanip>
 #include <limits>
+#include <map>
 #include <memory>
 #include <sstream>
 
@@ -433,12 +434,19 @@ int runRain(const RainOptions& o, std::ostream& out, std::ostream& progress) {
         return kFailure;
     }
 
-    // Totals over the simulated cells, each with the rain of its point.
-    double area = 0.0;
-    double rainM3 = 0.0;
-    double effectiveM3 = 0.0;
+    // Totals over the simulated cells, each with the rain of its point: the basin, then each
+    // river.
+    struct Total {
+        std::size_t cells = 0;
+        double area = 0.0;  // m2
+        double rainM3 = 0.0;
+        double effectiveM3 = 0.0;
+    };
+    Total basin;
+    std::map<std::int32_t, Total> perRiver;
     for (std::size_t j = 0; j < w.cells.size(); ++j) {
-        const double a = kCellHeightM * static_cast<double>(data->grid[w.cells[j]].cellWidth);
+        const GridCell& cell = data->grid[w.cells[j]];
+        const double a = kCellHeightM * static_cast<double>(cell.cellWidth);
         const auto k = static_cast<std::size_t>(w.nearest[j]);
         double total = 0.0;
         double net = 0.0;
@@ -446,9 +454,12 @@ int runRain(const RainOptions& o, std::ostream& out, std::ostream& progress) {
             total += rain[k][h];
             net += effective[k][h];
         }
-        area += a;
-        rainM3 += total / 1000.0 * a;
-        effectiveM3 += net / 1000.0 * a;
+        for (Total* t : {&basin, &perRiver[cell.riverNum]}) {
+            ++t->cells;
+            t->area += a;
+            t->rainM3 += total / 1000.0 * a;
+            t->effectiveM3 += net / 1000.0 * a;
+        }
     }
     sayLine(out, "Rainfall: ", series->description, ", ", hours, " hours from ",
             isoText(series->startUnix), " to ",
@@ -459,14 +470,22 @@ int runRain(const RainOptions& o, std::ostream& out, std::ostream& progress) {
     sayLine(out, "Rain points: ", w.cols, " x ", w.rows, ", spacing ", floatText(w.dx), " x ",
             floatText(w.dy), " degrees, south-west point at longitude ", floatText(w.lon0),
             ", latitude ", floatText(w.lat0), "; ", days, " day(s) written.");
-    std::ostringstream totals;
-    totals.setf(std::ios::fixed);
-    totals.precision(2);
-    totals << "Over the basin (" << w.cells.size() << " simulated cells, " << area / 1e6
-           << " km2): rain " << rainM3 / area * 1000.0 << " mm (" << std::setprecision(0) << rainM3
-           << " m3), effective rain " << std::setprecision(2) << effectiveM3 / area * 1000.0
-           << " mm (" << std::setprecision(0) << effectiveM3 << " m3).";
-    sayLine(out, totals.str());
+    const auto totalLine = [&](const std::string& what, const Total& t) {
+        std::ostringstream line;
+        line.setf(std::ios::fixed);
+        line << what << " (" << t.cells << " simulated cells, " << std::setprecision(2)
+             << t.area / 1e6 << " km2): rain " << t.rainM3 / t.area * 1000.0 << " mm ("
+             << std::setprecision(0) << t.rainM3 << " m3), effective rain " << std::setprecision(2)
+             << t.effectiveM3 / t.area * 1000.0 << " mm (" << std::setprecision(0) << t.effectiveM3
+             << " m3).";
+        sayLine(out, line.str());
+    };
+    totalLine("Over the basin", basin);
+    if (perRiver.size() > 1) {
+        for (const auto& [number, t] : perRiver) {
+            totalLine("  river " + std::to_string(number), t);
+        }
+    }
     sayLine(out, "Written ", paths.rainfall().string(), " and the rain grid of ",
             paths.parameters().string(), ".");
     return 0;
