@@ -463,6 +463,60 @@ TEST_F(Rain, RefusesWhatItCannotUseWithOneLine) {
     ASSERT_EQ(rain(nc(twoVars), {"--variable", "tp"}, &console), 0) << console;
 }
 
+/// A one-hour ESRI ASCII grid of 1 km cells in UTM zone 11 around the study area, every cell
+/// `value` (tenths of a millimetre), -1 for no data.
+void writeRadarHour(const fs::path& path, int value) {
+    std::ostringstream a;
+    a << "ncols 100\nnrows 100\nxllcorner 370000\nyllcorner 3720000\ncellsize 1000\n"
+      << "NODATA_value -1\n";
+    for (int r = 0; r < 100; ++r) {
+        for (int c = 0; c < 100; ++c) {
+            a << value << (c < 99 ? ' ' : '\n');
+        }
+    }
+    test::writeText(path, a.str());
+}
+
+TEST_F(Rain, ProjectedHourFilesTimedByTheirNames) {
+    writeRadarHour(work_ / "RW_20210714-0750.asc", 30);
+    writeRadarHour(work_ / "RW_20210714-0650.asc", 12);
+    const std::vector<std::string> options{"--crs",         "EPSG:32611",    "--scale",
+                                           "0.1",           "--time-format", "RW_%Y%m%d-%H%M.asc",
+                                           "--time-is-end", "--spacing",     "0.05"};
+    std::vector<std::string> args{"rain", (work_ / "RW_20210714-0750.asc").string(),
+                                  (work_ / "RW_20210714-0650.asc").string(), caseDir().string()};
+    args.insert(args.end(), options.begin(), options.end());
+    std::ostringstream out;
+    std::ostringstream progress;
+    ASSERT_EQ(runMakeCase(args, out, progress), 0) << out.str();
+    const EventParameters p = params();
+    EXPECT_FLOAT_EQ(p.rainDx, 0.05F);
+    const RainDat r = readRainDat(caseDir() / "input" / "rain.dat", p.rainCols * p.rainRows);
+    ASSERT_EQ(r.headers.size(), 24U);
+    // Each name gives the end of its hour: the event starts at 05:50 and keeps its minutes.
+    EXPECT_EQ(r.headers[0], (std::array<int, 6>{2021, 7, 14, 5, 50, 0}));
+    EXPECT_EQ(r.headers[1], (std::array<int, 6>{2021, 7, 14, 6, 50, 0}));
+    for (const float v : r.values[0]) {
+        ASSERT_EQ(v, static_cast<float>(12.0 * 0.1));
+    }
+    for (const float v : r.values[1]) {
+        ASSERT_EQ(v, static_cast<float>(30.0 * 0.1));
+    }
+    EXPECT_EQ(r.values[2], std::vector<float>(r.values[2].size(), 0.0F));
+
+    // Without a CRS, and with no data over the study area.
+    args.erase(args.begin() + 4, args.begin() + 6);
+    out.str("");
+    EXPECT_EQ(runMakeCase(args, out, progress), 1);
+    EXPECT_NE(out.str().find("--crs"), std::string::npos) << out.str();
+    writeRadarHour(work_ / "RW_20210714-0750.asc", -1);
+    args.insert(args.begin() + 4, {"--crs", "EPSG:32611"});
+    out.str("");
+    EXPECT_EQ(runMakeCase(args, out, progress), 1);
+    EXPECT_NE(out.str().find("no value for the hour from 2021-07-14T06:50:00Z"), std::string::npos)
+        << out.str();
+}
+
 TEST(Losses, InitialConstantAndCurveNumberAgainstHandCalculations) {
     // 6 mm initial loss, then 2 mm per hour.
     const std::vector<double> rain{3.0, 5.0, 10.0, 0.0, 4.0};
