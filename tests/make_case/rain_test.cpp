@@ -567,6 +567,28 @@ TEST_F(Rain, LossesShowInTheConsoleTotalsAndTheFile) {
     m3 << "(" << area * 0.003 << " m3)";
     EXPECT_NE(console.find(m3.str()), std::string::npos) << console << m3.str();
 
+    // A curve-number raster of 80 (S = 63.5 mm, Ia = 12.7 mm) under 5 mm/h for 5 hours:
+    // (25 - 12.7)^2 / (25 + 50.8) = 1.99591 mm.
+    std::ostringstream grid;
+    grid << "ncols 20\nnrows 20\nxllcorner -119\nyllcorner 33\ncellsize 0.1\n";
+    for (int k = 0; k < 400; ++k) {
+        grid << "80 ";
+    }
+    test::writeText(work_ / "cn.asc", grid.str());
+    test::writeText(
+        work_ / "cn.prj",
+        "GEOGCS[\"GCS_WGS_1984\",DATUM[\"D_WGS_1984\",SPHEROID[\"WGS_1984\",6378137,"
+        "298.257223563]],PRIMEM[\"Greenwich\",0],UNIT[\"Degree\",0.017453292519943295]]");
+    NcFile five = defaultFile();
+    five.value = [](std::size_t, std::size_t, std::size_t) { return 5.0; };
+    ASSERT_EQ(
+        rain(nc(five, "five.nc"),
+             {"--loss", "curve-number", "--curve-number", (work_ / "cn.asc").string()}, &console),
+        0)
+        << console;
+    EXPECT_NE(console.find("rain 25.00 mm"), std::string::npos) << console;
+    EXPECT_NE(console.find("effective rain 2.00 mm"), std::string::npos) << console;
+
     // CN 50: S = 254 mm, Ia = 50.8 mm: 10 mm of rain gives no runoff.
     ASSERT_EQ(rain(nc(f), {"--loss", "curve-number", "--curve-number", "50"}, &console), 0);
     EXPECT_NE(console.find("effective rain 0.00 mm"), std::string::npos) << console;
