@@ -14,6 +14,7 @@
 #include "make_case/gauge_rain.h"
 #include "make_case/outlets.h"
 #include "make_case/params_command.h"
+#include "make_case/rain_case.h"
 #include "make_case/raster_source.h"
 
 namespace hydro::make_case {
@@ -28,6 +29,8 @@ constexpr const char* kHelp =
 
 Usage:
   make_case terrain DEM CASE [options]   create or update the case folder CASE from DEM
+  make_case rain PRECIP... CASE [options]
+                                         hourly rain of CASE from a rainfall product
   make_case params CASE [options]        set the simulation values of CASE/param-event.dat
   make_case rain-gauges CSV CASE [--spacing DEG]
                                          gridded rainfall from hourly rain-gauge records
@@ -75,6 +78,35 @@ study area by inverse-distance weighting (power 2, great-circle distances; a poi
 gauge takes its value). It writes CASE/input/rain.dat and the rain-grid values and days of
 CASE/param-event.dat, padding the event with dry hours to whole days.
   --spacing DEG             spacing of the rain points, degrees (default 0.05)
+
+rain writes CASE/input/rain.dat and the rain-grid values and days of CASE/param-event.dat
+(other values kept). PRECIP is a CF-NetCDF file (precipitation in mm h-1, mm/h, kg m-2 s-1,
+mm s-1, or m or mm summed over each step), a raster with a band per hour (mm in the hour), or
+several one-hour rasters. The rain points are the product's own grid points; a projected
+raster is first averaged onto a latitude-longitude grid. The event is padded with dry hours to
+whole days. Times are UTC, ISO 8601 (2022-10-18T00:00:00Z).
+
+Options of rain:
+  --variable NAME           the NetCDF variable (default: the one with time, latitude and
+                            longitude dimensions)
+  --start TIME              first hour of the event (default: the first in the data); the
+                            time of band 1 of a raster without times
+  --hours N                 hours to take (default: to the end of the data)
+  --time-is-end             time stamps mark the end of their step, not its start (also the
+                            times in file names)
+  --accumulated             values in m or mm are sums over each step (files without
+                            cell_methods "time: sum")
+  --spread-evenly           spread steps longer than an hour evenly over their hours
+  --crs CRS                 CRS of rasters that name none, or name a wrong one
+  --scale F                 multiply every value by F (0.1 for tenths of a millimetre)
+  --spacing DEG             grid of projected rasters, degrees (default 0.05)
+  --time-format PATTERN     times of one-hour files from their names (strptime pattern,
+                            e.g. RW_%Y%m%d-%H%M.asc)
+  --loss initial-constant --initial-loss MM --constant-loss MM_PER_H
+                            lose the first MM, then at most MM_PER_H each hour
+  --loss curve-number --curve-number CN
+                            SCS curve number: a number, or a raster averaged over each rain
+                            point's cell
 )";
 
 std::string isoNow() {
@@ -419,8 +451,8 @@ int runTerrain(const TerrainOptions& o, std::ostream& out, std::ostream& progres
 int runMakeCase(const std::vector<std::string>& args, std::ostream& out, std::ostream& progress) {
     if (args.empty()) {
         return fail(out,
-                    "make_case needs a command: terrain, params, rain-gauges or check; see "
-                    "make_case --help.");
+                    "make_case needs a command: terrain, rain, params, rain-gauges or check; "
+                    "see make_case --help.");
     }
     for (const std::string& a : args) {
         if (a == "--help" || a == "-h") {
@@ -432,6 +464,9 @@ int runMakeCase(const std::vector<std::string>& args, std::ostream& out, std::os
     if (args[0] == "terrain") {
         const auto options = parseTerrain(args, out);
         return options ? runTerrain(*options, out, progress) : kFailure;
+    }
+    if (args[0] == "rain") {
+        return runRainCommand(args, out, progress);
     }
     if (args[0] == "params") {
         return runParams(args, out);
@@ -446,7 +481,7 @@ int runMakeCase(const std::vector<std::string>& args, std::ostream& out, std::os
         return checkCase(args[1], out).errors > 0 ? kFailure : 0;
     }
     return fail(out, "Unknown command \"" + args[0]
-                         + "\"; make_case knows terrain, params, rain-gauges and check.");
+                         + "\"; make_case knows terrain, rain, params, rain-gauges and check.");
 }
 
 }  // namespace hydro::make_case

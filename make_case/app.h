@@ -1,7 +1,8 @@
 #pragma once
 
-// make_case: builds the terrain of a case folder from a DEM (`terrain`) and validates a case
-// folder (`check`). The functions print their own messages on `out`, progress on `progress`,
+// make_case: builds the terrain of a case folder from a DEM (`terrain`), its hourly rain from a
+// rainfall product (`rain`, make_case/rain_case.h) and validates a case folder (`check`). The
+// functions print their own messages on `out`, progress on `progress`,
 // and return the exit status.
 
 #include <array>

@@ -82,13 +82,11 @@ std::string defaultParameterText(const GridSpec& spec) {
     return s.str();
 }
 
-std::optional<std::string> replaceStudyGrid(const std::string& text, const GridSpec& spec) {
-    const CornerText corner = cornerText(spec);
-    const std::array<std::string, 4> values{std::to_string(spec.cols), std::to_string(spec.rows),
-                                            corner.lon, corner.lat};
+std::optional<std::string> replaceValues(const std::string& text, std::size_t first,
+                                         std::span<const std::string> values) {
     std::string result;
     std::size_t pos = 0;
-    for (const std::string& v : values) {
+    for (std::size_t k = 0; k < first + values.size(); ++k) {
         std::size_t start = pos;
         while (start < text.size() && isTokenSpace(text[start])) {
             ++start;
@@ -101,11 +99,18 @@ std::optional<std::string> replaceStudyGrid(const std::string& text, const GridS
             ++end;
         }
         result += text.substr(pos, start - pos);
-        result += v;
+        result += k < first ? text.substr(start, end - start) : values[k - first];
         pos = end;
     }
     result += text.substr(pos);
     return result;
+}
+
+std::optional<std::string> replaceStudyGrid(const std::string& text, const GridSpec& spec) {
+    const CornerText corner = cornerText(spec);
+    const std::array<std::string, 4> values{std::to_string(spec.cols), std::to_string(spec.rows),
+                                            corner.lon, corner.lat};
+    return replaceValues(text, 0, values);
 }
 
 std::vector<RiverRecord> riverRecords(const GridSpec& spec, std::span<const std::int32_t> riverNum,

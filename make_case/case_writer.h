@@ -40,6 +40,11 @@ inline constexpr std::int32_t kDefaultChannelArea = 50;
 [[nodiscard]] std::optional<std::string> replaceStudyGrid(const std::string& text,
                                                           const GridSpec& spec);
 
+/// `text` with its values `first`, `first` + 1, ... (from 0) replaced by `values`, everything
+/// else kept byte for byte; nothing when it holds too few values.
+[[nodiscard]] std::optional<std::string> replaceValues(const std::string& text, std::size_t first,
+                                                       std::span<const std::string> values);
+
 struct CaseFiles {
     const GridSpec* spec = nullptr;
     std::span<const float> elevation;  ///< row 0 north, as all grids here

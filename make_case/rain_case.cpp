@@ -1,0 +1,627 @@
+#include "make_case/rain_case.h"
+
+#include <gdal_priv.h>
+#include <gdal_utils.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <iomanip>
+#include <limits>
+#include <map>
+#include <memory>
+#include <sstream>
+
+#include "common/console.h"
+#include "common/number_stream.h"
+#include "make_case/case_input.h"
+#include "make_case/case_writer.h"
+
+namespace hydro::make_case {
+
+namespace {
+
+namespace fs = std::filesystem;
+constexpr int kFailure = 1;
+constexpr double kCellHeightM = 926.6;
+
+std::string isoText(std::int64_t unix) {
+    return fromUnixSeconds(0).isoAfter(unix);
+}
+
+std::string shortest(double v) {
+    std::array<char, 64> buf{};
+    const auto r = std::to_chars(buf.data(), buf.data() + buf.size(), v);
+    return {buf.data(), r.ptr};
+}
+
+/// A rain grid holding only the placed points (no hourly values).
+RainGrid pointsOnly(std::int32_t rows, std::int32_t cols, float dx, float dy, float lon0,
+                    float lat0) {
+    RainGrid g;
+    g.rows = rows;
+    g.cols = cols;
+    g.points.resize(static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols));
+    for (std::int32_t r = 0; r < rows; ++r) {
+        const float lat = static_cast<float>(r) * dy + lat0;
+        for (std::int32_t c = 0; c < cols; ++c) {
+            const float lon = static_cast<float>(c) * dx + lon0;
+            g.points[static_cast<std::size_t>(g.index(r, c))].initRainCell(lat, lon, c, r);
+        }
+    }
+    return g;
+}
+
+std::string pointText(const RainSeries& s, std::size_t row, std::size_t col) {
+    std::ostringstream t;
+    t.precision(6);
+    t << "latitude " << s.lat[row] << ", longitude " << s.lon[col];
+    return t.str();
+}
+
+bool writeText(const fs::path& path, const std::string& text) {
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(path.c_str(), "wb"), std::fclose);
+    return f && std::fwrite(text.data(), 1, text.size(), f.get()) == text.size()
+           && std::fflush(f.get()) == 0;
+}
+
+fs::path tempName(const fs::path& target) {
+    fs::path t = target;
+    t += ".part-" + std::to_string(::getpid());
+    return t;
+}
+
+/// The curve number of each window point: the raster averaged over the point's cell.
+Result<std::vector<double>> curveNumbers(const fs::path& path, const RainWindow& w) {
+    GDALAllRegister();
+    std::unique_ptr<GDALDataset> src(GDALDataset::Open(
+        path.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY, nullptr, nullptr, nullptr));
+    if (!src) {
+        return Error{path.string() + ": cannot be opened as a raster."};
+    }
+    const double dx = static_cast<double>(w.dx);
+    const double dy = static_cast<double>(w.dy);
+    const double west = static_cast<double>(w.lon0) - dx / 2.0;
+    const double south = static_cast<double>(w.lat0) - dy / 2.0;
+    std::vector<std::string> args{"-t_srs",
+                                  "EPSG:4326",
+                                  "-te",
+                                  shortest(west),
+                                  shortest(south),
+                                  shortest(west + dx * w.cols),
+                                  shortest(south + dy * w.rows),
+                                  "-ts",
+                                  std::to_string(w.cols),
+                                  std::to_string(w.rows),
+                                  "-r",
+                                  "average",
+                                  "-ot",
+                                  "Float64",
+                                  "-dstnodata",
+                                  "nan",
+                                  "-of",
+                                  "MEM"};
+    std::vector<char*> argv;
+    for (auto& a : args) {
+        argv.push_back(a.data());
+    }
+    argv.push_back(nullptr);
+    GDALWarpAppOptions* options = GDALWarpAppOptionsNew(argv.data(), nullptr);
+    GDALDatasetH handle = GDALDataset::ToHandle(src.get());
+    int usageError = 0;
+    std::unique_ptr<GDALDataset> warped(
+        GDALDataset::FromHandle(GDALWarp("", nullptr, 1, &handle, options, &usageError)));
+    GDALWarpAppOptionsFree(options);
+    if (!warped) {
+        return Error{path.string() + ": cannot be averaged onto the rain points."};
+    }
+    std::vector<double> v(static_cast<std::size_t>(w.rows) * static_cast<std::size_t>(w.cols));
+    if (warped->GetRasterBand(1)->RasterIO(GF_Read, 0, 0, w.cols, w.rows, v.data(), w.cols, w.rows,
+                                           GDT_Float64, 0, 0, nullptr)
+        != CE_None) {
+        return Error{path.string() + ": cannot be read."};
+    }
+    // The warped rows run from the north; the window's from the south.
+    std::vector<double> cn(v.size());
+    for (std::int32_t r = 0; r < w.rows; ++r) {
+        for (std::int32_t c = 0; c < w.cols; ++c) {
+            cn[static_cast<std::size_t>(r * w.cols + c)] =
+                v[static_cast<std::size_t>((w.rows - 1 - r) * w.cols + c)];
+        }
+    }
+    return cn;
+}
+
+}  // namespace
+
+std::string floatText(float v) {
+    std::array<char, 64> buf{};
+    const auto r = std::to_chars(buf.data(), buf.data() + buf.size(), v);
+    std::string text(buf.data(), r.ptr);
+    // Some values are read at double precision and then narrowed: keep the short text only
+    // when that path gives the same float back.
+    double back = 0.0;
+    std::from_chars(text.data(), text.data() + text.size(), back);
+    if (static_cast<float>(back) != v) {
+        text = shortest(static_cast<double>(v));
+    }
+    return text;
+}
+
+std::vector<double> initialConstantLoss(std::span<const double> rain, double initialLoss,
+                                        double constantLoss) {
+    std::vector<double> out;
+    double store = initialLoss;
+    for (const double p : rain) {
+        const double first = std::min(p, store);
+        store -= first;
+        const double rest = p - first;
+        out.push_back(rest - std::min(rest, constantLoss));
+    }
+    return out;
+}
+
+std::vector<double> curveNumberLoss(std::span<const double> rain, double cn) {
+    const double s = 25400.0 / cn - 254.0;
+    const double ia = 0.2 * s;
+    const auto pe = [&](double p) { return p > ia ? (p - ia) * (p - ia) / (p + 0.8 * s) : 0.0; };
+    std::vector<double> out;
+    double total = 0.0;
+    for (const double p : rain) {
+        const double before = pe(total);
+        total += p;
+        out.push_back(pe(total) - before);
+    }
+    return out;
+}
+
+Result<RainWindow> chooseWindow(const RainSeries& s, const CaseData& data,
+                                const std::string& source) {
+    const EventParameters& p = data.params;
+    const auto rows = static_cast<std::int32_t>(s.lat.size());
+    const auto cols = static_cast<std::int32_t>(s.lon.size());
+    const double dLon = (s.lon.back() - s.lon.front()) / (cols - 1);
+    const double dLat = (s.lat.back() - s.lat.front()) / (rows - 1);
+    const double west = static_cast<double>(p.swLon);
+    const double south = static_cast<double>(p.swLat);
+    const double east = west + p.studyCols / 120.0;
+    const double north = south + p.studyRows / 120.0;
+    // The product's cells must reach a whole cell beyond each edge of the study area.
+    const char* missing = nullptr;
+    if (s.lon.front() - dLon / 2.0 > west - dLon) {
+        missing = "west";
+    } else if (s.lon.back() + dLon / 2.0 < east + dLon) {
+        missing = "east";
+    } else if (s.lat.front() - dLat / 2.0 > south - dLat) {
+        missing = "south";
+    } else if (s.lat.back() + dLat / 2.0 < north + dLat) {
+        missing = "north";
+    }
+    if (missing != nullptr) {
+        return Error{source + ": does not cover the study area on its " + std::string(missing)
+                     + " side with a margin of one of its cells."};
+    }
+    RainWindow w;
+    w.dx = static_cast<float>(dLon);
+    w.dy = static_cast<float>(dLat);
+    const float lon0 = static_cast<float>(s.lon.front());
+    const float lat0 = static_cast<float>(s.lat.front());
+    const RainGrid full = pointsOnly(rows, cols, w.dx, w.dy, lon0, lat0);
+    std::vector<std::int32_t> fullNearest;
+    std::int32_t r0 = rows;
+    std::int32_t r1 = -1;
+    std::int32_t c0 = cols;
+    std::int32_t c1 = -1;
+    for (CellIndex i = 0; i < static_cast<CellIndex>(data.grid.cells.size()); ++i) {
+        const GridCell& cell = data.grid[i];
+        if (!isRouted(cell, data.rivers)) {
+            continue;
+        }
+        const std::int32_t k = findNearestRainCell(cell.latSec, cell.lonSec, full);
+        if (k < 0) {
+            return Error{source + ": no rain point lies near the cell at column "
+                         + std::to_string(data.grid.userColumn(i)) + ", row "
+                         + std::to_string(data.grid.userRow(i)) + "."};
+        }
+        w.cells.push_back(i);
+        fullNearest.push_back(k);
+        r0 = std::min(r0, k / cols);
+        r1 = std::max(r1, k / cols);
+        c0 = std::min(c0, k % cols);
+        c1 = std::max(c1, k % cols);
+    }
+    if (w.cells.empty()) {
+        return Error{
+            "The case has no simulated cells (no listed river off the border): nothing "
+            "to take rain for."};
+    }
+    // A window placed from its own corner rounds its points in single precision a little
+    // differently from the full grid: widen it until every cell keeps its point.
+    for (int grow = 0;; ++grow) {
+        w.row0 = std::max(0, r0 - grow);
+        w.col0 = std::max(0, c0 - grow);
+        w.rows = std::min(rows - 1, r1 + grow) - w.row0 + 1;
+        w.cols = std::min(cols - 1, c1 + grow) - w.col0 + 1;
+        w.lon0 = static_cast<float>(w.col0) * w.dx + lon0;
+        w.lat0 = static_cast<float>(w.row0) * w.dy + lat0;
+        const RainGrid part = pointsOnly(w.rows, w.cols, w.dx, w.dy, w.lon0, w.lat0);
+        w.nearest.clear();
+        bool same = true;
+        for (std::size_t k = 0; k < w.cells.size() && same; ++k) {
+            const GridCell& cell = data.grid[w.cells[k]];
+            const std::int32_t n = findNearestRainCell(cell.latSec, cell.lonSec, part);
+            const std::int32_t fr = fullNearest[k] / cols - w.row0;
+            const std::int32_t fc = fullNearest[k] % cols - w.col0;
+            same = n == fr * w.cols + fc;
+            w.nearest.push_back(n);
+        }
+        const bool whole = w.row0 == 0 && w.col0 == 0 && w.rows == rows && w.cols == cols;
+        if (same) {
+            return w;
+        }
+        if (whole) {
+            // Not reached: the full grid is placed from the same corner.
+            return Error{source + ": the rain points cannot be placed consistently."};
+        }
+    }
+}
+
+int runRain(const RainOptions& o, std::ostream& out, std::ostream& progress) {
+    const auto data = readCase(o.caseDir);
+    if (!data.ok()) {
+        sayLine(out, o.caseDir.string(), ": ", data.error().message);
+        return kFailure;
+    }
+    RainReadOptions read = o.read;
+    const EventParameters& p = data->params;
+    read.west = static_cast<double>(p.swLon);
+    read.south = static_cast<double>(p.swLat);
+    read.east = read.west + p.studyCols / 120.0;
+    read.north = read.south + p.studyRows / 120.0;
+    sayLine(progress, "reading ",
+            o.read.paths.size() == 1 ? o.read.paths[0].string()
+                                     : std::to_string(o.read.paths.size()) + " files");
+    const auto series = readRainSeries(read);
+    if (!series.ok()) {
+        sayLine(out, series.error().message);
+        return kFailure;
+    }
+    const std::string source = o.read.paths[0].string();
+    const auto window = chooseWindow(*series, *data, source);
+    if (!window.ok()) {
+        sayLine(out, window.error().message);
+        return kFailure;
+    }
+    const RainWindow& w = *window;
+    const std::size_t hours = series->hours.size();
+    const auto points = static_cast<std::size_t>(w.rows) * static_cast<std::size_t>(w.cols);
+    const auto cols = series->lon.size();
+    const auto at = [&](std::size_t h, std::size_t k) {
+        const std::size_t r =
+            static_cast<std::size_t>(w.row0) + k / static_cast<std::size_t>(w.cols);
+        const std::size_t c =
+            static_cast<std::size_t>(w.col0) + k % static_cast<std::size_t>(w.cols);
+        return series->hours[h][r * cols + c];
+    };
+    std::vector<std::uint8_t> used(points, 0);
+    for (const std::int32_t k : w.nearest) {
+        used[static_cast<std::size_t>(k)] = 1;
+    }
+    // Missing and negative values, hour by hour, in the order rows from the south.
+    for (std::size_t h = 0; h < hours; ++h) {
+        for (std::size_t k = 0; k < points; ++k) {
+            const float v = at(h, k);
+            const std::size_t r =
+                static_cast<std::size_t>(w.row0) + k / static_cast<std::size_t>(w.cols);
+            const std::size_t c =
+                static_cast<std::size_t>(w.col0) + k % static_cast<std::size_t>(w.cols);
+            if (used[k] != 0 && std::isnan(v)) {
+                sayLine(out, source, ": no value for the hour from ",
+                        isoText(series->startUnix + static_cast<std::int64_t>(h) * 3600), " at ",
+                        pointText(*series, r, c), ", which simulated cells take.");
+                return kFailure;
+            }
+            if (v < 0.0F) {
+                sayLine(out, source, ": a negative value (", v, ") for the hour from ",
+                        isoText(series->startUnix + static_cast<std::int64_t>(h) * 3600), " at ",
+                        pointText(*series, r, c), ".");
+                return kFailure;
+            }
+        }
+    }
+    // Hourly rain (mm) of every window point, and the effective rain after losses.
+    std::vector<double> cn;
+    if (o.loss.method == LossMethod::kCurveNumber) {
+        if (o.loss.curveNumberRaster) {
+            auto numbers = curveNumbers(*o.loss.curveNumberRaster, w);
+            if (!numbers.ok()) {
+                sayLine(out, numbers.error().message);
+                return kFailure;
+            }
+            cn = std::move(*numbers);
+        } else {
+            cn.assign(points, *o.loss.curveNumber);
+        }
+    }
+    std::vector<std::vector<double>> rain(points);
+    std::vector<std::vector<double>> effective(points);
+    for (std::size_t k = 0; k < points; ++k) {
+        for (std::size_t h = 0; h < hours; ++h) {
+            const float v = at(h, k);
+            rain[k].push_back(std::isnan(v) ? 0.0 : static_cast<double>(v));
+        }
+        switch (o.loss.method) {
+            case LossMethod::kNone:
+                effective[k] = rain[k];
+                break;
+            case LossMethod::kInitialConstant:
+                effective[k] =
+                    initialConstantLoss(rain[k], o.loss.initialLoss, o.loss.constantLoss);
+                break;
+            case LossMethod::kCurveNumber:
+                if (!(cn[k] > 0.0 && cn[k] <= 100.0)) {
+                    if (used[k] != 0) {
+                        sayLine(out, o.loss.curveNumberRaster->string(),
+                                ": no curve number from above 0 to 100 over the rain point at ",
+                                pointText(*series,
+                                          static_cast<std::size_t>(w.row0)
+                                              + k / static_cast<std::size_t>(w.cols),
+                                          static_cast<std::size_t>(w.col0)
+                                              + k % static_cast<std::size_t>(w.cols)),
+                                ".");
+                        return kFailure;
+                    }
+                    effective[k].assign(hours, 0.0);
+                } else {
+                    effective[k] = curveNumberLoss(rain[k], cn[k]);
+                }
+                break;
+        }
+    }
+
+    // rain.dat: whole days, the missing hours dry.
+    const auto days = static_cast<std::int32_t>((hours + 23) / 24);
+    std::string text;
+    text.reserve(static_cast<std::size_t>(days) * 24U * (points * 4U + 32U));
+    for (std::size_t h = 0; h < static_cast<std::size_t>(days) * 24U; ++h) {
+        const EventStart t =
+            fromUnixSeconds(series->startUnix + static_cast<std::int64_t>(h) * 3600);
+        text += std::to_string(t.year) + ' ' + std::to_string(t.month) + ' ' + std::to_string(t.day)
+                + ' ' + std::to_string(t.hour) + ' ' + std::to_string(t.minute) + ' '
+                + std::to_string(t.second) + '\n';
+        for (std::int32_t r = w.rows - 1; r >= 0; --r) {
+            for (std::int32_t c = 0; c < w.cols; ++c) {
+                const auto k = static_cast<std::size_t>(r * w.cols + c);
+                const float v = h < hours ? static_cast<float>(effective[k][h]) : 0.0F;
+                text += floatText(v);
+                text += c + 1 < w.cols ? ' ' : '\n';
+            }
+        }
+    }
+    const auto paramText = readCaseParameterText(o.caseDir);
+    const std::array<std::string, 7> values{
+        std::to_string(w.cols), std::to_string(w.rows), floatText(w.dx),     floatText(w.dy),
+        floatText(w.lon0),      floatText(w.lat0),      std::to_string(days)};
+    const auto newParams = paramText.ok() ? replaceValues(*paramText, 4, values) : std::nullopt;
+    const CasePaths paths{o.caseDir};
+    if (!newParams) {
+        sayLine(out, paths.parameters().string(), " cannot be read.");
+        return kFailure;
+    }
+    std::error_code ec;
+    fs::create_directories(paths.rainfall().parent_path(), ec);
+    const fs::path rainTemp = tempName(paths.rainfall());
+    const fs::path paramTemp = tempName(paths.parameters());
+    const bool written = writeText(rainTemp, text) && writeText(paramTemp, *newParams);
+    const auto check =
+        written ? readEventParameters(paramTemp) : Result<EventParameters>(Error{""});
+    if (!written || !check.ok()) {
+        fs::remove(rainTemp, ec);
+        fs::remove(paramTemp, ec);
+        sayLine(out, written ? paths.parameters().string() + ": " + check.error().message
+                             : paths.rainfall().string() + " cannot be written.");
+        return kFailure;
+    }
+    fs::rename(rainTemp, paths.rainfall(), ec);
+    if (!ec) {
+        fs::rename(paramTemp, paths.parameters(), ec);
+    }
+    if (ec) {
+        sayLine(out, paths.rainfall().string(), " cannot be put in place (", ec.message(), ").");
+        return kFailure;
+    }
+
+    // Totals over the simulated cells, each with the rain of its point: the basin, then each
+    // river.
+    struct Total {
+        std::size_t cells = 0;
+        double area = 0.0;  // m2
+        double rainM3 = 0.0;
+        double effectiveM3 = 0.0;
+    };
+    Total basin;
+    std::map<std::int32_t, Total> perRiver;
+    for (std::size_t j = 0; j < w.cells.size(); ++j) {
+        const GridCell& cell = data->grid[w.cells[j]];
+        const double a = kCellHeightM * static_cast<double>(cell.cellWidth);
+        const auto k = static_cast<std::size_t>(w.nearest[j]);
+        double total = 0.0;
+        double net = 0.0;
+        for (std::size_t h = 0; h < hours; ++h) {
+            total += rain[k][h];
+            net += effective[k][h];
+        }
+        for (Total* t : {&basin, &perRiver[cell.riverNum]}) {
+            ++t->cells;
+            t->area += a;
+            t->rainM3 += total / 1000.0 * a;
+            t->effectiveM3 += net / 1000.0 * a;
+        }
+    }
+    sayLine(out, "Rainfall: ", series->description, ", ", hours, " hours from ",
+            isoText(series->startUnix), " to ",
+            isoText(series->startUnix + static_cast<std::int64_t>(hours) * 3600), ".");
+    if (series->spread) {
+        sayLine(out, "Steps longer than an hour were spread evenly over their hours.");
+    }
+    sayLine(out, "Rain points: ", w.cols, " x ", w.rows, ", spacing ", floatText(w.dx), " x ",
+            floatText(w.dy), " degrees, south-west point at longitude ", floatText(w.lon0),
+            ", latitude ", floatText(w.lat0), "; ", days, " day(s) written.");
+    const auto totalLine = [&](const std::string& what, const Total& t) {
+        std::ostringstream line;
+        line.setf(std::ios::fixed);
+        line << what << " (" << t.cells << " simulated cells, " << std::setprecision(2)
+             << t.area / 1e6 << " km2): rain " << t.rainM3 / t.area * 1000.0 << " mm ("
+             << std::setprecision(0) << t.rainM3 << " m3), effective rain " << std::setprecision(2)
+             << t.effectiveM3 / t.area * 1000.0 << " mm (" << std::setprecision(0) << t.effectiveM3
+             << " m3).";
+        sayLine(out, line.str());
+    };
+    totalLine("Over the basin", basin);
+    if (perRiver.size() > 1) {
+        for (const auto& [number, t] : perRiver) {
+            totalLine("  river " + std::to_string(number), t);
+        }
+    }
+    sayLine(out, "Written ", paths.rainfall().string(), " and the rain grid of ",
+            paths.parameters().string(), ".");
+    return 0;
+}
+
+int runRainCommand(const std::vector<std::string>& args, std::ostream& out,
+                   std::ostream& progress) {
+    RainOptions o;
+    std::vector<std::string> positional;
+    std::optional<std::string> loss;
+    std::optional<double> initialLoss;
+    std::optional<double> constantLoss;
+    std::optional<std::string> curveNumber;
+    for (std::size_t k = 1; k < args.size(); ++k) {
+        const std::string& a = args[k];
+        if (a == "--time-is-end" || a == "--accumulated" || a == "--spread-evenly") {
+            (a == "--time-is-end"   ? o.read.timeIsEnd
+             : a == "--accumulated" ? o.read.accumulated
+                                    : o.read.spreadEvenly) = true;
+            continue;
+        }
+        if (!a.starts_with("--")) {
+            positional.push_back(a);
+            continue;
+        }
+        static const std::array<std::string, 11> kValued{
+            "--variable",     "--start",         "--hours",       "--crs",
+            "--scale",        "--spacing",       "--time-format", "--loss",
+            "--initial-loss", "--constant-loss", "--curve-number"};
+        if (std::find(kValued.begin(), kValued.end(), a) == kValued.end()) {
+            sayLine(out, "Unknown option ", a, "; see make_case --help.");
+            return kFailure;
+        }
+        if (k + 1 >= args.size()) {
+            sayLine(out, a, " needs a value; see make_case --help.");
+            return kFailure;
+        }
+        const std::string& v = args[++k];
+        const auto number = [&](double least, bool strict) -> std::optional<double> {
+            const auto d = parseDouble(v);
+            if (!d || !std::isfinite(*d) || (strict ? !(*d > least) : !(*d >= least))) {
+                sayLine(out, a, " takes a number ", strict ? "above " : "from ", least, ": \"", v,
+                        "\".");
+                return std::nullopt;
+            }
+            return d;
+        };
+        if (a == "--variable") {
+            o.read.variable = v;
+        } else if (a == "--start") {
+            o.read.start = parseIsoTime(v);
+            if (!o.read.start) {
+                sayLine(out, "--start takes an ISO 8601 UTC time such as 2022-10-18T00:00:00Z: \"",
+                        v, "\".");
+                return kFailure;
+            }
+        } else if (a == "--hours") {
+            const auto n = parseInt32(v);
+            if (!n || *n < 1) {
+                sayLine(out, "--hours takes a whole number from 1: \"", v, "\".");
+                return kFailure;
+            }
+            o.read.hours = *n;
+        } else if (a == "--crs") {
+            o.read.crs = v;
+        } else if (a == "--time-format") {
+            o.read.timeFormat = v;
+        } else if (a == "--loss") {
+            loss = v;
+        } else if (a == "--curve-number") {
+            curveNumber = v;
+        } else {
+            const bool positive = a == "--scale" || a == "--spacing";
+            const auto d = number(0.0, positive);
+            if (!d) {
+                return kFailure;
+            }
+            if (a == "--scale") {
+                o.read.scale = *d;
+            } else if (a == "--spacing") {
+                o.read.spacing = *d;
+            } else if (a == "--initial-loss") {
+                initialLoss = d;
+            } else {
+                constantLoss = d;
+            }
+        }
+    }
+    if (positional.size() < 2) {
+        sayLine(out,
+                "make_case rain takes the rainfall file(s) and a case folder: make_case rain "
+                "PRECIP... CASE [options]; see make_case --help.");
+        return kFailure;
+    }
+    o.caseDir = positional.back();
+    positional.pop_back();
+    for (const std::string& path : positional) {
+        o.read.paths.emplace_back(path);
+    }
+    if (!loss) {
+        if (initialLoss || constantLoss || curveNumber) {
+            sayLine(out, "--initial-loss, --constant-loss and --curve-number go with --loss.");
+            return kFailure;
+        }
+    } else if (*loss == "initial-constant") {
+        if (!initialLoss || !constantLoss || curveNumber) {
+            sayLine(out,
+                    "--loss initial-constant takes --initial-loss MM and --constant-loss "
+                    "MM_PER_H.");
+            return kFailure;
+        }
+        o.loss.method = LossMethod::kInitialConstant;
+        o.loss.initialLoss = *initialLoss;
+        o.loss.constantLoss = *constantLoss;
+    } else if (*loss == "curve-number") {
+        if (!curveNumber || initialLoss || constantLoss) {
+            sayLine(out, "--loss curve-number takes --curve-number CN (a number or a raster).");
+            return kFailure;
+        }
+        o.loss.method = LossMethod::kCurveNumber;
+        const auto cn = parseDouble(*curveNumber);
+        if (cn) {
+            if (!(*cn > 0.0 && *cn <= 100.0)) {
+                sayLine(out, "--curve-number takes a number above 0 up to 100: \"", *curveNumber,
+                        "\".");
+                return kFailure;
+            }
+            o.loss.curveNumber = *cn;
+        } else {
+            o.loss.curveNumberRaster = *curveNumber;
+        }
+    } else {
+        sayLine(out, "--loss is initial-constant or curve-number, not \"", *loss, "\".");
+        return kFailure;
+    }
+    return runRain(o, out, progress);
+}
+
+}  // namespace hydro::make_case

@@ -1,0 +1,725 @@
+#include "make_case/rain_source.h"
+
+#include <gdal_priv.h>
+#include <gdal_utils.h>
+#include <ogr_spatialref.h>
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cmath>
+#include <ctime>
+#include <limits>
+#include <memory>
+#include <numeric>
+
+#include "case/event_start.h"
+
+namespace hydro::make_case {
+
+namespace {
+
+namespace fs = std::filesystem;
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr std::int64_t kHour = 3600;
+
+Error bad(const fs::path& path, const std::string& what) {
+    return Error{path.string() + ": " + what};
+}
+
+std::string lower(std::string s) {
+    std::transform(s.begin(), s.end(), s.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return s;
+}
+
+std::string trim(const std::string& s) {
+    const auto b = s.find_first_not_of(" \t");
+    const auto e = s.find_last_not_of(" \t");
+    return b == std::string::npos ? std::string() : s.substr(b, e - b + 1);
+}
+
+std::string isoText(std::int64_t unix) {
+    return fromUnixSeconds(0).isoAfter(unix);
+}
+
+/// What one step's value means.
+enum class Kind { kIntensity, kAccumulation };
+
+/// The product as read, step by step, before it is made hourly.
+struct Steps {
+    std::vector<double> lat;  ///< as in the file
+    std::vector<double> lon;
+    std::vector<std::int64_t> t0;  ///< period of each step, seconds since 1970
+    std::vector<std::int64_t> t1;
+    std::vector<std::vector<float>> values;  ///< each lat.size() x lon.size(), mm or mm/h
+    Kind kind = Kind::kAccumulation;
+};
+
+/// Point centres that step evenly by `d` (the first difference), within rounding of the
+/// single-precision coordinates files often hold.
+bool isRegular(const std::vector<double>& v) {
+    if (v.size() < 2) {
+        return false;
+    }
+    const double d = v[1] - v[0];
+    if (d == 0.0) {
+        return false;
+    }
+    const double tolerance = 1e-4 * std::fabs(d) + 1e-7;
+    for (std::size_t k = 1; k < v.size(); ++k) {
+        if (std::fabs((v[k] - v[k - 1]) - d) > tolerance) {
+            return false;
+        }
+    }
+    return true;
+}
+
+/// Reorders the grid to rows from the south and columns from the west, longitudes within 180
+/// degrees of the study area's centre; then checks the spacing.
+Result<RainSeries> orient(const fs::path& path, Steps steps, const RainReadOptions& o) {
+    const double centre = 0.5 * (o.west + o.east);
+    std::vector<double> lon = steps.lon;
+    for (double& x : lon) {
+        x -= 360.0 * std::floor((x - centre + 180.0) / 360.0);
+    }
+    std::vector<std::size_t> colOrder(lon.size());
+    std::iota(colOrder.begin(), colOrder.end(), std::size_t{0});
+    std::stable_sort(colOrder.begin(), colOrder.end(),
+                     [&](std::size_t a, std::size_t b) { return lon[a] < lon[b]; });
+    std::vector<std::size_t> rowOrder(steps.lat.size());
+    std::iota(rowOrder.begin(), rowOrder.end(), std::size_t{0});
+    if (steps.lat.size() > 1 && steps.lat.front() > steps.lat.back()) {
+        std::reverse(rowOrder.begin(), rowOrder.end());
+    }
+    RainSeries s;
+    for (const std::size_t c : colOrder) {
+        s.lon.push_back(lon[c]);
+    }
+    for (const std::size_t r : rowOrder) {
+        s.lat.push_back(steps.lat[r]);
+    }
+    if (!isRegular(s.lat) || !isRegular(s.lon)) {
+        return bad(path, std::string("the ") + (isRegular(s.lat) ? "longitudes" : "latitudes")
+                             + " of the grid are not evenly spaced (at least two points in each "
+                               "direction, one spacing); a regular grid is needed.");
+    }
+    const std::size_t cols = s.lon.size();
+    const std::size_t inCols = steps.lon.size();
+    for (auto& grid : steps.values) {
+        std::vector<float> out(grid.size());
+        for (std::size_t r = 0; r < rowOrder.size(); ++r) {
+            for (std::size_t c = 0; c < cols; ++c) {
+                out[r * cols + c] = grid[rowOrder[r] * inCols + colOrder[c]];
+            }
+        }
+        grid = std::move(out);
+    }
+
+    // Steps to hours from the event's start.
+    const std::size_t n = steps.t0.size();
+    if (n == 0) {
+        return bad(path, "it holds no time steps.");
+    }
+    for (std::size_t k = 0; k < n; ++k) {
+        const std::int64_t len = steps.t1[k] - steps.t0[k];
+        if (len <= 0 || (len < kHour && kHour % len != 0) || (len > kHour && len % kHour != 0)) {
+            return bad(path, "a step of " + std::to_string(len) + " s (from " + isoText(steps.t0[k])
+                                 + ") does not tile the hour; steps must divide an hour or be "
+                                   "whole hours.");
+        }
+        if (len > kHour && !o.spreadEvenly) {
+            return bad(path, "its steps are " + std::to_string(len / kHour)
+                                 + " hours long; give --spread-evenly to spread each step's "
+                                   "rain evenly over its hours.");
+        }
+        if (k > 0 && steps.t0[k] != steps.t1[k - 1]) {
+            return bad(path, "the step from " + isoText(steps.t0[k])
+                                 + " does not follow the one before it (a gap, an overlap or "
+                                   "steps out of order).");
+        }
+        s.spread = s.spread || len > kHour;
+    }
+    const std::int64_t start = o.start.value_or(steps.t0.front());
+    bool startFound = false;
+    for (std::size_t k = 0; k < n && !startFound; ++k) {
+        const std::int64_t len = steps.t1[k] - steps.t0[k];
+        const std::int64_t stride = len > kHour ? kHour : len;
+        startFound =
+            start >= steps.t0[k] && start < steps.t1[k] && (start - steps.t0[k]) % stride == 0;
+    }
+    if (!startFound) {
+        return bad(path, "--start " + isoText(start) + " is not the start of a step between "
+                             + isoText(steps.t0.front()) + " and " + isoText(steps.t1.back())
+                             + ".");
+    }
+    const std::size_t points = s.lat.size() * cols;
+    std::vector<std::vector<double>> sums;
+    std::vector<std::int64_t> covered;
+    std::vector<std::int32_t> parts;
+    for (std::size_t k = 0; k < n; ++k) {
+        const std::int64_t len = steps.t1[k] - steps.t0[k];
+        if (steps.t1[k] <= start) {
+            continue;
+        }
+        const std::int64_t subHours = len > kHour ? len / kHour : 1;
+        for (std::int64_t j = 0; j < subHours; ++j) {
+            const std::int64_t from = steps.t0[k] + j * (len > kHour ? kHour : 0);
+            if (from < start) {
+                continue;
+            }
+            const auto h = static_cast<std::size_t>((from - start) / kHour);
+            if (sums.size() <= h) {
+                sums.resize(h + 1, std::vector<double>(points, 0.0));
+                covered.resize(h + 1, 0);
+                parts.resize(h + 1, 0);
+            }
+            const std::vector<float>& v = steps.values[k];
+            std::vector<double>& sum = sums[h];
+            for (std::size_t p = 0; p < points; ++p) {
+                double x = static_cast<double>(v[p]);
+                if (len > kHour && steps.kind == Kind::kAccumulation) {
+                    x /= static_cast<double>(subHours);
+                }
+                sum[p] += x;
+            }
+            covered[h] += len > kHour ? kHour : len;
+            ++parts[h];
+        }
+    }
+    std::size_t complete = 0;
+    while (complete < covered.size() && covered[complete] == kHour) {
+        ++complete;
+    }
+    std::size_t wanted = complete;
+    if (o.hours) {
+        wanted = static_cast<std::size_t>(*o.hours);
+        if (wanted > complete) {
+            return bad(path, "it holds " + std::to_string(complete) + " whole hours from "
+                                 + isoText(start) + ", fewer than --hours "
+                                 + std::to_string(*o.hours) + ".");
+        }
+    }
+    if (wanted == 0) {
+        return bad(path, "it holds no whole hour from " + isoText(start) + ".");
+    }
+    for (std::size_t h = 0; h < wanted; ++h) {
+        std::vector<float> hour(points);
+        for (std::size_t p = 0; p < points; ++p) {
+            double x = sums[h][p];
+            if (steps.kind == Kind::kIntensity) {
+                x /= static_cast<double>(parts[h]);  // intensities: the mean over the hour
+            }
+            hour[p] = static_cast<float>(x);  // accumulations: the sum, mm in the hour = mm/h
+        }
+        s.hours.push_back(std::move(hour));
+    }
+    s.startUnix = start;
+    return s;
+}
+
+// ---------------------------------------------------------------- CF-NetCDF
+
+using ArrayPtr = std::shared_ptr<GDALMDArray>;
+
+std::string stringAttribute(const ArrayPtr& a, const char* name) {
+    const auto attr = a->GetAttribute(name);
+    if (!attr) {
+        return {};
+    }
+    const char* s = attr->ReadAsString();
+    return s != nullptr ? std::string(s) : std::string();
+}
+
+std::optional<double> numberAttribute(const ArrayPtr& a, const char* name) {
+    const auto attr = a->GetAttribute(name);
+    if (!attr || attr->GetDataType().GetClass() != GEDTC_NUMERIC) {
+        return std::nullopt;
+    }
+    return attr->ReadAsDouble();
+}
+
+enum class Axis { kNone, kTime, kLat, kLon };
+
+Axis axisOf(const std::shared_ptr<GDALDimension>& dim) {
+    const std::string name = lower(dim->GetName());
+    std::string units;
+    std::string standard;
+    if (const auto var = dim->GetIndexingVariable()) {
+        units = lower(stringAttribute(var, "units"));
+        standard = lower(stringAttribute(var, "standard_name"));
+    }
+    if (name == "time" || standard == "time" || units.find(" since ") != std::string::npos) {
+        return Axis::kTime;
+    }
+    if (name == "lat" || name == "latitude" || standard == "latitude"
+        || units.starts_with("degree_n") || units.starts_with("degrees_n")) {
+        return Axis::kLat;
+    }
+    if (name == "lon" || name == "longitude" || standard == "longitude"
+        || units.starts_with("degree_e") || units.starts_with("degrees_e")) {
+        return Axis::kLon;
+    }
+    return Axis::kNone;
+}
+
+std::optional<std::vector<double>> readAll(const ArrayPtr& a) {
+    std::size_t total = 1;
+    std::vector<GUInt64> start;
+    std::vector<std::size_t> count;
+    for (const auto& d : a->GetDimensions()) {
+        start.push_back(0);
+        count.push_back(static_cast<std::size_t>(d->GetSize()));
+        total *= count.back();
+    }
+    std::vector<double> v(total);
+    if (!a->Read(start.data(), count.data(), nullptr, nullptr,
+                 GDALExtendedDataType::Create(GDT_Float64), v.data())) {
+        return std::nullopt;
+    }
+    return v;
+}
+
+/// Seconds per unit and the epoch of CF time units such as "hours since 2022-10-18 00:00".
+std::optional<std::pair<std::int64_t, std::int64_t>> timeUnits(const std::string& units) {
+    const std::string u = lower(trim(units));
+    const auto since = u.find(" since ");
+    if (since == std::string::npos) {
+        return std::nullopt;
+    }
+    const std::string unit = u.substr(0, since);
+    std::int64_t seconds = 0;
+    if (unit == "seconds" || unit == "second" || unit == "s") {
+        seconds = 1;
+    } else if (unit == "minutes" || unit == "minute" || unit == "min") {
+        seconds = 60;
+    } else if (unit == "hours" || unit == "hour" || unit == "h") {
+        seconds = kHour;
+    } else if (unit == "days" || unit == "day" || unit == "d") {
+        seconds = 86400;
+    } else {
+        return std::nullopt;
+    }
+    std::string epoch = trim(u.substr(since + 7));
+    std::replace(epoch.begin(), epoch.end(), 't', ' ');
+    if (!epoch.empty() && epoch.back() == 'z') {
+        epoch.pop_back();
+    }
+    const auto t = parseIsoTime(epoch);
+    if (!t) {
+        return std::nullopt;
+    }
+    return std::make_pair(seconds, *t);
+}
+
+Result<RainSeries> readNetCdf(const fs::path& path, const RainReadOptions& o) {
+    std::unique_ptr<GDALDataset> ds(GDALDataset::Open(
+        path.c_str(), GDAL_OF_MULTIDIM_RASTER | GDAL_OF_READONLY, nullptr, nullptr, nullptr));
+    if (!ds) {
+        return bad(path, "cannot be opened as NetCDF.");
+    }
+    const auto root = ds->GetRootGroup();
+    if (!root) {
+        return bad(path, "holds no variables.");
+    }
+    std::vector<std::string> candidates;
+    for (const std::string& name : root->GetMDArrayNames()) {
+        const auto a = root->OpenMDArray(name);
+        if (!a || a->GetDimensionCount() != 3) {
+            continue;
+        }
+        int seen = 0;
+        for (const auto& d : a->GetDimensions()) {
+            seen |= 1 << static_cast<int>(axisOf(d));
+        }
+        if (seen == 0b1110) {
+            candidates.push_back(name);
+        }
+    }
+    std::string name;
+    if (o.variable) {
+        name = *o.variable;
+        if (std::find(candidates.begin(), candidates.end(), name) == candidates.end()) {
+            return bad(path, "has no variable \"" + name
+                                 + "\" with time, latitude and longitude dimensions.");
+        }
+    } else if (candidates.size() == 1) {
+        name = candidates.front();
+    } else if (candidates.empty()) {
+        return bad(path, "has no variable with time, latitude and longitude dimensions.");
+    } else {
+        std::string list;
+        for (const auto& c : candidates) {
+            list += (list.empty() ? "" : ", ") + c;
+        }
+        return bad(path,
+                   "has several rainfall variables (" + list + "); choose one with --variable.");
+    }
+    const auto var = root->OpenMDArray(name);
+    const auto dims = var->GetDimensions();
+    std::array<std::size_t, 3> position{};  // position of time, lat, lon among the dimensions
+    std::array<std::size_t, 3> size{};
+    for (std::size_t k = 0; k < 3; ++k) {
+        const auto axis = static_cast<std::size_t>(axisOf(dims[k])) - 1;
+        position[axis] = k;
+        size[axis] = static_cast<std::size_t>(dims[k]->GetSize());
+    }
+    Steps steps;
+    std::array<std::vector<double>, 3> coords;
+    for (std::size_t axis = 0; axis < 3; ++axis) {
+        const auto iv = dims[position[axis]]->GetIndexingVariable();
+        auto v = iv ? readAll(iv) : std::nullopt;
+        if (!v) {
+            return bad(path, "the dimension " + dims[position[axis]]->GetName()
+                                 + " has no coordinate values.");
+        }
+        coords[axis] = std::move(*v);
+    }
+    steps.lat = coords[1];
+    steps.lon = coords[2];
+
+    // Time: CF units, calendar and optional bounds.
+    const auto timeVar = dims[position[0]]->GetIndexingVariable();
+    const std::string calendar = lower(stringAttribute(timeVar, "calendar"));
+    if (!calendar.empty() && calendar != "standard" && calendar != "gregorian"
+        && calendar != "proleptic_gregorian") {
+        return bad(path, "the time calendar \"" + calendar
+                             + "\" is not known (standard, gregorian or proleptic_gregorian).");
+    }
+    const std::string tUnits = stringAttribute(timeVar, "units");
+    const auto tu = timeUnits(tUnits);
+    if (!tu) {
+        return bad(path, "the time units \"" + tUnits
+                             + "\" are not known (seconds, minutes, hours or days since a date).");
+    }
+    const auto toUnix = [&](double v) -> std::optional<std::int64_t> {
+        const double s = std::round(v * static_cast<double>(tu->first));
+        if (!std::isfinite(s) || std::fabs(s) > 1e15) {
+            return std::nullopt;
+        }
+        return static_cast<std::int64_t>(s) + tu->second;
+    };
+    const std::vector<double>& times = coords[0];
+    const std::string boundsName = stringAttribute(timeVar, "bounds");
+    if (!boundsName.empty()) {
+        const auto bv = root->OpenMDArray(boundsName);
+        auto b = bv ? readAll(bv) : std::nullopt;
+        if (!b || b->size() != 2 * times.size()) {
+            return bad(path, "the time bounds \"" + boundsName + "\" cannot be read.");
+        }
+        for (std::size_t k = 0; k < times.size(); ++k) {
+            const auto a = toUnix((*b)[2 * k]);
+            const auto e = toUnix((*b)[2 * k + 1]);
+            if (!a || !e) {
+                return bad(path, "a time bound is not a number.");
+            }
+            steps.t0.push_back(*a);
+            steps.t1.push_back(*e);
+        }
+    } else {
+        if (times.size() < 2) {
+            return bad(path, "one time step without time bounds: its length is not known.");
+        }
+        std::vector<std::int64_t> t;
+        for (const double v : times) {
+            const auto u = toUnix(v);
+            if (!u) {
+                return bad(path, "a time value is not a number.");
+            }
+            t.push_back(*u);
+        }
+        const std::int64_t len = t[1] - t[0];
+        for (const std::int64_t x : t) {
+            steps.t0.push_back(o.timeIsEnd ? x - len : x);
+            steps.t1.push_back(o.timeIsEnd ? x : x + len);
+        }
+    }
+
+    // Units.
+    const std::string units = trim(stringAttribute(var, "units"));
+    const std::string methods = lower(stringAttribute(var, "cell_methods"));
+    const std::string u = lower(units);
+    double factor = 1.0;
+    if (u == "mm h-1" || u == "mm/h" || u == "mm hr-1" || u == "mm/hr") {
+        steps.kind = Kind::kIntensity;
+    } else if (u == "kg m-2 s-1" || u == "mm s-1" || u == "mm/s") {
+        steps.kind = Kind::kIntensity;
+        factor = 3600.0;
+    } else if (u == "m" || u == "mm") {
+        if (methods.find("time: sum") == std::string::npos && !o.accumulated) {
+            return bad(path, "the units of " + name + " are \"" + units
+                                 + "\" without cell_methods \"time: sum\"; give --accumulated if "
+                                   "the values are sums over each step.");
+        }
+        steps.kind = Kind::kAccumulation;
+        factor = u == "m" ? 1000.0 : 1.0;
+    } else {
+        return bad(path, "the units of " + name + " are \"" + units
+                             + "\", not one of mm h-1, mm/h, kg m-2 s-1, mm s-1, or m or mm "
+                               "summed over each step.");
+    }
+    factor *= o.scale;
+    bool hasFill = false;
+    const double fill = var->GetNoDataValueAsDouble(&hasFill);
+    const auto missing = numberAttribute(var, "missing_value");
+    bool hasScale = false;
+    bool hasOffset = false;
+    const double packScale = var->GetScale(&hasScale);
+    const double packOffset = var->GetOffset(&hasOffset);
+    const auto raw = readAll(var);
+    if (!raw) {
+        return bad(path, "the values of " + name + " cannot be read.");
+    }
+    std::array<std::size_t, 3> stride{};
+    {
+        std::size_t s = 1;
+        for (std::size_t k = 3; k-- > 0;) {
+            for (std::size_t axis = 0; axis < 3; ++axis) {
+                if (position[axis] == k) {
+                    stride[axis] = s;
+                    s *= size[axis];
+                }
+            }
+        }
+    }
+    for (std::size_t t = 0; t < size[0]; ++t) {
+        std::vector<float> grid(size[1] * size[2]);
+        for (std::size_t r = 0; r < size[1]; ++r) {
+            for (std::size_t c = 0; c < size[2]; ++c) {
+                double v = (*raw)[t * stride[0] + r * stride[1] + c * stride[2]];
+                if ((hasFill && v == fill) || (missing && v == *missing) || std::isnan(v)) {
+                    v = kNaN;
+                } else {
+                    v = (hasScale ? v * packScale : v) + (hasOffset ? packOffset : 0.0);
+                    v *= factor;
+                }
+                grid[r * size[2] + c] = static_cast<float>(v);
+            }
+        }
+        steps.values.push_back(std::move(grid));
+    }
+    auto series = orient(path, std::move(steps), o);
+    if (series.ok()) {
+        series->description = name + " (" + units + ")";
+    }
+    return series;
+}
+
+// ---------------------------------------------------------------- other rasters
+
+std::optional<std::int64_t> timeFromName(const fs::path& path, const std::string& format) {
+    std::tm tm{};
+    const std::string name = path.filename().string();
+    const char* end = strptime(name.c_str(), format.c_str(), &tm);
+    if (end == nullptr) {
+        return std::nullopt;
+    }
+    EventStart t{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour,
+                 tm.tm_min,         tm.tm_sec,     false};
+    return t.unixSeconds();
+}
+
+/// One band on a latitude-longitude grid: the raster's own cells when it is geographic,
+/// otherwise averaged onto a grid of `spacing` degrees around the study area.
+Result<std::pair<Steps, std::vector<std::vector<float>>>> readRasterBands(
+    const fs::path& path, const RainReadOptions& o) {
+    std::unique_ptr<GDALDataset> src(GDALDataset::Open(
+        path.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY, nullptr, nullptr, nullptr));
+    if (!src) {
+        return bad(path, "cannot be opened as a raster.");
+    }
+    OGRSpatialReference srs;
+    if (o.crs) {
+        if (srs.SetFromUserInput(o.crs->c_str()) != OGRERR_NONE) {
+            return Error{"--crs \"" + *o.crs + "\" is not a CRS GDAL knows."};
+        }
+    } else if (const OGRSpatialReference* own = src->GetSpatialRef()) {
+        srs = *own;
+    } else {
+        return bad(path, "names no CRS; give it with --crs.");
+    }
+    srs.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+    std::array<double, 6> gt{};
+    if (src->GetGeoTransform(gt.data()) != CE_None || gt[2] != 0.0 || gt[4] != 0.0) {
+        return bad(path, "has no north-up geotransform.");
+    }
+    std::unique_ptr<GDALDataset> warped;
+    GDALDataset* ds = src.get();
+    if (!srs.IsGeographic()) {
+        const double sp = o.spacing;
+        const double w = (std::floor(o.west / sp) - 2.0) * sp;
+        const double s = (std::floor(o.south / sp) - 2.0) * sp;
+        const double e = (std::ceil(o.east / sp) + 2.0) * sp;
+        const double n = (std::ceil(o.north / sp) + 2.0) * sp;
+        char* wkt = nullptr;
+        srs.exportToWkt(&wkt);
+        const std::string srcWkt = wkt != nullptr ? wkt : "";
+        CPLFree(wkt);
+        std::vector<std::string> args{"-s_srs",
+                                      srcWkt,
+                                      "-t_srs",
+                                      "EPSG:4326",
+                                      "-te",
+                                      std::to_string(w),
+                                      std::to_string(s),
+                                      std::to_string(e),
+                                      std::to_string(n),
+                                      "-tr",
+                                      std::to_string(sp),
+                                      std::to_string(sp),
+                                      "-r",
+                                      "average",
+                                      "-ot",
+                                      "Float64",
+                                      "-dstnodata",
+                                      "nan",
+                                      "-of",
+                                      "MEM"};
+        std::vector<char*> argv;
+        for (auto& a : args) {
+            argv.push_back(a.data());
+        }
+        argv.push_back(nullptr);
+        GDALWarpAppOptions* options = GDALWarpAppOptionsNew(argv.data(), nullptr);
+        GDALDatasetH handle = GDALDataset::ToHandle(src.get());
+        int usageError = 0;
+        warped.reset(
+            GDALDataset::FromHandle(GDALWarp("", nullptr, 1, &handle, options, &usageError)));
+        GDALWarpAppOptionsFree(options);
+        if (!warped) {
+            return bad(path, std::string("cannot be averaged onto latitude-longitude: ")
+                                 + CPLGetLastErrorMsg());
+        }
+        ds = warped.get();
+        ds->GetGeoTransform(gt.data());
+    }
+    const int cols = ds->GetRasterXSize();
+    const int rows = ds->GetRasterYSize();
+    Steps steps;
+    for (int c = 0; c < cols; ++c) {
+        steps.lon.push_back(gt[0] + (c + 0.5) * gt[1]);
+    }
+    for (int r = 0; r < rows; ++r) {
+        steps.lat.push_back(gt[3] + (r + 0.5) * gt[5]);
+    }
+    std::vector<std::vector<float>> bands;
+    for (int b = 1; b <= ds->GetRasterCount(); ++b) {
+        GDALRasterBand* band = ds->GetRasterBand(b);
+        int hasNoData = 0;
+        const double noData = band->GetNoDataValue(&hasNoData);
+        std::vector<double> v(static_cast<std::size_t>(cols) * static_cast<std::size_t>(rows));
+        if (band->RasterIO(GF_Read, 0, 0, cols, rows, v.data(), cols, rows, GDT_Float64, 0, 0,
+                           nullptr)
+            != CE_None) {
+            return bad(path, "band " + std::to_string(b) + " cannot be read.");
+        }
+        std::vector<float> grid(v.size());
+        for (std::size_t k = 0; k < v.size(); ++k) {
+            const bool none = std::isnan(v[k]) || (hasNoData != 0 && v[k] == noData);
+            grid[k] = static_cast<float>(none ? kNaN : v[k] * o.scale);
+        }
+        bands.push_back(std::move(grid));
+    }
+    return std::make_pair(std::move(steps), std::move(bands));
+}
+
+Result<RainSeries> readRasters(const RainReadOptions& o) {
+    Steps steps;
+    steps.kind = Kind::kAccumulation;
+    std::vector<std::pair<std::int64_t, std::size_t>> order;  // hour start, path index
+    if (o.paths.size() > 1 && !o.timeFormat) {
+        return Error{
+            "Several rainfall files need --time-format to take their times from their names."};
+    }
+    std::vector<std::vector<std::vector<float>>> perFile;
+    for (std::size_t k = 0; k < o.paths.size(); ++k) {
+        const fs::path& path = o.paths[k];
+        auto read = readRasterBands(path, o);
+        if (!read.ok()) {
+            return read.error();
+        }
+        if (k == 0) {
+            steps.lat = read->first.lat;
+            steps.lon = read->first.lon;
+        } else if (read->first.lat != steps.lat || read->first.lon != steps.lon) {
+            return bad(path, "its grid differs from that of " + o.paths[0].string() + ".");
+        }
+        std::int64_t t = 0;
+        if (o.timeFormat) {
+            const auto named = timeFromName(path, *o.timeFormat);
+            if (!named) {
+                return bad(path,
+                           "its name does not match --time-format \"" + *o.timeFormat + "\".");
+            }
+            t = o.timeIsEnd ? *named - kHour : *named;
+        } else if (o.start) {
+            t = *o.start;
+        } else {
+            return bad(path, "a raster without times needs --start for its first band.");
+        }
+        order.emplace_back(t, k);
+        perFile.push_back(std::move(read->second));
+    }
+    std::sort(order.begin(), order.end());
+    for (const auto& [t, k] : order) {
+        for (std::size_t b = 0; b < perFile[k].size(); ++b) {
+            steps.t0.push_back(t + static_cast<std::int64_t>(b) * kHour);
+            steps.t1.push_back(t + static_cast<std::int64_t>(b + 1) * kHour);
+            steps.values.push_back(std::move(perFile[k][b]));
+        }
+    }
+    RainReadOptions inner = o;
+    if (!o.timeFormat) {
+        inner.start.reset();
+    }
+    auto series = orient(o.paths[0], std::move(steps), inner);
+    if (series.ok()) {
+        series->description = std::to_string(o.paths.size()) + " raster file(s), mm per hour";
+    }
+    return series;
+}
+
+bool isNetCdf(const fs::path& path) {
+    GDALDriverH driver = GDALIdentifyDriver(path.c_str(), nullptr);
+    return driver != nullptr && std::string(GDALGetDriverShortName(driver)) == "netCDF";
+}
+
+}  // namespace
+
+std::optional<std::int64_t> parseIsoTime(const std::string& text) {
+    int y = 0;
+    int mo = 0;
+    int d = 0;
+    int h = 0;
+    int mi = 0;
+    double s = 0.0;
+    std::string t = text;
+    std::replace(t.begin(), t.end(), 'T', ' ');
+    if (!t.empty() && (t.back() == 'Z' || t.back() == 'z')) {
+        t.pop_back();
+    }
+    const int got = std::sscanf(t.c_str(), "%d-%d-%d %d:%d:%lf", &y, &mo, &d, &h, &mi, &s);
+    if (got != 3 && got < 5) {
+        return std::nullopt;
+    }
+    if (mo < 1 || mo > 12 || d < 1 || d > 31 || h < 0 || h > 23 || mi < 0 || mi > 59 || s < 0.0
+        || s >= 60.0 || y < 1 || y > 9999) {
+        return std::nullopt;
+    }
+    const EventStart e{y, mo, d, h, mi, static_cast<std::int32_t>(s), false};
+    return e.unixSeconds();
+}
+
+Result<RainSeries> readRainSeries(const RainReadOptions& o) {
+    GDALAllRegister();
+    CPLPushErrorHandler(CPLQuietErrorHandler);
+    struct Pop {
+        ~Pop() { CPLPopErrorHandler(); }
+    } pop;
+    if (o.paths.size() == 1 && isNetCdf(o.paths[0])) {
+        return readNetCdf(o.paths[0], o);
+    }
+    return readRasters(o);
+}
+
+}  // namespace hydro::make_case
