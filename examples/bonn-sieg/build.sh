@@ -40,11 +40,6 @@ echo "== params"
     --manning-slope 0.6 --manning-channel 0.03 --channel-cells 50 --initial-runoff 0.1
 
 echo "== rain: 24 hourly radar grids of 18 October 2022 (Deutscher Wetterdienst, RADOLAN RW)"
-if ! "$make_case" --help | grep -q '^  make_case rain '; then
-    echo "This make_case has no 'rain' command yet: the case has its terrain and parameters" \
-        "but no rainfall. Stopping before runoff_sim." >&2
-    exit 2
-fi
 mkdir -p "$scratch/radar"
 tar -xzf "$source_dir/RW-20221018.tar.gz" -C "$scratch/radar"
 # Polar stereographic grid in metres, values in 0.1 mm, each file the hour ending at HH:50.
