@@ -16,7 +16,8 @@ tools/install_packages.sh
 echo "== building (release preset)"
 cmake --preset release -DHYDRO_BUILD_TESTS=OFF -DHYDRO_BUILD_BENCHMARKS=OFF >/dev/null
 cmake --build --preset release \
-    --target runoff_sim discharge_map discharge_series outlet_hydrograph results_page >/dev/null
+    --target runoff_sim discharge_map discharge_series outlet_hydrograph results_page make_case \
+    >/dev/null
 bin="$root/build/release"
 
 run="$root/build/release/example"
@@ -65,6 +66,27 @@ esac
 echo "== results_page"
 "$bin/results_page/results_page" "$run" 2>/dev/null
 
+# The second example: a case made by make_case from a real 30" elevation tile and real radar
+# rainfall (examples/bonn-sieg), when their source files are at hand.
+bonn_source="${SOURCE:-$root/../shared/data/bonn-30s/source}"
+bonn="$root/build/release/bonn-sieg"
+bonn_report="  bonn-sieg   skipped: no $bonn_source (set SOURCE to the folder of bonn_gtopo.tif)"
+if [[ -f "$bonn_source/bonn_gtopo.tif" && -f "$bonn_source/RW-20221018.tar.gz" ]]; then
+    echo "== the second example, built by make_case: the Sieg and the Ahr, 18 October 2022"
+    SOURCE="$bonn_source" HYDRO_BIN="$bin" "$root/examples/bonn-sieg/build.sh" "$bonn" \
+        >"$root/build/release/bonn-sieg.log"
+    read -r bcolumn brow briver _ < <("$bin/hydrograph/outlet_hydrograph" outlet "$bonn/case")
+    (cd "$bonn/case/output" &&
+        printf '%s\n%s\n' "$bcolumn" "$brow" | "$bin/discharge_series/discharge_series" \
+            >discharge_series.log)
+    bpeak=$("$bin/hydrograph/outlet_hydrograph" plot "$bonn/case" "$bcolumn" "$brow" \
+        "$bonn/case/output/$bcolumn-${brow}_discharge.dat" "$bonn/case/output/hydrograph.svg")
+    "$bin/results_page/results_page" "$bonn/case" 2>/dev/null
+    bonn_report="  bonn-sieg   $bonn/case/output: hydrograph.svg of river $briver, index.html
+  $bpeak"
+fi
+
+cd "$run/output"
 first=$(find image -name '*_discharge.ppm' | sort | head -1)
 last=$(find image -name '*_discharge.ppm' | sort | tail -1)
 cat <<REPORT
@@ -77,4 +99,5 @@ Done in $((SECONDS - start)) s. Results in $run/output:
   hydrograph  $run/output/hydrograph.svg
   page        $run/output/index.html
 $peak
+$bonn_report
 REPORT
