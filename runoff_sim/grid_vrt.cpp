@@ -1,6 +1,9 @@
 #include "runoff_sim/grid_vrt.h"
 
 #include <cstdio>
+#include <iomanip>
+#include <locale>
+#include <sstream>
 #include <cstdlib>
 
 #include "common/xml_text.h"
@@ -18,14 +21,17 @@ constexpr const char* kWgs84 =
 
 /// Shortest text that reads back as the same double.
 std::string exact(double v) {
-    char buf[32];
+    std::string text;
     for (int digits = 15; digits <= 17; ++digits) {
-        std::snprintf(buf, sizeof buf, "%.*g", digits, v);
-        if (std::strtod(buf, nullptr) == v) {
+        std::ostringstream out;
+        out.imbue(std::locale::classic());
+        out << std::setprecision(digits) << v;
+        text = out.str();
+        if (std::strtod(text.c_str(), nullptr) == v) {
             break;
         }
     }
-    return buf;
+    return text;
 }
 
 }  // namespace
