@@ -16,28 +16,38 @@ std::vector<std::size_t> treeEnds(const RoutingPlan& plan) {
     return ends;
 }
 
-std::vector<std::int32_t> assignTrees(const RoutingPlan& plan, std::int32_t ranks) {
-    const std::vector<std::size_t> ends = treeEnds(plan);
-    std::vector<std::size_t> trees(ends.size());
+std::vector<std::int32_t> assignBySize(std::span<const std::size_t> sizes, std::int32_t ranks) {
+    std::vector<std::size_t> trees(sizes.size());
     std::iota(trees.begin(), trees.end(), std::size_t{0});
-    const auto firstOf = [&](std::size_t t) { return t == 0 ? std::size_t{0} : ends[t - 1]; };
-    const auto sizeOf = [&](std::size_t t) { return ends[t] - firstOf(t); };
     std::stable_sort(trees.begin(), trees.end(),
-                     [&](std::size_t a, std::size_t b) { return sizeOf(a) > sizeOf(b); });
-
+                     [&](std::size_t a, std::size_t b) { return sizes[a] > sizes[b]; });
     // Least work first, then lowest rank.
     using Load = std::pair<std::size_t, std::int32_t>;
     std::priority_queue<Load, std::vector<Load>, std::greater<>> least;
     for (std::int32_t r = 0; r < ranks; ++r) {
         least.emplace(0, r);
     }
-    std::vector<std::int32_t> owner(plan.cells.size(), 0);
+    std::vector<std::int32_t> rankOf(sizes.size(), 0);
     for (const std::size_t t : trees) {
-        auto [load, r] = least.top();
+        const auto [load, r] = least.top();
         least.pop();
-        std::fill(owner.begin() + static_cast<std::ptrdiff_t>(firstOf(t)),
-                  owner.begin() + static_cast<std::ptrdiff_t>(ends[t]), r);
-        least.emplace(load + sizeOf(t), r);
+        rankOf[t] = r;
+        least.emplace(load + sizes[t], r);
+    }
+    return rankOf;
+}
+
+std::vector<std::int32_t> assignTrees(const RoutingPlan& plan, std::int32_t ranks) {
+    const std::vector<std::size_t> ends = treeEnds(plan);
+    std::vector<std::size_t> sizes(ends.size());
+    for (std::size_t t = 0; t < ends.size(); ++t) {
+        sizes[t] = ends[t] - (t == 0 ? 0 : ends[t - 1]);
+    }
+    const std::vector<std::int32_t> rankOf = assignBySize(sizes, ranks);
+    std::vector<std::int32_t> owner(plan.cells.size(), 0);
+    for (std::size_t t = 0; t < ends.size(); ++t) {
+        std::fill(owner.begin() + static_cast<std::ptrdiff_t>(ends[t] - sizes[t]),
+                  owner.begin() + static_cast<std::ptrdiff_t>(ends[t]), rankOf[t]);
     }
     return owner;
 }

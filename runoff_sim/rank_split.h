@@ -18,6 +18,11 @@ namespace hydro::runoff {
 /// tree's last cell, in plan order.
 [[nodiscard]] std::vector<std::size_t> treeEnds(const RoutingPlan& plan);
 
+/// The rank of each tree of `sizes` cells: largest first (ties in the given order), each to the
+/// rank with the least work so far (ties to the lowest rank).
+[[nodiscard]] std::vector<std::int32_t> assignBySize(std::span<const std::size_t> sizes,
+                                                     std::int32_t ranks);
+
 /// The rank that runs each plan cell, for `ranks` ranks. Every cell costs the same per hour,
 /// so a tree's work is its cell count; trees go largest first (ties in plan order) to the rank
 /// with the least work (ties to the lowest rank).

@@ -71,6 +71,15 @@ TEST(RankSplit, TreesStayWholeAndGoLargestFirstToTheLeastLoaded) {
     EXPECT_DOUBLE_EQ(loadImbalance(assignTrees(c->plan, 1), 1), 1.0);
 }
 
+TEST(RankSplit, LargestTreeFirstToTheLeastLoadedRank) {
+    // 5 and 4 open the two ranks; each 3 then goes to whichever has less, ties to rank 0.
+    const std::vector<std::size_t> sizes{3, 5, 3, 4, 3};
+    EXPECT_EQ(assignBySize(sizes, 2), (std::vector<std::int32_t>{1, 0, 0, 1, 1}));
+    // More ranks than trees leaves ranks idle; no trees, nothing to assign.
+    EXPECT_EQ(assignBySize(sizes, 8), (std::vector<std::int32_t>{2, 0, 3, 1, 4}));
+    EXPECT_TRUE(assignBySize({}, 3).empty());
+}
+
 TEST(RankSplit, PartsGiveTheBytesOfTheWholeRun) {
     for (const auto& made : {test::forestCase(5), test::chainCase(6)}) {
         const auto c = test::planCase(made);
