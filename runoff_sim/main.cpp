@@ -6,6 +6,12 @@
 #include "runoff_sim/driver.h"
 #include "runoff_sim/routing_engine.h"
 
+#ifdef HYDRO_MPI
+#include <mpi.h>
+
+#include "runoff_sim/parallel_driver.h"
+#endif
+
 namespace {
 
 /// True while the thread team starts: the OpenMP runtime ends the process with status 1 when
@@ -18,9 +24,49 @@ void reportFailedThreadStart() {
     }
 }
 
+#ifdef HYDRO_MPI
+/// Under mpirun: one rank per process, each with its own OpenMP threads; only the master
+/// thread of a rank calls MPI. An allocation that fails outside the stages that the ranks agree
+/// on leaves no way to agree, so it ends every rank.
+int runRanks() {
+    int provided = MPI_THREAD_SINGLE;
+    if (MPI_Init_thread(nullptr, nullptr, MPI_THREAD_FUNNELED, &provided) != MPI_SUCCESS) {
+        std::cout << "MPI cannot start." << std::endl;
+        return 1;
+    }
+    int rank = 0;
+    MPI_Comm_rank(MPI_COMM_WORLD, &rank);
+    int status = 1;
+    if (provided < MPI_THREAD_FUNNELED) {
+        if (rank == 0) {
+            std::cout << "The MPI library does not allow threads beside MPI calls." << std::endl;
+        }
+    } else {
+        try {
+            if (std::atexit(reportFailedThreadStart) != 0) {
+                std::cout << hydro::runoff::kNotEnoughMemory << std::endl;
+                MPI_Abort(MPI_COMM_WORLD, 1);
+            }
+            startingThreads.store(true);
+            hydro::runoff::startThreadTeam();
+            startingThreads.store(false);
+            status = hydro::runoff::runRunoffSimParallel(".", std::cout);
+        } catch (const std::bad_alloc&) {
+            std::cout << hydro::runoff::kNotEnoughMemory << std::endl;
+            MPI_Abort(MPI_COMM_WORLD, 1);
+        }
+    }
+    MPI_Finalize();
+    return status;
+}
+#endif
+
 }  // namespace
 
 int main() {
+#ifdef HYDRO_MPI
+    return runRanks();
+#else
     try {
         // Threads are started before any file is read or written, so that a runtime that
         // cannot start them ends the run before an output file is truncated.
@@ -36,4 +82,5 @@ int main() {
         std::cout << hydro::runoff::kNotEnoughMemory << std::endl;
         return 1;
     }
+#endif
 }

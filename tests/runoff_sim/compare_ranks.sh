@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# compare_ranks.sh <runoff_sim> <case folder> <work folder> <expected exit> <rank count>...
+# Runs the simulator under mpirun on each rank count in a fresh copy of the case and checks
+# that the exit status, the console text and the three grids equal those of the first count.
+# A case folder ending in :nowrite gets /dev/full in place of the hourly grid, one ending in
+# :nooutput loses its output/ folder and one ending in :norain loses its rainfall file.
+set -euo pipefail
+program=$1 case=$2 work=$3 expected=$4
+shift 4
+variant=${case##*:}
+[ "$variant" = "$case" ] && variant=
+case=${case%%:*}
+rm -rf "$work"
+mkdir -p "$work"
+first=
+for n in "$@"; do
+    dir="$work/n$n"
+    cp -r "$case" "$dir"
+    mkdir -p "$dir/output"
+    find "$dir/output" -maxdepth 1 -type f -delete
+    case "$variant" in
+        nowrite) ln -s /dev/full "$dir/output/dischargeHourly.bin" ;;
+        nooutput) rm -rf "$dir/output" ;;
+        norain) rm -f "$dir"/input/* ;;
+    esac
+    status=0
+    (cd "$dir" && mpirun --oversubscribe --allow-run-as-root -n "$n" "$program" \
+        >console.txt 2>errors.txt) || status=$?
+    if [ "$status" != "$expected" ]; then
+        echo "$n ranks: exit status $status, expected $expected"
+        cat "$dir/console.txt" "$dir/errors.txt"
+        exit 1
+    fi
+    if [ -z "$first" ]; then
+        first=$dir
+        continue
+    fi
+    if ! cmp -s "$first/console.txt" "$dir/console.txt"; then
+        echo "$n ranks: the console text differs"
+        diff "$first/console.txt" "$dir/console.txt" || true
+        exit 1
+    fi
+    for grid in dischargeDaily.bin dischargeHourlyMaxInDay.bin dischargeHourly.bin; do
+        if [ -f "$first/output/$grid" ] && [ ! -L "$first/output/$grid" ] \
+            && ! cmp -s "$first/output/$grid" "$dir/output/$grid"; then
+            echo "$n ranks: $grid differs"
+            exit 1
+        fi
+    done
+done
+echo "same exit status, console text and grids on $* ranks"
