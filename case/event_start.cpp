@@ -72,19 +72,25 @@ EventStart fromUnixSeconds(std::int64_t unixSeconds) {
     return t;
 }
 
+namespace {
+
+/// "YYYY-MM-DD<separator>hh:mm:ss".
+std::string dateTimeText(const EventStart& t, char separator) {
+    std::ostringstream text;
+    text << std::setfill('0') << std::setw(4) << t.year << '-' << std::setw(2) << t.month << '-'
+         << std::setw(2) << t.day << separator << std::setw(2) << t.hour << ':' << std::setw(2)
+         << t.minute << ':' << std::setw(2) << t.second;
+    return text.str();
+}
+
+}  // namespace
+
 std::string EventStart::isoAfter(std::int64_t seconds) const {
-    const EventStart t = fromUnixSeconds(unixSeconds() + seconds);
-    std::array<char, 32> text{};
-    static_cast<void>(std::snprintf(text.data(), text.size(), "%04d-%02d-%02dT%02d:%02d:%02dZ",
-                                    t.year, t.month, t.day, t.hour, t.minute, t.second));
-    return text.data();
+    return dateTimeText(fromUnixSeconds(unixSeconds() + seconds), 'T') + "Z";
 }
 
 std::string EventStart::unitsText() const {
-    std::array<char, 32> text{};
-    static_cast<void>(std::snprintf(text.data(), text.size(), "%04d-%02d-%02d %02d:%02d:%02d", year,
-                                    month, day, hour, minute, second));
-    return text.data();
+    return dateTimeText(*this, ' ');
 }
 
 Result<EventStart> readEventStart(const std::filesystem::path& rainPath) {

@@ -106,7 +106,7 @@ bool RawValueWriter::write(std::span<const float> values) {
     }
     if constexpr (std::endian::native == std::endian::big) {
         for (float v : values) {
-            std::uint32_t w = std::bit_cast<std::uint32_t>(v);
+            auto w = std::bit_cast<std::uint32_t>(v);
             littleEndianInPlace({&w, 1});
             if (std::fwrite(&w, 4, 1, file_.get()) != 1) {
                 failed_ = true;

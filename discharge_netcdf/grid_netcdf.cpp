@@ -45,25 +45,25 @@ int defineCrs(NetcdfFile& nc) {
 }
 
 void putEventParameterAttributes(NetcdfFile& nc, const EventParameters& p) {
-    constexpr int g = NetcdfFile::kGlobal;
-    nc.number(g, "event_study_columns", p.studyCols);
-    nc.number(g, "event_study_rows", p.studyRows);
-    nc.number(g, "event_south_west_longitude_deg", p.swLon);
-    nc.number(g, "event_south_west_latitude_deg", p.swLat);
-    nc.number(g, "event_rain_columns", p.rainCols);
-    nc.number(g, "event_rain_rows", p.rainRows);
-    nc.number(g, "event_rain_spacing_longitude_deg", p.rainDx);
-    nc.number(g, "event_rain_spacing_latitude_deg", p.rainDy);
-    nc.number(g, "event_rain_first_longitude_deg", p.rainLon0);
-    nc.number(g, "event_rain_first_latitude_deg", p.rainLat0);
-    nc.number(g, "event_days", p.days);
-    nc.number(g, "event_time_step_s", p.timeStep);
-    nc.number(g, "event_space_steps_per_cell", p.spaceSteps);
-    nc.number(g, "event_weighting_factor", p.weight);
-    nc.number(g, "event_manning_slope", p.manningSlope);
-    nc.number(g, "event_manning_channel", p.manningChannel);
-    nc.number(g, "event_channel_flow_accumulation", p.channelArea);
-    nc.number(g, "event_initial_runoff_mm_per_hour", p.initialRunoff);
+    constexpr int kGlobalAttr = NetcdfFile::kGlobal;
+    nc.number(kGlobalAttr, "event_study_columns", p.studyCols);
+    nc.number(kGlobalAttr, "event_study_rows", p.studyRows);
+    nc.number(kGlobalAttr, "event_south_west_longitude_deg", p.swLon);
+    nc.number(kGlobalAttr, "event_south_west_latitude_deg", p.swLat);
+    nc.number(kGlobalAttr, "event_rain_columns", p.rainCols);
+    nc.number(kGlobalAttr, "event_rain_rows", p.rainRows);
+    nc.number(kGlobalAttr, "event_rain_spacing_longitude_deg", p.rainDx);
+    nc.number(kGlobalAttr, "event_rain_spacing_latitude_deg", p.rainDy);
+    nc.number(kGlobalAttr, "event_rain_first_longitude_deg", p.rainLon0);
+    nc.number(kGlobalAttr, "event_rain_first_latitude_deg", p.rainLat0);
+    nc.number(kGlobalAttr, "event_days", p.days);
+    nc.number(kGlobalAttr, "event_time_step_s", p.timeStep);
+    nc.number(kGlobalAttr, "event_space_steps_per_cell", p.spaceSteps);
+    nc.number(kGlobalAttr, "event_weighting_factor", p.weight);
+    nc.number(kGlobalAttr, "event_manning_slope", p.manningSlope);
+    nc.number(kGlobalAttr, "event_manning_channel", p.manningChannel);
+    nc.number(kGlobalAttr, "event_channel_flow_accumulation", p.channelArea);
+    nc.number(kGlobalAttr, "event_initial_runoff_mm_per_hour", p.initialRunoff);
 }
 
 std::string sourceText(const std::string& program) {
@@ -181,12 +181,12 @@ Layout defineLayout(NetcdfFile& nc, const GridNetcdfJob& job) {
     nc.text(l.timeOfPeak, "grid_mapping", "crs");
     nc.compress(l.timeOfPeak, {rows, cols}, job.deflateLevel);
 
-    constexpr int g = NetcdfFile::kGlobal;
-    nc.text(g, "Conventions", "CF-1.8");
-    nc.text(g, "title", "Simulated river discharge of a rainfall event");
-    nc.text(g, "source", sourceText("discharge_netcdf"));
-    nc.text(g, "history", job.history);
-    nc.text(g, "event_start", isoHourEnd(job.start, 0));
+    constexpr int kGlobalAttr = NetcdfFile::kGlobal;
+    nc.text(kGlobalAttr, "Conventions", "CF-1.8");
+    nc.text(kGlobalAttr, "title", "Simulated river discharge of a rainfall event");
+    nc.text(kGlobalAttr, "source", sourceText("discharge_netcdf"));
+    nc.text(kGlobalAttr, "history", job.history);
+    nc.text(kGlobalAttr, "event_start", isoHourEnd(job.start, 0));
     putEventParameterAttributes(nc, p);
     nc.endDefinitions();
     return l;

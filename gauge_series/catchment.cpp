@@ -72,7 +72,7 @@ double rainVolumeM3(const StudyGrid& grid, const RainGrid& rain,
         if (p < 0) {
             continue;
         }
-        const double width = static_cast<double>(grid[i].cellWidth);
+        const auto width = static_cast<double>(grid[i].cellWidth);
         for (std::int32_t d = 1; d <= rain.days; ++d) {
             for (std::int32_t h = 0; h < 24; ++h) {
                 volume += static_cast<double>(rain.rainAt(p, d, h)) * 0.001 * kCellHeight * width;

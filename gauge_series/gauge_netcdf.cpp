@@ -71,13 +71,13 @@ std::optional<std::string> writeGaugeNetcdf(const GaugeNetcdfJob& job) {
     nc.text(q, "grid_mapping", "crs");
     nc.compress(q, {1, hours});
 
-    constexpr int g = NetcdfFile::kGlobal;
-    nc.text(g, "Conventions", "CF-1.8");
-    nc.text(g, "featureType", "timeSeries");
-    nc.text(g, "title", "Simulated river discharge at gauges");
-    nc.text(g, "source", results::sourceText("gauge_series"));
-    nc.text(g, "history", job.history);
-    nc.text(g, "event_start", results::isoHourEnd(job.start, 0));
+    constexpr int kGlobalAttr = NetcdfFile::kGlobal;
+    nc.text(kGlobalAttr, "Conventions", "CF-1.8");
+    nc.text(kGlobalAttr, "featureType", "timeSeries");
+    nc.text(kGlobalAttr, "title", "Simulated river discharge at gauges");
+    nc.text(kGlobalAttr, "source", results::sourceText("gauge_series"));
+    nc.text(kGlobalAttr, "history", job.history);
+    nc.text(kGlobalAttr, "event_start", results::isoHourEnd(job.start, 0));
     results::putEventParameterAttributes(nc, job.params);
     nc.endDefinitions();
 

@@ -1,5 +1,6 @@
 #include "gauge_series/gauge_table.h"
 
+#include <algorithm>
 #include <cmath>
 #include <map>
 #include <set>
@@ -46,12 +47,12 @@ bool isIdText(const std::string& id) {
     if (id.empty() || id.size() > kLongestId || id.front() == '.') {
         return false;
     }
-    for (const char c : id) {
-        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')
-                        || c == '_' || c == '-' || c == '.';
-        if (!ok) {
-            return false;
-        }
+    const bool allAllowed = std::ranges::all_of(id, [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')
+               || c == '_' || c == '-' || c == '.';
+    });
+    if (!allAllowed) {
+        return false;
     }
     return true;
 }
@@ -95,7 +96,7 @@ Result<std::vector<Gauge>> parseGauges(std::string_view text, const std::string&
         column.emplace(header[k], k);
     }
     for (const char* required : {"id", "lon", "lat"}) {
-        if (column.count(required) == 0) {
+        if (!column.contains(required)) {
             return Error{fileName + " has no column \"" + required
                          + "\" in its header (id,lon,lat and optionally area_km2)."};
         }

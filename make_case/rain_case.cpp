@@ -82,8 +82,8 @@ Result<std::vector<double>> curveNumbers(const fs::path& path, const RainWindow&
     if (!src) {
         return Error{path.string() + ": cannot be opened as a raster."};
     }
-    const double dx = static_cast<double>(w.dx);
-    const double dy = static_cast<double>(w.dy);
+    const auto dx = static_cast<double>(w.dx);
+    const auto dy = static_cast<double>(w.dy);
     const double west = static_cast<double>(w.lon0) - dx / 2.0;
     const double south = static_cast<double>(w.lat0) - dy / 2.0;
     std::vector<std::string> args{"-t_srs",
@@ -105,6 +105,7 @@ Result<std::vector<double>> curveNumbers(const fs::path& path, const RainWindow&
                                   "-of",
                                   "MEM"};
     std::vector<char*> argv;
+    argv.reserve(args.size() + 1);
     for (auto& a : args) {
         argv.push_back(a.data());
     }
@@ -128,8 +129,10 @@ Result<std::vector<double>> curveNumbers(const fs::path& path, const RainWindow&
     std::vector<double> cn(v.size());
     for (std::int32_t r = 0; r < w.rows; ++r) {
         for (std::int32_t c = 0; c < w.cols; ++c) {
-            cn[static_cast<std::size_t>(r * w.cols + c)] =
-                v[static_cast<std::size_t>((w.rows - 1 - r) * w.cols + c)];
+            cn[static_cast<std::size_t>(r) * static_cast<std::size_t>(w.cols)
+               + static_cast<std::size_t>(c)] =
+                v[static_cast<std::size_t>(w.rows - 1 - r) * static_cast<std::size_t>(w.cols)
+                  + static_cast<std::size_t>(c)];
         }
     }
     return cn;
@@ -185,8 +188,8 @@ Result<RainWindow> chooseWindow(const RainSeries& s, const CaseData& data,
     const auto cols = static_cast<std::int32_t>(s.lon.size());
     const double dLon = (s.lon.back() - s.lon.front()) / (cols - 1);
     const double dLat = (s.lat.back() - s.lat.front()) / (rows - 1);
-    const double west = static_cast<double>(p.swLon);
-    const double south = static_cast<double>(p.swLat);
+    const auto west = static_cast<double>(p.swLon);
+    const auto south = static_cast<double>(p.swLat);
     const double east = west + p.studyCols / 120.0;
     const double north = south + p.studyRows / 120.0;
     // The product's cells must reach a whole cell beyond each edge of the study area.
@@ -207,8 +210,8 @@ Result<RainWindow> chooseWindow(const RainSeries& s, const CaseData& data,
     RainWindow w;
     w.dx = static_cast<float>(dLon);
     w.dy = static_cast<float>(dLat);
-    const float lon0 = static_cast<float>(s.lon.front());
-    const float lat0 = static_cast<float>(s.lat.front());
+    const auto lon0 = static_cast<float>(s.lon.front());
+    const auto lat0 = static_cast<float>(s.lat.front());
     const RainGrid full = pointsOnly(rows, cols, w.dx, w.dy, lon0, lat0);
     std::vector<std::int32_t> fullNearest;
     std::int32_t r0 = rows;
@@ -269,6 +272,8 @@ Result<RainWindow> chooseWindow(const RainSeries& s, const CaseData& data,
     }
 }
 
+// The command's stages in order, each printing its lines.
+// NOLINTNEXTLINE(readability-function-size)
 int runRain(const RainOptions& o, std::ostream& out, std::ostream& progress) {
     const auto data = readCase(o.caseDir);
     if (!data.ok()) {
@@ -394,7 +399,8 @@ int runRain(const RainOptions& o, std::ostream& out, std::ostream& progress) {
                 + std::to_string(t.second) + '\n';
         for (std::int32_t r = w.rows - 1; r >= 0; --r) {
             for (std::int32_t c = 0; c < w.cols; ++c) {
-                const auto k = static_cast<std::size_t>(r * w.cols + c);
+                const auto k = static_cast<std::size_t>(r) * static_cast<std::size_t>(w.cols)
+                               + static_cast<std::size_t>(c);
                 const float v = h < hours ? static_cast<float>(effective[k][h]) : 0.0F;
                 text += floatText(v);
                 text += c + 1 < w.cols ? ' ' : '\n';

@@ -177,7 +177,7 @@ Result<RainSeries> orient(const fs::path& path, Steps steps, const RainReadOptio
             const std::vector<float>& v = steps.values[k];
             std::vector<double>& sum = sums[h];
             for (std::size_t p = 0; p < points; ++p) {
-                double x = static_cast<double>(v[p]);
+                auto x = static_cast<double>(v[p]);
                 if (len > kHour && steps.kind == Kind::kAccumulation) {
                     x /= static_cast<double>(subHours);
                 }
@@ -312,6 +312,8 @@ std::optional<std::pair<std::int64_t, std::int64_t>> timeUnits(const std::string
     return std::make_pair(seconds, *t);
 }
 
+// One pass over the variable's axes, units and steps; its parts share a dozen locals.
+// NOLINTNEXTLINE(readability-function-size)
 Result<RainSeries> readNetCdf(const fs::path& path, const RainReadOptions& o) {
     std::unique_ptr<GDALDataset> ds(GDALDataset::Open(
         path.c_str(), GDAL_OF_MULTIDIM_RASTER | GDAL_OF_READONLY, nullptr, nullptr, nullptr));
@@ -545,7 +547,7 @@ Result<std::pair<Steps, std::vector<std::vector<float>>>> readRasterBands(
     }
     std::unique_ptr<GDALDataset> warped;
     GDALDataset* ds = src.get();
-    if (!srs.IsGeographic()) {
+    if (srs.IsGeographic() == 0) {
         const double sp = o.spacing;
         const double w = (std::floor(o.west / sp) - 2.0) * sp;
         const double s = (std::floor(o.south / sp) - 2.0) * sp;
@@ -576,6 +578,7 @@ Result<std::pair<Steps, std::vector<std::vector<float>>>> readRasterBands(
                                       "-of",
                                       "MEM"};
         std::vector<char*> argv;
+        argv.reserve(args.size() + 1);
         for (auto& a : args) {
             argv.push_back(a.data());
         }
@@ -698,6 +701,8 @@ std::optional<std::int64_t> parseIsoTime(const std::string& text) {
     if (!t.empty() && (t.back() == 'Z' || t.back() == 'z')) {
         t.pop_back();
     }
+    // A fixed pattern whose count of fields read is checked below.
+    // NOLINTNEXTLINE(cppcoreguidelines-pro-type-vararg)
     const int got = std::sscanf(t.c_str(), "%d-%d-%d %d:%d:%lf", &y, &mo, &d, &h, &mi, &s);
     if (got != 3 && got < 5) {
         return std::nullopt;
@@ -714,6 +719,11 @@ Result<RainSeries> readRainSeries(const RainReadOptions& o) {
     GDALAllRegister();
     CPLPushErrorHandler(CPLQuietErrorHandler);
     struct Pop {
+        Pop() = default;
+        Pop(const Pop&) = delete;
+        Pop& operator=(const Pop&) = delete;
+        Pop(Pop&&) = delete;
+        Pop& operator=(Pop&&) = delete;
         ~Pop() { CPLPopErrorHandler(); }
     } pop;
     if (o.paths.size() == 1 && isNetCdf(o.paths[0])) {

@@ -1,10 +1,10 @@
 #include "runoff_sim/grid_vrt.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <iomanip>
 #include <locale>
 #include <sstream>
-#include <cstdlib>
 
 #include "common/xml_text.h"
 
@@ -60,11 +60,11 @@ void writeGridVrt(std::ostream& out, const std::string& rawFileName, const GridF
     const std::int64_t frameBytes = rowBytes * layout.rows;
     // The first line of the image is the northern row, the last row a frame stores.
     const std::int64_t northRowOffset = frameBytes - rowBytes;
-    const double westLon = static_cast<double>(layout.swLon);
+    const auto westLon = static_cast<double>(layout.swLon);
     const double northLat = static_cast<double>(layout.swLat) + layout.rows * kCellDegrees;
     const std::string source = xmlEscape(rawFileName);
 
-    out << "<VRTDataset rasterXSize=\"" << layout.cols << "\" rasterYSize=\"" << layout.rows
+    out << R"(<VRTDataset rasterXSize=")" << layout.cols << R"(" rasterYSize=")" << layout.rows
         << "\">\n"
         << "  <SRS dataAxisToSRSAxisMapping=\"2,1\">" << xmlEscape(kWgs84) << "</SRS>\n"
         << "  <GeoTransform>" << exact(westLon) << ", " << exact(kCellDegrees) << ", 0, "

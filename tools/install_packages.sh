@@ -26,6 +26,7 @@ need pkg-config pkg-config
 need libgdal-dev /usr/include/gdal/gdal_priv.h
 if [ "${1:-}" = "--all" ]; then
     need clang-format clang-format
+    need clang-tidy run-clang-tidy
     need libgtest-dev /usr/include/gtest/gtest.h
     need libgmock-dev /usr/include/gmock/gmock.h
     need libbenchmark-dev /usr/include/benchmark/benchmark.h
