@@ -27,8 +27,8 @@ const fs::path& demFile() {
         const fs::path dir = fs::temp_directory_path() / "make_case_bench";
         fs::create_directories(dir);
         const fs::path tif = dir / "fractal2400.tif";
-        const GridSpec spec{-118 * 120, 34 * 120, kSide, kSide};
-        if (!writeTerrainGeoTiff(tif, fractalTerrain(spec, 7))) {
+        const GridSpec gridSpec{-118 * 120, 34 * 120, kSide, kSide};
+        if (!writeTerrainGeoTiff(tif, fractalTerrain(gridSpec, 7))) {
             throw std::runtime_error("cannot write the benchmark DEM");
         }
         return tif;
@@ -89,12 +89,12 @@ void BM_writeCase(benchmark::State& state) {
     const std::vector<std::int32_t> riverNum(net.flowAcc.size(), -1);
     const fs::path caseDir = demFile().parent_path() / "write_case";
     CaseFiles files;
-    files.spec = &t.spec;
+    files.gridSpec = &t.gridSpec;
     files.elevation = t.elevation;
     files.flowDir = net.flowDir;
     files.flowAcc = net.flowAcc;
     files.riverNum = riverNum;
-    files.parameterText = defaultParameterText(t.spec);
+    files.parameterText = defaultParameterText(t.gridSpec);
     std::ostringstream out;
     for (auto _ : state) {
         benchmark::DoNotOptimize(writeCase(caseDir, files, out));

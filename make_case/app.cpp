@@ -248,12 +248,12 @@ std::optional<TerrainOptions> parseTerrain(const std::vector<std::string>& args,
 
 /// The parameter text to write, and the channel threshold it sets.
 std::optional<std::pair<std::string, std::int32_t>> parameterText(const fs::path& caseDir,
-                                                                  const GridSpec& spec,
+                                                                  const GridSpec& gridSpec,
                                                                   std::ostream& out) {
     const fs::path path = caseDir / "param-event.dat";
     std::error_code ec;
     if (!fs::exists(path, ec)) {
-        return std::make_pair(defaultParameterText(spec), kDefaultChannelArea);
+        return std::make_pair(defaultParameterText(gridSpec), kDefaultChannelArea);
     }
     const auto existing = readCaseParameters(caseDir);
     if (!existing.ok()) {
@@ -262,7 +262,7 @@ std::optional<std::pair<std::string, std::int32_t>> parameterText(const fs::path
         return std::nullopt;
     }
     const auto text = readCaseParameterText(caseDir);
-    auto replaced = text.ok() ? replaceStudyGrid((*text), spec) : std::nullopt;
+    auto replaced = text.ok() ? replaceStudyGrid((*text), gridSpec) : std::nullopt;
     if (!replaced) {
         sayLine(out, path.string(), " cannot be read.");
         return std::nullopt;
@@ -305,12 +305,12 @@ int runTerrain(const TerrainOptions& o, std::ostream& out, std::ostream& progres
         if (!d8) {
             return kFailure;
         }
-        auto dem = loadDem(demRequest, d8->spec, out, &progressOut, kProgressCells);
+        auto dem = loadDem(demRequest, d8->gridSpec, out, &progressOut, kProgressCells);
         if (!dem) {
             return kFailure;
         }
         terrain = std::move(*dem);
-        const auto n = static_cast<std::size_t>(terrain.spec.cellCount());
+        const auto n = static_cast<std::size_t>(terrain.gridSpec.cellCount());
         net.flowDir.assign(n, 0);
         for (std::size_t i = 0; i < n; ++i) {
             if (d8->noData[i] != 0) {
@@ -328,18 +328,19 @@ int runTerrain(const TerrainOptions& o, std::ostream& out, std::ostream& progres
             }
         }
         fillOutsideElevation(terrain);
-        net.receiver = receivers(terrain.spec, terrain.outside, net.flowDir);
+        net.receiver = receivers(terrain.gridSpec, terrain.outside, net.flowDir);
         OrderResult order = orderFromDirections(terrain.outside, net.receiver);
         if (order.loopCell >= 0) {
-            return fail(out,
-                        o.flowDir->string() + " has a flow loop through column "
-                            + std::to_string(order.loopCell % terrain.spec.cols + 1) + ", row "
-                            + std::to_string(terrain.spec.rows - order.loopCell / terrain.spec.cols)
-                            + " (from 1, from the west and the south).");
+            return fail(
+                out,
+                o.flowDir->string() + " has a flow loop through column "
+                    + std::to_string(order.loopCell % terrain.gridSpec.cols + 1) + ", row "
+                    + std::to_string(terrain.gridSpec.rows - order.loopCell / terrain.gridSpec.cols)
+                    + " (from 1, from the west and the south).");
         }
         net.order = std::move(order.order);
         if (o.flowAcc) {
-            auto acc = loadGridRaster(*o.flowAcc, std::nullopt, terrain.spec, out);
+            auto acc = loadGridRaster(*o.flowAcc, std::nullopt, terrain.gridSpec, out);
             if (!acc) {
                 return kFailure;
             }
@@ -359,20 +360,20 @@ int runTerrain(const TerrainOptions& o, std::ostream& out, std::ostream& progres
         }
         terrain = std::move(*dem);
     }
-    const GridSpec spec = terrain.spec;
-    if (spec.rows < 3 || spec.cols < 3) {
-        return fail(out, "The grid of " + std::to_string(spec.cols) + " x "
-                             + std::to_string(spec.rows)
+    const GridSpec gridSpec = terrain.gridSpec;
+    if (gridSpec.rows < 3 || gridSpec.cols < 3) {
+        return fail(out, "The grid of " + std::to_string(gridSpec.cols) + " x "
+                             + std::to_string(gridSpec.rows)
                              + " cells is too small: runoff_sim routes only cells off the border, "
                                "so it needs at least 3 x 3.");
     }
     // An existing parameter file the simulator would refuse stops the run before any work.
-    const auto params = parameterText(o.caseDir, spec, out);
+    const auto params = parameterText(o.caseDir, gridSpec, out);
     if (!params) {
         return kFailure;
     }
-    Progress progress(progressOut, spec.cellCount());
-    const CornerText corner = cornerText(spec);
+    Progress progress(progressOut, gridSpec.cellCount());
+    const CornerText corner = cornerText(gridSpec);
     if (!o.flowDir) {
         progress.stage("filling depressions and tracing flow directions");
         net = conditionTerrain(terrain, corner.latF);
@@ -388,8 +389,10 @@ int runTerrain(const TerrainOptions& o, std::ostream& out, std::ostream& progres
             return kFailure;
         }
         requests = std::move(*read);
-        const std::vector<double> area = accumulateArea(spec, corner.latF, net.receiver, net.order);
-        auto s = snapOutlets(requests, spec, terrain.outside, net.flowAcc, area, o.snapRadius, out);
+        const std::vector<double> area =
+            accumulateArea(gridSpec, corner.latF, net.receiver, net.order);
+        auto s =
+            snapOutlets(requests, gridSpec, terrain.outside, net.flowAcc, area, o.snapRadius, out);
         if (!s) {
             return kFailure;
         }
@@ -406,11 +409,11 @@ int runTerrain(const TerrainOptions& o, std::ostream& out, std::ostream& progres
     }
     const std::vector<std::int32_t> riverNum = labelRivers(net.receiver, net.order, numbered);
     const std::vector<RiverRecord> records =
-        riverRecords(spec, riverNum, net.flowAcc, outletCells, params->second);
+        riverRecords(gridSpec, riverNum, net.flowAcc, outletCells, params->second);
 
     progress.stage("writing the case folder");
     CaseFiles files;
-    files.spec = &spec;
+    files.gridSpec = &gridSpec;
     files.elevation = terrain.elevation;
     files.flowDir = net.flowDir;
     files.flowAcc = net.flowAcc;
@@ -425,7 +428,7 @@ int runTerrain(const TerrainOptions& o, std::ostream& out, std::ostream& progres
     for (const std::uint8_t v : terrain.outside) {
         outside += v;
     }
-    sayLine(out, "Grid: ", spec.cols, " columns x ", spec.rows,
+    sayLine(out, "Grid: ", gridSpec.cols, " columns x ", gridSpec.rows,
             " rows of 30 arc-seconds; outer south-west corner at longitude ", corner.lon,
             ", latitude ", corner.lat, " (degrees, WGS 84).");
     sayLine(out, "Cells outside the DEM: ", outside, ".");
@@ -434,14 +437,14 @@ int runTerrain(const TerrainOptions& o, std::ostream& out, std::ostream& progres
                 net.largestRaise, " m.");
     }
     if (o.outlets) {
-        printSnapTable(requests, snapped, spec, out);
+        printSnapTable(requests, snapped, gridSpec, out);
     }
     if (records.empty()) {
         sayLine(out, "Rivers: none (no basin reaches ", o.minBasinCells, " cells).");
     } else {
         sayLine(out, "Rivers: ", records.size(), ", river 1 of ", records[0].cells,
                 " cells with its outlet at column ", records[0].col + 1, ", row ",
-                spec.rows - records[0].row, ".");
+                gridSpec.rows - records[0].row, ".");
     }
     sayLine(out, "Case written to ", o.caseDir.string(), ".");
     progress.stage("done");

@@ -34,15 +34,15 @@ fs::path tempName(const fs::path& target) {
 /// Writes a grid, row 0 north, in the file order: rows from the south, each west to east,
 /// 4-byte little-endian values.
 template <class T, class Convert>
-bool writeGrid(const fs::path& path, const GridSpec& spec, std::span<const T> values,
+bool writeGrid(const fs::path& path, const GridSpec& gridSpec, std::span<const T> values,
                Convert convert) {
     const FileHandle file(std::fopen(path.c_str(), "wb"));
     if (!file) {
         return false;
     }
-    const auto cols = static_cast<std::size_t>(spec.cols);
+    const auto cols = static_cast<std::size_t>(gridSpec.cols);
     std::vector<std::uint32_t> row(cols);
-    for (std::int32_t r = spec.rows - 1; r >= 0; --r) {
+    for (std::int32_t r = gridSpec.rows - 1; r >= 0; --r) {
         const std::size_t first = static_cast<std::size_t>(r) * cols;
         for (std::size_t c = 0; c < cols; ++c) {
             row[c] = convert(values[first + c]);
@@ -63,20 +63,21 @@ bool writeText(const fs::path& path, const std::string& text) {
 
 }  // namespace
 
-std::string defaultParameterText(const GridSpec& spec) {
-    const CornerText corner = cornerText(spec);
+std::string defaultParameterText(const GridSpec& gridSpec) {
+    const CornerText corner = cornerText(gridSpec);
     constexpr double kRainSpacing = 0.1;
-    const double width = static_cast<double>(spec.cols) / 120.0;
-    const double height = static_cast<double>(spec.rows) / 120.0;
+    const double width = static_cast<double>(gridSpec.cols) / 120.0;
+    const double height = static_cast<double>(gridSpec.rows) / 120.0;
     const auto rainCols = static_cast<std::int32_t>(std::ceil(width / kRainSpacing - 1e-9));
     const auto rainRows = static_cast<std::int32_t>(std::ceil(height / kRainSpacing - 1e-9));
     std::ostringstream s;
     s << std::setprecision(12);
-    s << spec.cols << ' ' << spec.rows << '\n'
+    s << gridSpec.cols << ' ' << gridSpec.rows << '\n'
       << corner.lon << ' ' << corner.lat << '\n'
       << std::max(rainCols, 1) << ' ' << std::max(rainRows, 1) << '\n'
       << kRainSpacing << ' ' << kRainSpacing << '\n'
-      << spec.westDeg() + kRainSpacing / 2 << ' ' << spec.southDeg() + kRainSpacing / 2 << '\n'
+      << gridSpec.westDeg() + kRainSpacing / 2 << ' ' << gridSpec.southDeg() + kRainSpacing / 2
+      << '\n'
       << "1\n60\n4\n0.6\n0.6\n0.03\n"
       << kDefaultChannelArea << "\n0.1\n";
     return s.str();
@@ -106,14 +107,15 @@ std::optional<std::string> replaceValues(const std::string& text, std::size_t fi
     return result;
 }
 
-std::optional<std::string> replaceStudyGrid(const std::string& text, const GridSpec& spec) {
-    const CornerText corner = cornerText(spec);
-    const std::array<std::string, 4> values{std::to_string(spec.cols), std::to_string(spec.rows),
-                                            corner.lon, corner.lat};
+std::optional<std::string> replaceStudyGrid(const std::string& text, const GridSpec& gridSpec) {
+    const CornerText corner = cornerText(gridSpec);
+    const std::array<std::string, 4> values{std::to_string(gridSpec.cols),
+                                            std::to_string(gridSpec.rows), corner.lon, corner.lat};
     return replaceValues(text, 0, values);
 }
 
-std::vector<RiverRecord> riverRecords(const GridSpec& spec, std::span<const std::int32_t> riverNum,
+std::vector<RiverRecord> riverRecords(const GridSpec& gridSpec,
+                                      std::span<const std::int32_t> riverNum,
                                       std::span<const std::int32_t> flowAcc,
                                       std::span<const std::int32_t> outletCells,
                                       std::int32_t channelArea) {
@@ -121,10 +123,11 @@ std::vector<RiverRecord> riverRecords(const GridSpec& spec, std::span<const std:
     for (std::size_t k = 0; k < outletCells.size(); ++k) {
         RiverRecord& r = records[k];
         r.number = static_cast<std::int32_t>(k + 1);
-        r.row = outletCells[k] / spec.cols;
-        r.col = outletCells[k] % spec.cols;
-        r.lon = (static_cast<double>(spec.westCells + r.col) + 0.5) / 120.0;
-        r.lat = (static_cast<double>(spec.southCells + spec.rows - 1 - r.row) + 0.5) / 120.0;
+        r.row = outletCells[k] / gridSpec.cols;
+        r.col = outletCells[k] % gridSpec.cols;
+        r.lon = (static_cast<double>(gridSpec.westCells + r.col) + 0.5) / 120.0;
+        r.lat =
+            (static_cast<double>(gridSpec.southCells + gridSpec.rows - 1 - r.row) + 0.5) / 120.0;
     }
     for (std::size_t i = 0; i < riverNum.size(); ++i) {
         const std::int32_t n = riverNum[i];
@@ -150,7 +153,7 @@ bool writeCase(const fs::path& caseDir, const CaseFiles& files, std::ostream& ou
         }
     }
     const fs::path topo = caseDir / "topoData";
-    const GridSpec& spec = *files.spec;
+    const GridSpec& gridSpec = *files.gridSpec;
     const auto floatBits = [](float v) { return std::bit_cast<std::uint32_t>(v); };
     const auto intBits = [](std::int32_t v) { return static_cast<std::uint32_t>(v); };
     const auto dirBits = [](std::int8_t v) { return static_cast<std::uint32_t>(v); };
@@ -168,13 +171,13 @@ bool writeCase(const fs::path& caseDir, const CaseFiles& files, std::ostream& ou
     std::vector<Pending> written;
     const auto add = [&](const fs::path& target, bool ok) { written.push_back({target, ok}); };
     add(topo / "modDem.bin",
-        writeGrid(tempName(topo / "modDem.bin"), spec, files.elevation, floatBits));
+        writeGrid(tempName(topo / "modDem.bin"), gridSpec, files.elevation, floatBits));
     add(topo / "flowDir.bin",
-        writeGrid(tempName(topo / "flowDir.bin"), spec, files.flowDir, dirBits));
+        writeGrid(tempName(topo / "flowDir.bin"), gridSpec, files.flowDir, dirBits));
     add(topo / "flowAcc.bin",
-        writeGrid(tempName(topo / "flowAcc.bin"), spec, files.flowAcc, intBits));
+        writeGrid(tempName(topo / "flowAcc.bin"), gridSpec, files.flowAcc, intBits));
     add(topo / "riverNum.bin",
-        writeGrid(tempName(topo / "riverNum.bin"), spec, files.riverNum, intBits));
+        writeGrid(tempName(topo / "riverNum.bin"), gridSpec, files.riverNum, intBits));
     add(topo / "riverNumList.dat", writeText(tempName(topo / "riverNumList.dat"), list.str()));
     add(caseDir / "param-event.dat",
         writeText(tempName(caseDir / "param-event.dat"), files.parameterText));

@@ -33,12 +33,12 @@ inline constexpr std::int32_t kDefaultChannelArea = 50;
 /// The text of a new param-event.dat for the grid: a rain grid of 0.1° points covering it,
 /// 1 day, 60 s time step, 4 space steps, weight 0.6, Manning 0.6 (slopes) and 0.03 (channels),
 /// channel threshold 50 cells, initial runoff 0.1 mm/hr.
-[[nodiscard]] std::string defaultParameterText(const GridSpec& spec);
+[[nodiscard]] std::string defaultParameterText(const GridSpec& gridSpec);
 
 /// `text` (an existing param-event.dat) with its first four values replaced by the study grid,
 /// everything else kept byte for byte; nothing when it holds fewer than four values.
 [[nodiscard]] std::optional<std::string> replaceStudyGrid(const std::string& text,
-                                                          const GridSpec& spec);
+                                                          const GridSpec& gridSpec);
 
 /// `text` with its values `first`, `first` + 1, ... (from 0) replaced by `values`, everything
 /// else kept byte for byte; nothing when it holds too few values.
@@ -46,7 +46,7 @@ inline constexpr std::int32_t kDefaultChannelArea = 50;
                                                        std::span<const std::string> values);
 
 struct CaseFiles {
-    const GridSpec* spec = nullptr;
+    const GridSpec* gridSpec = nullptr;
     std::span<const float> elevation;  ///< row 0 north, as all grids here
     std::span<const std::int8_t> flowDir;
     std::span<const std::int32_t> flowAcc;
@@ -61,7 +61,7 @@ struct CaseFiles {
                              std::ostream& out);
 
 /// The records of the rivers, with the channel cells counted against `channelArea`.
-[[nodiscard]] std::vector<RiverRecord> riverRecords(const GridSpec& spec,
+[[nodiscard]] std::vector<RiverRecord> riverRecords(const GridSpec& gridSpec,
                                                     std::span<const std::int32_t> riverNum,
                                                     std::span<const std::int32_t> flowAcc,
                                                     std::span<const std::int32_t> outletCells,

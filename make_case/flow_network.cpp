@@ -100,32 +100,32 @@ std::int8_t offGridCode(std::int32_t row, std::int32_t col, std::int32_t rows, s
     return 7;
 }
 
-bool inGrid(const GridSpec& spec, std::int32_t row, std::int32_t col) {
-    return row >= 0 && row < spec.rows && col >= 0 && col < spec.cols;
+bool inGrid(const GridSpec& gridSpec, std::int32_t row, std::int32_t col) {
+    return row >= 0 && row < gridSpec.rows && col >= 0 && col < gridSpec.cols;
 }
 
 }  // namespace
 
-std::int32_t receiverOf(const GridSpec& spec, std::span<const std::uint8_t> outside,
+std::int32_t receiverOf(const GridSpec& gridSpec, std::span<const std::uint8_t> outside,
                         std::span<const std::int8_t> flowDir, std::int32_t cell) {
     const std::int32_t code = flowDir[static_cast<std::size_t>(cell)];
     if (code < 1 || code > 8) {
         return -1;
     }
-    const std::int32_t row = cell / spec.cols + kD8[static_cast<std::size_t>(code)].row;
-    const std::int32_t col = cell % spec.cols + kD8[static_cast<std::size_t>(code)].col;
-    if (!inGrid(spec, row, col)) {
+    const std::int32_t row = cell / gridSpec.cols + kD8[static_cast<std::size_t>(code)].row;
+    const std::int32_t col = cell % gridSpec.cols + kD8[static_cast<std::size_t>(code)].column;
+    if (!inGrid(gridSpec, row, col)) {
         return -1;
     }
-    const std::int32_t next = row * spec.cols + col;
+    const std::int32_t next = row * gridSpec.cols + col;
     return outside[static_cast<std::size_t>(next)] != 0 ? -1 : next;
 }
 
 FlowNetwork conditionTerrain(Terrain& terrain, float swLatF) {
-    const GridSpec& spec = terrain.spec;
-    const auto n = static_cast<std::size_t>(spec.cellCount());
-    const std::int32_t cols = spec.cols;
-    const std::int32_t rows = spec.rows;
+    const GridSpec& gridSpec = terrain.gridSpec;
+    const auto n = static_cast<std::size_t>(gridSpec.cellCount());
+    const std::int32_t cols = gridSpec.cols;
+    const std::int32_t rows = gridSpec.rows;
     std::vector<float>& z = terrain.elevation;
     const std::vector<std::uint8_t>& outside = terrain.outside;
     FlowNetwork net;
@@ -143,7 +143,7 @@ FlowNetwork conditionTerrain(Terrain& terrain, float swLatF) {
     }
     std::array<std::ptrdiff_t, 9> delta{};
     for (std::size_t k = 1; k <= 8; ++k) {
-        delta[k] = std::ptrdiff_t{kD8[k].row} * cols + kD8[k].col;
+        delta[k] = std::ptrdiff_t{kD8[k].row} * cols + kD8[k].column;
     }
 
     RadixHeap heap;
@@ -204,8 +204,8 @@ FlowNetwork conditionTerrain(Terrain& terrain, float swLatF) {
             }
         } else {
             for (std::int32_t k = 1; k <= 8; ++k) {
-                if (inGrid(spec, r + kD8[static_cast<std::size_t>(k)].row,
-                           c + kD8[static_cast<std::size_t>(k)].col)) {
+                if (inGrid(gridSpec, r + kD8[static_cast<std::size_t>(k)].row,
+                           c + kD8[static_cast<std::size_t>(k)].column)) {
                     visit(static_cast<std::size_t>(i + delta[static_cast<std::size_t>(k)]), level,
                           k);
                 }
@@ -263,7 +263,7 @@ FlowNetwork conditionTerrain(Terrain& terrain, float swLatF) {
             double best = 0.0;
             std::int8_t bestCode = 0;
             for (std::size_t k = 1; k <= 8; ++k) {
-                if (!inner && !inGrid(spec, r + kD8[k].row, c + kD8[k].col)) {
+                if (!inner && !inGrid(gridSpec, r + kD8[k].row, c + kD8[k].column)) {
                     continue;
                 }
                 const auto j = static_cast<std::size_t>(static_cast<std::ptrdiff_t>(i) + delta[k]);
@@ -282,26 +282,26 @@ FlowNetwork conditionTerrain(Terrain& terrain, float swLatF) {
         }
     }
     fillOutsideElevation(terrain);
-    net.receiver = receivers(spec, outside, dir);
+    net.receiver = receivers(gridSpec, outside, dir);
     net.flowAcc = accumulateFlow(net.receiver, net.order);
     return net;
 }
 
-std::vector<std::int32_t> receivers(const GridSpec& spec, std::span<const std::uint8_t> outside,
+std::vector<std::int32_t> receivers(const GridSpec& gridSpec, std::span<const std::uint8_t> outside,
                                     std::span<const std::int8_t> flowDir) {
     std::vector<std::int32_t> receiver(outside.size(), -1);
     const auto n = static_cast<std::int32_t>(outside.size());
 #pragma omp parallel for schedule(static)
     for (std::int32_t i = 0; i < n; ++i) {
         if (outside[static_cast<std::size_t>(i)] == 0) {
-            receiver[static_cast<std::size_t>(i)] = receiverOf(spec, outside, flowDir, i);
+            receiver[static_cast<std::size_t>(i)] = receiverOf(gridSpec, outside, flowDir, i);
         }
     }
     return receiver;
 }
 
 void fillOutsideElevation(Terrain& terrain) {
-    const GridSpec& spec = terrain.spec;
+    const GridSpec& gridSpec = terrain.gridSpec;
     std::vector<float>& z = terrain.elevation;
     float lowest = std::numeric_limits<float>::infinity();
     for (std::size_t i = 0; i < z.size(); ++i) {
@@ -312,20 +312,20 @@ void fillOutsideElevation(Terrain& terrain) {
     if (!std::isfinite(lowest)) {
         lowest = 0.0F;
     }
-    for (std::int32_t r = 0; r < spec.rows; ++r) {
-        for (std::int32_t c = 0; c < spec.cols; ++c) {
-            const auto i = static_cast<std::size_t>(r * spec.cols + c);
+    for (std::int32_t r = 0; r < gridSpec.rows; ++r) {
+        for (std::int32_t c = 0; c < gridSpec.cols; ++c) {
+            const auto i = static_cast<std::size_t>(r * gridSpec.cols + c);
             if (terrain.outside[i] == 0) {
                 continue;
             }
             float low = std::numeric_limits<float>::infinity();
             for (std::int32_t k = 1; k <= 8; ++k) {
                 const std::int32_t nr = r + kD8[static_cast<std::size_t>(k)].row;
-                const std::int32_t nc = c + kD8[static_cast<std::size_t>(k)].col;
-                if (!inGrid(spec, nr, nc)) {
+                const std::int32_t nc = c + kD8[static_cast<std::size_t>(k)].column;
+                if (!inGrid(gridSpec, nr, nc)) {
                     continue;
                 }
-                const auto j = static_cast<std::size_t>(nr * spec.cols + nc);
+                const auto j = static_cast<std::size_t>(nr * gridSpec.cols + nc);
                 if (terrain.outside[j] == 0) {
                     low = std::min(low, z[j]);
                 }
@@ -402,12 +402,12 @@ std::vector<std::int32_t> accumulateFlow(std::span<const std::int32_t> receiver,
     return acc;
 }
 
-std::vector<double> accumulateArea(const GridSpec& spec, float swLatF,
+std::vector<double> accumulateArea(const GridSpec& gridSpec, float swLatF,
                                    std::span<const std::int32_t> receiver,
                                    std::span<const std::int32_t> order) {
     std::vector<double> area(receiver.size(), 0.0);
     for (const std::int32_t i : order) {
-        const float width = simulatorCellWidth(i / spec.cols, spec.rows, swLatF);
+        const float width = simulatorCellWidth(i / gridSpec.cols, gridSpec.rows, swLatF);
         area[static_cast<std::size_t>(i)] = kCellHeight * static_cast<double>(width) / 1.0e6;
     }
     for (auto it = order.rbegin(); it != order.rend(); ++it) {

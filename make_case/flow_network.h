@@ -25,7 +25,8 @@ struct FlowNetwork {
 
 /// The cell `cell` drains into, or -1 when its water leaves the grid (code 0, a step off the
 /// grid or into an outside cell).
-[[nodiscard]] std::int32_t receiverOf(const GridSpec& spec, std::span<const std::uint8_t> outside,
+[[nodiscard]] std::int32_t receiverOf(const GridSpec& gridSpec,
+                                      std::span<const std::uint8_t> outside,
                                       std::span<const std::int8_t> flowDir, std::int32_t cell);
 
 /// Conditions `terrain` in place and returns its flow directions and processing order.
@@ -46,7 +47,7 @@ struct FlowNetwork {
 void fillOutsideElevation(Terrain& terrain);
 
 /// `receiverOf` for every cell (outside cells get -1).
-[[nodiscard]] std::vector<std::int32_t> receivers(const GridSpec& spec,
+[[nodiscard]] std::vector<std::int32_t> receivers(const GridSpec& gridSpec,
                                                   std::span<const std::uint8_t> outside,
                                                   std::span<const std::int8_t> flowDir);
 
@@ -65,7 +66,7 @@ struct OrderResult {
 
 /// Upstream area of each cell, km²: the sum of 926.6 m × the simulator's cell width over the
 /// cells draining through it, itself included.
-[[nodiscard]] std::vector<double> accumulateArea(const GridSpec& spec, float swLatF,
+[[nodiscard]] std::vector<double> accumulateArea(const GridSpec& gridSpec, float swLatF,
                                                  std::span<const std::int32_t> receiver,
                                                  std::span<const std::int32_t> order);
 

@@ -106,7 +106,7 @@ std::optional<std::vector<OutletRequest>> readOutlets(const std::filesystem::pat
 }
 
 std::optional<std::vector<SnappedOutlet>> snapOutlets(std::span<const OutletRequest> outlets,
-                                                      const GridSpec& spec,
+                                                      const GridSpec& gridSpec,
                                                       std::span<const std::uint8_t> outside,
                                                       std::span<const std::int32_t> flowAcc,
                                                       std::span<const double> areaKm2,
@@ -115,13 +115,13 @@ std::optional<std::vector<SnappedOutlet>> snapOutlets(std::span<const OutletRequ
     for (const OutletRequest& o : outlets) {
         // The cell holding the point: columns from the west edge, rows from the north edge.
         double lon = o.lon;
-        if (lon < spec.westDeg()) {
+        if (lon < gridSpec.westDeg()) {
             lon += 360.0;
         }
-        const double colF = std::floor(lon * 120.0 - static_cast<double>(spec.westCells));
+        const double colF = std::floor(lon * 120.0 - static_cast<double>(gridSpec.westCells));
         const double rowF =
-            std::floor(static_cast<double>(spec.southCells + spec.rows) - o.lat * 120.0);
-        if (!(colF >= 0.0 && colF < spec.cols && rowF >= 0.0 && rowF < spec.rows)) {
+            std::floor(static_cast<double>(gridSpec.southCells + gridSpec.rows) - o.lat * 120.0);
+        if (!(colF >= 0.0 && colF < gridSpec.cols && rowF >= 0.0 && rowF < gridSpec.rows)) {
             sayLine(out, "Outlet ", o.id, " at ", o.lon, ", ", o.lat, " lies off the grid.");
             return std::nullopt;
         }
@@ -132,10 +132,10 @@ std::optional<std::vector<SnappedOutlet>> snapOutlets(std::span<const OutletRequ
         for (std::int32_t r = row0 - radius; r <= row0 + radius; ++r) {
             for (std::int32_t c = col0 - radius; c <= col0 + radius; ++c) {
                 // Border cells are never simulated: an outlet there would have no river.
-                if (r < 1 || r > spec.rows - 2 || c < 1 || c > spec.cols - 2) {
+                if (r < 1 || r > gridSpec.rows - 2 || c < 1 || c > gridSpec.cols - 2) {
                     continue;
                 }
-                const auto i = static_cast<std::size_t>(r) * static_cast<std::size_t>(spec.cols)
+                const auto i = static_cast<std::size_t>(r) * static_cast<std::size_t>(gridSpec.cols)
                                + static_cast<std::size_t>(c);
                 if (outside[i] != 0) {
                     continue;
@@ -170,15 +170,15 @@ std::optional<std::vector<SnappedOutlet>> snapOutlets(std::span<const OutletRequ
 }
 
 void printSnapTable(std::span<const OutletRequest> outlets, std::span<const SnappedOutlet> snapped,
-                    const GridSpec& spec, std::ostream& out) {
+                    const GridSpec& gridSpec, std::ostream& out) {
     out << "outlet id, river, column, row, distance (cells), upstream area (km2), given area "
            "(km2)\n";
     for (std::size_t k = 0; k < snapped.size(); ++k) {
-        const std::int32_t row = snapped[k].cell / spec.cols;
-        const std::int32_t col = snapped[k].cell % spec.cols;
+        const std::int32_t row = snapped[k].cell / gridSpec.cols;
+        const std::int32_t col = snapped[k].cell % gridSpec.cols;
         std::ostringstream line;
-        line << outlets[k].id << ", " << k + 1 << ", " << col + 1 << ", " << spec.rows - row << ", "
-             << std::fixed << std::setprecision(2) << snapped[k].distanceCells << ", "
+        line << outlets[k].id << ", " << k + 1 << ", " << col + 1 << ", " << gridSpec.rows - row
+             << ", " << std::fixed << std::setprecision(2) << snapped[k].distanceCells << ", "
              << std::setprecision(1) << snapped[k].areaKm2 << ", ";
         if (outlets[k].areaKm2) {
             line << *outlets[k].areaKm2;

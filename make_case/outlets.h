@@ -40,13 +40,13 @@ struct SnappedOutlet {
 /// east. Prints one line and returns nothing when an outlet lies off the grid, finds no cell,
 /// or lands on the cell of an earlier outlet.
 [[nodiscard]] std::optional<std::vector<SnappedOutlet>> snapOutlets(
-    std::span<const OutletRequest> outlets, const GridSpec& spec,
+    std::span<const OutletRequest> outlets, const GridSpec& gridSpec,
     std::span<const std::uint8_t> outside, std::span<const std::int32_t> flowAcc,
     std::span<const double> areaKm2, std::int32_t radius, std::ostream& out);
 
 /// The snapping table: id, river number, column and row as `discharge_series` numbers them,
 /// distance in cells, upstream area against the given one.
 void printSnapTable(std::span<const OutletRequest> outlets, std::span<const SnappedOutlet> snapped,
-                    const GridSpec& spec, std::ostream& out);
+                    const GridSpec& gridSpec, std::ostream& out);
 
 }  // namespace hydro::make_case

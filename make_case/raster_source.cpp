@@ -186,12 +186,12 @@ int CPL_STDCALL reportWarp(double done, const char* /*message*/, void* data) {
 
 std::optional<GridSpec> gridOfBox(const std::array<double, 4>& box, const std::string& what,
                                   std::ostream& out) {
-    auto spec = gridInside(box[0], box[1], box[2], box[3]);
-    if (!spec) {
+    auto gridSpec = gridInside(box[0], box[1], box[2], box[3]);
+    if (!gridSpec) {
         sayLine(out, what, " (", box[0], " ", box[1], " ", box[2], " ", box[3],
                 ") holds no whole 30-arc-second cell.");
     }
-    return spec;
+    return gridSpec;
 }
 
 }  // namespace
@@ -248,7 +248,7 @@ std::optional<Terrain> loadDem(const DemRequest& request, const std::optional<Gr
     }
 
     Terrain terrain;
-    terrain.spec = *target;
+    terrain.gridSpec = *target;
     if (own) {
         // Already on the grid: the values pass through unchanged.
         if (!readOverlap(*ds, *own, *target, terrain.elevation, terrain.outside)) {
@@ -330,17 +330,17 @@ std::optional<IntegerRaster> loadGridRaster(const std::filesystem::path& path,
         return std::nullopt;
     }
     IntegerRaster raster;
-    raster.spec = *own;
+    raster.gridSpec = *own;
     if (onGrid) {
-        raster.spec = *onGrid;
+        raster.gridSpec = *onGrid;
     } else if (bbox) {
         const auto box = gridOfBox(*bbox, "--bbox", out);
         if (!box) {
             return std::nullopt;
         }
-        raster.spec = *box;
+        raster.gridSpec = *box;
     }
-    if (!readOverlap(*ds, *own, raster.spec, raster.values, raster.noData)) {
+    if (!readOverlap(*ds, *own, raster.gridSpec, raster.values, raster.noData)) {
         sayLine(out, name, " cannot be read.");
         return std::nullopt;
     }

@@ -32,7 +32,7 @@ struct DemRequest {
 
 /// An integer raster that lies on a 30" WGS 84 grid, cropped to the box when one is given.
 struct IntegerRaster {
-    GridSpec spec;
+    GridSpec gridSpec;
     std::vector<std::int32_t> values;  ///< row 0 north
     std::vector<std::uint8_t> noData;  ///< 1 where the band's no-data value, or off the raster
 };

@@ -30,11 +30,11 @@ private:
 
 }  // namespace
 
-Terrain fractalTerrain(const GridSpec& spec, std::uint64_t seed) {
+Terrain fractalTerrain(const GridSpec& gridSpec, std::uint64_t seed) {
     Terrain t;
-    t.spec = spec;
-    const auto rows = static_cast<std::size_t>(spec.rows);
-    const auto cols = static_cast<std::size_t>(spec.cols);
+    t.gridSpec = gridSpec;
+    const auto rows = static_cast<std::size_t>(gridSpec.rows);
+    const auto cols = static_cast<std::size_t>(gridSpec.cols);
     t.elevation.assign(rows * cols, 500.0F);
     SplitMix rng(seed);
     // Octaves from a lattice of 256 cells down to 2 cells; amplitude ~ spacing^0.8.
@@ -76,14 +76,14 @@ bool writeTerrainGeoTiff(const std::filesystem::path& path, const Terrain& terra
     if (driver == nullptr) {
         return false;
     }
-    GDALDataset* ds =
-        driver->Create(path.c_str(), terrain.spec.cols, terrain.spec.rows, 1, GDT_Float32, nullptr);
+    GDALDataset* ds = driver->Create(path.c_str(), terrain.gridSpec.cols, terrain.gridSpec.rows, 1,
+                                     GDT_Float32, nullptr);
     if (ds == nullptr) {
         return false;
     }
     std::array<double, 6> gt{
-        terrain.spec.westDeg() + options.originOffsetDeg,  1.0 / 120.0, 0.0,
-        terrain.spec.northDeg() + options.originOffsetDeg, 0.0,         -1.0 / 120.0};
+        terrain.gridSpec.westDeg() + options.originOffsetDeg,  1.0 / 120.0, 0.0,
+        terrain.gridSpec.northDeg() + options.originOffsetDeg, 0.0,         -1.0 / 120.0};
     ds->SetGeoTransform(gt.data());
     if (options.withCrs) {
         OGRSpatialReference srs;
@@ -99,8 +99,8 @@ bool writeTerrainGeoTiff(const std::filesystem::path& path, const Terrain& terra
         }
     }
     const bool ok =
-        band->RasterIO(GF_Write, 0, 0, terrain.spec.cols, terrain.spec.rows, values.data(),
-                       terrain.spec.cols, terrain.spec.rows, GDT_Float32, 0, 0, nullptr)
+        band->RasterIO(GF_Write, 0, 0, terrain.gridSpec.cols, terrain.gridSpec.rows, values.data(),
+                       terrain.gridSpec.cols, terrain.gridSpec.rows, GDT_Float32, 0, 0, nullptr)
         == CE_None;
     GDALClose(GDALDataset::ToHandle(ds));
     return ok;

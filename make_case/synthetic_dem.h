@@ -12,7 +12,7 @@ namespace hydro::make_case {
 
 /// A fractal surface (value noise over octaves, roughness rising towards small scales) with
 /// white noise on top, so that it holds pits everywhere; the same seed gives the same DEM.
-[[nodiscard]] Terrain fractalTerrain(const GridSpec& spec, std::uint64_t seed);
+[[nodiscard]] Terrain fractalTerrain(const GridSpec& gridSpec, std::uint64_t seed);
 
 struct GeoTiffOptions {
     double originOffsetDeg = 0.0;  ///< added to both origin coordinates (rounding of real files)

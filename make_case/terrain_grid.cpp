@@ -18,10 +18,10 @@ std::string degreesText(std::int64_t cells) {
 
 }  // namespace
 
-CornerText cornerText(const GridSpec& spec) {
+CornerText cornerText(const GridSpec& gridSpec) {
     CornerText t;
-    t.lon = degreesText(spec.westCells);
-    t.lat = degreesText(spec.southCells);
+    t.lon = degreesText(gridSpec.westCells);
+    t.lat = degreesText(gridSpec.southCells);
     t.lonF = std::strtof(t.lon.c_str(), nullptr);
     t.latF = std::strtof(t.lat.c_str(), nullptr);
     return t;
@@ -75,20 +75,20 @@ std::optional<GridSpec> gridInside(double west, double south, double east, doubl
         return static_cast<std::int64_t>(up ? std::ceil(degrees * 120.0)
                                             : std::floor(degrees * 120.0));
     };
-    GridSpec spec;
-    spec.westCells = inward(west, true);
-    spec.southCells = inward(south, true);
+    GridSpec gridSpec;
+    gridSpec.westCells = inward(west, true);
+    gridSpec.southCells = inward(south, true);
     const std::int64_t eastCells = inward(east, false);
     const std::int64_t northCells = inward(north, false);
-    const std::int64_t cols = eastCells - spec.westCells;
-    const std::int64_t rows = northCells - spec.southCells;
+    const std::int64_t cols = eastCells - gridSpec.westCells;
+    const std::int64_t rows = northCells - gridSpec.southCells;
     if (cols < 1 || rows < 1 || cols > 2'000'000'000 || rows > 2'000'000'000
         || cols * rows > 2'000'000'000) {
         return std::nullopt;
     }
-    spec.cols = static_cast<std::int32_t>(cols);
-    spec.rows = static_cast<std::int32_t>(rows);
-    return spec;
+    gridSpec.cols = static_cast<std::int32_t>(cols);
+    gridSpec.rows = static_cast<std::int32_t>(rows);
+    return gridSpec;
 }
 
 }  // namespace hydro::make_case

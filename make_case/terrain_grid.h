@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "case/grid_cell.h"
+
 namespace hydro::make_case {
 
 /// Cells per degree: a cell is 30 arc-seconds square.
@@ -42,7 +44,7 @@ struct CornerText {
     float lonF = 0.0F;
     float latF = 0.0F;
 };
-[[nodiscard]] CornerText cornerText(const GridSpec& spec);
+[[nodiscard]] CornerText cornerText(const GridSpec& gridSpec);
 
 /// East-west width of the cells of a row, m, exactly as the simulator computes it from the
 /// single-precision corner latitude (pi taken as 3.14).
@@ -57,22 +59,9 @@ struct StepLengths {
 };
 [[nodiscard]] StepLengths stepLengths(float cellWidth);
 
-/// D8 codes of the simulator: 1 north, then clockwise to 8 north-west; 0 none.
-struct D8Step {
-    std::int32_t row;
-    std::int32_t col;
-};
-inline constexpr std::array<D8Step, 9> kD8{{
-    {0, 0},
-    {-1, 0},
-    {-1, 1},
-    {0, 1},
-    {1, 1},
-    {1, 0},
-    {1, -1},
-    {0, -1},
-    {-1, -1},
-}};
+/// D8 codes of the simulator: 1 north, then clockwise to 8 north-west; 0 none. The same
+/// offsets the simulator links its cells with.
+inline constexpr const auto& kD8 = kD8Offsets;
 /// Code of the opposite direction (the way back).
 [[nodiscard]] constexpr std::int8_t oppositeCode(std::int32_t code) {
     return static_cast<std::int8_t>((code + 3) % 8 + 1);
@@ -81,12 +70,12 @@ inline constexpr std::array<D8Step, 9> kD8{{
 /// Elevation of a grid, m, row 0 north; outside cells (no data, or not covered by the source)
 /// are marked in `outside` and hold NaN until conditioning gives them a value.
 struct Terrain {
-    GridSpec spec;
+    GridSpec gridSpec;
     std::vector<float> elevation;
     std::vector<std::uint8_t> outside;
 
     [[nodiscard]] std::int32_t index(std::int32_t row, std::int32_t col) const {
-        return row * spec.cols + col;
+        return row * gridSpec.cols + col;
     }
 };
 

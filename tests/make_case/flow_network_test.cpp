@@ -20,7 +20,7 @@ constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 Terrain terrainOf(std::int32_t rows, std::int32_t cols, std::vector<float> northFirst,
                   double southDeg = 35.0) {
     Terrain t;
-    t.spec =
+    t.gridSpec =
         GridSpec{135 * 120, static_cast<std::int64_t>(std::llround(southDeg * 120)), cols, rows};
     t.elevation = std::move(northFirst);
     markOutside(t);
@@ -28,7 +28,7 @@ Terrain terrainOf(std::int32_t rows, std::int32_t cols, std::vector<float> north
 }
 
 float latOf(const Terrain& t) {
-    return cornerText(t.spec).latF;
+    return cornerText(t.gridSpec).latF;
 }
 
 /// The cell a path from `cell` ends on (the last cell before the water leaves the grid), and
@@ -236,7 +236,7 @@ TEST(Rivers, BorderOutletsNumberedByDecreasingSize) {
 
 /// Priority-Flood in its plainest form: the reference for the filled surface.
 std::vector<float> referenceFill(const Terrain& t) {
-    const GridSpec& s = t.spec;
+    const GridSpec& s = t.gridSpec;
     std::vector<float> z = t.elevation;
     std::vector<char> closed(z.size(), 0);
     using Item = std::pair<float, std::int32_t>;
@@ -249,9 +249,9 @@ std::vector<float> referenceFill(const Terrain& t) {
             }
             bool seed = r == 0 || c == 0 || r == s.rows - 1 || c == s.cols - 1;
             for (std::size_t k = 1; k <= 8 && !seed; ++k) {
-                seed =
-                    t.outside[static_cast<std::size_t>((r + kD8[k].row) * s.cols + c + kD8[k].col)]
-                    != 0;
+                seed = t.outside[static_cast<std::size_t>((r + kD8[k].row) * s.cols + c
+                                                          + kD8[k].column)]
+                       != 0;
             }
             if (seed) {
                 closed[static_cast<std::size_t>(i)] = 1;
@@ -264,7 +264,7 @@ std::vector<float> referenceFill(const Terrain& t) {
         open.pop();
         for (std::size_t k = 1; k <= 8; ++k) {
             const std::int32_t r = i / s.cols + kD8[k].row;
-            const std::int32_t c = i % s.cols + kD8[k].col;
+            const std::int32_t c = i % s.cols + kD8[k].column;
             if (r < 0 || c < 0 || r >= s.rows || c >= s.cols) {
                 continue;
             }
@@ -384,14 +384,14 @@ TEST(GivenDirections, LoopIsFound) {
         7, 1, 7, 3,  //
         5, 5, 5, 5,  //
     };
-    const GridSpec spec{0, 0, 4, 4};
+    const GridSpec gridSpec{0, 0, 4, 4};
     const std::vector<std::uint8_t> outside(16, 0);
-    const auto rec = receivers(spec, outside, dir);
+    const auto rec = receivers(gridSpec, outside, dir);
     const OrderResult r = orderFromDirections(outside, rec);
     ASSERT_GE(r.loopCell, 0);
     EXPECT_TRUE(r.loopCell == 5 || r.loopCell == 6 || r.loopCell == 9 || r.loopCell == 10);
     dir[5] = 7;  // break it: (1,1) now leaves west to the border
-    const auto fixedRec = receivers(spec, outside, dir);
+    const auto fixedRec = receivers(gridSpec, outside, dir);
     const OrderResult ok = orderFromDirections(outside, fixedRec);
     EXPECT_EQ(ok.loopCell, -1);
     EXPECT_EQ(ok.order.size(), 16U);

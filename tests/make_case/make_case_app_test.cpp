@@ -337,7 +337,7 @@ TEST(Terrain, GeoTiffOnTheGridPassesThroughUnchanged) {
     const auto read =
         loadDem(DemRequest{dir / "dem.tif", std::nullopt, std::nullopt}, std::nullopt, out);
     ASSERT_TRUE(read) << out.str();
-    EXPECT_EQ(read->spec, kSpec);
+    EXPECT_EQ(read->gridSpec, kSpec);
     for (std::size_t i = 0; i < dem.elevation.size(); ++i) {
         if (i == 3 * 40 + 7) {
             EXPECT_TRUE(std::isnan(read->elevation[i]));
@@ -351,7 +351,7 @@ TEST(Terrain, GeoTiffOnTheGridPassesThroughUnchanged) {
                                         std::array<double, 4>{-117.99, 34.01, -117.5, 34.1}},
                              std::nullopt, out);
     ASSERT_TRUE(box) << out.str();
-    EXPECT_EQ(box->spec, (GridSpec{-118 * 120 + 2, 34 * 120 + 2, 58, 10}));
+    EXPECT_EQ(box->gridSpec, (GridSpec{-118 * 120 + 2, 34 * 120 + 2, 58, 10}));
     EXPECT_EQ(box->elevation[0], dem.elevation[(30 - 2 - 10) * 40 + 2]);
     EXPECT_EQ(box->outside[37], 0);
     EXPECT_EQ(box->outside[38], 1);

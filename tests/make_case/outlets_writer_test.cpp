@@ -47,7 +47,7 @@ TEST(OutletsFile, ColumnsByNameAndFaultsByLine) {
 
 TEST(Snapping, WindowBorderAndSameCell) {
     // 5 x 5 grid at (0°, 0°); accumulation rises to the south-east.
-    const GridSpec spec{0, 0, 5, 5};
+    const GridSpec gridSpec{0, 0, 5, 5};
     const std::vector<std::uint8_t> outside(25, 0);
     std::vector<std::int32_t> acc(25);
     std::vector<double> area(25);
@@ -61,39 +61,39 @@ TEST(Snapping, WindowBorderAndSameCell) {
     std::ostringstream out;
     // From (2,2) within radius 1 the largest accumulation is (3,3); the border row 4 and
     // column 4 are never taken.
-    auto s = snapOutlets(std::vector{centre(2, 2)}, spec, outside, acc, area, 1, out);
+    auto s = snapOutlets(std::vector{centre(2, 2)}, gridSpec, outside, acc, area, 1, out);
     ASSERT_TRUE(s) << out.str();
     EXPECT_EQ((*s)[0].cell, 3 * 5 + 3);
     EXPECT_NEAR((*s)[0].distanceCells, 1.41421, 1e-5);
-    s = snapOutlets(std::vector{centre(3, 3)}, spec, outside, acc, area, 3, out);
+    s = snapOutlets(std::vector{centre(3, 3)}, gridSpec, outside, acc, area, 3, out);
     EXPECT_EQ((*s)[0].cell, 3 * 5 + 3);
     // With an area, the closest upstream area wins: 3.5 km² is cell 7, i.e. (1,2).
     OutletRequest byArea = centre(2, 2);
     byArea.areaKm2 = 3.4;
-    s = snapOutlets(std::vector{byArea}, spec, outside, acc, area, 1, out);
+    s = snapOutlets(std::vector{byArea}, gridSpec, outside, acc, area, 1, out);
     EXPECT_EQ((*s)[0].cell, 7);
     // Two gauges on one cell, and a gauge whose window holds only border cells.
     EXPECT_FALSE(
-        snapOutlets(std::vector{centre(2, 2), centre(3, 3)}, spec, outside, acc, area, 1, out));
+        snapOutlets(std::vector{centre(2, 2), centre(3, 3)}, gridSpec, outside, acc, area, 1, out));
     EXPECT_NE(out.str().find("snap to the same cell"), std::string::npos);
-    EXPECT_FALSE(snapOutlets(std::vector{centre(4, 4)}, spec, outside, acc, area, 0, out));
+    EXPECT_FALSE(snapOutlets(std::vector{centre(4, 4)}, gridSpec, outside, acc, area, 0, out));
     EXPECT_NE(out.str().find("finds no inside cell off the border"), std::string::npos);
 
     std::ostringstream table;
-    printSnapTable(std::vector{byArea}, std::vector{SnappedOutlet{7, 1.0, 3.5}}, spec, table);
+    printSnapTable(std::vector{byArea}, std::vector{SnappedOutlet{7, 1.0, 3.5}}, gridSpec, table);
     EXPECT_NE(table.str().find("g, 1, 3, 4, 1.00, 3.5, 3.4\n"), std::string::npos) << table.str();
 }
 
 TEST(ParameterText, StudyGridReplacedEverythingElseKept) {
-    const GridSpec spec{-14201, 4109, 46, 19};
+    const GridSpec gridSpec{-14201, 4109, 46, 19};
     const std::string before = "  199\t107\n-118.3430 34.2314 # rest\n17 9\n";
-    EXPECT_EQ(replaceStudyGrid(before, spec),
+    EXPECT_EQ(replaceStudyGrid(before, gridSpec),
               "  46\t19\n-118.341666667 34.2416666667 # rest\n17 9\n");
-    EXPECT_FALSE(replaceStudyGrid("1 2 3", spec));
+    EXPECT_FALSE(replaceStudyGrid("1 2 3", gridSpec));
 
     // The default file reads as the simulator reads it, and its rain points cover the grid.
     TempDir dir;
-    writeText(dir / "param-event.dat", defaultParameterText(spec));
+    writeText(dir / "param-event.dat", defaultParameterText(gridSpec));
     const auto p = readCaseParameters(dir.path());
     ASSERT_TRUE(p.ok()) << p.error().message;
     EXPECT_EQ((*p).studyCols, 46);
@@ -107,14 +107,14 @@ TEST(ParameterText, StudyGridReplacedEverythingElseKept) {
 
 TEST(CaseFiles, GridsRunFromTheSouthRowAndReplaceOnlyWhenComplete) {
     TempDir dir;
-    const GridSpec spec{0, 0, 3, 2};
+    const GridSpec gridSpec{0, 0, 3, 2};
     // North row first in memory.
     const std::vector<float> z{1, 2, 3, 4, 5, 6};
     const std::vector<std::int8_t> dir8{1, 2, 3, 4, 5, 6};
     const std::vector<std::int32_t> acc{10, 20, 30, 40, 50, 60};
     const std::vector<std::int32_t> river{-1, 1, 1, 2, 2, -1};
     const std::vector<RiverRecord> rivers{{1, 0, 1, 2, 1, -0.5, 0.0125}};
-    CaseFiles files{&spec, z, dir8, acc, river, rivers, "3 2 0 0\n"};
+    CaseFiles files{&gridSpec, z, dir8, acc, river, rivers, "3 2 0 0\n"};
     std::ostringstream out;
     ASSERT_TRUE(writeCase(dir.path(), files, out)) << out.str();
     EXPECT_EQ(test::readFloats(dir / "topoData/modDem.bin"),
@@ -124,7 +124,7 @@ TEST(CaseFiles, GridsRunFromTheSouthRowAndReplaceOnlyWhenComplete) {
     EXPECT_TRUE(std::filesystem::is_directory(dir / "input"));
     EXPECT_TRUE(std::filesystem::is_directory(dir / "output/image"));
 
-    const auto records = riverRecords(spec, river, acc, std::vector<std::int32_t>{1, 3}, 25);
+    const auto records = riverRecords(gridSpec, river, acc, std::vector<std::int32_t>{1, 3}, 25);
     ASSERT_EQ(records.size(), 2U);
     EXPECT_EQ(records[0].cells, 2);
     EXPECT_EQ(records[0].channelCells, 1);

@@ -37,8 +37,8 @@ int run(const std::vector<std::string>& args, std::string* console = nullptr) {
 class ParamsCase : public ::testing::Test {
 protected:
     void SetUp() override {
-        const GridSpec spec{10 * 120, 45 * 120, 40, 30};
-        ASSERT_TRUE(writeTerrainGeoTiff(dir_ / "dem.tif", fractalTerrain(spec, 5)));
+        const GridSpec gridSpec{10 * 120, 45 * 120, 40, 30};
+        ASSERT_TRUE(writeTerrainGeoTiff(dir_ / "dem.tif", fractalTerrain(gridSpec, 5)));
         std::string console;
         ASSERT_EQ(run({"terrain", (dir_ / "dem.tif").string(), caseDir().string(),
                        "--min-basin-cells", "20"},

@@ -26,7 +26,7 @@ TEST(Srtm, UtmDemLandsOnTheCellsGdalwarpGives) {
     // The source's corners in WGS 84 (gdalinfo): west edge from -118.34573 (north) to
     // -118.34296 (south), east edge -117.95508 to -117.95314, south 34.23139 to 34.23504,
     // north 34.40531 to 34.40898. Shrunk inward to 30" edges:
-    EXPECT_EQ(t->spec, (GridSpec{-14201, 4109, 46, 19}));
+    EXPECT_EQ(t->gridSpec, (GridSpec{-14201, 4109, 46, 19}));
     for (std::size_t i = 0; i < t->elevation.size(); ++i) {
         ASSERT_EQ(t->outside[i], 0) << i;
     }
@@ -34,16 +34,16 @@ TEST(Srtm, UtmDemLandsOnTheCellsGdalwarpGives) {
     test::TempDir dir;
     std::ostringstream cmd;
     cmd.precision(17);
-    cmd << HYDRO_GDALWARP << " -q -t_srs EPSG:4326 -r average -ot Float32 -te " << t->spec.westDeg()
-        << ' ' << t->spec.southDeg() << ' ' << t->spec.eastDeg() << ' ' << t->spec.northDeg()
-        << " -ts " << t->spec.cols << ' ' << t->spec.rows << ' ' << dem << ' '
-        << dir / "warped.tif";
+    cmd << HYDRO_GDALWARP << " -q -t_srs EPSG:4326 -r average -ot Float32 -te "
+        << t->gridSpec.westDeg() << ' ' << t->gridSpec.southDeg() << ' ' << t->gridSpec.eastDeg()
+        << ' ' << t->gridSpec.northDeg() << " -ts " << t->gridSpec.cols << ' ' << t->gridSpec.rows
+        << ' ' << dem << ' ' << dir / "warped.tif";
     ASSERT_EQ(std::system(cmd.str().c_str()), 0) << cmd.str();
     // gdalwarp's result lies on the grid, so it is read unchanged.
     const auto w =
         loadDem(DemRequest{dir / "warped.tif", std::nullopt, std::nullopt}, std::nullopt, out);
     ASSERT_TRUE(w) << out.str();
-    ASSERT_EQ(w->spec, t->spec);
+    ASSERT_EQ(w->gridSpec, t->gridSpec);
     const std::size_t last = t->elevation.size() - 1;
     for (const std::size_t corner : {std::size_t{0}, std::size_t{45}, last - 45, last}) {
         EXPECT_EQ(t->elevation[corner], w->elevation[corner]) << corner;
