@@ -49,60 +49,73 @@ private:
     std::string text_;
 };
 
-}  // namespace
+/// The scales and positions shared by every part of the plot.
+struct Layout {
+    const HydrographPlot* plot = nullptr;
+    std::int64_t hours = 0;
+    double hourWidth = 0.0;
+    NiceScale qScale;
+    NiceScale rainScale;
+    bool anyObserved = false;
 
-std::string renderHydrographSvg(const HydrographPlot& plot) {
-    const auto hours = static_cast<std::int64_t>(plot.discharge.size());
-    const double hourWidth = kPlotWidth / static_cast<double>(std::max<std::int64_t>(hours, 1));
-    const auto xAt = [&](std::int64_t hour) {
+    [[nodiscard]] double xAt(std::int64_t hour) const {
         return kLeft + static_cast<double>(hour) * hourWidth;
-    };
-    const auto rainAt = [&](std::int64_t n) {
+    }
+    [[nodiscard]] double rainAt(std::int64_t n) const {
         const auto i = static_cast<std::size_t>(n);
-        return i < plot.rainfall.size() ? plot.rainfall[i] : 0.0;
-    };
+        return i < plot->rainfall.size() ? plot->rainfall[i] : 0.0;
+    }
+    [[nodiscard]] std::optional<double> observedAt(std::int64_t n) const {
+        const auto i = static_cast<std::size_t>(n);
+        return i < plot->observed.size() ? plot->observed[i] : std::nullopt;
+    }
+    [[nodiscard]] double yOfQ(double q) const {
+        return kBottom - std::clamp(q / qScale.max, 0.0, 1.0) * kPlotHeight;
+    }
+    [[nodiscard]] double depthOfRain(double r) const {
+        return std::clamp(r / rainScale.max, 0.0, 1.0) * kPlotHeight;
+    }
+};
 
-    const auto observedAt = [&](std::int64_t n) -> std::optional<double> {
-        const auto i = static_cast<std::size_t>(n);
-        return i < plot.observed.size() ? plot.observed[i] : std::nullopt;
-    };
+Layout makeLayout(const HydrographPlot& plot) {
+    Layout lay;
+    lay.plot = &plot;
+    lay.hours = static_cast<std::int64_t>(plot.discharge.size());
+    lay.hourWidth = kPlotWidth / static_cast<double>(std::max<std::int64_t>(lay.hours, 1));
     double maxQ = 0.0;
     for (const double q : plot.discharge) {
         maxQ = std::max(maxQ, q);
     }
-    bool anyObserved = false;
-    for (std::int64_t n = 0; n < hours; ++n) {
-        if (const auto o = observedAt(n)) {
+    for (std::int64_t n = 0; n < lay.hours; ++n) {
+        if (const auto o = lay.observedAt(n)) {
             maxQ = std::max(maxQ, *o);
-            anyObserved = true;
+            lay.anyObserved = true;
         }
     }
     double maxRain = 0.0;
-    for (std::int64_t n = 0; n < hours; ++n) {
-        maxRain = std::max(maxRain, rainAt(n));
+    for (std::int64_t n = 0; n < lay.hours; ++n) {
+        maxRain = std::max(maxRain, lay.rainAt(n));
     }
-    const NiceScale qScale = niceScale(maxQ);
+    lay.qScale = niceScale(maxQ);
     // Twice the largest rain: the bars keep to the upper half and leave the line visible.
-    const NiceScale rainScale = niceScale(2.0 * maxRain);
-    const auto yOfQ = [&](double q) {
-        return kBottom - std::clamp(q / qScale.max, 0.0, 1.0) * kPlotHeight;
-    };
-    const auto depthOfRain = [&](double r) {
-        return std::clamp(r / rainScale.max, 0.0, 1.0) * kPlotHeight;
-    };
+    lay.rainScale = niceScale(2.0 * maxRain);
+    return lay;
+}
 
-    SvgText s;
+void writeHeader(SvgText& s, const Layout& lay) {
     s << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
       << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"960\" height=\"540\" "
          "viewBox=\"0 0 960 540\" font-family=\"sans-serif\" font-size=\"12\">\n"
-      << "<title>" << xmlEscape(plot.title) << "</title>\n"
+      << "<title>" << xmlEscape(lay.plot->title) << "</title>\n"
       << "<rect x=\"0\" y=\"0\" width=\"" << kWidth << "\" height=\"" << kHeight
       << "\" fill=\"white\"/>\n";
+}
 
+void writeGridAndRain(SvgText& s, const Layout& lay) {
     // Horizontal grid at the discharge ticks.
     s << "<g stroke=\"#dddddd\" stroke-width=\"1\">\n";
-    for (std::int32_t k = 1; k <= qScale.steps; ++k) {
-        const double y = yOfQ(k * qScale.step);
+    for (std::int32_t k = 1; k <= lay.qScale.steps; ++k) {
+        const double y = lay.yOfQ(k * lay.qScale.step);
         s << "<line x1=\"" << kLeft << "\" y1=\"" << y << "\" x2=\"" << kRight << "\" y2=\"" << y
           << "\"/>\n";
     }
@@ -110,54 +123,58 @@ std::string renderHydrographSvg(const HydrographPlot& plot) {
 
     // Day boundaries.
     s << "<g stroke=\"#999999\" stroke-width=\"1\" stroke-dasharray=\"4 4\">\n";
-    for (std::int64_t h = 24; h < hours; h += 24) {
-        s << "<line x1=\"" << xAt(h) << "\" y1=\"" << kTop << "\" x2=\"" << xAt(h) << "\" y2=\""
-          << kBottom << "\"/>\n";
+    for (std::int64_t h = 24; h < lay.hours; h += 24) {
+        s << "<line x1=\"" << lay.xAt(h) << "\" y1=\"" << kTop << "\" x2=\"" << lay.xAt(h)
+          << "\" y2=\"" << kBottom << "\"/>\n";
     }
     s << "</g>\n";
 
     // Rain bars hanging from the top, one per hour with rain.
     s << "<g fill=\"#4a90d9\" fill-opacity=\"0.6\">\n";
-    const double gap = hourWidth * 0.1;
-    for (std::int64_t n = 0; n < hours; ++n) {
-        const double r = rainAt(n);
+    const double gap = lay.hourWidth * 0.1;
+    for (std::int64_t n = 0; n < lay.hours; ++n) {
+        const double r = lay.rainAt(n);
         if (!(r > 0.0)) {
             continue;
         }
-        s << "<rect class=\"rain\" x=\"" << xAt(n) + gap / 2.0 << "\" y=\"" << kTop << "\" width=\""
-          << hourWidth - gap << "\" height=\"" << depthOfRain(r) << "\"/>\n";
+        s << "<rect class=\"rain\" x=\"" << lay.xAt(n) + gap / 2.0 << "\" y=\"" << kTop
+          << "\" width=\"" << lay.hourWidth - gap << "\" height=\"" << lay.depthOfRain(r)
+          << "\"/>\n";
     }
     s << "</g>\n";
+}
 
+void writeDischarge(SvgText& s, const Layout& lay) {
     // The discharge: the value of hour n at the end of hour n.
     s << "<polyline class=\"discharge\" fill=\"none\" stroke=\"#c0392b\" stroke-width=\"2\" "
          "points=\"";
-    for (std::int64_t n = 0; n < hours; ++n) {
-        s << (n == 0 ? "" : " ") << xAt(n + 1) << ","
-          << yOfQ(plot.discharge[static_cast<std::size_t>(n)]);
+    for (std::int64_t n = 0; n < lay.hours; ++n) {
+        s << (n == 0 ? "" : " ") << lay.xAt(n + 1) << ","
+          << lay.yOfQ(lay.plot->discharge[static_cast<std::size_t>(n)]);
     }
     s << "\"/>\n";
 
-    // Observations: a dashed line through each run of observed hours.
-    if (anyObserved) {
+    // Observations: a dashed line through each run of observed lay.hours.
+    if (lay.anyObserved) {
         s << "<g class=\"observed\" fill=\"none\" stroke=\"black\" stroke-width=\"1.5\" "
              "stroke-dasharray=\"6 4\">\n";
-        for (std::int64_t n = 0; n < hours;) {
-            if (!observedAt(n)) {
+        for (std::int64_t n = 0; n < lay.hours;) {
+            if (!lay.observedAt(n)) {
                 ++n;
                 continue;
             }
             std::int64_t end = n;
-            while (end < hours && observedAt(end)) {
+            while (end < lay.hours && lay.observedAt(end)) {
                 ++end;
             }
             if (end - n == 1) {
-                s << "<circle class=\"observed-point\" cx=\"" << xAt(n + 1) << "\" cy=\""
-                  << yOfQ(*observedAt(n)) << "\" r=\"2\" fill=\"black\"/>\n";
+                s << "<circle class=\"observed-point\" cx=\"" << lay.xAt(n + 1) << "\" cy=\""
+                  << lay.yOfQ(*lay.observedAt(n)) << "\" r=\"2\" fill=\"black\"/>\n";
             } else {
                 s << "<polyline class=\"observed-run\" points=\"";
                 for (std::int64_t k = n; k < end; ++k) {
-                    s << (k == n ? "" : " ") << xAt(k + 1) << "," << yOfQ(*observedAt(k));
+                    s << (k == n ? "" : " ") << lay.xAt(k + 1) << ","
+                      << lay.yOfQ(*lay.observedAt(k));
                 }
                 s << "\"/>\n";
             }
@@ -166,60 +183,65 @@ std::string renderHydrographSvg(const HydrographPlot& plot) {
         s << "</g>\n";
     }
 
-    if (plot.peakIndex && *plot.peakIndex < plot.discharge.size()) {
-        const auto n = static_cast<std::int64_t>(*plot.peakIndex);
-        const double x = xAt(n + 1);
-        const double y = yOfQ(plot.discharge[*plot.peakIndex]);
+    if (lay.plot->peakIndex && *lay.plot->peakIndex < lay.plot->discharge.size()) {
+        const auto n = static_cast<std::int64_t>(*lay.plot->peakIndex);
+        const double x = lay.xAt(n + 1);
+        const double y = lay.yOfQ(lay.plot->discharge[*lay.plot->peakIndex]);
         s << "<circle class=\"peak\" cx=\"" << x << "\" cy=\"" << y
           << "\" r=\"4\" fill=\"#c0392b\" stroke=\"black\" stroke-width=\"1\"/>\n";
         const bool leftOfMark = x > kLeft + kPlotWidth * 0.7;
         const double labelY = std::max(y - 8.0, kTop + 14.0);
         s.label(leftOfMark ? x - 8.0 : x + 8.0, labelY,
                 leftOfMark ? R"(class="peak-label" text-anchor="end")" : R"(class="peak-label")",
-                plot.peakLabel);
+                lay.plot->peakLabel);
     }
+}
 
+void writeAxes(SvgText& s, const Layout& lay) {
     // Frame and axes.
     s << "<rect x=\"" << kLeft << "\" y=\"" << kTop << "\" width=\"" << kPlotWidth << "\" height=\""
       << kPlotHeight << "\" fill=\"none\" stroke=\"black\" stroke-width=\"1\"/>\n";
     s << "<g stroke=\"black\" stroke-width=\"1\">\n";
-    const std::int64_t hourStep = hourTickStep(hours);
-    for (std::int64_t h = 0; h <= hours; h += hourStep) {
-        s << "<line x1=\"" << xAt(h) << "\" y1=\"" << kBottom << "\" x2=\"" << xAt(h) << "\" y2=\""
-          << kBottom + 5.0 << "\"/>\n";
+    const std::int64_t hourStep = hourTickStep(lay.hours);
+    for (std::int64_t h = 0; h <= lay.hours; h += hourStep) {
+        s << "<line x1=\"" << lay.xAt(h) << "\" y1=\"" << kBottom << "\" x2=\"" << lay.xAt(h)
+          << "\" y2=\"" << kBottom + 5.0 << "\"/>\n";
     }
-    for (std::int32_t k = 0; k <= qScale.steps; ++k) {
-        const double y = yOfQ(k * qScale.step);
+    for (std::int32_t k = 0; k <= lay.qScale.steps; ++k) {
+        const double y = lay.yOfQ(k * lay.qScale.step);
         s << "<line x1=\"" << kLeft - 5.0 << "\" y1=\"" << y << "\" x2=\"" << kLeft << "\" y2=\""
           << y << "\"/>\n";
     }
-    for (std::int32_t k = 0; k <= rainScale.steps; ++k) {
-        const double y = kTop + depthOfRain(k * rainScale.step);
+    for (std::int32_t k = 0; k <= lay.rainScale.steps; ++k) {
+        const double y = kTop + lay.depthOfRain(k * lay.rainScale.step);
         s << "<line x1=\"" << kRight << "\" y1=\"" << y << "\" x2=\"" << kRight + 5.0 << "\" y2=\""
           << y << "\"/>\n";
     }
     s << "</g>\n";
 
     s << "<g class=\"hour-labels\" text-anchor=\"middle\">\n";
-    for (std::int64_t h = 0; h <= hours; h += hourStep) {
-        s.label(xAt(h), kBottom + 18.0, "", std::to_string(h));
+    for (std::int64_t h = 0; h <= lay.hours; h += hourStep) {
+        s.label(lay.xAt(h), kBottom + 18.0, "", std::to_string(h));
     }
     s << "</g>\n<g class=\"discharge-labels\" text-anchor=\"end\">\n";
-    for (std::int32_t k = 0; k <= qScale.steps; ++k) {
-        const double v = k * qScale.step;
-        s.label(kLeft - 8.0, yOfQ(v) + 4.0, "", tickLabel(v, qScale));
+    for (std::int32_t k = 0; k <= lay.qScale.steps; ++k) {
+        const double v = k * lay.qScale.step;
+        s.label(kLeft - 8.0, lay.yOfQ(v) + 4.0, "", tickLabel(v, lay.qScale));
     }
     s << "</g>\n<g class=\"rain-labels\" text-anchor=\"start\">\n";
-    for (std::int32_t k = 0; k <= rainScale.steps; ++k) {
-        const double v = k * rainScale.step;
-        s.label(kRight + 8.0, kTop + depthOfRain(v) + 4.0, "", tickLabel(v, rainScale));
+    for (std::int32_t k = 0; k <= lay.rainScale.steps; ++k) {
+        const double v = k * lay.rainScale.step;
+        s.label(kRight + 8.0, kTop + lay.depthOfRain(v) + 4.0, "", tickLabel(v, lay.rainScale));
     }
     s << "</g>\n";
+}
 
+void writeTitlesAndLegend(SvgText& s, const Layout& lay) {
     // Titles.
     const double midX = (kLeft + kRight) / 2.0;
     const double midY = (kTop + kBottom) / 2.0;
-    s.label(kWidth / 2.0, 30.0, R"(class="title" text-anchor="middle" font-size="18")", plot.title);
+    s.label(kWidth / 2.0, 30.0, R"(class="title" text-anchor="middle" font-size="18")",
+            lay.plot->title);
     s.label(midX, kBottom + 42.0, R"(class="axis-title" text-anchor="middle" font-size="14")",
             "Hour of the event");
     s << "<text class=\"axis-title\" x=\"0\" y=\"0\" text-anchor=\"middle\" font-size=\"14\" "
@@ -245,13 +267,25 @@ std::string renderHydrographSvg(const HydrographPlot& plot) {
       << R"(" r="4" fill="#c0392b" stroke="black" stroke-width="1"/>)"
       << "\n";
     s.label(kLeft + 390.0, ly, "", "Peak discharge");
-    if (anyObserved) {
+    if (lay.anyObserved) {
         s << "<line x1=\"" << kLeft + 500.0 << "\" y1=\"" << ly - 4.0 << "\" x2=\"" << kLeft + 524.0
           << "\" y2=\"" << ly - 4.0
           << R"(" stroke="black" stroke-width="1.5" stroke-dasharray="6 4"/>)"
           << "\n";
         s.label(kLeft + 530.0, ly, "", std::string("Observed (m") + kCubed + "/s)");
     }
+}
+
+}  // namespace
+
+std::string renderHydrographSvg(const HydrographPlot& plot) {
+    const Layout layout = makeLayout(plot);
+    SvgText s;
+    writeHeader(s, layout);
+    writeGridAndRain(s, layout);
+    writeDischarge(s, layout);
+    writeAxes(s, layout);
+    writeTitlesAndLegend(s, layout);
     s << "</g>\n</svg>\n";
     return s.take();
 }
