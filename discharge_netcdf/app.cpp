@@ -1,8 +1,10 @@
 #include "discharge_netcdf/app.h"
 
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
+#include <iomanip>
+#include <locale>
+#include <sstream>
 #include <vector>
 
 #include "case/case.h"
@@ -106,11 +108,12 @@ int runDischargeNetcdf(std::span<const std::string> args, std::ostream& out,
     }
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    char took[32];
-    std::snprintf(took, sizeof took, "%.2f", seconds);
+    std::ostringstream took;
+    took.imbue(std::locale::classic());
+    took << std::fixed << std::setprecision(2) << seconds;
     sayLine(out, "Wrote ", job.target.string(), ": ", params->days * 24, " hours from ",
             isoHourEnd(*start, 0), ", ", params->studyCols, " x ", params->studyRows, " cells (",
-            took, " s).");
+            took.str(), " s).");
     return 0;
 }
 
