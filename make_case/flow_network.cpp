@@ -121,6 +121,58 @@ std::int32_t receiverOf(const GridSpec& gridSpec, std::span<const std::uint8_t> 
     return outside[static_cast<std::size_t>(next)] != 0 ? -1 : next;
 }
 
+namespace {
+
+/// Clears the flood's flags from `dir` and points every inside cell along its steepest drop per
+/// flow length on the filled surface `z`, with the simulator's geometry; a cell without a lower
+/// inside neighbour keeps the direction the flood gave it.
+void steepestDirections(const GridSpec& gridSpec, const std::vector<float>& z,
+                        const std::vector<std::uint8_t>& outside,
+                        const std::array<std::ptrdiff_t, 9>& delta, float swLatF,
+                        std::vector<std::int8_t>& dir) {
+    const std::int32_t cols = gridSpec.cols;
+    const std::int32_t rows = gridSpec.rows;
+    // Steepest drop per flow length on the filled surface, with the simulator's geometry.
+    // Rows are independent: any number of threads gives the same directions.
+#pragma omp parallel for schedule(static)
+    for (std::int32_t r = 0; r < rows; ++r) {
+        const StepLengths len = stepLengths(simulatorCellWidth(r, rows, swLatF));
+        const std::array<double, 9> lengthOf{0.0,          len.northSouth, len.diagonal,
+                                             len.eastWest, len.diagonal,   len.northSouth,
+                                             len.diagonal, len.eastWest,   len.diagonal};
+        const bool innerRow = r > 0 && r < rows - 1;
+        for (std::int32_t c = 0; c < cols; ++c) {
+            const auto i = static_cast<std::size_t>(r * cols + c);
+            dir[i] = static_cast<std::int8_t>(dir[i] & 15);
+            if (outside[i] != 0) {
+                continue;
+            }
+            const bool inner = innerRow && c > 0 && c < cols - 1;
+            double best = 0.0;
+            std::int8_t bestCode = 0;
+            for (std::size_t k = 1; k <= 8; ++k) {
+                if (!inner && !inGrid(gridSpec, r + kD8[k].row, c + kD8[k].column)) {
+                    continue;
+                }
+                const auto j = static_cast<std::size_t>(static_cast<std::ptrdiff_t>(i) + delta[k]);
+                const float drop = z[i] - z[j];
+                if (drop > 0.0F && outside[j] == 0) {
+                    const double g = static_cast<double>(drop) / lengthOf[k];
+                    if (g > best) {
+                        best = g;
+                        bestCode = static_cast<std::int8_t>(k);
+                    }
+                }
+            }
+            if (bestCode != 0) {
+                dir[i] = bestCode;
+            }
+        }
+    }
+}
+
+}  // namespace
+
 FlowNetwork conditionTerrain(Terrain& terrain, float swLatF) {
     const GridSpec& gridSpec = terrain.gridSpec;
     const auto n = static_cast<std::size_t>(gridSpec.cellCount());
@@ -244,43 +296,7 @@ FlowNetwork conditionTerrain(Terrain& terrain, float swLatF) {
         expand(i);
     }
 
-    // Steepest drop per flow length on the filled surface, with the simulator's geometry.
-    // Rows are independent: any number of threads gives the same directions.
-#pragma omp parallel for schedule(static)
-    for (std::int32_t r = 0; r < rows; ++r) {
-        const StepLengths len = stepLengths(simulatorCellWidth(r, rows, swLatF));
-        const std::array<double, 9> lengthOf{0.0,          len.northSouth, len.diagonal,
-                                             len.eastWest, len.diagonal,   len.northSouth,
-                                             len.diagonal, len.eastWest,   len.diagonal};
-        const bool innerRow = r > 0 && r < rows - 1;
-        for (std::int32_t c = 0; c < cols; ++c) {
-            const auto i = static_cast<std::size_t>(r * cols + c);
-            dir[i] = static_cast<std::int8_t>(dir[i] & 15);
-            if (outside[i] != 0) {
-                continue;
-            }
-            const bool inner = innerRow && c > 0 && c < cols - 1;
-            double best = 0.0;
-            std::int8_t bestCode = 0;
-            for (std::size_t k = 1; k <= 8; ++k) {
-                if (!inner && !inGrid(gridSpec, r + kD8[k].row, c + kD8[k].column)) {
-                    continue;
-                }
-                const auto j = static_cast<std::size_t>(static_cast<std::ptrdiff_t>(i) + delta[k]);
-                const float drop = z[i] - z[j];
-                if (drop > 0.0F && outside[j] == 0) {
-                    const double g = static_cast<double>(drop) / lengthOf[k];
-                    if (g > best) {
-                        best = g;
-                        bestCode = static_cast<std::int8_t>(k);
-                    }
-                }
-            }
-            if (bestCode != 0) {
-                dir[i] = bestCode;
-            }
-        }
-    }
+    steepestDirections(gridSpec, z, outside, delta, swLatF, dir);
     fillOutsideElevation(terrain);
     net.receiver = receivers(gridSpec, outside, dir);
     net.flowAcc = accumulateFlow(net.receiver, net.order);
