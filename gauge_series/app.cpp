@@ -1,5 +1,6 @@
 #include "gauge_series/app.h"
 
+#include <array>
 #include <charconv>
 #include <cstdio>
 #include <filesystem>
@@ -28,15 +29,15 @@ namespace hydro::gauges {
 namespace fs = std::filesystem;
 
 std::string shortest(double v) {
-    char buf[64];
-    const auto r = std::to_chars(buf, buf + sizeof buf, v);
-    return {buf, r.ptr};
+    std::array<char, 64> buf{};
+    const auto r = std::to_chars(buf.data(), buf.data() + buf.size(), v);
+    return {buf.data(), r.ptr};
 }
 
 std::string shortest(float v) {
-    char buf[64];
-    const auto r = std::to_chars(buf, buf + sizeof buf, v);
-    return {buf, r.ptr};
+    std::array<char, 64> buf{};
+    const auto r = std::to_chars(buf.data(), buf.data() + buf.size(), v);
+    return {buf.data(), r.ptr};
 }
 
 namespace {
@@ -219,6 +220,196 @@ std::string fixed(double v, int decimals) {
     return s.str();
 }
 
+void printSnapped(std::ostream& out, const std::vector<Gauge>& gauges,
+                  const std::vector<SnappedGauge>& snapped, std::int64_t radius) {
+    sayLine(out, "Gauges (snapped within ", radius, " cells; column from the west, ",
+            "row from the south, both from 1):");
+    sayLine(out, std::left, std::setw(16), "id", std::right, std::setw(8), "column", std::setw(6),
+            "row", std::setw(10), "distance", std::setw(14), "upstream_km2", std::setw(12),
+            "given_km2");
+    for (std::size_t k = 0; k < snapped.size(); ++k) {
+        const SnappedGauge& s = snapped[k];
+        const auto& given = gauges[k].areaKm2;
+        sayLine(out, std::left, std::setw(16), gauges[k].id, std::right, std::setw(8), s.column,
+                std::setw(6), s.row, std::setw(10), s.distance, std::setw(14),
+                fixed(s.upstreamKm2, 1), std::setw(12), given ? fixed(*given, 1) : "-");
+    }
+}
+
+std::string cellsCsv(const std::vector<Gauge>& gauges, const std::vector<SnappedGauge>& snapped) {
+    std::string cells = "id,column,row,lon,lat,upstream_km2,river\n";
+    for (std::size_t k = 0; k < snapped.size(); ++k) {
+        const SnappedGauge& s = snapped[k];
+        cells += gauges[k].id + "," + std::to_string(s.column) + "," + std::to_string(s.row) + ","
+                 + shortest(s.lon) + "," + shortest(s.lat) + "," + fixed(s.upstreamKm2, 3) + ","
+                 + std::to_string(s.riverNum) + "\n";
+    }
+    return cells;
+}
+
+std::string seriesCsv(const std::string& header, const std::vector<std::string>& stamps,
+                      const std::vector<std::vector<float>>& values) {
+    std::string series = header;
+    for (std::size_t h = 0; h < stamps.size(); ++h) {
+        series += stamps[h];
+        for (const auto& v : values) {
+            series += "," + shortest(v[h]);
+        }
+        series += "\n";
+    }
+    return series;
+}
+
+std::string observedCsv(const std::string& header, const std::vector<std::string>& stamps,
+                        const Observations& observations) {
+    std::string observed = header;
+    for (std::size_t h = 0; h < stamps.size(); ++h) {
+        observed += stamps[h];
+        for (const auto& o : observations.series) {
+            observed += ",";
+            if (!o.empty() && o[h]) {
+                observed += shortest(*o[h]);
+            }
+        }
+        observed += "\n";
+    }
+    return observed;
+}
+
+/// The skill table; the scores are also appended to `skills` for the console.
+std::string skillCsv(const std::vector<Gauge>& gauges,
+                     const std::vector<std::vector<float>>& values,
+                     const Observations& observations, std::vector<Skill>& skills) {
+    std::string skill =
+        "id,n,nse,kge,kge_prime,pbias_pct,peak_sim,peak_obs,peak_error_pct,peak_timing_h\n";
+    for (std::size_t k = 0; k < gauges.size(); ++k) {
+        const std::vector<double> sim(values[k].begin(), values[k].end());
+        const auto& o = observations.series[k];
+        const Skill s = o.empty() ? Skill{} : computeSkill(sim, o);
+        skills.push_back(s);
+        skill += gauges[k].id + "," + std::to_string(s.n) + "," + optionalText(s.nse) + ","
+                 + optionalText(s.kge) + "," + optionalText(s.kgePrime) + ","
+                 + optionalText(s.pbiasPct) + "," + optionalText(s.peakSim) + ","
+                 + optionalText(s.peakObs) + "," + optionalText(s.peakErrorPct) + ","
+                 + (s.peakTimingH ? std::to_string(*s.peakTimingH) : "") + "\n";
+    }
+    return skill;
+}
+
+std::string waterBalanceCsv(const StudyGrid& grid, const std::vector<RiverBalance>& balance) {
+    std::string wb =
+        "river,cells,outlet_column,outlet_row,rain_m3,outflow_m3,difference_m3,"
+        "runoff_coefficient\n";
+    for (const RiverBalance& b : balance) {
+        wb += std::to_string(b.river) + "," + std::to_string(b.cells) + ","
+              + std::to_string(grid.columnOf(b.outlet) + 1) + ","
+              + std::to_string(grid.rows - grid.rowOf(b.outlet)) + "," + shortest(b.rainM3) + ","
+              + shortest(b.outflowM3) + "," + shortest(b.differenceM3()) + ","
+              + optionalText(b.runoffCoefficient()) + "\n";
+    }
+    return wb;
+}
+
+void printSummary(std::ostream& out, const std::vector<Gauge>& gauges,
+                  const std::optional<Observations>& observations, const std::vector<Skill>& skills,
+                  const std::vector<RiverBalance>& balance) {
+    if (observations) {
+        if (observations->rowsOutsideEvent > 0) {
+            sayLine(out, "Note: ", observations->rowsOutsideEvent,
+                    " rows of the observations lie outside the event's hours and were skipped.");
+        }
+        for (const std::string& id : observations->unknownIds) {
+            sayLine(out, "Note: the observations' column ", id, " names no gauge.");
+        }
+        sayLine(out, "Skill against the observations (hours with both values):");
+        sayLine(out, std::left, std::setw(16), "id", std::right, std::setw(6), "n", std::setw(9),
+                "NSE", std::setw(9), "KGE", std::setw(9), "KGE'", std::setw(10), "pbias %");
+        for (std::size_t k = 0; k < skills.size(); ++k) {
+            const Skill& s = skills[k];
+            const auto f = [](const std::optional<double>& v, int d) {
+                return v ? fixed(*v, d) : std::string("-");
+            };
+            sayLine(out, std::left, std::setw(16), gauges[k].id, std::right, std::setw(6), s.n,
+                    std::setw(9), f(s.nse, 3), std::setw(9), f(s.kge, 3), std::setw(9),
+                    f(s.kgePrime, 3), std::setw(10), f(s.pbiasPct, 1));
+        }
+    }
+    sayLine(out, "Water balance of the listed rivers (m3):");
+    sayLine(out, std::setw(6), "river", std::setw(16), "rain", std::setw(16), "outflow",
+            std::setw(16), "difference", std::setw(13), "runoff coef.");
+    for (const RiverBalance& b : balance) {
+        const auto c = b.runoffCoefficient();
+        sayLine(out, std::setw(6), b.river, std::setw(16), fixed(b.rainM3, 0), std::setw(16),
+                fixed(b.outflowM3, 0), std::setw(16), fixed(b.differenceM3(), 0), std::setw(13),
+                c ? fixed(*c, 4) : "-");
+    }
+}
+
+/// The hourly series of the gauges' cells, read from the hourly discharge; the rivers' outlets
+/// are read too, for the outflow volumes of `balance`.
+Result<std::vector<std::vector<float>>> readGaugeSeries(const CasePaths& paths,
+                                                        const StudyGrid& grid, std::int64_t hours,
+                                                        const std::vector<SnappedGauge>& snapped,
+                                                        std::vector<RiverBalance>& balance,
+                                                        std::ostream& progress) {
+    DischargeGrid hourly;
+    if (auto open = hourly.open(paths.hourlyDischarge(), grid, static_cast<std::uint64_t>(hours));
+        !open) {
+        return open.error();
+    }
+    std::vector<CellIndex> wanted;
+    wanted.reserve(snapped.size() + balance.size());
+    for (const SnappedGauge& s : snapped) {
+        wanted.push_back(s.cell);
+    }
+    for (const RiverBalance& b : balance) {
+        wanted.push_back(b.outlet);
+    }
+    std::vector<std::vector<float>> values;
+    values.reserve(wanted.size());
+    for (std::size_t k = 0; k < wanted.size(); ++k) {
+        auto series =
+            hourly.readCellSeries(grid.filePosition(wanted[k]), static_cast<std::uint64_t>(hours));
+        if (!series) {
+            return series.error();
+        }
+        values.push_back(std::move(*series));
+        if (hours >= 2400) {
+            progress << "gauge_series: series " << k + 1 << " of " << wanted.size() << std::endl;
+        }
+    }
+    for (std::size_t b = 0; b < balance.size(); ++b) {
+        double volume = 0.0;
+        for (const float q : values[snapped.size() + b]) {
+            volume += static_cast<double>(q) * 3600.0;
+        }
+        balance[b].outflowM3 = volume;
+    }
+    values.resize(snapped.size());
+    return values;
+}
+
+hydrograph::HydrographPlot gaugePlot(const Gauge& gauge, const SnappedGauge& s,
+                                     const std::vector<float>& values,
+                                     const std::vector<std::string>& stamps,
+                                     std::vector<double> rainfall,
+                                     const std::vector<std::optional<double>>* observed) {
+    hydrograph::HydrographPlot plot;
+    plot.title = "Gauge " + gauge.id + ": river " + std::to_string(s.riverNum) + ", column "
+                 + std::to_string(s.column) + ", row " + std::to_string(s.row);
+    plot.discharge.assign(values.begin(), values.end());
+    plot.rainfall = std::move(rainfall);
+    if (observed != nullptr) {
+        plot.observed = *observed;
+    }
+    if (const auto peak = hydrograph::findPeak(plot.discharge)) {
+        plot.peakIndex = peak->index;
+        plot.peakLabel =
+            "Peak " + shortest(values[peak->index]) + " m\xC2\xB3/s, " + stamps[peak->index];
+    }
+    return plot;
+}
+
 }  // namespace
 
 int runGaugeSeries(std::span<const std::string> args, std::ostream& out, std::ostream& progress) {
@@ -291,18 +482,7 @@ int runGaugeSeries(std::span<const std::string> args, std::ostream& out, std::os
         }
         snapped.push_back(*s);
     }
-    sayLine(out, "Gauges (snapped within ", options->radius, " cells; column from the west, ",
-            "row from the south, both from 1):");
-    sayLine(out, std::left, std::setw(16), "id", std::right, std::setw(8), "column", std::setw(6),
-            "row", std::setw(10), "distance", std::setw(14), "upstream_km2", std::setw(12),
-            "given_km2");
-    for (std::size_t k = 0; k < snapped.size(); ++k) {
-        const SnappedGauge& s = snapped[k];
-        const auto& given = (*gauges)[k].areaKm2;
-        sayLine(out, std::left, std::setw(16), (*gauges)[k].id, std::right, std::setw(8), s.column,
-                std::setw(6), s.row, std::setw(10), s.distance, std::setw(14),
-                fixed(s.upstreamKm2, 1), std::setw(12), given ? fixed(*given, 1) : "-");
-    }
+    printSnapped(out, *gauges, snapped, options->radius);
 
     // Rain points, water balance plan.
     const auto points = nearestRainPoints(grid, *rain);
@@ -311,39 +491,11 @@ int runGaugeSeries(std::span<const std::string> args, std::ostream& out, std::os
     }
     std::vector<RiverBalance> balance = planWaterBalance(grid, rivers, *rain, *points);
 
-    // The hourly series of the gauges' cells and the rivers' outlets.
-    DischargeGrid hourly;
-    if (auto open = hourly.open(paths.hourlyDischarge(), grid, static_cast<std::uint64_t>(hours));
-        !open) {
-        return fail(out, open.error());
+    auto read = readGaugeSeries(paths, grid, hours, snapped, balance, progress);
+    if (!read) {
+        return fail(out, read.error());
     }
-    std::vector<CellIndex> wanted;
-    for (const SnappedGauge& s : snapped) {
-        wanted.push_back(s.cell);
-    }
-    for (const RiverBalance& b : balance) {
-        wanted.push_back(b.outlet);
-    }
-    std::vector<std::vector<float>> values;
-    for (std::size_t k = 0; k < wanted.size(); ++k) {
-        auto series =
-            hourly.readCellSeries(grid.filePosition(wanted[k]), static_cast<std::uint64_t>(hours));
-        if (!series) {
-            return fail(out, series.error());
-        }
-        values.push_back(std::move(*series));
-        if (hours >= 2400) {
-            progress << "gauge_series: series " << k + 1 << " of " << wanted.size() << std::endl;
-        }
-    }
-    for (std::size_t b = 0; b < balance.size(); ++b) {
-        double volume = 0.0;
-        for (const float q : values[snapped.size() + b]) {
-            volume += static_cast<double>(q) * 3600.0;
-        }
-        balance[b].outflowM3 = volume;
-    }
-    values.resize(snapped.size());
+    const std::vector<std::vector<float>>& values = *read;
 
     // The files, all under temporary names until every one is complete.
     const fs::path outputDir = caseDir / "output";
@@ -359,29 +511,14 @@ int runGaugeSeries(std::span<const std::string> args, std::ostream& out, std::os
         }
     };
 
-    std::string cells = "id,column,row,lon,lat,upstream_km2,river\n";
-    for (std::size_t k = 0; k < snapped.size(); ++k) {
-        const SnappedGauge& s = snapped[k];
-        cells += (*gauges)[k].id + "," + std::to_string(s.column) + "," + std::to_string(s.row)
-                 + "," + shortest(s.lon) + "," + shortest(s.lat) + "," + fixed(s.upstreamKm2, 3)
-                 + "," + std::to_string(s.riverNum) + "\n";
-    }
-    write("gauge_cells.csv", cells);
+    write("gauge_cells.csv", cellsCsv(*gauges, snapped));
 
     std::string header = "time";
     for (const Gauge& g : *gauges) {
         header += "," + g.id;
     }
     header += "\n";
-    std::string series = header;
-    for (std::size_t h = 0; h < stamps.size(); ++h) {
-        series += stamps[h];
-        for (const auto& v : values) {
-            series += "," + shortest(v[h]);
-        }
-        series += "\n";
-    }
-    write("gauge_discharge.csv", series);
+    write("gauge_discharge.csv", seriesCsv(header, stamps, values));
 
     if (!problem) {
         GaugeNetcdfJob job;
@@ -397,63 +534,20 @@ int runGaugeSeries(std::span<const std::string> args, std::ostream& out, std::os
 
     std::vector<Skill> skills;
     if (observations) {
-        std::string observed = header;
-        for (std::size_t h = 0; h < stamps.size(); ++h) {
-            observed += stamps[h];
-            for (const auto& o : observations->series) {
-                observed += ",";
-                if (!o.empty() && o[h]) {
-                    observed += shortest(*o[h]);
-                }
-            }
-            observed += "\n";
-        }
-        write("gauge_observed.csv", observed);
-        std::string skill =
-            "id,n,nse,kge,kge_prime,pbias_pct,peak_sim,peak_obs,peak_error_pct,peak_timing_h\n";
-        for (std::size_t k = 0; k < gauges->size(); ++k) {
-            const std::vector<double> sim(values[k].begin(), values[k].end());
-            const auto& o = observations->series[k];
-            const Skill s = o.empty() ? Skill{} : computeSkill(sim, o);
-            skills.push_back(s);
-            skill += (*gauges)[k].id + "," + std::to_string(s.n) + "," + optionalText(s.nse) + ","
-                     + optionalText(s.kge) + "," + optionalText(s.kgePrime) + ","
-                     + optionalText(s.pbiasPct) + "," + optionalText(s.peakSim) + ","
-                     + optionalText(s.peakObs) + "," + optionalText(s.peakErrorPct) + ","
-                     + (s.peakTimingH ? std::to_string(*s.peakTimingH) : "") + "\n";
-        }
-        write("gauge_skill.csv", skill);
+        write("gauge_observed.csv", observedCsv(header, stamps, *observations));
+        write("gauge_skill.csv", skillCsv(*gauges, values, *observations, skills));
     }
 
     for (std::size_t k = 0; k < gauges->size() && !problem; ++k) {
         const SnappedGauge& s = snapped[k];
-        hydrograph::HydrographPlot plot;
-        plot.title = "Gauge " + (*gauges)[k].id + ": river " + std::to_string(s.riverNum)
-                     + ", column " + std::to_string(s.column) + ", row " + std::to_string(s.row);
-        plot.discharge.assign(values[k].begin(), values[k].end());
-        plot.rainfall = meanRainfall(grid, *rain, *points, upstreamCells(grid, s.cell));
-        if (observations) {
-            plot.observed = observations->series[k];
-        }
-        if (const auto peak = hydrograph::findPeak(plot.discharge)) {
-            plot.peakIndex = peak->index;
-            plot.peakLabel =
-                "Peak " + shortest(values[k][peak->index]) + " m\xC2\xB3/s, " + stamps[peak->index];
-        }
+        const hydrograph::HydrographPlot plot =
+            gaugePlot((*gauges)[k], s, values[k], stamps,
+                      meanRainfall(grid, *rain, *points, upstreamCells(grid, s.cell)),
+                      observations ? &observations->series[k] : nullptr);
         write("gauge_" + (*gauges)[k].id + ".svg", hydrograph::renderHydrographSvg(plot));
     }
 
-    std::string wb =
-        "river,cells,outlet_column,outlet_row,rain_m3,outflow_m3,difference_m3,"
-        "runoff_coefficient\n";
-    for (const RiverBalance& b : balance) {
-        wb += std::to_string(b.river) + "," + std::to_string(b.cells) + ","
-              + std::to_string(grid.columnOf(b.outlet) + 1) + ","
-              + std::to_string(grid.rows - grid.rowOf(b.outlet)) + "," + shortest(b.rainM3) + ","
-              + shortest(b.outflowM3) + "," + shortest(b.differenceM3()) + ","
-              + optionalText(b.runoffCoefficient()) + "\n";
-    }
-    write("water_balance.csv", wb);
+    write("water_balance.csv", waterBalanceCsv(grid, balance));
 
     if (!problem) {
         problem = files.commit();
@@ -462,36 +556,7 @@ int runGaugeSeries(std::span<const std::string> args, std::ostream& out, std::os
         return fail(out, *problem);
     }
 
-    if (observations) {
-        if (observations->rowsOutsideEvent > 0) {
-            sayLine(out, "Note: ", observations->rowsOutsideEvent,
-                    " rows of the observations lie outside the event's hours and were skipped.");
-        }
-        for (const std::string& id : observations->unknownIds) {
-            sayLine(out, "Note: the observations' column ", id, " names no gauge.");
-        }
-        sayLine(out, "Skill against the observations (hours with both values):");
-        sayLine(out, std::left, std::setw(16), "id", std::right, std::setw(6), "n", std::setw(9),
-                "NSE", std::setw(9), "KGE", std::setw(9), "KGE'", std::setw(10), "pbias %");
-        for (std::size_t k = 0; k < skills.size(); ++k) {
-            const Skill& s = skills[k];
-            const auto f = [](const std::optional<double>& v, int d) {
-                return v ? fixed(*v, d) : std::string("-");
-            };
-            sayLine(out, std::left, std::setw(16), (*gauges)[k].id, std::right, std::setw(6), s.n,
-                    std::setw(9), f(s.nse, 3), std::setw(9), f(s.kge, 3), std::setw(9),
-                    f(s.kgePrime, 3), std::setw(10), f(s.pbiasPct, 1));
-        }
-    }
-    sayLine(out, "Water balance of the listed rivers (m3):");
-    sayLine(out, std::setw(6), "river", std::setw(16), "rain", std::setw(16), "outflow",
-            std::setw(16), "difference", std::setw(13), "runoff coef.");
-    for (const RiverBalance& b : balance) {
-        const auto c = b.runoffCoefficient();
-        sayLine(out, std::setw(6), b.river, std::setw(16), fixed(b.rainM3, 0), std::setw(16),
-                fixed(b.outflowM3, 0), std::setw(16), fixed(b.differenceM3(), 0), std::setw(13),
-                c ? fixed(*c, 4) : "-");
-    }
+    printSummary(out, *gauges, observations, skills, balance);
     sayLine(out, "Wrote ", gauges->size(), " gauge series of ", hours, " hours (from ",
             stamps.front(), ") and the water balance to ", outputDir.string());
     return 0;

@@ -47,14 +47,10 @@ bool isIdText(const std::string& id) {
     if (id.empty() || id.size() > kLongestId || id.front() == '.') {
         return false;
     }
-    const bool allAllowed = std::ranges::all_of(id, [](char c) {
+    return std::ranges::all_of(id, [](char c) {
         return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')
                || c == '_' || c == '-' || c == '.';
     });
-    if (!allAllowed) {
-        return false;
-    }
-    return true;
 }
 
 std::string where(const std::string& fileName, std::size_t line) {
