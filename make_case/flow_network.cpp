@@ -5,6 +5,7 @@
 #include <bit>
 #include <cassert>
 #include <limits>
+#include <ranges>
 #include <utility>
 
 namespace hydro::make_case {
@@ -108,7 +109,9 @@ bool inGrid(const GridSpec& gridSpec, std::int32_t row, std::int32_t col) {
 
 std::int32_t receiverOf(const GridSpec& gridSpec, std::span<const std::uint8_t> outside,
                         std::span<const std::int8_t> flowDir, std::int32_t cell) {
-    const std::int32_t code = flowDir[static_cast<std::size_t>(cell)];
+    // Through unsigned char: a negative byte (an off-grid code) lands above 8 and is refused
+    // with the other codes that lead nowhere.
+    const auto code = static_cast<std::uint8_t>(flowDir[static_cast<std::size_t>(cell)]);
     if (code < 1 || code > 8) {
         return -1;
     }
@@ -142,7 +145,8 @@ void steepestDirections(const GridSpec& gridSpec, const std::vector<float>& z,
                                              len.diagonal, len.eastWest,   len.diagonal};
         const bool innerRow = r > 0 && r < rows - 1;
         for (std::int32_t c = 0; c < cols; ++c) {
-            const auto i = static_cast<std::size_t>(r * cols + c);
+            const std::size_t i = static_cast<std::size_t>(r) * static_cast<std::size_t>(cols)
+                                  + static_cast<std::size_t>(c);
             dir[i] = static_cast<std::int8_t>(dir[i] & 15);
             if (outside[i] != 0) {
                 continue;
@@ -330,7 +334,9 @@ void fillOutsideElevation(Terrain& terrain) {
     }
     for (std::int32_t r = 0; r < gridSpec.rows; ++r) {
         for (std::int32_t c = 0; c < gridSpec.cols; ++c) {
-            const auto i = static_cast<std::size_t>(r * gridSpec.cols + c);
+            const std::size_t i =
+                static_cast<std::size_t>(r) * static_cast<std::size_t>(gridSpec.cols)
+                + static_cast<std::size_t>(c);
             if (terrain.outside[i] == 0) {
                 continue;
             }
@@ -341,7 +347,9 @@ void fillOutsideElevation(Terrain& terrain) {
                 if (!inGrid(gridSpec, nr, nc)) {
                     continue;
                 }
-                const auto j = static_cast<std::size_t>(nr * gridSpec.cols + nc);
+                const std::size_t j =
+                    static_cast<std::size_t>(nr) * static_cast<std::size_t>(gridSpec.cols)
+                    + static_cast<std::size_t>(nc);
                 if (terrain.outside[j] == 0) {
                     low = std::min(low, z[j]);
                 }
@@ -409,10 +417,10 @@ std::vector<std::int32_t> accumulateFlow(std::span<const std::int32_t> receiver,
     for (const std::int32_t i : order) {
         acc[static_cast<std::size_t>(i)] = 1;
     }
-    for (auto it = order.rbegin(); it != order.rend(); ++it) {
-        const std::int32_t d = receiver[static_cast<std::size_t>(*it)];
+    for (const std::int32_t i : std::views::reverse(order)) {
+        const std::int32_t d = receiver[static_cast<std::size_t>(i)];
         if (d >= 0) {
-            acc[static_cast<std::size_t>(d)] += acc[static_cast<std::size_t>(*it)];
+            acc[static_cast<std::size_t>(d)] += acc[static_cast<std::size_t>(i)];
         }
     }
     return acc;
@@ -426,10 +434,10 @@ std::vector<double> accumulateArea(const GridSpec& gridSpec, float swLatF,
         const float width = simulatorCellWidth(i / gridSpec.cols, gridSpec.rows, swLatF);
         area[static_cast<std::size_t>(i)] = kCellHeight * static_cast<double>(width) / 1.0e6;
     }
-    for (auto it = order.rbegin(); it != order.rend(); ++it) {
-        const std::int32_t d = receiver[static_cast<std::size_t>(*it)];
+    for (const std::int32_t i : std::views::reverse(order)) {
+        const std::int32_t d = receiver[static_cast<std::size_t>(i)];
         if (d >= 0) {
-            area[static_cast<std::size_t>(d)] += area[static_cast<std::size_t>(*it)];
+            area[static_cast<std::size_t>(d)] += area[static_cast<std::size_t>(i)];
         }
     }
     return area;

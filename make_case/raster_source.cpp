@@ -99,8 +99,8 @@ bool readOverlap(GDALDataset& ds, const GridSpec& from, const GridSpec& target,
     const auto stride = static_cast<std::size_t>(target.cols);
     T* first = values.data() + dstRow * stride + dstCol;
     if (band->RasterIO(GF_Read, srcX, srcY, width, height, first, width, height, type,
-                       static_cast<GSpacing>(sizeof(T)), static_cast<GSpacing>(sizeof(T) * stride),
-                       nullptr)
+                       static_cast<GSpacing>(sizeof(T)),
+                       static_cast<GSpacing>(sizeof(T)) * static_cast<GSpacing>(stride), nullptr)
         != CE_None) {
         return false;
     }
@@ -152,7 +152,7 @@ std::optional<std::array<double, 4>> innerFootprint(GDALDataset& ds,
         for (std::size_t e = 0; e < 4; ++e) {
             double x = gt[0] + px[e][0] * gt[1] + px[e][1] * gt[2];
             double y = gt[3] + px[e][0] * gt[4] + px[e][1] * gt[5];
-            if (!ct->Transform(1, &x, &y)) {
+            if (ct->Transform(1, &x, &y) == 0) {
                 return std::nullopt;
             }
             if (e == 0) {
@@ -278,6 +278,7 @@ std::optional<Terrain> loadDem(const DemRequest& request, const std::optional<Gr
             args.insert(args.end(), {"-s_srs", *request.crs});
         }
         std::vector<char*> argv;
+        argv.reserve(args.size() + 1);
         for (std::string& a : args) {
             argv.push_back(a.data());
         }
