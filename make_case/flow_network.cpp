@@ -5,7 +5,6 @@
 #include <bit>
 #include <cassert>
 #include <limits>
-#include <ranges>
 #include <utility>
 
 namespace hydro::make_case {
@@ -417,7 +416,8 @@ std::vector<std::int32_t> accumulateFlow(std::span<const std::int32_t> receiver,
     for (const std::int32_t i : order) {
         acc[static_cast<std::size_t>(i)] = 1;
     }
-    for (const std::int32_t i : std::views::reverse(order)) {
+    for (std::size_t k = order.size(); k-- > 0;) {
+        const std::int32_t i = order[k];
         const std::int32_t d = receiver[static_cast<std::size_t>(i)];
         if (d >= 0) {
             acc[static_cast<std::size_t>(d)] += acc[static_cast<std::size_t>(i)];
@@ -434,7 +434,8 @@ std::vector<double> accumulateArea(const GridSpec& gridSpec, float swLatF,
         const float width = simulatorCellWidth(i / gridSpec.cols, gridSpec.rows, swLatF);
         area[static_cast<std::size_t>(i)] = kCellHeight * static_cast<double>(width) / 1.0e6;
     }
-    for (const std::int32_t i : std::views::reverse(order)) {
+    for (std::size_t k = order.size(); k-- > 0;) {
+        const std::int32_t i = order[k];
         const std::int32_t d = receiver[static_cast<std::size_t>(i)];
         if (d >= 0) {
             area[static_cast<std::size_t>(d)] += area[static_cast<std::size_t>(i)];
