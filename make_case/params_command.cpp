@@ -11,6 +11,7 @@
 #include "common/number_stream.h"
 #include "common/raw_grid_io.h"
 #include "make_case/case_input.h"
+#include "make_case/case_writer.h"
 
 namespace hydro::make_case {
 
@@ -44,27 +45,16 @@ bool writeText(const fs::path& path, const std::string& text) {
 
 std::optional<std::string> replaceParameterValues(const std::string& text,
                                                   const std::map<int, std::string>& byNumber) {
-    std::string result;
-    std::size_t pos = 0;
-    const int last = byNumber.empty() ? 0 : byNumber.rbegin()->first;
-    for (int number = 1; number <= last; ++number) {
-        std::size_t start = pos;
-        while (start < text.size() && isTokenSpace(text[start])) {
-            ++start;
-        }
-        if (start == text.size()) {
+    // Each value in its own place through the case writer's replacement, which keeps the rest
+    // of the text byte for byte.
+    std::optional<std::string> result = text;
+    for (const auto& [number, value] : byNumber) {
+        result = replaceValues(*result, static_cast<std::size_t>(number - 1),
+                               std::span<const std::string>(&value, 1));
+        if (!result) {
             return std::nullopt;
         }
-        std::size_t end = start;
-        while (end < text.size() && !isTokenSpace(text[end])) {
-            ++end;
-        }
-        result += text.substr(pos, start - pos);
-        const auto found = byNumber.find(number);
-        result += found != byNumber.end() ? found->second : text.substr(start, end - start);
-        pos = end;
     }
-    result += text.substr(pos);
     return result;
 }
 

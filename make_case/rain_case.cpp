@@ -19,6 +19,7 @@
 #include "common/number_stream.h"
 #include "make_case/case_input.h"
 #include "make_case/case_writer.h"
+#include "make_case/rain_source.h"
 
 namespace hydro::make_case {
 
@@ -95,27 +96,8 @@ Result<std::vector<double>> curveNumbers(const fs::path& path, const RainWindow&
                                   shortest(south + dy * w.rows),
                                   "-ts",
                                   std::to_string(w.cols),
-                                  std::to_string(w.rows),
-                                  "-r",
-                                  "average",
-                                  "-ot",
-                                  "Float64",
-                                  "-dstnodata",
-                                  "nan",
-                                  "-of",
-                                  "MEM"};
-    std::vector<char*> argv;
-    argv.reserve(args.size() + 1);
-    for (auto& a : args) {
-        argv.push_back(a.data());
-    }
-    argv.push_back(nullptr);
-    GDALWarpAppOptions* options = GDALWarpAppOptionsNew(argv.data(), nullptr);
-    GDALDatasetH handle = GDALDataset::ToHandle(src.get());
-    int usageError = 0;
-    std::unique_ptr<GDALDataset> warped(
-        GDALDataset::FromHandle(GDALWarp("", nullptr, 1, &handle, options, &usageError)));
-    GDALWarpAppOptionsFree(options);
+                                  std::to_string(w.rows)};
+    const std::unique_ptr<GDALDataset> warped = averageInMemory(*src, std::move(args));
     if (!warped) {
         return Error{path.string() + ": cannot be averaged onto the rain points."};
     }

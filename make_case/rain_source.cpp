@@ -568,27 +568,8 @@ Result<std::pair<Steps, std::vector<std::vector<float>>>> readRasterBands(
                                       std::to_string(n),
                                       "-tr",
                                       std::to_string(sp),
-                                      std::to_string(sp),
-                                      "-r",
-                                      "average",
-                                      "-ot",
-                                      "Float64",
-                                      "-dstnodata",
-                                      "nan",
-                                      "-of",
-                                      "MEM"};
-        std::vector<char*> argv;
-        argv.reserve(args.size() + 1);
-        for (auto& a : args) {
-            argv.push_back(a.data());
-        }
-        argv.push_back(nullptr);
-        GDALWarpAppOptions* options = GDALWarpAppOptionsNew(argv.data(), nullptr);
-        GDALDatasetH handle = GDALDataset::ToHandle(src.get());
-        int usageError = 0;
-        warped.reset(
-            GDALDataset::FromHandle(GDALWarp("", nullptr, 1, &handle, options, &usageError)));
-        GDALWarpAppOptionsFree(options);
+                                      std::to_string(sp)};
+        warped = averageInMemory(*src, std::move(args));
         if (!warped) {
             return bad(path, std::string("cannot be averaged onto latitude-longitude: ")
                                  + CPLGetLastErrorMsg());
@@ -713,6 +694,25 @@ std::optional<std::int64_t> parseIsoTime(const std::string& text) {
     }
     const EventStart e{y, mo, d, h, mi, static_cast<std::int32_t>(s), false};
     return e.unixSeconds();
+}
+
+std::unique_ptr<GDALDataset> averageInMemory(GDALDataset& src, std::vector<std::string> args) {
+    for (const char* a : {"-r", "average", "-ot", "Float64", "-dstnodata", "nan", "-of", "MEM"}) {
+        args.emplace_back(a);
+    }
+    std::vector<char*> argv;
+    argv.reserve(args.size() + 1);
+    for (auto& a : args) {
+        argv.push_back(a.data());
+    }
+    argv.push_back(nullptr);
+    GDALWarpAppOptions* options = GDALWarpAppOptionsNew(argv.data(), nullptr);
+    GDALDatasetH handle = GDALDataset::ToHandle(&src);
+    int usageError = 0;
+    std::unique_ptr<GDALDataset> warped(
+        GDALDataset::FromHandle(GDALWarp("", nullptr, 1, &handle, options, &usageError)));
+    GDALWarpAppOptionsFree(options);
+    return warped;
 }
 
 Result<RainSeries> readRainSeries(const RainReadOptions& o) {

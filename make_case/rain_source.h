@@ -6,13 +6,21 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "case/result.h"
 
+class GDALDataset;
+
 namespace hydro::make_case {
+
+/// `src` averaged in memory onto the target grid that gdalwarp's `args` describe, as Float64
+/// with NaN where nothing covers a cell; nothing when GDAL refuses.
+[[nodiscard]] std::unique_ptr<GDALDataset> averageInMemory(GDALDataset& src,
+                                                           std::vector<std::string> args);
 
 struct RainReadOptions {
     std::vector<std::filesystem::path> paths;
