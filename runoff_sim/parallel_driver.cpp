@@ -2,7 +2,10 @@
 
 #include <mpi.h>
 
+#include <algorithm>
 #include <array>
+#include <deque>
+#include <functional>
 #include <new>
 #include <optional>
 #include <string>
@@ -15,6 +18,7 @@
 #include "runoff_sim/processing_order.h"
 #include "runoff_sim/rain_cell.h"
 #include "runoff_sim/rank_split.h"
+#include "runoff_sim/rank_stepper.h"
 #include "runoff_sim/routing_engine.h"
 #include "runoff_sim/routing_setup.h"
 
@@ -96,54 +100,210 @@ private:
     int size_ = 1;
 };
 
-/// Whole frames put together on rank 0 from the ranks' values, hour by hour and day by day.
-/// Rank 0 holds three whole frames and the frame positions of every rank's cells; the other
-/// ranks hold only their own values.
-class FrameGather {
+/// Frames handed to rank 0 without holding up the ranks: each rank posts its values of a frame
+/// as a non-blocking gather, together with a non-blocking agreement on whether they are sound,
+/// and goes on with its next tick. At most kWindow frames are in flight; rank 0 writes a frame
+/// once its gather and agreement have completed, in file order. Rank 0 holds the whole frames
+/// and where every rank's values go; the other ranks hold only their own values.
+class FramePipeline {
 public:
-    FrameGather(const Ranks& ranks, std::vector<std::int32_t> counts,
-                std::vector<std::int64_t> allPositions, const std::vector<float>& frameTemplate)
-        : ranks_(&ranks), counts_(std::move(counts)), allPositions_(std::move(allPositions)) {
+    static constexpr std::size_t kWindow = 6;
+
+    /// What rank 0 does with a completed frame: kind 0 is an hourly frame, kind 1 a day's mean
+    /// and maximum frames; returns false when the write failed.
+    using Writer = std::function<bool(std::int32_t kind, std::int64_t index,
+                                      std::span<const float> first, std::span<const float> second)>;
+
+    FramePipeline(const Ranks& ranks, std::vector<std::int32_t> counts,
+                  std::vector<std::int64_t> allPositions, const std::vector<float>& frameTemplate,
+                  Writer writer)
+        : ranks_(&ranks),
+          counts_(std::move(counts)),
+          allPositions_(std::move(allPositions)),
+          writer_(std::move(writer)) {
         if (ranks.root()) {
-            displacements_.resize(counts_.size());
             int at = 0;
-            for (std::size_t r = 0; r < counts_.size(); ++r) {
-                displacements_[r] = at;
-                at += counts_[r];
+            for (const std::int32_t count : counts_) {
+                displacements_.push_back(at);
+                doubledCounts_.push_back(2 * count);
+                doubledDisplacements_.push_back(2 * at);
+                at += count;
             }
-            received_.resize(static_cast<std::size_t>(at));
             for (auto& frame : frames_) {
                 frame = frameTemplate;
             }
         }
     }
 
-    /// Gathers one frame (kind 0 hourly, 1 daily mean, 2 daily maximum) from this rank's
-    /// values; on rank 0 returns the whole frame, elsewhere an empty span.
-    std::span<const float> gather(std::size_t kind, std::span<const float> values) {
-        MPI_Gatherv(values.data(), static_cast<int>(values.size()), MPI_FLOAT, received_.data(),
-                    counts_.data(), displacements_.data(), MPI_FLOAT, 0, MPI_COMM_WORLD);
-        if (!ranks_->root()) {
-            return {};
+    /// Posts this rank's values of the next frame (for kind 1, the means then the maxima) with
+    /// its stop code; completes older frames first when the window is full.
+    void post(std::int32_t kind, std::int64_t index, std::span<const float> first,
+              std::span<const float> second, int code) {
+        while (pending_.size() >= kWindow) {
+            complete();
         }
-        placeValues(allPositions_, received_, frames_[kind]);
-        return frames_[kind];
+        Step& step = pending_.emplace_back();
+        step.kind = kind;
+        step.index = index;
+        step.code = code;
+        step.values.assign(first.begin(), first.end());
+        step.values.insert(step.values.end(), second.begin(), second.end());
+        const bool root = ranks_->root();
+        if (root) {
+            std::size_t total = 0;
+            for (const std::int32_t count : counts_) {
+                total += static_cast<std::size_t>(count);
+            }
+            step.received.resize(kind == 0 ? total : 2 * total);
+        }
+        const auto* counts = kind == 0 ? counts_.data() : doubledCounts_.data();
+        const auto* displacements =
+            kind == 0 ? displacements_.data() : doubledDisplacements_.data();
+        MPI_Igatherv(step.values.data(), static_cast<int>(step.values.size()), MPI_FLOAT,
+                     root ? step.received.data() : nullptr, root ? counts : nullptr,
+                     root ? displacements : nullptr, MPI_FLOAT, 0, MPI_COMM_WORLD,
+                     &step.requests[0]);
+        MPI_Iallreduce(&step.code, &step.agreed, 1, MPI_INT, MPI_MAX, MPI_COMM_WORLD,
+                       &step.requests[1]);
     }
 
-    /// Every rank learns whether rank 0's write went well.
-    [[nodiscard]] static bool shareWrite(bool written) {
-        int ok = written ? 1 : 0;
-        MPI_Bcast(&ok, 1, MPI_INT, 0, MPI_COMM_WORLD);
-        return ok != 0;
+    /// Completes the frames that have arrived, without waiting.
+    void poll() {
+        while (!pending_.empty()) {
+            int done = 0;
+            MPI_Testall(2, pending_.front().requests.data(), &done, MPI_STATUSES_IGNORE);
+            if (done == 0) {
+                return;
+            }
+            finishFront();
+        }
     }
+
+    /// Completes every frame in flight.
+    void drain() {
+        while (!pending_.empty()) {
+            complete();
+        }
+    }
+
+    /// The worst stop code agreed so far (kRunning while every frame was sound).
+    [[nodiscard]] int agreed() const { return agreed_; }
+    /// This rank's own stop code, carried by every frame it posts from now on.
+    [[nodiscard]] int own() const { return own_; }
+    void fail(int code) { own_ = std::max(own_, code); }
 
 private:
+    struct Step {
+        std::int32_t kind = 0;
+        std::int64_t index = 0;
+        int code = kRunning;
+        int agreed = kRunning;
+        std::vector<float> values;
+        std::vector<float> received;
+        std::array<MPI_Request, 2> requests{MPI_REQUEST_NULL, MPI_REQUEST_NULL};
+    };
+
+    void complete() {
+        MPI_Waitall(2, pending_.front().requests.data(), MPI_STATUSES_IGNORE);
+        finishFront();
+    }
+
+    void finishFront() {
+        Step& step = pending_.front();
+        agreed_ = std::max(agreed_, step.agreed);
+        if (ranks_->root() && agreed_ == kRunning) {
+            bool written = true;
+            if (step.kind == 0) {
+                placeValues(allPositions_, step.received, frames_[0]);
+                written = writer_(0, step.index, frames_[0], {});
+            } else {
+                // Each rank's block holds its means, then its maxima.
+                std::size_t at = 0;
+                for (std::size_t r = 0; r < counts_.size(); ++r) {
+                    const auto n = static_cast<std::size_t>(counts_[r]);
+                    const auto positions =
+                        std::span(allPositions_)
+                            .subspan(static_cast<std::size_t>(displacements_[r]), n);
+                    placeValues(positions, std::span(step.received).subspan(at, n), frames_[1]);
+                    placeValues(positions, std::span(step.received).subspan(at + n, n), frames_[2]);
+                    at += 2 * n;
+                }
+                written = writer_(1, step.index, frames_[1], frames_[2]);
+            }
+            if (!written) {
+                fail(kWriteFailed);
+                agreed_ = kWriteFailed;
+            }
+        }
+        pending_.pop_front();
+    }
+
     const Ranks* ranks_;
     std::vector<std::int32_t> counts_;
     std::vector<std::int32_t> displacements_;
+    std::vector<std::int32_t> doubledCounts_;
+    std::vector<std::int32_t> doubledDisplacements_;
     std::vector<std::int64_t> allPositions_;
-    std::vector<float> received_;
+    Writer writer_;
+    std::deque<Step> pending_;
     std::array<std::vector<float>, 3> frames_;
+    int agreed_ = kRunning;
+    int own_ = kRunning;
+};
+
+/// The series exchanged between ranks at each tick: a message to every rank this one feeds
+/// and from every rank that feeds it. A tick's messages stay in their buffers until the tick
+/// after next, so sending never waits for a slower receiver within a tick.
+class SeriesExchange {
+public:
+    explicit SeriesExchange(RankStepper& stepper)
+        : stepper_(&stepper), received_(stepper.inbound().size(), MPI_REQUEST_NULL) {
+        for (auto& sent : sent_) {
+            sent.assign(stepper.outbound().size(), MPI_REQUEST_NULL);
+        }
+    }
+
+    /// Receives the messages of tick - 1 and takes them in.
+    void receive(std::int64_t tick) {
+        if (tick > 0) {
+            const auto& inbound = stepper_->inbound();
+            for (std::size_t i = 0; i < inbound.size(); ++i) {
+                MPI_Irecv(stepper_->inbox(i).data(), static_cast<int>(inbound[i].values), MPI_FLOAT,
+                          inbound[i].rank, kSeriesTag, MPI_COMM_WORLD, &received_[i]);
+            }
+            MPI_Waitall(static_cast<int>(received_.size()), received_.data(), MPI_STATUSES_IGNORE);
+        }
+        stepper_->unpack(tick);
+        // The buffers of tick - 2 are about to be filled again.
+        auto& sent = sent_[static_cast<std::size_t>(tick % 2)];
+        MPI_Waitall(static_cast<int>(sent.size()), sent.data(), MPI_STATUSES_IGNORE);
+    }
+
+    /// Sends the messages that tick `tick` filled.
+    void send(std::int64_t tick) {
+        const auto& outbound = stepper_->outbound();
+        auto& sent = sent_[static_cast<std::size_t>(tick % 2)];
+        for (std::size_t i = 0; i < outbound.size(); ++i) {
+            const std::span<const float> box = stepper_->outbox(i, tick);
+            MPI_Isend(box.data(), static_cast<int>(box.size()), MPI_FLOAT, outbound[i].rank,
+                      kSeriesTag, MPI_COMM_WORLD, &sent[i]);
+        }
+    }
+
+    /// Receives the messages of the last tick, `ticks` - 1, and waits until every message has
+    /// left.
+    void finish(std::int64_t ticks) {
+        receive(ticks);
+        for (auto& sent : sent_) {
+            MPI_Waitall(static_cast<int>(sent.size()), sent.data(), MPI_STATUSES_IGNORE);
+        }
+    }
+
+private:
+    static constexpr int kSeriesTag = 7;
+    RankStepper* stepper_;
+    std::vector<MPI_Request> received_;
+    std::array<std::vector<MPI_Request>, 2> sent_;
 };
 
 }  // namespace
@@ -235,43 +395,25 @@ int runRunoffSimParallel(const std::filesystem::path& caseDir, std::ostream& con
         return kFailure;
     }
 
-    // Each rank keeps its own part of the plan; rank 0 also where every rank's values go.
-    std::optional<RankPart> part;
-    std::optional<FrameGather> gather;
-    std::optional<ProgressPacer> progress;
-    std::optional<RoutingEngine> engine;
+    // The plan cut into pieces over the ranks; each rank keeps only its own cells (and rank 0
+    // where every rank's values go) once the whole plan is released.
+    std::optional<RankWork> work;
+    std::optional<RankStepper> stepper;
+    std::vector<std::int32_t> counts;
+    std::vector<std::int64_t> positions;
+    std::vector<float> frameTemplate;
+    std::int64_t routedCells = 0;
+    ProgressPacer quietProgress(0, 0, [](std::int64_t) {});
     if (!ranks.step(console, [&]() -> Failure {
-            const std::vector<std::int32_t> owner = assignTrees(*plan, ranks.size());
-            part = rankPart(*plan, owner, ranks.rank());
-            std::vector<std::int32_t> counts;
-            std::vector<std::int64_t> positions;
+            Decomposition d = decompose(readersOf(*plan), ranks.size());
+            work = rankWork(*plan, d, ranks.rank());
             if (ranks.root()) {
-                counts.assign(static_cast<std::size_t>(ranks.size()), 0);
-                for (const std::int32_t r : owner) {
-                    ++counts[static_cast<std::size_t>(r)];
-                }
-                positions.reserve(plan->cells.size());
-                for (std::int32_t r = 0; r < ranks.size(); ++r) {
-                    for (std::size_t c = 0; c < owner.size(); ++c) {
-                        if (owner[c] == r) {
-                            positions.push_back(plan->cells[c].framePosition);
-                        }
-                    }
-                }
+                positions = framePositionsByRank(*plan, d, counts);
+                frameTemplate = plan->frameTemplate;
             }
-            gather.emplace(ranks, std::move(counts), std::move(positions), plan->frameTemplate);
+            routedCells = static_cast<std::int64_t>(plan->cells.size());
             plan.reset();
-            // The progress lines on rank 0 follow rank 0's own share of the work.
-            const std::int64_t lines = ranks.root() ? static_cast<std::int64_t>(classCount) : 0;
-            const std::int64_t cellHours =
-                static_cast<std::int64_t>(part->plan.cells.size()) * p.days * 24;
-            progress.emplace(lines, cellHours, [&out, lines](std::int64_t k) {
-                const double percent =
-                    (static_cast<double>(k) + 1.0) / static_cast<double>(lines) * 100.0;
-                out.precision(3);
-                out << "  " << percent << "% ends.\n" << std::flush;
-            });
-            engine.emplace(part->plan, *rain, *progress);
+            stepper.emplace(*work, d, ranks.rank(), *rain, quietProgress);
             return {};
         })) {
         return kFailure;
@@ -300,54 +442,59 @@ int runRunoffSimParallel(const std::filesystem::path& caseDir, std::ostream& con
         return kFailure;
     }
 
-    // The time loop. Before each frame the ranks agree that all of them finished the hour
-    // (a rank whose allocation failed says so instead of sending), then rank 0 gathers the
-    // values, writes the frame and tells the others whether that worked.
-    progress->start();
+    // The progress lines follow the frames rank 0 has received: a line once its share of all
+    // cell-hours is in, as a run in one process prints them.
+    const std::int64_t lines = ranks.root() ? static_cast<std::int64_t>(classCount) : 0;
+    ProgressPacer progress(lines, routedCells * p.days * 24, [&out, lines](std::int64_t k) {
+        const double percent = (static_cast<double>(k) + 1.0) / static_cast<double>(lines) * 100.0;
+        out.precision(3);
+        out << "  " << percent << "% ends.\n" << std::flush;
+    });
     NonFiniteTally nonFinite;
-    int stop = kRunning;
-    const auto agreedSoFar = [&]() {
-        stop = Ranks::agreeStop(kRunning);
-        return stop == kRunning;
-    };
-    const auto written = [&](bool ok) {
-        if (!FrameGather::shareWrite(ok)) {
-            stop = kWriteFailed;
-            return false;
+    FramePipeline frames(ranks, std::move(counts), std::move(positions), frameTemplate,
+                         [&](std::int32_t kind, std::int64_t index, std::span<const float> first,
+                             std::span<const float> second) {
+                             if (kind == 0) {
+                                 progress.advance(routedCells);
+                                 const auto day = static_cast<std::int32_t>(index / 24) + 1;
+                                 const auto hour = static_cast<std::int32_t>(index % 24) + 1;
+                                 nonFinite.addHour(day, hour, first);
+                                 return files.writeHour(first);
+                             }
+                             return files.writeDay(first, second);
+                         });
+    frameTemplate = {};
+
+    // The time loop, tick by tick (see RankStepper). A rank that fails, or learns that another
+    // did, stops computing but goes on exchanging to the end, so that no rank waits for ever.
+    progress.start();
+    SeriesExchange exchange(*stepper);
+    bool computing = true;
+    for (std::int64_t tick = 0; tick < stepper->ticks(); ++tick) {
+        exchange.receive(tick);
+        computing = computing && frames.agreed() == kRunning && frames.own() == kRunning;
+        if (computing) {
+            try {
+                if (stepper->runTick(tick) != RunStatus::kComplete) {
+                    frames.fail(kMemory);
+                }
+            } catch (const std::bad_alloc&) {
+                frames.fail(kMemory);
+            }
         }
-        return true;
-    };
-    const FrameSink sink{
-        [&](std::int32_t day, std::int32_t hour, std::span<const float> values) {
-            if (!agreedSoFar()) {
-                return false;
+        exchange.send(tick);
+        if (const auto hour = stepper->completedHour(tick)) {
+            frames.post(0, *hour, stepper->hourValues(*hour), {}, frames.own());
+            if (*hour % 24 == 23) {
+                frames.post(1, *hour / 24, stepper->dayMeans(*hour / 24),
+                            stepper->dayMaxima(*hour / 24), frames.own());
             }
-            const std::span<const float> frame = gather->gather(0, values);
-            bool ok = true;
-            if (ranks.root()) {
-                nonFinite.addHour(day, hour, frame);
-                ok = files.writeHour(frame);
-            }
-            return written(ok);
-        },
-        [&](std::int32_t, std::span<const float> meanValues, std::span<const float> maxValues) {
-            if (!agreedSoFar()) {
-                return false;
-            }
-            const std::span<const float> mean = gather->gather(1, meanValues);
-            const std::span<const float> max = gather->gather(2, maxValues);
-            return written(!ranks.root() || files.writeDay(mean, max));
-        }};
-    RunStatus status = RunStatus::kComplete;
-    try {
-        status = engine->run(sink);
-    } catch (const std::bad_alloc&) {
-        status = RunStatus::kOutOfMemory;
+        }
+        frames.poll();
     }
-    if (status == RunStatus::kOutOfMemory) {
-        // This rank stopped before its frame: the others wait for its word on that frame.
-        stop = Ranks::agreeStop(kMemory);
-    }
+    frames.drain();
+    exchange.finish(stepper->ticks());
+    const int stop = Ranks::agreeStop(std::max(frames.own(), frames.agreed()));
     if (stop == kMemory) {
         sayLine(out, kNotEnoughMemory);
         return kFailure;
@@ -358,7 +505,7 @@ int runRunoffSimParallel(const std::filesystem::path& caseDir, std::ostream& con
         }
         return kFailure;
     }
-    progress->finish();
+    progress.finish();
     sayLine(out);
     sayLine(out, "Runoff simulation ends.");
 

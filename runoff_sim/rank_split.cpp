@@ -37,64 +37,6 @@ std::vector<std::int32_t> assignBySize(std::span<const std::size_t> sizes, std::
     return rankOf;
 }
 
-std::vector<std::int32_t> assignTrees(const RoutingPlan& plan, std::int32_t ranks) {
-    const std::vector<std::size_t> ends = treeEnds(plan);
-    std::vector<std::size_t> sizes(ends.size());
-    for (std::size_t t = 0; t < ends.size(); ++t) {
-        sizes[t] = ends[t] - (t == 0 ? 0 : ends[t - 1]);
-    }
-    const std::vector<std::int32_t> rankOf = assignBySize(sizes, ranks);
-    std::vector<std::int32_t> owner(plan.cells.size(), 0);
-    for (std::size_t t = 0; t < ends.size(); ++t) {
-        std::fill(owner.begin() + static_cast<std::ptrdiff_t>(ends[t] - sizes[t]),
-                  owner.begin() + static_cast<std::ptrdiff_t>(ends[t]), rankOf[t]);
-    }
-    return owner;
-}
-
-RankPart rankPart(const RoutingPlan& plan, std::span<const std::int32_t> owner, std::int32_t rank) {
-    RankPart part;
-    RoutingPlan& p = part.plan;
-    p.scheme = plan.scheme;
-    p.subStepsPerHour = plan.subStepsPerHour;
-    p.days = plan.days;
-    // Local index of each whole-plan cell of this rank. Trees are whole, so every cell a
-    // part's cell reads, and its reader, belong to the same part.
-    std::vector<std::int32_t> local(plan.cells.size(), -1);
-    std::int32_t count = 0;
-    for (std::size_t c = 0; c < plan.cells.size(); ++c) {
-        if (owner[c] == rank) {
-            local[c] = count++;
-        }
-    }
-    const auto nodesPerCell = static_cast<std::size_t>(plan.scheme.spaceSteps) + 1U;
-    p.cells.reserve(static_cast<std::size_t>(count));
-    p.initialNodes.reserve(static_cast<std::size_t>(count) * nodesPerCell);
-    part.framePositions.reserve(static_cast<std::size_t>(count));
-    for (std::size_t c = 0; c < plan.cells.size(); ++c) {
-        if (local[c] < 0) {
-            continue;
-        }
-        RoutedCell rc = plan.cells[c];
-        part.framePositions.push_back(rc.framePosition);
-        rc.framePosition = local[c];
-        rc.reader = rc.reader >= 0 ? local[static_cast<std::size_t>(rc.reader)] : -1;
-        const auto first = static_cast<std::size_t>(rc.firstSource);
-        rc.firstSource = static_cast<std::int32_t>(p.sources.size());
-        for (std::int32_t slot = 0; slot < rc.sourceCount; ++slot) {
-            const std::int32_t src = plan.sources[first + static_cast<std::size_t>(slot)];
-            p.sources.push_back(src >= 0 ? local[static_cast<std::size_t>(src)] : -1);
-        }
-        p.cells.push_back(rc);
-        const auto nodes =
-            plan.initialNodes.begin() + static_cast<std::ptrdiff_t>(c * nodesPerCell);
-        p.initialNodes.insert(p.initialNodes.end(), nodes,
-                              nodes + static_cast<std::ptrdiff_t>(nodesPerCell));
-    }
-    p.frameTemplate.assign(static_cast<std::size_t>(count), 0.0F);
-    return part;
-}
-
 void placeValues(std::span<const std::int64_t> framePositions, std::span<const float> values,
                  std::span<float> frame) {
     for (std::size_t i = 0; i < values.size(); ++i) {
@@ -102,15 +44,220 @@ void placeValues(std::span<const std::int64_t> framePositions, std::span<const f
     }
 }
 
-double loadImbalance(std::span<const std::int32_t> owner, std::int32_t ranks) {
-    if (owner.empty() || ranks <= 0) {
+std::vector<std::int32_t> readersOf(const RoutingPlan& plan) {
+    std::vector<std::int32_t> reader(plan.cells.size());
+    for (std::size_t c = 0; c < plan.cells.size(); ++c) {
+        reader[c] = plan.cells[c].reader;
+    }
+    return reader;
+}
+
+std::vector<bool> cutAtConfluences(std::span<const std::int32_t> reader, std::int64_t target) {
+    const std::size_t n = reader.size();
+    std::vector<bool> root(n, false);
+    // Cells gathered below each cell so far, and its branches as a list through `next`.
+    std::vector<std::int64_t> gathered(n, 1);
+    std::vector<std::int32_t> firstBranch(n, -1);
+    std::vector<std::int32_t> next(n, -1);
+    std::vector<std::pair<std::int64_t, std::int32_t>> branches;
+    for (std::size_t c = 0; c < n; ++c) {
+        branches.clear();
+        std::int64_t total = 1;
+        for (std::int32_t b = firstBranch[c]; b >= 0; b = next[static_cast<std::size_t>(b)]) {
+            branches.emplace_back(gathered[static_cast<std::size_t>(b)], b);
+            total += branches.back().first;
+        }
+        if (total > target && branches.size() >= 2) {
+            // Largest first, ties to the earlier cell: the first is the main stem.
+            std::sort(branches.begin(), branches.end(), [](const auto& a, const auto& b) {
+                return a.first != b.first ? a.first > b.first : a.second < b.second;
+            });
+            for (std::size_t i = 1; i < branches.size() && total > target; ++i) {
+                root[static_cast<std::size_t>(branches[i].second)] = true;
+                total -= branches[i].first;
+            }
+            if (total > target) {
+                root[static_cast<std::size_t>(branches[0].second)] = true;
+                total -= branches[0].first;
+            }
+        }
+        gathered[c] = total;
+        const std::int32_t r = reader[c];
+        if (r < 0) {
+            root[c] = true;
+        } else {
+            next[c] = firstBranch[static_cast<std::size_t>(r)];
+            firstBranch[static_cast<std::size_t>(r)] = static_cast<std::int32_t>(c);
+        }
+    }
+    return root;
+}
+
+Decomposition decompose(std::span<const std::int32_t> reader, std::int32_t ranks) {
+    Decomposition d;
+    d.ranks = ranks;
+    const auto n = static_cast<std::int64_t>(reader.size());
+    const std::int64_t pieces = static_cast<std::int64_t>(ranks) * kPiecesPerRank;
+    const std::int64_t target =
+        ranks <= 1 ? n : std::max<std::int64_t>(1, (n + pieces - 1) / pieces);
+    const std::vector<bool> root = cutAtConfluences(reader, target);
+
+    // Pieces numbered in the order of their roots; each cell takes its reader's piece unless
+    // it is a root (readers come after the cells they read, so walk backwards).
+    std::vector<std::int32_t> pieceOfRoot(reader.size(), -1);
+    std::int32_t count = 0;
+    for (std::size_t c = 0; c < reader.size(); ++c) {
+        if (root[c]) {
+            pieceOfRoot[c] = count++;
+        }
+    }
+    d.pieceOf.assign(reader.size(), -1);
+    d.pieceCells.assign(static_cast<std::size_t>(count), 0);
+    for (std::size_t c = reader.size(); c-- > 0;) {
+        const std::int32_t piece =
+            root[c] ? pieceOfRoot[c] : d.pieceOf[static_cast<std::size_t>(reader[c])];
+        d.pieceOf[c] = piece;
+        ++d.pieceCells[static_cast<std::size_t>(piece)];
+    }
+
+    // Levels: a cut's reader lies after the cut, so the pieces feeding a piece are settled
+    // before it is reached.
+    d.pieceLevel.assign(static_cast<std::size_t>(count), 0);
+    std::int32_t highest = 0;
+    for (std::size_t c = 0; c < reader.size(); ++c) {
+        if (root[c] && reader[c] >= 0) {
+            d.cuts.push_back(static_cast<std::int32_t>(c));
+            const auto into =
+                static_cast<std::size_t>(d.pieceOf[static_cast<std::size_t>(reader[c])]);
+            d.cutInto.push_back(static_cast<std::int32_t>(into));
+            d.pieceLevel[into] = std::max(
+                d.pieceLevel[into], d.pieceLevel[static_cast<std::size_t>(pieceOfRoot[c])] + 1);
+            highest = std::max(highest, d.pieceLevel[into]);
+        }
+    }
+    d.levels = highest + 1;
+
+    std::vector<std::size_t> sizes(d.pieceCells.begin(), d.pieceCells.end());
+    d.pieceRank = assignBySize(sizes, ranks);
+    return d;
+}
+
+RankWork rankWork(const RoutingPlan& plan, const Decomposition& d, std::int32_t rank) {
+    RankWork work;
+    const auto levels = static_cast<std::size_t>(d.levels);
+    work.plans.resize(levels);
+    work.importCut.resize(levels);
+    work.exportCut.resize(levels);
+    const auto rankOf = [&](std::size_t c) {
+        return d.pieceRank[static_cast<std::size_t>(d.pieceOf[c])];
+    };
+    const auto levelOf = [&](std::size_t c) {
+        return static_cast<std::size_t>(d.pieceLevel[static_cast<std::size_t>(d.pieceOf[c])]);
+    };
+    const auto cutOf = [&](std::int32_t cell) {
+        const auto at = std::lower_bound(d.cuts.begin(), d.cuts.end(), cell);
+        return static_cast<std::int32_t>(at - d.cuts.begin());
+    };
+    // Index of each of this rank's cells within its level's plan.
+    std::vector<std::int32_t> local(plan.cells.size(), -1);
+    std::vector<std::int32_t> counts(levels, 0);
+    for (std::size_t c = 0; c < plan.cells.size(); ++c) {
+        if (rankOf(c) == rank) {
+            local[c] = counts[levelOf(c)]++;
+        }
+    }
+    const auto nodesPerCell = static_cast<std::size_t>(plan.scheme.spaceSteps) + 1U;
+    std::vector<std::vector<std::int64_t>> positions(levels);
+    for (std::size_t k = 0; k < levels; ++k) {
+        RoutingPlan& p = work.plans[k];
+        p.scheme = plan.scheme;
+        p.subStepsPerHour = plan.subStepsPerHour;
+        p.days = plan.days;
+        p.cells.reserve(static_cast<std::size_t>(counts[k]));
+        p.initialNodes.reserve(static_cast<std::size_t>(counts[k]) * nodesPerCell);
+        p.frameTemplate.assign(static_cast<std::size_t>(counts[k]), 0.0F);
+        positions[k].reserve(static_cast<std::size_t>(counts[k]));
+    }
+    for (std::size_t c = 0; c < plan.cells.size(); ++c) {
+        if (local[c] < 0) {
+            continue;
+        }
+        const std::size_t k = levelOf(c);
+        RoutingPlan& p = work.plans[k];
+        RoutedCell rc = plan.cells[c];
+        positions[k].push_back(rc.framePosition);
+        rc.framePosition = local[c];
+        rc.exportSlot = -1;
+        if (rc.reader >= 0 && d.pieceOf[static_cast<std::size_t>(rc.reader)] != d.pieceOf[c]) {
+            rc.exportSlot = p.exportCount++;
+            work.exportCut[k].push_back(cutOf(static_cast<std::int32_t>(c)));
+            rc.reader = -1;
+        } else if (rc.reader >= 0) {
+            rc.reader = local[static_cast<std::size_t>(rc.reader)];
+        }
+        const auto first = static_cast<std::size_t>(rc.firstSource);
+        rc.firstSource = static_cast<std::int32_t>(p.sources.size());
+        rc.readCount = 0;
+        for (std::int32_t slot = 0; slot < rc.sourceCount; ++slot) {
+            const std::int32_t src = plan.sources[first + static_cast<std::size_t>(slot)];
+            if (src < 0) {
+                p.sources.push_back(-1);
+            } else if (d.pieceOf[static_cast<std::size_t>(src)] != d.pieceOf[c]) {
+                p.sources.push_back(RoutingPlan::importSource(p.importCount++));
+                work.importCut[k].push_back(cutOf(src));
+            } else {
+                p.sources.push_back(local[static_cast<std::size_t>(src)]);
+                ++rc.readCount;
+            }
+        }
+        p.cells.push_back(rc);
+        const auto nodes =
+            plan.initialNodes.begin() + static_cast<std::ptrdiff_t>(c * nodesPerCell);
+        p.initialNodes.insert(p.initialNodes.end(), nodes,
+                              nodes + static_cast<std::ptrdiff_t>(nodesPerCell));
+    }
+    for (const auto& level : positions) {
+        work.framePositions.insert(work.framePositions.end(), level.begin(), level.end());
+    }
+    return work;
+}
+
+std::vector<std::int64_t> framePositionsByRank(const RoutingPlan& plan, const Decomposition& d,
+                                               std::vector<std::int32_t>& counts) {
+    // A counting sort on (rank, level), stable in plan order.
+    const auto levels = static_cast<std::size_t>(d.levels);
+    const auto keyOf = [&](std::size_t c) {
+        const auto piece = static_cast<std::size_t>(d.pieceOf[c]);
+        return static_cast<std::size_t>(d.pieceRank[piece]) * levels
+               + static_cast<std::size_t>(d.pieceLevel[piece]);
+    };
+    std::vector<std::size_t> start(static_cast<std::size_t>(d.ranks) * levels + 1, 0);
+    for (std::size_t c = 0; c < plan.cells.size(); ++c) {
+        ++start[keyOf(c) + 1];
+    }
+    std::partial_sum(start.begin(), start.end(), start.begin());
+    counts.assign(static_cast<std::size_t>(d.ranks), 0);
+    for (std::size_t r = 0; r < counts.size(); ++r) {
+        counts[r] = static_cast<std::int32_t>(start[(r + 1) * levels] - start[r * levels]);
+    }
+    std::vector<std::int64_t> positions(plan.cells.size());
+    for (std::size_t c = 0; c < plan.cells.size(); ++c) {
+        positions[start[keyOf(c)]++] = plan.cells[c].framePosition;
+    }
+    return positions;
+}
+
+double loadImbalance(const Decomposition& d) {
+    if (d.pieceCells.empty() || d.ranks <= 0) {
         return 0.0;
     }
-    std::vector<std::size_t> load(static_cast<std::size_t>(ranks), 0);
-    for (const std::int32_t r : owner) {
-        ++load[static_cast<std::size_t>(r)];
+    std::vector<std::int64_t> load(static_cast<std::size_t>(d.ranks), 0);
+    std::int64_t total = 0;
+    for (std::size_t p = 0; p < d.pieceCells.size(); ++p) {
+        load[static_cast<std::size_t>(d.pieceRank[p])] += d.pieceCells[p];
+        total += d.pieceCells[p];
     }
-    const double average = static_cast<double>(owner.size()) / static_cast<double>(ranks);
+    const double average = static_cast<double>(total) / static_cast<double>(d.ranks);
     return static_cast<double>(*std::max_element(load.begin(), load.end())) / average;
 }
 

@@ -1,9 +1,13 @@
 #pragma once
 
-// Spreading a routing plan over the ranks of a parallel run: whole trees of the reading forest
-// go to ranks, largest first, each to the rank with the least work so far. A rank's part of
-// the plan is a plan of its own (its cells, their reads renumbered, frames of its cells only)
-// that the engine runs unchanged; its frame values go back to their places in the whole frame.
+// Spreading a routing plan over the ranks of a parallel run. The unit is the tree of the
+// reading forest; a tree too large for the balance is cut at confluences into pieces. Pieces
+// go to ranks, largest first, each to the rank with the least work so far. A cut hands the
+// sub-step outflow series of the upstream piece's root, hour by hour, to the piece that reads
+// it. A piece's level is the longest chain of cuts above it: level 0 reads no other piece,
+// level k only pieces of lower levels. A rank's cells of one level form a plan of their own
+// (reads renumbered, cut series as imports and exports, frames of its cells only) that the
+// engine runs unchanged; its frame values go back to their places in the whole frame.
 
 #include <cstdint>
 #include <span>
@@ -18,35 +22,69 @@ namespace hydro::runoff {
 /// tree's last cell, in plan order.
 [[nodiscard]] std::vector<std::size_t> treeEnds(const RoutingPlan& plan);
 
-/// The rank of each tree of `sizes` cells: largest first (ties in the given order), each to the
+/// The rank of each piece of `sizes` cells: largest first (ties in the given order), each to the
 /// rank with the least work so far (ties to the lowest rank).
 [[nodiscard]] std::vector<std::int32_t> assignBySize(std::span<const std::size_t> sizes,
                                                      std::int32_t ranks);
 
-/// The rank that runs each plan cell, for `ranks` ranks. Every cell costs the same per hour,
-/// so a tree's work is its cell count; trees go largest first (ties in plan order) to the rank
-/// with the least work (ties to the lowest rank).
-[[nodiscard]] std::vector<std::int32_t> assignTrees(const RoutingPlan& plan, std::int32_t ranks);
+/// A plan cut into pieces and spread over ranks.
+struct Decomposition {
+    std::int32_t ranks = 1;
+    std::int32_t levels = 1;            ///< one more than the highest piece level
+    std::vector<std::int32_t> pieceOf;  ///< per plan cell, its piece (pieces in root order)
+    std::vector<std::int32_t> pieceRank;
+    std::vector<std::int32_t> pieceLevel;
+    std::vector<std::int64_t> pieceCells;
+    /// The roots of the pieces that another piece reads (the cuts), in plan order.
+    std::vector<std::int32_t> cuts;
+    /// Per cut, the piece that reads it.
+    std::vector<std::int32_t> cutInto;
+};
 
-/// The cells of one rank and where their values go in the whole frame.
-struct RankPart {
-    /// The rank's own plan: its cells in the whole plan's order, reads renumbered; its frames
-    /// hold exactly its cells' values, in that order.
-    RoutingPlan plan;
-    /// Per cell of the part, its value index in the whole frame.
+/// The reader of every plan cell (-1 for a root), the input of the decomposition.
+[[nodiscard]] std::vector<std::int32_t> readersOf(const RoutingPlan& plan);
+
+/// Cuts the forest `reader` (each cell after the cells it reads, as in a plan) into pieces of
+/// at most `target` cells where confluences allow: working upstream to downstream, where the
+/// cells gathered at a confluence exceed the target, the tributaries are cut off, largest
+/// first, until they fit; when the main stem (the largest branch) alone exceeds it, the stem
+/// is cut as well. A chain without confluences stays whole. Returns, per cell, whether it is
+/// the root of a piece.
+[[nodiscard]] std::vector<bool> cutAtConfluences(std::span<const std::int32_t> reader,
+                                                 std::int64_t target);
+
+/// Pieces of `ranks` ranks: trees larger than the cells of `ranks` * kPiecesPerRank equal
+/// pieces are cut, then pieces are spread largest first. With one rank nothing is cut.
+[[nodiscard]] Decomposition decompose(std::span<const std::int32_t> reader, std::int32_t ranks);
+
+/// Pieces per rank the cut aims at: the largest piece is then an eighth of a rank's work.
+inline constexpr std::int64_t kPiecesPerRank = 8;
+
+/// A rank's cells, level by level.
+struct RankWork {
+    /// Per level, the plan of this rank's cells of that level (empty when it has none).
+    std::vector<RoutingPlan> plans;
+    /// Per level, per import slot, the cut it reads; per export slot, the cut it hands out.
+    std::vector<std::vector<std::int32_t>> importCut;
+    std::vector<std::vector<std::int32_t>> exportCut;
+    /// Per cell of the rank, level after level, its value index in the whole frame.
     std::vector<std::int64_t> framePositions;
 };
 
-/// Cuts rank `rank`'s part out of `plan` (may throw std::bad_alloc).
-[[nodiscard]] RankPart rankPart(const RoutingPlan& plan, std::span<const std::int32_t> owner,
-                                std::int32_t rank);
+/// Cuts rank `rank`'s work out of `plan` (may throw std::bad_alloc).
+[[nodiscard]] RankWork rankWork(const RoutingPlan& plan, const Decomposition& d, std::int32_t rank);
+
+/// The frame positions of every rank's cells, rank after rank, each rank's in the order of
+/// its RankWork::framePositions; `counts` receives the cells of each rank.
+[[nodiscard]] std::vector<std::int64_t> framePositionsByRank(const RoutingPlan& plan,
+                                                             const Decomposition& d,
+                                                             std::vector<std::int32_t>& counts);
+
+/// The largest rank's cells against the average (1 is perfect balance; 0 for no cells).
+[[nodiscard]] double loadImbalance(const Decomposition& d);
 
 /// Puts a part's frame values (in part order) into their places in the whole frame.
 void placeValues(std::span<const std::int64_t> framePositions, std::span<const float> values,
                  std::span<float> frame);
-
-/// The largest rank's work against the average, for the assignment `owner` of `ranks` ranks
-/// (1 is perfect balance; 0 for an empty plan).
-[[nodiscard]] double loadImbalance(std::span<const std::int32_t> owner, std::int32_t ranks);
 
 }  // namespace hydro::runoff

@@ -252,34 +252,51 @@ RoutingEngine::RoutingEngine(const RoutingPlan& plan, const RainGrid& rain, Prog
       subSteps_(static_cast<std::size_t>(plan.subStepsPerHour)),
       nodesPerCell_(static_cast<std::size_t>(plan.scheme.spaceSteps) + 1U),
       nodes_(plan.initialNodes),
+      imports_(static_cast<std::size_t>(plan.importCount) * subSteps_, 0.0F),
+      exports_(static_cast<std::size_t>(plan.exportCount) * subSteps_, 0.0F),
       pool_(subSteps_, plan.cells.size()),
       scheduler_(plan),
       frames_(plan) {}
 
 RunStatus RoutingEngine::run(const FrameSink& sink) {
-    std::copy(plan_->initialNodes.begin(), plan_->initialNodes.end(), nodes_.begin());
-    stopping_.store(false, std::memory_order_relaxed);
+    start();
     for (std::int32_t day = 1; day <= plan_->days; ++day) {
-        frames_.startDay();
         for (std::int32_t hour = 1; hour <= 24; ++hour) {
-            runHour({day, hour});
-            // After the parallel region: its closing barrier makes every thread's writes to
-            // the frame, the flag and error_ visible here.
-            if (error_) {
-                std::rethrow_exception(std::exchange(error_, nullptr));
-            }
-            if (stopping_.load(std::memory_order_relaxed)) {
-                // Only a failed allocation stops the threads without leaving an error.
+            if (advance(day, hour) != RunStatus::kComplete) {
                 return RunStatus::kOutOfMemory;
             }
             if (!sink.hour(day, hour, frames_.hourly())) {
                 return RunStatus::kSinkRefused;
             }
         }
-        frames_.finishDay();
         if (!sink.day(day, frames_.dailyMean(), frames_.dailyMax())) {
             return RunStatus::kSinkRefused;
         }
+    }
+    return RunStatus::kComplete;
+}
+
+void RoutingEngine::start() {
+    std::copy(plan_->initialNodes.begin(), plan_->initialNodes.end(), nodes_.begin());
+    stopping_.store(false, std::memory_order_relaxed);
+}
+
+RunStatus RoutingEngine::advance(std::int32_t day, std::int32_t hour) {
+    if (hour == 1) {
+        frames_.startDay();
+    }
+    runHour({day, hour});
+    // After the parallel region: its closing barrier makes every thread's writes to the
+    // frame, the flag and error_ visible here.
+    if (error_) {
+        std::rethrow_exception(std::exchange(error_, nullptr));
+    }
+    if (stopping_.load(std::memory_order_relaxed)) {
+        // Only a failed allocation stops the threads without leaving an error.
+        return RunStatus::kOutOfMemory;
+    }
+    if (hour == 24) {
+        frames_.finishDay();
     }
     return RunStatus::kComplete;
 }
@@ -373,14 +390,21 @@ void RoutingEngine::begin(CellHour& h, std::int32_t c, HourState when, StorePool
     h.lateralNow = lateral.now;
     for (std::int32_t i = 0; i < rc.sourceCount; ++i) {
         const std::int32_t src = plan_->sourceOf(rc, i);
-        h.upstream[static_cast<std::size_t>(i)] =
-            src >= 0 ? pool_.data(scheduler_.storeOf(src)) : nullptr;
+        const float* up = nullptr;
+        if (src >= 0) {
+            up = pool_.data(scheduler_.storeOf(src));
+        } else if (src != -1) {
+            up = imports_.data() + static_cast<std::size_t>(RoutingPlan::importOf(src)) * subSteps_;
+        }
+        h.upstream[static_cast<std::size_t>(i)] = up;
     }
     h.ownSlot = -1;
     h.own = nullptr;
     if (rc.reader >= 0) {
         h.ownSlot = pool_.acquire(cache);
         h.own = pool_.data(h.ownSlot);
+    } else if (rc.exportSlot >= 0) {
+        h.own = exports_.data() + static_cast<std::size_t>(rc.exportSlot) * subSteps_;
     }
     h.shared =
         std::span(nodes_.data() + static_cast<std::size_t>(c) * nodesPerCell_, nodesPerCell_);
@@ -403,6 +427,13 @@ void RoutingEngine::finish(CellHour& h, StorePool::Cache& cache) {
         if (src >= 0) {
             pool_.release(cache, scheduler_.storeOf(src));
         }
+    }
+    if (rc.exportSlot >= 0 && h.ownSlot >= 0) {
+        // Read here and handed out as well: the series the reader here reads.
+        std::copy(
+            h.own, h.own + subSteps_,
+            exports_.begin()
+                + static_cast<std::ptrdiff_t>(static_cast<std::size_t>(rc.exportSlot) * subSteps_));
     }
     scheduler_.setStoreOf(h.cell, h.ownSlot);
     frames_.addHourlyMean(h.cell, rc.framePosition, h.sum.mean(plan_->subStepsPerHour));

@@ -35,7 +35,10 @@ struct RoutedCell {
     std::int32_t reader = -1;        ///< routed cell that reads this one's outflow, or -1
     std::int32_t firstSource = 0;    ///< into RoutingPlan::sources
     std::int32_t sourceCount = 0;    ///< filled upstream slots
-    std::int32_t readCount = 0;      ///< slots whose outflow is read (not zero)
+    std::int32_t readCount = 0;      ///< slots that read a routed cell of this plan
+    /// Where this cell's outflow is also handed out of the plan (a cell read by a part of the
+    /// basin run elsewhere), or -1.
+    std::int32_t exportSlot = -1;
 };
 
 /// Everything the time loop needs, built once before it starts. A run never changes it: the
@@ -47,9 +50,20 @@ struct RoutingPlan {
     /// In depth-first post-order of the reading forest, each cell after the cells it reads
     /// (which cell reads which was settled from the sequential order when the plan was built).
     std::vector<RoutedCell> cells;
-    /// Per upstream slot, in slot order: the routed cell whose outflow it reads, or -1 for a
-    /// slot that contributes zero (a cell never run, or run later in the sequential order).
+    /// Per upstream slot, in slot order: the routed cell whose outflow it reads, -1 for a
+    /// slot that contributes zero (a cell never run, or run later in the sequential order), or
+    /// importSource(i) for a slot that reads import i (an outflow series computed outside the
+    /// plan and handed to the engine before each hour).
     std::vector<std::int32_t> sources;
+    /// Outflow series handed in from outside the plan, and handed out of it.
+    std::int32_t importCount = 0;
+    std::int32_t exportCount = 0;
+    [[nodiscard]] static constexpr std::int32_t importSource(std::int32_t import) {
+        return -2 - import;
+    }
+    [[nodiscard]] static constexpr std::int32_t importOf(std::int32_t source) {
+        return -2 - source;
+    }
     /// Initial node discharges of every routed cell, m³/s, spaceSteps + 1 each, in cell order.
     std::vector<double> initialNodes;
     [[nodiscard]] std::int32_t sourceOf(const RoutedCell& cell, std::int32_t slot) const {
@@ -227,6 +241,25 @@ public:
     /// as soon as it is complete. May be called again: each call starts afresh.
     [[nodiscard]] RunStatus run(const FrameSink& sink);
 
+    /// The same run an hour at a time, for a caller that exchanges series between hours:
+    /// start() resets the state to the plan's initial profile; advance() runs the next hour
+    /// (day and hour from 1, in order) and returns kComplete or kOutOfMemory. After it,
+    /// hourly() holds the hour's frame and, after hour 24, dailyMean() and dailyMax() the day's.
+    void start();
+    [[nodiscard]] RunStatus advance(std::int32_t day, std::int32_t hour);
+    [[nodiscard]] std::span<const float> hourly() const { return frames_.hourly(); }
+    [[nodiscard]] std::span<const float> dailyMean() const { return frames_.dailyMean(); }
+    [[nodiscard]] std::span<const float> dailyMax() const { return frames_.dailyMax(); }
+
+    /// The sub-step outflow series of import `i` for the next hour, to be filled before
+    /// advance(); and of export `i` after the last hour run.
+    [[nodiscard]] std::span<float> importSeries(std::int32_t i) {
+        return std::span(imports_).subspan(static_cast<std::size_t>(i) * subSteps_, subSteps_);
+    }
+    [[nodiscard]] std::span<const float> exportSeries(std::int32_t i) const {
+        return std::span(exports_).subspan(static_cast<std::size_t>(i) * subSteps_, subSteps_);
+    }
+
     /// Node discharges of every routed cell, m³/s, spaceSteps + 1 each in plan cell order:
     /// the initial profile before a run, the state at the end of the last hour run after it.
     [[nodiscard]] std::span<const double> nodeDischarges() const { return nodes_; }
@@ -250,6 +283,8 @@ private:
     std::size_t subSteps_;
     std::size_t nodesPerCell_;
     std::vector<double> nodes_;
+    std::vector<float> imports_;
+    std::vector<float> exports_;
     engine_detail::StorePool pool_;
     engine_detail::CellScheduler scheduler_;
     engine_detail::FrameAssembly frames_;

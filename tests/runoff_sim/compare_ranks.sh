@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# compare_ranks.sh <runoff_sim> <case folder> <work folder> <expected exit> <rank count>...
+# compare_ranks.sh <runoff_sim> <case folder> <work folder> <expected exit> <ranks>...
 # Runs the simulator under mpirun on each rank count in a fresh copy of the case and checks
 # that the exit status, the console text and the three grids equal those of the first count.
+# A count is N (N ranks of one thread each) or NxT (N ranks of T threads).
 # A case folder ending in :nowrite gets /dev/full in place of the hourly grid, one ending in
 # :nooutput loses its output/ folder and one ending in :norain loses its rainfall file.
 set -euo pipefail
@@ -13,8 +14,11 @@ case=${case%%:*}
 rm -rf "$work"
 mkdir -p "$work"
 first=
-for n in "$@"; do
-    dir="$work/n$n"
+for count in "$@"; do
+    n=${count%%x*}
+    threads=1
+    [ "$count" != "$n" ] && threads=${count##*x}
+    dir="$work/n$count"
     cp -r "$case" "$dir"
     mkdir -p "$dir/output"
     find "$dir/output" -maxdepth 1 -type f -delete
@@ -24,10 +28,10 @@ for n in "$@"; do
         norain) rm -f "$dir"/input/* ;;
     esac
     status=0
-    (cd "$dir" && mpirun --oversubscribe --allow-run-as-root -n "$n" "$program" \
+    (cd "$dir" && OMP_NUM_THREADS=$threads mpirun --oversubscribe --allow-run-as-root -n "$n" "$program" \
         >console.txt 2>errors.txt) || status=$?
     if [ "$status" != "$expected" ]; then
-        echo "$n ranks: exit status $status, expected $expected"
+        echo "$count ranks: exit status $status, expected $expected"
         cat "$dir/console.txt" "$dir/errors.txt"
         exit 1
     fi
@@ -36,14 +40,14 @@ for n in "$@"; do
         continue
     fi
     if ! cmp -s "$first/console.txt" "$dir/console.txt"; then
-        echo "$n ranks: the console text differs"
+        echo "$count ranks: the console text differs"
         diff "$first/console.txt" "$dir/console.txt" || true
         exit 1
     fi
     for grid in dischargeDaily.bin dischargeHourlyMaxInDay.bin dischargeHourly.bin; do
         if [ -f "$first/output/$grid" ] && [ ! -L "$first/output/$grid" ] \
             && ! cmp -s "$first/output/$grid" "$dir/output/$grid"; then
-            echo "$n ranks: $grid differs"
+            echo "$count ranks: $grid differs"
             exit 1
         fi
     done

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <omp.h>
 
+#include <algorithm>
+#include <array>
 #include <bit>
 #include <sstream>
 
@@ -79,6 +81,81 @@ SimCase forestCase(std::int32_t trees) {
     c.rainCols = 8;
     c.rainRows = 2;
     c.rain = changingRain;
+    return c;
+}
+
+void countAccumulation(SimCase& c) {
+    static constexpr std::array<std::array<std::int32_t, 2>, 9> kStep{
+        {{0, 0}, {-1, 0}, {-1, 1}, {0, 1}, {1, 1}, {1, 0}, {1, -1}, {0, -1}, {-1, -1}}};
+    const std::int32_t rows = c.studyRows;
+    const std::int32_t cols = c.studyCols;
+    const auto inside = [&](std::int32_t r, std::int32_t k) {
+        return r > 0 && r < rows - 1 && k > 0 && k < cols - 1;
+    };
+    for (std::int32_t row = 1; row < rows - 1; ++row) {
+        for (std::int32_t col = 1; col < cols - 1; ++col) {
+            c.flowAcc[at(row, col, cols)] = 1;
+        }
+    }
+    for (std::int32_t row = 1; row < rows - 1; ++row) {
+        for (std::int32_t col = 1; col < cols - 1; ++col) {
+            std::int32_t r = row;
+            std::int32_t k = col;
+            // At most one step a cell: a loop in the flow ends the walk.
+            for (std::int32_t steps = 0; steps < rows * cols && inside(r, k); ++steps) {
+                const auto& step = kStep[static_cast<std::size_t>(c.flowDir[at(r, k, cols)])];
+                r += step[0];
+                k += step[1];
+                if (inside(r, k)) {
+                    ++c.flowAcc[at(r, k, cols)];
+                }
+            }
+        }
+    }
+}
+
+SimCase branchingCase(std::int32_t rows, std::int32_t cols) {
+    SimCase c;
+    c.studyRows = rows;
+    c.studyCols = cols;
+    c.days = 2;
+    const std::size_t n = at(rows, 0, cols);
+    c.elevation.assign(n, 200.0F);
+    c.flowDir.assign(n, 5);
+    c.flowAcc.assign(n, 1);
+    c.riverNum.assign(n, 1);
+    const std::int32_t stem = rows / 2;
+    // D8 codes: 1 north, 2 north-east, 3 east, 4 south-east, 5 south, then clockwise on.
+    for (std::int32_t row = 1; row < rows - 1; ++row) {
+        for (std::int32_t col = 1; col < cols - 1; ++col) {
+            const std::int32_t fromStem = row < stem ? stem - row : row - stem;
+            c.elevation[at(row, col, cols)] =
+                50.0F + 3.0F * static_cast<float>(fromStem) + 0.5F * static_cast<float>(cols - col);
+            const bool side = col % 2 == 1 && col + 1 < cols - 1;
+            std::int32_t dir = 3;
+            if (row < stem) {
+                dir = side ? 4 : 5;
+            } else if (row > stem) {
+                dir = side ? 2 : 1;
+            }
+            c.flowDir[at(row, col, cols)] = dir;
+        }
+    }
+    countAccumulation(c);
+    c.rainCols = 6;
+    c.rainRows = 3;
+    c.timeStep = 600;
+    c.rain = changingRain;
+    return c;
+}
+
+SimCase inconsistentBranchingCase() {
+    SimCase c = branchingCase(11, 24);
+    const std::int32_t stem = c.studyRows / 2;
+    for (std::int32_t col = 2; col < c.studyCols - 1; col += 3) {
+        auto& acc = c.flowAcc[at(stem, col, c.studyCols)];
+        acc = std::max(1, acc / 4);
+    }
     return c;
 }
 

@@ -25,6 +25,20 @@ namespace hydro::test {
 /// take split trees between threads.
 [[nodiscard]] SimCase forestCase(std::int32_t trees);
 
+/// A branching basin of `rows` (odd) by `cols` cells: a main stem along the middle row flowing
+/// east, fed from the north and the south by tributaries that collect side branches of their
+/// own, with the flow accumulation counted from the flow. Two days, a 10-minute step.
+[[nodiscard]] SimCase branchingCase(std::int32_t rows, std::int32_t cols);
+
+/// The branching case of 11 by 24 cells with accumulation that disagrees with the flow along
+/// the stem: the sequential order runs some stem cells before cells that drain into them and
+/// reads those as zeros.
+[[nodiscard]] SimCase inconsistentBranchingCase();
+
+/// Sets every routed cell's flow accumulation to the number of routed cells that drain
+/// through it, itself included (border cells keep theirs).
+void countAccumulation(SimCase& c);
+
 /// A case written to a scratch folder, read back and planned.
 struct PlannedCase {
     TempDir dir;

@@ -3,6 +3,7 @@
 // messy basin (a cell with eight inflows inside a loop, accumulation that disagrees with the
 // flow, a river list with empty lines and a river that is not listed).
 
+#include <algorithm>
 #include <filesystem>
 #include <iostream>
 
@@ -55,6 +56,22 @@ hydro::test::SimCase messyCase() {
     return c;
 }
 
+/// A branching river with nine tenths of the cells beside a few short ones: its tree is cut
+/// between the ranks.
+hydro::test::SimCase ninetyPercentCase() {
+    hydro::test::SimCase c = hydro::test::branchingCase(13, 30);
+    for (std::int32_t row = 1; row < c.studyRows - 1; ++row) {
+        for (std::int32_t col = 1; col <= 3; ++col) {
+            const auto i = static_cast<std::size_t>(row * c.studyCols + col);
+            c.flowDir[i] = 5;
+            c.riverNum[i] = 2;
+        }
+    }
+    hydro::test::countAccumulation(c);
+    c.riverList = "1 0 0 0 0 0 0.0 0.0\n2 0 0 0 0 0 0.0 0.0\n";
+    return c;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -67,5 +84,7 @@ int main(int argc, char** argv) {
     // One river of 120 cells in a row: a single tree holds every cell.
     hydro::test::chainCase(120).write(root / "one-large-river");
     messyCase().write(root / "messy");
+    ninetyPercentCase().write(root / "ninety-percent");
+    hydro::test::inconsistentBranchingCase().write(root / "inconsistent");
     return 0;
 }

@@ -1,0 +1,125 @@
+#pragma once
+
+// One rank's share of a run spread over ranks, tick by tick, without any transport of its own:
+// the caller moves the messages between ranks (MPI in the simulator, plain copies in tests).
+//
+// At tick t the rank runs level k through hour t - k, for every level in turn, so a piece at
+// level k reads series that pieces of lower levels produced at earlier ticks. The series a
+// tick produces for other ranks leave as one message per receiving rank at the end of the
+// tick and are unpacked at the start of the next one. Hour h of the rank's frame is complete
+// after tick h + levels - 1. Upstream pieces thus run ahead of downstream ones, and no rank
+// waits for another within a tick.
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "runoff_sim/rank_split.h"
+#include "runoff_sim/routing_engine.h"
+
+namespace hydro::runoff {
+
+class RankStepper {
+public:
+    /// A rank that this one exchanges series with, and the floats of each tick's message.
+    struct Link {
+        std::int32_t rank = 0;
+        std::size_t values = 0;
+    };
+
+    /// Prepares rank `rank`'s run of `work` (cut from `plan` by `d`); may throw
+    /// std::bad_alloc. `work`, `d` and `rain` must outlive the stepper.
+    RankStepper(const RankWork& work, const Decomposition& d, std::int32_t rank,
+                const RainGrid& rain, ProgressPacer& progress);
+
+    /// Ticks of the whole run: hours + levels - 1.
+    [[nodiscard]] std::int64_t ticks() const { return hours_ + levels_ - 1; }
+    [[nodiscard]] std::int32_t levels() const { return levels_; }
+    [[nodiscard]] std::int64_t hours() const { return hours_; }
+
+    /// Ranks this one receives from and sends to, in rank order.
+    [[nodiscard]] const std::vector<Link>& inbound() const { return inbound_; }
+    [[nodiscard]] const std::vector<Link>& outbound() const { return outbound_; }
+    /// Where the message of inbound link `i` sent at the previous tick goes before
+    /// unpack(tick).
+    [[nodiscard]] std::span<float> inbox(std::size_t i) { return inboxes_[i]; }
+    /// The message for outbound link `i` filled by tick `tick` (two ticks' messages are kept,
+    /// so that one may still be in transit while the next is filled).
+    [[nodiscard]] std::span<const float> outbox(std::size_t i, std::int64_t tick) const {
+        return outboxes_[static_cast<std::size_t>(tick % 2)][i];
+    }
+
+    /// Takes in the series of the inbound messages of tick - 1 (nothing to do at tick 0).
+    void unpack(std::int64_t tick);
+    /// Runs every level through its hour of `tick` and fills the outbound messages; returns
+    /// kOutOfMemory when an allocation failed (the tick's results are then incomplete).
+    [[nodiscard]] RunStatus runTick(std::int64_t tick);
+
+    /// The hour (from 0) whose frame tick `tick` completes, if any.
+    [[nodiscard]] std::optional<std::int64_t> completedHour(std::int64_t tick) const;
+    /// The rank's values of hour `hour` (in the order of RankWork::framePositions), valid
+    /// from the tick that completes it until the next runTick.
+    [[nodiscard]] std::span<const float> hourValues(std::int64_t hour) const;
+    /// The rank's daily means and maxima of day `day` (from 0), valid likewise once the hour
+    /// that ends the day is complete.
+    [[nodiscard]] std::span<const float> dayMeans(std::int64_t day) const;
+    [[nodiscard]] std::span<const float> dayMaxima(std::int64_t day) const;
+
+    /// The series import `slot` of level `level` was given for its last hour, and its cut.
+    [[nodiscard]] std::span<const float> importedSeries(std::int32_t level, std::int32_t slot);
+    [[nodiscard]] std::int32_t importCount(std::int32_t level) const {
+        return static_cast<std::int32_t>(importRing_[static_cast<std::size_t>(level)].size());
+    }
+    [[nodiscard]] std::int32_t importCut(std::int32_t level, std::int32_t slot) const {
+        return work_->importCut[static_cast<std::size_t>(level)][static_cast<std::size_t>(slot)];
+    }
+
+private:
+    /// Where an export of a level goes: a local ring, or a place in an outbound message.
+    struct Destination {
+        std::int32_t ring = -1;
+        std::int32_t link = -1;
+        std::size_t offset = 0;
+    };
+    /// A series of an inbound message and the ring it goes into.
+    struct Arrival {
+        std::int32_t ring = 0;
+        std::int32_t senderLevel = 0;
+    };
+
+    [[nodiscard]] float* ring(std::int32_t r, std::int64_t hour) {
+        return rings_.data()
+               + (static_cast<std::size_t>(r) * static_cast<std::size_t>(levels_)
+                  + static_cast<std::size_t>(hour % levels_))
+                     * subSteps_;
+    }
+    void deliver(std::size_t level, std::int64_t tick, std::int64_t hour);
+    void keep(std::size_t level, std::int64_t hour);
+
+    const RankWork* work_;
+    std::int32_t levels_;
+    std::int64_t hours_;
+    std::size_t subSteps_;
+    std::vector<std::unique_ptr<RoutingEngine>> engines_;  ///< per level, null when empty
+    std::vector<std::size_t> levelOffset_;                 ///< per level, into the rank's values
+    std::size_t values_ = 0;
+    /// Per cut this rank reads, `levels` hours of series.
+    std::vector<float> rings_;
+    std::vector<std::vector<std::int32_t>> importRing_;  ///< per level, per import slot
+    std::vector<std::vector<Destination>> exportTo_;     ///< per level, per export slot
+    std::vector<Link> inbound_;
+    std::vector<Link> outbound_;
+    std::vector<std::vector<Arrival>> arrivals_;  ///< per inbound link, in message order
+    std::vector<std::vector<float>> inboxes_;
+    std::array<std::vector<std::vector<float>>, 2> outboxes_;
+    /// Frames in the making: hour h in slot h % levels, day d in slot d % daySlots.
+    std::vector<float> hourly_;
+    std::vector<float> dailyMean_;
+    std::vector<float> dailyMax_;
+    std::size_t daySlots_ = 1;
+};
+
+}  // namespace hydro::runoff
