@@ -44,6 +44,33 @@ void placeValues(std::span<const std::int64_t> framePositions, std::span<const f
     }
 }
 
+std::vector<std::int32_t> assignByLevel(std::span<const std::int64_t> cells,
+                                        std::span<const std::int32_t> level, std::int32_t levels,
+                                        std::int32_t ranks) {
+    std::vector<std::size_t> order(cells.size());
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    std::stable_sort(order.begin(), order.end(),
+                     [&](std::size_t a, std::size_t b) { return cells[a] > cells[b]; });
+    const auto r = static_cast<std::size_t>(ranks);
+    std::vector<std::int64_t> atLevel(r * static_cast<std::size_t>(levels), 0);
+    std::vector<std::int64_t> total(r, 0);
+    std::vector<std::int32_t> rankOf(cells.size(), 0);
+    for (const std::size_t p : order) {
+        const std::size_t base = static_cast<std::size_t>(level[p]) * r;
+        std::size_t best = 0;
+        for (std::size_t k = 1; k < r; ++k) {
+            const auto key = [&](std::size_t q) { return std::pair(atLevel[base + q], total[q]); };
+            if (key(k) < key(best)) {
+                best = k;
+            }
+        }
+        rankOf[p] = static_cast<std::int32_t>(best);
+        atLevel[base + best] += cells[p];
+        total[best] += cells[p];
+    }
+    return rankOf;
+}
+
 std::vector<std::int32_t> readersOf(const RoutingPlan& plan) {
     std::vector<std::int32_t> reader(plan.cells.size());
     for (std::size_t c = 0; c < plan.cells.size(); ++c) {
@@ -54,31 +81,47 @@ std::vector<std::int32_t> readersOf(const RoutingPlan& plan) {
 
 std::vector<bool> cutAtConfluences(std::span<const std::int32_t> reader, std::int64_t target) {
     const std::size_t n = reader.size();
+    const std::int64_t small = target / kSmallTributary;
     std::vector<bool> root(n, false);
-    // Cells gathered below each cell so far, and its branches as a list through `next`.
+    // Per cell: all cells above it, the cells gathered in its piece so far, and its branches
+    // as a list through `next`.
+    std::vector<std::int64_t> above(n, 1);
     std::vector<std::int64_t> gathered(n, 1);
     std::vector<std::int32_t> firstBranch(n, -1);
     std::vector<std::int32_t> next(n, -1);
-    std::vector<std::pair<std::int64_t, std::int32_t>> branches;
+    struct Branch {
+        std::int64_t above;
+        std::int64_t gathered;
+        std::int32_t cell;
+    };
+    std::vector<Branch> branches;
     for (std::size_t c = 0; c < n; ++c) {
         branches.clear();
         std::int64_t total = 1;
         for (std::int32_t b = firstBranch[c]; b >= 0; b = next[static_cast<std::size_t>(b)]) {
-            branches.emplace_back(gathered[static_cast<std::size_t>(b)], b);
-            total += branches.back().first;
+            const auto i = static_cast<std::size_t>(b);
+            branches.push_back({above[i], gathered[i], b});
+            total += gathered[i];
+            above[c] += above[i];
         }
-        if (total > target && branches.size() >= 2) {
-            // Largest first, ties to the earlier cell: the first is the main stem.
-            std::sort(branches.begin(), branches.end(), [](const auto& a, const auto& b) {
-                return a.first != b.first ? a.first > b.first : a.second < b.second;
+        if (above[c] > target && branches.size() >= 2) {
+            // The main stem is the branch with most cells above it (ties to the earlier cell);
+            // the tributaries follow, largest first.
+            std::sort(branches.begin(), branches.end(), [](const Branch& a, const Branch& b) {
+                return a.above != b.above ? a.above > b.above : a.cell < b.cell;
             });
-            for (std::size_t i = 1; i < branches.size() && total > target; ++i) {
-                root[static_cast<std::size_t>(branches[i].second)] = true;
-                total -= branches[i].first;
+            std::sort(branches.begin() + 1, branches.end(), [](const Branch& a, const Branch& b) {
+                return a.gathered != b.gathered ? a.gathered > b.gathered : a.cell < b.cell;
+            });
+            for (std::size_t i = 1; i < branches.size(); ++i) {
+                if (branches[i].above > small || total > target) {
+                    root[static_cast<std::size_t>(branches[i].cell)] = true;
+                    total -= branches[i].gathered;
+                }
             }
             if (total > target) {
-                root[static_cast<std::size_t>(branches[0].second)] = true;
-                total -= branches[0].first;
+                root[static_cast<std::size_t>(branches[0].cell)] = true;
+                total -= branches[0].gathered;
             }
         }
         gathered[c] = total;

@@ -27,6 +27,13 @@ namespace hydro::runoff {
 [[nodiscard]] std::vector<std::int32_t> assignBySize(std::span<const std::size_t> sizes,
                                                      std::int32_t ranks);
 
+/// The rank of each piece of `cells` cells at `level`: largest first (ties in the given
+/// order), each to the rank with the least work at its level so far, then the least work in
+/// all (ties to the lowest rank). Each tick of a run then gives every rank about the same work.
+[[nodiscard]] std::vector<std::int32_t> assignByLevel(std::span<const std::int64_t> cells,
+                                                      std::span<const std::int32_t> level,
+                                                      std::int32_t levels, std::int32_t ranks);
+
 /// A plan cut into pieces and spread over ranks.
 struct Decomposition {
     std::int32_t ranks = 1;
@@ -45,11 +52,15 @@ struct Decomposition {
 [[nodiscard]] std::vector<std::int32_t> readersOf(const RoutingPlan& plan);
 
 /// Cuts the forest `reader` (each cell after the cells it reads, as in a plan) into pieces of
-/// at most `target` cells where confluences allow: working upstream to downstream, where the
-/// cells gathered at a confluence exceed the target, the tributaries are cut off, largest
-/// first, until they fit; when the main stem (the largest branch) alone exceeds it, the stem
-/// is cut as well. A chain without confluences stays whole. Returns, per cell, whether it is
-/// the root of a piece.
+/// at most `target` cells where confluences allow. Working upstream to downstream, at a
+/// confluence with more than `target` cells above it the main stem (the branch with most
+/// cells above it) goes on in the same piece; every tributary with more than
+/// target / kSmallTributary cells above it is cut off, and smaller ones too, largest first,
+/// while the piece would exceed the target; when it still would, the stem is cut as well. So
+/// the stem of a large river is cut about once every `target` cells of its length, and a chain
+/// of cuts never grows much longer than the river is long (counted in targets) plus the times
+/// a path joins a larger river. A chain without confluences stays whole. Returns, per cell,
+/// whether it is the root of a piece.
 [[nodiscard]] std::vector<bool> cutAtConfluences(std::span<const std::int32_t> reader,
                                                  std::int64_t target);
 
@@ -59,6 +70,8 @@ struct Decomposition {
 
 /// Pieces per rank the cut aims at: the largest piece is then an eighth of a rank's work.
 inline constexpr std::int64_t kPiecesPerRank = 8;
+/// Tributaries of at most target / kSmallTributary cells stay with the stem while it has room.
+inline constexpr std::int64_t kSmallTributary = 16;
 
 /// A rank's cells, level by level.
 struct RankWork {

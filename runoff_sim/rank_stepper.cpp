@@ -106,7 +106,7 @@ RankStepper::RankStepper(const RankWork& work, const Decomposition& d, std::int3
             boxes.emplace_back(link.values, 0.0F);
         }
     }
-    daySlots_ = static_cast<std::size_t>((levels_ - 1) / 24 + 1);
+    daySlots_ = (levels - 1) / 24 + 1;
     hourly_.assign(values_ * levels, 0.0F);
     dailyMean_.assign(values_ * daySlots_, 0.0F);
     dailyMax_.assign(values_ * daySlots_, 0.0F);

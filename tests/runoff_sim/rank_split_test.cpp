@@ -73,7 +73,7 @@ public:
     [[nodiscard]] std::size_t ranks() const { return steppers_.size(); }
 
 private:
-    std::int32_t rankOf(const RankStepper& s) const {
+    [[nodiscard]] std::int32_t rankOf(const RankStepper& s) const {
         for (std::size_t r = 0; r < steppers_.size(); ++r) {
             if (steppers_[r].get() == &s) {
                 return static_cast<std::int32_t>(r);
