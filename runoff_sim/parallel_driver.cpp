@@ -162,9 +162,9 @@ public:
         MPI_Igatherv(step.values.data(), static_cast<int>(step.values.size()), MPI_FLOAT,
                      root ? step.received.data() : nullptr, root ? counts : nullptr,
                      root ? displacements : nullptr, MPI_FLOAT, 0, MPI_COMM_WORLD,
-                     &step.requests[0]);
+                     step.requests.data());
         MPI_Iallreduce(&step.code, &step.agreed, 1, MPI_INT, MPI_MAX, MPI_COMM_WORLD,
-                       &step.requests[1]);
+                       std::next(step.requests.data()));
     }
 
     /// Completes the frames that have arrived, without waiting.
@@ -306,18 +306,23 @@ private:
     std::array<std::vector<MPI_Request>, 2> sent_;
 };
 
-}  // namespace
-
-int runRunoffSimParallel(const std::filesystem::path& caseDir, std::ostream& console) {
-    const Ranks ranks;
-    // Only rank 0 speaks; the others' lines go nowhere.
-    std::ostream quiet(nullptr);
-    std::ostream& out = ranks.root() ? console : quiet;
-    const CasePaths paths{caseDir};
-
-    // Every rank reads the case itself from the shared folder: the stages are the same on
-    // every rank, so each reaches the same verdict, and the ranks agree after each one.
+/// What every rank reads and builds before the plan is split.
+struct SharedCase {
     std::optional<EventParameters> params;
+    std::optional<RainGrid> rain;
+    std::optional<RoutingPlan> plan;
+    std::size_t classCount = 0;
+};
+
+/// Every rank reads the case itself from the shared folder: the stages are the same on every
+/// rank, so each reaches the same verdict, and the ranks agree after each one. Returns false
+/// (the line printed once) when any stage failed on any rank.
+bool readOnEveryRank(const Ranks& ranks, const CasePaths& paths, std::ostream& console,
+                     std::ostream& out, SharedCase& shared) {
+    auto& params = shared.params;
+    auto& rain = shared.rain;
+    auto& plan = shared.plan;
+    std::size_t& classCount = shared.classCount;
     if (!ranks.step(console, [&]() -> Failure {
             auto read = readEventParameters(paths.parameters(), &out);
             if (!read) {
@@ -326,7 +331,7 @@ int runRunoffSimParallel(const std::filesystem::path& caseDir, std::ostream& con
             params = *read;
             return {};
         })) {
-        return kFailure;
+        return false;
     }
     const EventParameters& p = *params;
 
@@ -340,11 +345,10 @@ int runRunoffSimParallel(const std::filesystem::path& caseDir, std::ostream& con
             riverCount = *count;
             return {};
         })) {
-        return kFailure;
+        return false;
     }
     sayLine(out, "Number of rivers for simulation : ", riverCount);
     sayLine(out);
-    std::optional<RainGrid> rain;
     if (!ranks.step(console, [&]() -> Failure {
             auto read = readRiverList(paths.riverList(), riverCount);
             if (!read) {
@@ -360,11 +364,9 @@ int runRunoffSimParallel(const std::filesystem::path& caseDir, std::ostream& con
             rain = placeRainPoints(p);
             return {};
         })) {
-        return kFailure;
+        return false;
     }
 
-    std::optional<RoutingPlan> plan;
-    std::size_t classCount = 0;
     if (!ranks.step(console, [&]() -> Failure {
             auto network = buildDrainageNetwork(paths.topoData(), p);
             if (!network) {
@@ -382,18 +384,68 @@ int runRunoffSimParallel(const std::filesystem::path& caseDir, std::ostream& con
             classCount = collectAccClasses(*network).size();
             return {};
         })) {
-        return kFailure;
+        return false;
     }
     sayLine(out, "*** Number of different kind of cell accumulattion number : ", classCount);
     sayLine(out, "Total simulation time is ", p.days, " days.");
     sayLine(out);
 
-    if (!ranks.step(console, [&]() -> Failure {
-            const auto read = readRainfall(paths.rainfall(), *rain, &out);
-            return read ? Failure{} : Failure{read.error().message};
-        })) {
+    return ranks.step(console, [&]() -> Failure {
+        const auto read = readRainfall(paths.rainfall(), *rain, &out);
+        return read ? Failure{} : Failure{read.error().message};
+    });
+}
+
+/// The time loop, tick by tick (see RankStepper). A rank that fails, or learns that another
+/// did, stops computing but goes on exchanging to the end, so that no rank waits for ever.
+/// Returns the stop code all ranks agree on.
+int runTicks(RankStepper& stepper, FramePipeline& frames) {
+    SeriesExchange exchange(stepper);
+    bool computing = true;
+    for (std::int64_t tick = 0; tick < stepper.ticks(); ++tick) {
+        exchange.receive(tick);
+        computing = computing && frames.agreed() == kRunning && frames.own() == kRunning;
+        if (computing) {
+            try {
+                if (stepper.runTick(tick) != RunStatus::kComplete) {
+                    frames.fail(kMemory);
+                }
+            } catch (const std::bad_alloc&) {
+                frames.fail(kMemory);
+            }
+        }
+        exchange.send(tick);
+        if (const auto hour = stepper.completedHour(tick)) {
+            frames.post(0, *hour, stepper.hourValues(*hour), {}, frames.own());
+            if (*hour % 24 == 23) {
+                frames.post(1, *hour / 24, stepper.dayMeans(*hour / 24),
+                            stepper.dayMaxima(*hour / 24), frames.own());
+            }
+        }
+        frames.poll();
+    }
+    frames.drain();
+    exchange.finish(stepper.ticks());
+    return Ranks::agreeStop(std::max(frames.own(), frames.agreed()));
+}
+
+}  // namespace
+
+int runRunoffSimParallel(const std::filesystem::path& caseDir, std::ostream& console) {
+    const Ranks ranks;
+    // Only rank 0 speaks; the others' lines go nowhere.
+    std::ostream quiet(nullptr);
+    std::ostream& out = ranks.root() ? console : quiet;
+    const CasePaths paths{caseDir};
+
+    SharedCase shared;
+    if (!readOnEveryRank(ranks, paths, console, out, shared)) {
         return kFailure;
     }
+    const EventParameters& p = *shared.params;
+    auto& rain = shared.rain;
+    auto& plan = shared.plan;
+    const std::size_t classCount = shared.classCount;
 
     // The plan cut into pieces over the ranks; each rank keeps only its own cells (and rank 0
     // where every rank's values go) once the whole plan is released.
@@ -465,36 +517,8 @@ int runRunoffSimParallel(const std::filesystem::path& caseDir, std::ostream& con
                          });
     frameTemplate = {};
 
-    // The time loop, tick by tick (see RankStepper). A rank that fails, or learns that another
-    // did, stops computing but goes on exchanging to the end, so that no rank waits for ever.
     progress.start();
-    SeriesExchange exchange(*stepper);
-    bool computing = true;
-    for (std::int64_t tick = 0; tick < stepper->ticks(); ++tick) {
-        exchange.receive(tick);
-        computing = computing && frames.agreed() == kRunning && frames.own() == kRunning;
-        if (computing) {
-            try {
-                if (stepper->runTick(tick) != RunStatus::kComplete) {
-                    frames.fail(kMemory);
-                }
-            } catch (const std::bad_alloc&) {
-                frames.fail(kMemory);
-            }
-        }
-        exchange.send(tick);
-        if (const auto hour = stepper->completedHour(tick)) {
-            frames.post(0, *hour, stepper->hourValues(*hour), {}, frames.own());
-            if (*hour % 24 == 23) {
-                frames.post(1, *hour / 24, stepper->dayMeans(*hour / 24),
-                            stepper->dayMaxima(*hour / 24), frames.own());
-            }
-        }
-        frames.poll();
-    }
-    frames.drain();
-    exchange.finish(stepper->ticks());
-    const int stop = Ranks::agreeStop(std::max(frames.own(), frames.agreed()));
+    const int stop = runTicks(*stepper, frames);
     if (stop == kMemory) {
         sayLine(out, kNotEnoughMemory);
         return kFailure;
