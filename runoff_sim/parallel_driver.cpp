@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <new>
@@ -19,6 +21,7 @@
 #include "runoff_sim/rain_cell.h"
 #include "runoff_sim/rank_split.h"
 #include "runoff_sim/rank_stepper.h"
+#include "runoff_sim/rank_transfer.h"
 #include "runoff_sim/routing_engine.h"
 #include "runoff_sim/routing_setup.h"
 
@@ -306,7 +309,7 @@ private:
     std::array<std::vector<MPI_Request>, 2> sent_;
 };
 
-/// What every rank reads and builds before the plan is split.
+/// What rank 0 reads and builds before the plan is split (the rainfall reaches every rank).
 struct SharedCase {
     std::optional<EventParameters> params;
     std::optional<RainGrid> rain;
@@ -314,16 +317,19 @@ struct SharedCase {
     std::size_t classCount = 0;
 };
 
-/// Every rank reads the case itself from the shared folder: the stages are the same on every
-/// rank, so each reaches the same verdict, and the ranks agree after each one. Returns false
-/// (the line printed once) when any stage failed on any rank.
-bool readOnEveryRank(const Ranks& ranks, const CasePaths& paths, std::ostream& console,
-                     std::ostream& out, SharedCase& shared) {
+/// Rank 0 reads the case; after each stage the ranks agree on how it went, so that every rank
+/// stops where a run in one process stops. Returns false on every rank (the line printed
+/// once) when a stage failed.
+bool readOnRankZero(const Ranks& ranks, const CasePaths& paths, std::ostream& console,
+                    std::ostream& out, SharedCase& shared) {
     auto& params = shared.params;
     auto& rain = shared.rain;
     auto& plan = shared.plan;
     std::size_t& classCount = shared.classCount;
     if (!ranks.step(console, [&]() -> Failure {
+            if (!ranks.root()) {
+                return {};
+            }
             auto read = readEventParameters(paths.parameters(), &out);
             if (!read) {
                 return read.error().message;
@@ -333,11 +339,16 @@ bool readOnEveryRank(const Ranks& ranks, const CasePaths& paths, std::ostream& c
         })) {
         return false;
     }
-    const EventParameters& p = *params;
+    // Read on rank 0 only: the other ranks never look at it.
+    const EventParameters none{};
+    const EventParameters& p = ranks.root() ? *params : none;
 
     std::int64_t riverCount = 0;
     std::optional<RiverList> rivers;
     if (!ranks.step(console, [&]() -> Failure {
+            if (!ranks.root()) {
+                return {};
+            }
             const auto count = countRiverLines(paths.riverList());
             if (!count) {
                 return count.error().message;
@@ -350,6 +361,9 @@ bool readOnEveryRank(const Ranks& ranks, const CasePaths& paths, std::ostream& c
     sayLine(out, "Number of rivers for simulation : ", riverCount);
     sayLine(out);
     if (!ranks.step(console, [&]() -> Failure {
+            if (!ranks.root()) {
+                return {};
+            }
             auto read = readRiverList(paths.riverList(), riverCount);
             if (!read) {
                 return read.error().message;
@@ -368,6 +382,9 @@ bool readOnEveryRank(const Ranks& ranks, const CasePaths& paths, std::ostream& c
     }
 
     if (!ranks.step(console, [&]() -> Failure {
+            if (!ranks.root()) {
+                return {};
+            }
             auto network = buildDrainageNetwork(paths.topoData(), p);
             if (!network) {
                 return network.error().message;
@@ -391,6 +408,9 @@ bool readOnEveryRank(const Ranks& ranks, const CasePaths& paths, std::ostream& c
     sayLine(out);
 
     return ranks.step(console, [&]() -> Failure {
+        if (!ranks.root()) {
+            return {};
+        }
         const auto read = readRainfall(paths.rainfall(), *rain, &out);
         return read ? Failure{} : Failure{read.error().message};
     });
@@ -429,6 +449,99 @@ int runTicks(RankStepper& stepper, FramePipeline& frames) {
     return Ranks::agreeStop(std::max(frames.own(), frames.agreed()));
 }
 
+/// Bytes moved per MPI call: well below the 2 GiB a call's count can describe.
+constexpr std::size_t kImageChunk = std::size_t{1} << 28U;
+/// The size rank 0 sends in place of an image it could not make.
+constexpr std::uint64_t kNoImage = ~std::uint64_t{0};
+
+template <class Move>
+void inChunks(std::vector<std::byte>& bytes, Move move) {
+    for (std::size_t at = 0; at < bytes.size(); at += kImageChunk) {
+        move(bytes.data() + at, static_cast<int>(std::min(kImageChunk, bytes.size() - at)));
+    }
+}
+
+/// Rank 0's image to every rank. Every rank first learns its size and makes room; when one
+/// cannot, every rank returns false and nothing more is sent.
+bool broadcastImage(std::vector<std::byte>& bytes, const Ranks& ranks) {
+    auto size = static_cast<std::uint64_t>(bytes.size());
+    MPI_Bcast(&size, 1, MPI_UINT64_T, 0, MPI_COMM_WORLD);
+    int room = 1;
+    if (!ranks.root()) {
+        try {
+            bytes.resize(static_cast<std::size_t>(size));
+        } catch (const std::bad_alloc&) {
+            room = 0;
+        }
+    }
+    int everywhere = 0;
+    MPI_Allreduce(&room, &everywhere, 1, MPI_INT, MPI_MIN, MPI_COMM_WORLD);
+    if (everywhere == 0) {
+        return false;
+    }
+    inChunks(bytes, [](std::byte* at, int n) { MPI_Bcast(at, n, MPI_BYTE, 0, MPI_COMM_WORLD); });
+    return true;
+}
+
+/// Rank 0 hands every other rank its own image, made by `make(rank)` one at a time, so that
+/// rank 0 never holds more than one; `mine` receives this rank's. A rank that cannot make room
+/// says so before anything is sent. Returns false on every rank when an image could not be
+/// made or received.
+bool scatterImages(const Ranks& ranks, const std::function<std::vector<std::byte>(int)>& make,
+                   std::vector<std::byte>& mine) {
+    constexpr int kSizeTag = 11;
+    constexpr int kRoomTag = 12;
+    constexpr int kImageTag = 13;
+    int ok = 1;
+    if (ranks.root()) {
+        for (int r = 1; r < ranks.size(); ++r) {
+            std::vector<std::byte> image;
+            std::uint64_t size = kNoImage;
+            if (ok != 0) {
+                try {
+                    image = make(r);
+                    size = image.size();
+                } catch (const std::bad_alloc&) {
+                    ok = 0;
+                }
+            }
+            MPI_Send(&size, 1, MPI_UINT64_T, r, kSizeTag, MPI_COMM_WORLD);
+            if (size == kNoImage) {
+                continue;
+            }
+            int room = 0;
+            MPI_Recv(&room, 1, MPI_INT, r, kRoomTag, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
+            if (room == 0) {
+                ok = 0;
+                continue;
+            }
+            inChunks(image, [r](std::byte* at, int n) {
+                MPI_Send(at, n, MPI_BYTE, r, kImageTag, MPI_COMM_WORLD);
+            });
+        }
+    } else {
+        std::uint64_t size = 0;
+        MPI_Recv(&size, 1, MPI_UINT64_T, 0, kSizeTag, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
+        ok = size == kNoImage ? 0 : 1;
+        if (ok != 0) {
+            try {
+                mine.resize(static_cast<std::size_t>(size));
+            } catch (const std::bad_alloc&) {
+                ok = 0;
+            }
+            MPI_Send(&ok, 1, MPI_INT, 0, kRoomTag, MPI_COMM_WORLD);
+        }
+        if (ok != 0) {
+            inChunks(mine, [](std::byte* at, int n) {
+                MPI_Recv(at, n, MPI_BYTE, 0, kImageTag, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
+            });
+        }
+    }
+    int everywhere = 0;
+    MPI_Allreduce(&ok, &everywhere, 1, MPI_INT, MPI_MIN, MPI_COMM_WORLD);
+    return everywhere != 0;
+}
+
 }  // namespace
 
 int runRunoffSimParallel(const std::filesystem::path& caseDir, std::ostream& console) {
@@ -439,33 +552,62 @@ int runRunoffSimParallel(const std::filesystem::path& caseDir, std::ostream& con
     const CasePaths paths{caseDir};
 
     SharedCase shared;
-    if (!readOnEveryRank(ranks, paths, console, out, shared)) {
+    if (!readOnRankZero(ranks, paths, console, out, shared)) {
         return kFailure;
     }
-    const EventParameters& p = *shared.params;
     auto& rain = shared.rain;
     auto& plan = shared.plan;
     const std::size_t classCount = shared.classCount;
 
-    // The plan cut into pieces over the ranks; each rank keeps only its own cells (and rank 0
-    // where every rank's values go) once the whole plan is released.
+    // The plan cut into pieces over the ranks. Rank 0 hands every other rank its own work,
+    // the routes of the cuts and the rainfall, then lets the whole plan go: each rank holds
+    // only its own cells (and rank 0 where every rank's values go).
+    std::optional<Decomposition> d;
     std::optional<RankWork> work;
-    std::optional<RankStepper> stepper;
+    std::vector<CutRoute> routes;
+    std::vector<std::byte> routesImage;
+    std::vector<std::byte> rainImage;
     std::vector<std::int32_t> counts;
     std::vector<std::int64_t> positions;
     std::vector<float> frameTemplate;
     std::int64_t routedCells = 0;
+    if (!ranks.step(console, [&]() -> Failure {
+            if (ranks.root()) {
+                d = decompose(readersOf(*plan), ranks.size());
+                routes = cutRoutes(*d);
+                routesImage = packRoutes(routes);
+                rainImage = packRain(*rain);
+                positions = framePositionsByRank(*plan, *d, counts);
+                frameTemplate = plan->frameTemplate;
+                routedCells = static_cast<std::int64_t>(plan->cells.size());
+                work = rankWork(*plan, *d, 0);
+            }
+            return {};
+        })) {
+        return kFailure;
+    }
+    std::vector<std::byte> workImage;
+    const bool handedOut =
+        broadcastImage(routesImage, ranks) && broadcastImage(rainImage, ranks)
+        && scatterImages(
+            ranks, [&](int r) { return packRankWork(rankWork(*plan, *d, r)); }, workImage);
+    if (!ranks.agree(handedOut ? Failure{} : Failure{std::string(kNotEnoughMemory)}, console)) {
+        return kFailure;
+    }
+    plan.reset();
+    d.reset();
+    std::optional<RankStepper> stepper;
     ProgressPacer quietProgress(0, 0, [](std::int64_t) {});
     if (!ranks.step(console, [&]() -> Failure {
-            Decomposition d = decompose(readersOf(*plan), ranks.size());
-            work = rankWork(*plan, d, ranks.rank());
-            if (ranks.root()) {
-                positions = framePositionsByRank(*plan, d, counts);
-                frameTemplate = plan->frameTemplate;
+            if (!ranks.root()) {
+                routes = unpackRoutes(routesImage);
+                rain = unpackRain(rainImage);
+                work = unpackRankWork(workImage);
             }
-            routedCells = static_cast<std::int64_t>(plan->cells.size());
-            plan.reset();
-            stepper.emplace(*work, d, ranks.rank(), *rain, quietProgress);
+            routesImage = {};
+            rainImage = {};
+            workImage = {};
+            stepper.emplace(*work, routes, ranks.size(), ranks.rank(), *rain, quietProgress);
             return {};
         })) {
         return kFailure;
@@ -485,8 +627,10 @@ int runRunoffSimParallel(const std::filesystem::path& caseDir, std::ostream& con
     sayLine(out, "Runoff simulation starts.");
     if (!ranks.step(console, [&]() -> Failure {
             if (ranks.root()
-                && !files.open(outputDir, {p.studyCols, p.studyRows, p.swLon, p.swLat}, p.days,
-                               console)) {
+                && !files.open(outputDir,
+                               {shared.params->studyCols, shared.params->studyRows,
+                                shared.params->swLon, shared.params->swLat},
+                               shared.params->days, console)) {
                 return std::string();
             }
             return {};
@@ -497,7 +641,8 @@ int runRunoffSimParallel(const std::filesystem::path& caseDir, std::ostream& con
     // The progress lines follow the frames rank 0 has received: a line once its share of all
     // cell-hours is in, as a run in one process prints them.
     const std::int64_t lines = ranks.root() ? static_cast<std::int64_t>(classCount) : 0;
-    ProgressPacer progress(lines, routedCells * p.days * 24, [&out, lines](std::int64_t k) {
+    const std::int64_t days = ranks.root() ? shared.params->days : 0;
+    ProgressPacer progress(lines, routedCells * days * 24, [&out, lines](std::int64_t k) {
         const double percent = (static_cast<double>(k) + 1.0) / static_cast<double>(lines) * 100.0;
         out.precision(3);
         out << "  " << percent << "% ends.\n" << std::flush;
@@ -542,7 +687,7 @@ int runRunoffSimParallel(const std::filesystem::path& caseDir, std::ostream& con
                 return std::string();
             }
             if (nonFinite.count() > 0) {
-                nonFinite.report(console, p.studyCols, p.weight);
+                nonFinite.report(console, shared.params->studyCols, shared.params->weight);
                 return std::string();
             }
             return {};

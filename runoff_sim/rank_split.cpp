@@ -185,6 +185,16 @@ Decomposition decompose(std::span<const std::int32_t> reader, std::int32_t ranks
     return d;
 }
 
+std::vector<CutRoute> cutRoutes(const Decomposition& d) {
+    std::vector<CutRoute> routes(d.cuts.size());
+    for (std::size_t i = 0; i < d.cuts.size(); ++i) {
+        const auto from = static_cast<std::size_t>(d.pieceOf[static_cast<std::size_t>(d.cuts[i])]);
+        routes[i] = {d.pieceRank[from], d.pieceRank[static_cast<std::size_t>(d.cutInto[i])],
+                     d.pieceLevel[from]};
+    }
+    return routes;
+}
+
 RankWork rankWork(const RoutingPlan& plan, const Decomposition& d, std::int32_t rank) {
     RankWork work;
     const auto levels = static_cast<std::size_t>(d.levels);

@@ -73,6 +73,17 @@ inline constexpr std::int64_t kPiecesPerRank = 8;
 /// Tributaries of at most target / kSmallTributary cells stay with the stem while it has room.
 inline constexpr std::int64_t kSmallTributary = 16;
 
+/// Where a cut's series go: from the rank (and level) of the piece it ends to the rank of the
+/// piece that reads it.
+struct CutRoute {
+    std::int32_t fromRank = 0;
+    std::int32_t toRank = 0;
+    std::int32_t fromLevel = 0;
+};
+
+/// The route of every cut of `d`, in cut order.
+[[nodiscard]] std::vector<CutRoute> cutRoutes(const Decomposition& d);
+
 /// A rank's cells, level by level.
 struct RankWork {
     /// Per level, the plan of this rank's cells of that level (empty when it has none).

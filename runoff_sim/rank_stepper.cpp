@@ -12,10 +12,11 @@ void copySeries(std::span<const float> from, float* to) {
 
 }  // namespace
 
-RankStepper::RankStepper(const RankWork& work, const Decomposition& d, std::int32_t rank,
-                         const RainGrid& rain, ProgressPacer& progress)
+RankStepper::RankStepper(const RankWork& work, std::span<const CutRoute> routes,
+                         std::int32_t ranks, std::int32_t rank, const RainGrid& rain,
+                         ProgressPacer& progress)
     : work_(&work),
-      levels_(d.levels),
+      levels_(static_cast<std::int32_t>(work.plans.size())),
       hours_(static_cast<std::int64_t>(work.plans.front().days) * 24),
       subSteps_(static_cast<std::size_t>(work.plans.front().subStepsPerHour)) {
     const auto levels = static_cast<std::size_t>(levels_);
@@ -31,13 +32,7 @@ RankStepper::RankStepper(const RankWork& work, const Decomposition& d, std::int3
     }
 
     // A ring for every cut this rank reads, level by level and slot by slot.
-    const auto rankOfPiece = [&](std::int32_t piece) {
-        return d.pieceRank[static_cast<std::size_t>(piece)];
-    };
-    const auto senderPiece = [&](std::int32_t cut) {
-        return d.pieceOf[static_cast<std::size_t>(d.cuts[static_cast<std::size_t>(cut)])];
-    };
-    std::vector<std::int32_t> ringOf(d.cuts.size(), -1);
+    std::vector<std::int32_t> ringOf(routes.size(), -1);
     std::int32_t rings = 0;
     importRing_.resize(levels);
     for (std::size_t k = 0; k < levels; ++k) {
@@ -49,14 +44,13 @@ RankStepper::RankStepper(const RankWork& work, const Decomposition& d, std::int3
     rings_.assign(static_cast<std::size_t>(rings) * levels * subSteps_, 0.0F);
 
     // Messages: one per peer rank and tick, its cuts in cut order; peers in rank order.
-    std::vector<std::int32_t> inLink(static_cast<std::size_t>(d.ranks), -1);
-    std::vector<std::int32_t> outLink(static_cast<std::size_t>(d.ranks), -1);
+    std::vector<std::int32_t> inLink(static_cast<std::size_t>(ranks), -1);
+    std::vector<std::int32_t> outLink(static_cast<std::size_t>(ranks), -1);
     const auto ends = [&](std::size_t cut) {
-        const std::int32_t sender = senderPiece(static_cast<std::int32_t>(cut));
-        return std::array<std::int32_t, 3>{rankOfPiece(sender), rankOfPiece(d.cutInto[cut]),
-                                           d.pieceLevel[static_cast<std::size_t>(sender)]};
+        const CutRoute& route = routes[cut];
+        return std::array<std::int32_t, 3>{route.fromRank, route.toRank, route.fromLevel};
     };
-    for (std::size_t cut = 0; cut < d.cuts.size(); ++cut) {
+    for (std::size_t cut = 0; cut < routes.size(); ++cut) {
         const auto [from, to, level] = ends(cut);
         if (from != to && to == rank) {
             inLink[static_cast<std::size_t>(from)] = 0;
@@ -64,7 +58,7 @@ RankStepper::RankStepper(const RankWork& work, const Decomposition& d, std::int3
             outLink[static_cast<std::size_t>(to)] = 0;
         }
     }
-    for (std::int32_t r = 0; r < d.ranks; ++r) {
+    for (std::int32_t r = 0; r < ranks; ++r) {
         if (inLink[static_cast<std::size_t>(r)] == 0) {
             inLink[static_cast<std::size_t>(r)] = static_cast<std::int32_t>(inbound_.size());
             inbound_.push_back({r, 0});
@@ -75,8 +69,8 @@ RankStepper::RankStepper(const RankWork& work, const Decomposition& d, std::int3
         }
     }
     arrivals_.resize(inbound_.size());
-    std::vector<std::pair<std::int32_t, std::size_t>> exportPlace(d.cuts.size(), {-1, 0});
-    for (std::size_t cut = 0; cut < d.cuts.size(); ++cut) {
+    std::vector<std::pair<std::int32_t, std::size_t>> exportPlace(routes.size(), {-1, 0});
+    for (std::size_t cut = 0; cut < routes.size(); ++cut) {
         const auto [from, to, level] = ends(cut);
         if (from != to && to == rank) {
             const auto i = static_cast<std::size_t>(inLink[static_cast<std::size_t>(from)]);
@@ -93,7 +87,7 @@ RankStepper::RankStepper(const RankWork& work, const Decomposition& d, std::int3
         for (const std::int32_t cut : work.exportCut[k]) {
             const auto c = static_cast<std::size_t>(cut);
             exportTo_[k].push_back(
-                rankOfPiece(d.cutInto[c]) == rank
+                routes[c].toRank == rank
                     ? Destination{ringOf[c], -1, 0}
                     : Destination{-1, exportPlace[c].first, exportPlace[c].second});
         }

@@ -30,10 +30,10 @@ public:
         std::size_t values = 0;
     };
 
-    /// Prepares rank `rank`'s run of `work` (cut from `plan` by `d`); may throw
-    /// std::bad_alloc. `work`, `d` and `rain` must outlive the stepper.
-    RankStepper(const RankWork& work, const Decomposition& d, std::int32_t rank,
-                const RainGrid& rain, ProgressPacer& progress);
+    /// Prepares rank `rank`'s run (of `ranks`) of `work`, with the routes of every cut of the
+    /// decomposition; may throw std::bad_alloc. `work` and `rain` must outlive the stepper.
+    RankStepper(const RankWork& work, std::span<const CutRoute> routes, std::int32_t ranks,
+                std::int32_t rank, const RainGrid& rain, ProgressPacer& progress);
 
     /// Ticks of the whole run: hours + levels - 1.
     [[nodiscard]] std::int64_t ticks() const { return hours_ + levels_ - 1; }

@@ -7,24 +7,30 @@
 #include <numeric>
 
 #include "runoff_sim/rank_stepper.h"
+#include "runoff_sim/rank_transfer.h"
 #include "tests/runoff_sim/engine_case.h"
 
 namespace hydro::runoff {
 namespace {
 
-/// A run spread over `ranks` ranks inside one process: each rank's stepper runs its ticks,
-/// and the messages of a tick go from each sender's outbox to the receiver's inbox before the
-/// next tick, as the parallel run moves them.
+/// A run spread over `ranks` ranks inside one process: each rank gets its work, the routes and
+/// the rainfall through their byte images, as rank 0 hands them out; each rank's stepper runs
+/// its ticks, and the messages of a tick go from each sender's outbox to the receiver's inbox
+/// before the next tick, as the parallel run moves them.
 class RanksInProcess {
 public:
     RanksInProcess(const test::PlannedCase& c, std::int32_t ranks)
-        : c_(&c), d_(decompose(readersOf(c.plan), ranks)) {
+        : c_(&c),
+          d_(decompose(readersOf(c.plan), ranks)),
+          routes_(unpackRoutes(packRoutes(cutRoutes(d_)))),
+          rain_(unpackRain(packRain(c.rain))) {
         for (std::int32_t r = 0; r < ranks; ++r) {
-            works_.push_back(std::make_unique<RankWork>(rankWork(c.plan, d_, r)));
+            works_.push_back(
+                std::make_unique<RankWork>(unpackRankWork(packRankWork(rankWork(c.plan, d_, r)))));
         }
         for (std::int32_t r = 0; r < ranks; ++r) {
             steppers_.push_back(std::make_unique<RankStepper>(*works_[static_cast<std::size_t>(r)],
-                                                              d_, r, c.rain, progress_));
+                                                              routes_, ranks, r, rain_, progress_));
         }
     }
 
@@ -95,6 +101,8 @@ private:
 
     const test::PlannedCase* c_;
     Decomposition d_;
+    std::vector<CutRoute> routes_;
+    RainGrid rain_;
     ProgressPacer progress_{0, 0, [](std::int64_t) {}};
     std::vector<std::unique_ptr<RankWork>> works_;
     std::vector<std::unique_ptr<RankStepper>> steppers_;
@@ -235,6 +243,26 @@ TEST(RankSplit, TheReaderOfACutGetsTheSeriesOfOneProcess) {
         }
         EXPECT_EQ(compared, d.cuts.size() * static_cast<std::size_t>(c->plan.days) * 24U);
     }
+}
+
+TEST(RankSplit, AnImageCutShortOrLeftLongIsRefused) {
+    const auto c = test::planCase(test::branchingCase(9, 14));
+    ASSERT_NE(c, nullptr);
+    const Decomposition d = decompose(readersOf(c->plan), 3);
+    std::vector<std::byte> image = packRankWork(rankWork(c->plan, d, 1));
+    const RankWork back = unpackRankWork(image);
+    EXPECT_EQ(back.framePositions, rankWork(c->plan, d, 1).framePositions);
+    for (const std::size_t cut :
+         {std::size_t{0}, std::size_t{7}, image.size() / 2, image.size() - 1}) {
+        EXPECT_THROW(static_cast<void>(unpackRankWork(std::span(image).first(cut))),
+                     std::invalid_argument)
+            << cut;
+    }
+    image.push_back(std::byte{0});
+    EXPECT_THROW(static_cast<void>(unpackRankWork(image)), std::invalid_argument);
+    std::vector<std::byte> rain = packRain(c->rain);
+    rain.pop_back();
+    EXPECT_THROW(static_cast<void>(unpackRain(rain)), std::invalid_argument);
 }
 
 TEST(RankSplit, AnyRankCountGivesTheBytesOfTheWholeRun) {
