@@ -4,10 +4,13 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <deque>
 #include <functional>
+#include <iostream>
 #include <new>
 #include <optional>
 #include <string>
@@ -110,7 +113,7 @@ private:
 /// and where every rank's values go; the other ranks hold only their own values.
 class FramePipeline {
 public:
-    static constexpr std::size_t kWindow = 6;
+    static constexpr std::size_t kWindow = 12;
 
     /// What rank 0 does with a completed frame: kind 0 is an hourly frame, kind 1 a day's mean
     /// and maximum frames; returns false when the write failed.
@@ -420,10 +423,18 @@ bool readOnRankZero(const Ranks& ranks, const CasePaths& paths, std::ostream& co
 /// did, stops computing but goes on exchanging to the end, so that no rank waits for ever.
 /// Returns the stop code all ranks agree on.
 int runTicks(RankStepper& stepper, FramePipeline& frames) {
+    using Clock = std::chrono::steady_clock;
+    const auto since = [](Clock::time_point t) {
+        return std::chrono::duration<double>(Clock::now() - t).count();
+    };
+    std::array<double, 3> spent{};  // routing, waiting for series, frames
     SeriesExchange exchange(stepper);
     bool computing = true;
     for (std::int64_t tick = 0; tick < stepper.ticks(); ++tick) {
+        auto start = Clock::now();
         exchange.receive(tick);
+        spent[1] += since(start);
+        start = Clock::now();
         computing = computing && frames.agreed() == kRunning && frames.own() == kRunning;
         if (computing) {
             try {
@@ -434,6 +445,8 @@ int runTicks(RankStepper& stepper, FramePipeline& frames) {
                 frames.fail(kMemory);
             }
         }
+        spent[0] += since(start);
+        start = Clock::now();
         exchange.send(tick);
         if (const auto hour = stepper.completedHour(tick)) {
             frames.post(0, *hour, stepper.hourValues(*hour), {}, frames.own());
@@ -443,9 +456,21 @@ int runTicks(RankStepper& stepper, FramePipeline& frames) {
             }
         }
         frames.poll();
+        spent[2] += since(start);
     }
+    auto start = Clock::now();
     frames.drain();
     exchange.finish(stepper.ticks());
+    spent[2] += since(start);
+    if (std::getenv("HYDRO_RANK_TIMES") != nullptr) {
+        // Where each rank's time went, for tuning a cluster run (standard error, rank order
+        // not kept).
+        int rank = 0;
+        MPI_Comm_rank(MPI_COMM_WORLD, &rank);
+        std::cerr << "rank " << rank << ": routing " << spent[0] << " s, waiting for series "
+                  << spent[1] << " s, frames " << spent[2] << " s, " << stepper.levels()
+                  << " levels\n";
+    }
     return Ranks::agreeStop(std::max(frames.own(), frames.agreed()));
 }
 

@@ -44,29 +44,24 @@ void placeValues(std::span<const std::int64_t> framePositions, std::span<const f
     }
 }
 
-std::vector<std::int32_t> assignByLevel(std::span<const std::int64_t> cells,
-                                        std::span<const std::int32_t> level, std::int32_t levels,
-                                        std::int32_t ranks) {
+std::vector<std::int32_t> assignDownstream(std::span<const std::int64_t> cells,
+                                           std::span<const std::int32_t> level,
+                                           std::int32_t ranks) {
     std::vector<std::size_t> order(cells.size());
     std::iota(order.begin(), order.end(), std::size_t{0});
-    std::stable_sort(order.begin(), order.end(),
-                     [&](std::size_t a, std::size_t b) { return cells[a] > cells[b]; });
-    const auto r = static_cast<std::size_t>(ranks);
-    std::vector<std::int64_t> atLevel(r * static_cast<std::size_t>(levels), 0);
-    std::vector<std::int64_t> total(r, 0);
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        return level[a] != level[b] ? level[a] < level[b] : cells[a] > cells[b];
+    });
+    const std::int64_t total = std::accumulate(cells.begin(), cells.end(), std::int64_t{0});
     std::vector<std::int32_t> rankOf(cells.size(), 0);
+    std::int64_t before = 0;
     for (const std::size_t p : order) {
-        const std::size_t base = static_cast<std::size_t>(level[p]) * r;
-        std::size_t best = 0;
-        for (std::size_t k = 1; k < r; ++k) {
-            const auto key = [&](std::size_t q) { return std::pair(atLevel[base + q], total[q]); };
-            if (key(k) < key(best)) {
-                best = k;
-            }
-        }
-        rankOf[p] = static_cast<std::int32_t>(best);
-        atLevel[base + best] += cells[p];
-        total[best] += cells[p];
+        // The rank whose share of the sequence holds the piece's middle.
+        __extension__ using Wide = __int128;
+        const Wide middle = 2 * static_cast<Wide>(before) + cells[p];
+        const auto r = static_cast<std::int64_t>(middle * ranks / (2 * static_cast<Wide>(total)));
+        rankOf[p] = static_cast<std::int32_t>(std::min<std::int64_t>(r, ranks - 1));
+        before += cells[p];
     }
     return rankOf;
 }
@@ -180,8 +175,7 @@ Decomposition decompose(std::span<const std::int32_t> reader, std::int32_t ranks
     }
     d.levels = highest + 1;
 
-    std::vector<std::size_t> sizes(d.pieceCells.begin(), d.pieceCells.end());
-    d.pieceRank = assignBySize(sizes, ranks);
+    d.pieceRank = assignDownstream(d.pieceCells, d.pieceLevel, ranks);
     return d;
 }
 

@@ -27,12 +27,14 @@ namespace hydro::runoff {
 [[nodiscard]] std::vector<std::int32_t> assignBySize(std::span<const std::size_t> sizes,
                                                      std::int32_t ranks);
 
-/// The rank of each piece of `cells` cells at `level`: largest first (ties in the given
-/// order), each to the rank with the least work at its level so far, then the least work in
-/// all (ties to the lowest rank). Each tick of a run then gives every rank about the same work.
-[[nodiscard]] std::vector<std::int32_t> assignByLevel(std::span<const std::int64_t> cells,
-                                                      std::span<const std::int32_t> level,
-                                                      std::int32_t levels, std::int32_t ranks);
+/// The rank of each piece of `cells` cells at `level`: the pieces in order of level (largest
+/// first within a level) are cut into `ranks` runs of about equal cells, a piece going to the
+/// run that holds its middle. A piece's rank is never below the rank of a piece that feeds it,
+/// so series only flow from lower ranks to higher ones: a rank never waits for a rank below
+/// it, and every rank may run ahead of the ranks it feeds.
+[[nodiscard]] std::vector<std::int32_t> assignDownstream(std::span<const std::int64_t> cells,
+                                                         std::span<const std::int32_t> level,
+                                                         std::int32_t ranks);
 
 /// A plan cut into pieces and spread over ranks.
 struct Decomposition {

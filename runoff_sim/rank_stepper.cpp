@@ -12,9 +12,8 @@ void copySeries(std::span<const float> from, float* to) {
 
 }  // namespace
 
-RankStepper::RankStepper(const RankWork& work, std::span<const CutRoute> routes,
-                         std::int32_t ranks, std::int32_t rank, const RainGrid& rain,
-                         ProgressPacer& progress)
+RankStepper::RankStepper(const RankWork& work, std::span<const CutRoute> routes, std::int32_t ranks,
+                         std::int32_t rank, const RainGrid& rain, ProgressPacer& progress)
     : work_(&work),
       levels_(static_cast<std::int32_t>(work.plans.size())),
       hours_(static_cast<std::int64_t>(work.plans.front().days) * 24),
@@ -86,10 +85,9 @@ RankStepper::RankStepper(const RankWork& work, std::span<const CutRoute> routes,
     for (std::size_t k = 0; k < levels; ++k) {
         for (const std::int32_t cut : work.exportCut[k]) {
             const auto c = static_cast<std::size_t>(cut);
-            exportTo_[k].push_back(
-                routes[c].toRank == rank
-                    ? Destination{ringOf[c], -1, 0}
-                    : Destination{-1, exportPlace[c].first, exportPlace[c].second});
+            exportTo_[k].push_back(routes[c].toRank == rank ? Destination{ringOf[c], -1, 0}
+                                                            : Destination{-1, exportPlace[c].first,
+                                                                          exportPlace[c].second});
         }
     }
     for (const Link& link : inbound_) {

@@ -152,8 +152,11 @@ TEST(RankSplit, PiecesFitTheirLevelsAndOneRankCutsNothing) {
         const Decomposition d = decompose(reader, ranks);
         ASSERT_FALSE(d.cuts.empty()) << ranks;
         EXPECT_GT(d.levels, 2) << ranks;
-        // Each cut feeds a piece of a higher level; each cell's reader is in its own piece
-        // unless the cell is a cut.
+        // Each cut feeds a piece of a higher level on the same rank or a higher one; each
+        // cell's reader is in its own piece unless the cell is a cut.
+        for (const CutRoute& route : cutRoutes(d)) {
+            EXPECT_LE(route.fromRank, route.toRank);
+        }
         for (std::size_t i = 0; i < d.cuts.size(); ++i) {
             const auto u = static_cast<std::size_t>(d.cuts[i]);
             EXPECT_NE(d.pieceOf[u], d.cutInto[i]);
