@@ -2,40 +2,8 @@
 
 #include <algorithm>
 #include <numeric>
-#include <queue>
 
 namespace hydro::runoff {
-
-std::vector<std::size_t> treeEnds(const RoutingPlan& plan) {
-    std::vector<std::size_t> ends;
-    for (std::size_t c = 0; c < plan.cells.size(); ++c) {
-        if (plan.cells[c].reader < 0) {
-            ends.push_back(c + 1);
-        }
-    }
-    return ends;
-}
-
-std::vector<std::int32_t> assignBySize(std::span<const std::size_t> sizes, std::int32_t ranks) {
-    std::vector<std::size_t> trees(sizes.size());
-    std::iota(trees.begin(), trees.end(), std::size_t{0});
-    std::stable_sort(trees.begin(), trees.end(),
-                     [&](std::size_t a, std::size_t b) { return sizes[a] > sizes[b]; });
-    // Least work first, then lowest rank.
-    using Load = std::pair<std::size_t, std::int32_t>;
-    std::priority_queue<Load, std::vector<Load>, std::greater<>> least;
-    for (std::int32_t r = 0; r < ranks; ++r) {
-        least.emplace(0, r);
-    }
-    std::vector<std::int32_t> rankOf(sizes.size(), 0);
-    for (const std::size_t t : trees) {
-        const auto [load, r] = least.top();
-        least.pop();
-        rankOf[t] = r;
-        least.emplace(load + sizes[t], r);
-    }
-    return rankOf;
-}
 
 void placeValues(std::span<const std::int64_t> framePositions, std::span<const float> values,
                  std::span<float> frame) {

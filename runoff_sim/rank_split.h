@@ -17,16 +17,6 @@
 
 namespace hydro::runoff {
 
-/// The trees of the reading forest: in the plan's depth-first post-order each tree is a run of
-/// cells that ends at its root (a cell nobody reads). Returned as the index one past each
-/// tree's last cell, in plan order.
-[[nodiscard]] std::vector<std::size_t> treeEnds(const RoutingPlan& plan);
-
-/// The rank of each piece of `sizes` cells: largest first (ties in the given order), each to the
-/// rank with the least work so far (ties to the lowest rank).
-[[nodiscard]] std::vector<std::int32_t> assignBySize(std::span<const std::size_t> sizes,
-                                                     std::int32_t ranks);
-
 /// The rank of each piece of `cells` cells at `level`: the pieces in order of level (largest
 /// first within a level) are cut into `ranks` runs of about equal cells, a piece going to the
 /// run that holds its middle. A piece's rank is never below the rank of a piece that feeds it,

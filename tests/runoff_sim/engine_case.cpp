@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "case/case.h"
+#include "case/grid_cell.h"
 #include "runoff_sim/processing_order.h"
 #include "runoff_sim/routing_setup.h"
 
@@ -85,8 +86,6 @@ SimCase forestCase(std::int32_t trees) {
 }
 
 void countAccumulation(SimCase& c) {
-    static constexpr std::array<std::array<std::int32_t, 2>, 9> kStep{
-        {{0, 0}, {-1, 0}, {-1, 1}, {0, 1}, {1, 1}, {1, 0}, {1, -1}, {0, -1}, {-1, -1}}};
     const std::int32_t rows = c.studyRows;
     const std::int32_t cols = c.studyCols;
     const auto inside = [&](std::int32_t r, std::int32_t k) {
@@ -103,9 +102,10 @@ void countAccumulation(SimCase& c) {
             std::int32_t k = col;
             // At most one step a cell: a loop in the flow ends the walk.
             for (std::int32_t steps = 0; steps < rows * cols && inside(r, k); ++steps) {
-                const auto& step = kStep[static_cast<std::size_t>(c.flowDir[at(r, k, cols)])];
-                r += step[0];
-                k += step[1];
+                const D8Offset step =
+                    kD8Offsets[static_cast<std::size_t>(c.flowDir[at(r, k, cols)])];
+                r += step.row;
+                k += step.column;
                 if (inside(r, k)) {
                     ++c.flowAcc[at(r, k, cols)];
                 }

@@ -114,13 +114,15 @@ test::EventFrames wholeRun(const test::PlannedCase& c) {
     return test::collectFrames(engine);
 }
 
-TEST(RankSplit, LargestPieceFirstToTheLeastLoadedRank) {
-    // 5 and 4 open the two ranks; each 3 then goes to whichever has less, ties to rank 0.
-    const std::vector<std::size_t> sizes{3, 5, 3, 4, 3};
-    EXPECT_EQ(assignBySize(sizes, 2), (std::vector<std::int32_t>{1, 0, 0, 1, 1}));
-    // More ranks than pieces leaves ranks idle; no pieces, nothing to assign.
-    EXPECT_EQ(assignBySize(sizes, 8), (std::vector<std::int32_t>{2, 0, 3, 1, 4}));
-    EXPECT_TRUE(assignBySize({}, 3).empty());
+TEST(RankSplit, PiecesGoInLevelOrderToRunsOfEqualCells) {
+    // In order: level 0 by size (pieces 1, 3, 0), then level 1 (2, 4); 18 cells. A piece goes
+    // to the run that holds its middle: 9 cells a rank at 2 ranks; at 8 ranks some stay idle.
+    const std::vector<std::int64_t> cells{3, 5, 3, 4, 3};
+    const std::vector<std::int32_t> level{0, 0, 1, 0, 1};
+    EXPECT_EQ(assignDownstream(cells, level, 2), (std::vector<std::int32_t>{1, 0, 1, 0, 1}));
+    EXPECT_EQ(assignDownstream(cells, level, 8), (std::vector<std::int32_t>{4, 1, 6, 3, 7}));
+    EXPECT_EQ(assignDownstream(cells, level, 1), (std::vector<std::int32_t>{0, 0, 0, 0, 0}));
+    EXPECT_TRUE(assignDownstream({}, {}, 3).empty());
 }
 
 TEST(RankSplit, ConfluencesAreCutTributariesFirstAndChainsStayWhole) {
