@@ -47,7 +47,9 @@ public:
             throw std::invalid_argument("a cut image");
         }
         std::vector<T> values(static_cast<std::size_t>(count));
-        std::memcpy(values.data(), take(values.size() * sizeof(T)), values.size() * sizeof(T));
+        if (!values.empty()) {  // an empty vector may have no storage to copy into
+            std::memcpy(values.data(), take(values.size() * sizeof(T)), values.size() * sizeof(T));
+        }
         return values;
     }
     void expectEnd() const {
