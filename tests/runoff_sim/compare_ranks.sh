@@ -4,7 +4,9 @@
 # that the exit status, the console text and the three grids equal those of the first count.
 # A count is N (N ranks of one thread each) or NxT (N ranks of T threads).
 # A case folder ending in :nowrite gets /dev/full in place of the hourly grid, one ending in
-# :nooutput loses its output/ folder and one ending in :norain loses its rainfall file.
+# :nooutput loses its output/ folder, one ending in :norain loses its rainfall file, and one
+# ending in :nonfinite runs the explicit scheme (weight 0) with one-hour steps over 40 space
+# steps, which turns discharges into values that are not numbers.
 set -euo pipefail
 program=$1 case=$2 work=$3 expected=$4
 shift 4
@@ -26,6 +28,7 @@ for count in "$@"; do
         nowrite) ln -s /dev/full "$dir/output/dischargeHourly.bin" ;;
         nooutput) rm -rf "$dir/output" ;;
         norain) rm -f "$dir"/input/* ;;
+        nonfinite) sed -i '7s/.*/3600/; 8s/.*/40/; 9s/.*/0/' "$dir/param-event.dat" ;;
     esac
     status=0
     (cd "$dir" && OMP_NUM_THREADS=$threads mpirun --oversubscribe --allow-run-as-root -n "$n" "$program" \
