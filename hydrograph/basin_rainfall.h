@@ -4,6 +4,8 @@
 // the simulator routes on that river, each cell taking the rain of its nearest rainfall point.
 
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <vector>
 
 #include "case/grid_cell.h"
@@ -19,6 +21,19 @@ struct BasinRainfall {
     /// A cell of the river with no rainfall point near it (the mean is then empty).
     CellIndex unmatchedCell = kNoCell;
 };
+
+/// The basin rain of every river that `takes` (by river number), in one pass over the grid.
+struct RiversRainfall {
+    /// Rivers with at least one cell that entered the mean.
+    std::map<std::int32_t, BasinRainfall> byRiver;
+    /// A cell of a taken river with no rainfall point near it (the means are then incomplete).
+    CellIndex unmatchedCell = kNoCell;
+};
+
+/// Σ(area · rain) / Σ(area) per river, over the cells of the rivers `takes`, off the border
+/// and with a flow accumulation above 0; a cell's area is 926.6 m times its width.
+[[nodiscard]] RiversRainfall basinRainfallByRiver(const StudyGrid& grid, const RainGrid& rain,
+                                                  const std::function<bool(std::int32_t)>& takes);
 
 /// Σ(area · rain) / Σ(area) over the cells with river number `riverNum`, off the border and
 /// with a flow accumulation above 0; a cell's area is 926.6 m times its width. Every hour is 0

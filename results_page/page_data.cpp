@@ -5,6 +5,7 @@
 #include <numbers>
 
 #include "discharge_map/colour_scale.h"
+#include "hydrograph/basin_rainfall.h"
 
 namespace hydro::results_page {
 
@@ -91,35 +92,12 @@ std::vector<std::uint8_t> hillshade(const StudyGrid& grid, double exaggeration) 
 }
 
 BasinRain basinRainByRiver(const StudyGrid& grid, const RiverList& rivers, const RainGrid& rain) {
+    hydrograph::RiversRainfall all = hydrograph::basinRainfallByRiver(
+        grid, rain, [&rivers](std::int32_t r) { return rivers.isListedRiver(r); });
     BasinRain out;
-    const std::size_t hours = static_cast<std::size_t>(rain.days) * 24U;
-    std::map<std::int32_t, double> area;
-    for (std::size_t i = 0; i < grid.cells.size(); ++i) {
-        const GridCell& cell = grid.cells[i];
-        if (cell.isEdge != 0 || cell.flowAcc <= 0 || !rivers.isListedRiver(cell.riverNum)) {
-            continue;
-        }
-        const std::int32_t point = findNearestRainCell(cell.latSec, cell.lonSec, rain);
-        if (point < 0) {
-            out.unmatchedCell = static_cast<CellIndex>(i);
-            return out;
-        }
-        const double cellArea = kCellHeight * static_cast<double>(cell.cellWidth);
-        area[cell.riverNum] += cellArea;
-        std::vector<double>& sum = out.byRiver[cell.riverNum];
-        sum.resize(hours, 0.0);
-        std::size_t n = 0;
-        for (std::int32_t day = 1; day <= rain.days; ++day) {
-            for (std::int32_t hourIndex = 0; hourIndex < 24; ++hourIndex) {
-                sum[n++] += cellArea * static_cast<double>(rain.rainAt(point, day, hourIndex));
-            }
-        }
-    }
-    for (auto& [river, sum] : out.byRiver) {
-        const double total = area[river];
-        for (double& value : sum) {
-            value /= total;
-        }
+    out.unmatchedCell = all.unmatchedCell;
+    for (auto& [river, basin] : all.byRiver) {
+        out.byRiver.emplace(river, std::move(basin.mmPerHour));
     }
     return out;
 }
