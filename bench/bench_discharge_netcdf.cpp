@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "common/raw_grid_io.h"
-#include "discharge_netcdf/grid_netcdf.h"
+#include "results/grid_netcdf.h"
 
 namespace {
 

@@ -22,8 +22,8 @@
 #include "case/grid_cell.h"
 #include "case/grid_shape.h"
 #include "case/rain_grid.h"
-#include "case/result.h"
 #include "case/river_list.h"
+#include "common/result.h"
 
 namespace hydro {
 

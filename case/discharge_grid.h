@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "case/grid_shape.h"
-#include "case/result.h"
 #include "common/raw_grid_io.h"
+#include "common/result.h"
 
 namespace hydro {
 

@@ -10,8 +10,8 @@
 
 #include "case/event_parameters.h"
 #include "case/grid_cell.h"
-#include "case/result.h"
 #include "case/river_list.h"
+#include "common/result.h"
 
 namespace hydro {
 

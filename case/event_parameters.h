@@ -10,7 +10,7 @@
 #include <optional>
 #include <ostream>
 
-#include "case/result.h"
+#include "common/result.h"
 
 namespace hydro {
 

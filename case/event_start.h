@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <string>
 
-#include "case/result.h"
+#include "common/result.h"
 
 namespace hydro {
 

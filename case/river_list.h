@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <vector>
 
-#include "case/result.h"
+#include "common/result.h"
 
 namespace hydro {
 

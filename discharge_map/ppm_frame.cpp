@@ -7,7 +7,7 @@
 #include <cstring>
 #include <limits>
 
-#include "discharge_map/colour_scale.h"
+#include "results/colour_scale.h"
 
 namespace hydro {
 

@@ -18,8 +18,8 @@
 #include "common/console.h"
 #include "common/number_stream.h"
 #include "common/raw_grid_io.h"
-#include "discharge_map/colour_scale.h"
 #include "discharge_map/ppm_frame.h"
+#include "results/colour_scale.h"
 
 namespace hydro {
 

@@ -10,8 +10,8 @@
 #include "case/case.h"
 #include "common/console.h"
 #include "common/number_stream.h"
-#include "discharge_netcdf/event_time.h"
-#include "discharge_netcdf/grid_netcdf.h"
+#include "results/event_time.h"
+#include "results/grid_netcdf.h"
 
 namespace hydro::results {
 

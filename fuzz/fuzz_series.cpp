@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "fuzz/fuzz_support.h"
-#include "hydrograph/series.h"
+#include "results/series.h"
 
 using hydro::fuzz::require;
 using hydro::fuzz::requirePrintableLine;

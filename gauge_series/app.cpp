@@ -13,16 +13,16 @@
 #include "case/case.h"
 #include "common/console.h"
 #include "common/number_stream.h"
-#include "discharge_netcdf/event_time.h"
-#include "discharge_netcdf/grid_netcdf.h"
 #include "gauge_series/catchment.h"
 #include "gauge_series/gauge_netcdf.h"
-#include "gauge_series/gauge_table.h"
 #include "gauge_series/skill.h"
-#include "gauge_series/snapping.h"
 #include "gauge_series/water_balance.h"
-#include "hydrograph/series.h"
-#include "hydrograph/svg_plot.h"
+#include "results/event_time.h"
+#include "results/gauge_table.h"
+#include "results/grid_netcdf.h"
+#include "results/series.h"
+#include "results/snapping.h"
+#include "results/svg_plot.h"
 
 namespace hydro::gauges {
 

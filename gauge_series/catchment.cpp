@@ -1,6 +1,6 @@
 #include "gauge_series/catchment.h"
 
-#include "gauge_series/snapping.h"
+#include "results/snapping.h"
 
 namespace hydro::gauges {
 

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
-#include "discharge_netcdf/event_time.h"
-#include "discharge_netcdf/grid_netcdf.h"
-#include "discharge_netcdf/netcdf_file.h"
+#include "results/event_time.h"
+#include "results/grid_netcdf.h"
+#include "results/netcdf_file.h"
 
 namespace hydro::gauges {
 

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "case/case.h"
-#include "gauge_series/gauge_table.h"
-#include "gauge_series/snapping.h"
+#include "results/gauge_table.h"
+#include "results/snapping.h"
 
 namespace hydro::gauges {
 

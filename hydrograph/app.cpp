@@ -10,13 +10,13 @@
 #include <sstream>
 #include <system_error>
 
+#include "case/basin_rainfall.h"
 #include "case/case.h"
+#include "case/outlet.h"
 #include "common/console.h"
 #include "common/number_stream.h"
-#include "hydrograph/basin_rainfall.h"
-#include "hydrograph/outlet.h"
-#include "hydrograph/series.h"
-#include "hydrograph/svg_plot.h"
+#include "results/series.h"
+#include "results/svg_plot.h"
 
 namespace hydro::hydrograph {
 

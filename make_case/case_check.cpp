@@ -9,7 +9,7 @@
 
 #include "common/console.h"
 #include "make_case/case_input.h"
-#include "runoff_sim/kinematic_wave.h"
+#include "physics/kinematic_wave.h"
 
 namespace hydro::make_case {
 

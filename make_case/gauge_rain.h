@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "case/event_parameters.h"
-#include "case/result.h"
+#include "common/result.h"
 
 namespace hydro::make_case {
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "case/result.h"
+#include "common/result.h"
 
 class GDALDataset;
 

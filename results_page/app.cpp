@@ -9,9 +9,9 @@
 #include <filesystem>
 #include <sstream>
 
+#include "case/outlet.h"
 #include "common/console.h"
-#include "gauge_series/snapping.h"
-#include "hydrograph/outlet.h"
+#include "results/snapping.h"
 #include "results_page/case_input.h"
 #include "results_page/gauges.h"
 #include "results_page/page_data.h"

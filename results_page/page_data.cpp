@@ -4,8 +4,8 @@
 #include <cmath>
 #include <numbers>
 
-#include "discharge_map/colour_scale.h"
-#include "hydrograph/basin_rainfall.h"
+#include "case/basin_rainfall.h"
+#include "results/colour_scale.h"
 
 namespace hydro::results_page {
 

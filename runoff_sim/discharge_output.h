@@ -13,7 +13,7 @@
 #include <span>
 
 #include "common/raw_grid_io.h"
-#include "runoff_sim/grid_vrt.h"
+#include "results/grid_vrt.h"
 
 namespace hydro::runoff {
 

@@ -19,8 +19,8 @@
 #include <vector>
 
 #include "case/grid_cell.h"
+#include "physics/kinematic_wave.h"
 #include "runoff_sim/discharge_output.h"
-#include "runoff_sim/kinematic_wave.h"
 #include "runoff_sim/rain_cell.h"
 
 namespace hydro::runoff {

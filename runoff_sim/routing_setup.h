@@ -5,8 +5,8 @@
 
 #include "case/event_parameters.h"
 #include "case/grid_cell.h"
-#include "case/result.h"
 #include "case/river_list.h"
+#include "common/result.h"
 #include "runoff_sim/rain_cell.h"
 #include "runoff_sim/routing_engine.h"
 

@@ -1,4 +1,4 @@
-#include "discharge_map/colour_scale.h"
+#include "results/colour_scale.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "discharge_map/colour_scale.h"
+#include "results/colour_scale.h"
 
 namespace hydro {
 namespace {

@@ -15,7 +15,7 @@
 
 #include "case/event_start.h"
 #include "discharge_netcdf/app.h"
-#include "discharge_netcdf/event_time.h"
+#include "results/event_time.h"
 #include "tests/discharge_netcdf/netcdf_read.h"
 #include "tests/runoff_sim/case_builder.h"
 #include "tests/support/test_support.h"

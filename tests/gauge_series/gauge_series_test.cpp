@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "gauge_series/app.h"
-#include "gauge_series/gauge_table.h"
+#include "results/gauge_table.h"
 #include "runoff_sim/driver.h"
 #include "tests/discharge_netcdf/netcdf_read.h"
 #include "tests/runoff_sim/case_builder.h"

@@ -1,7 +1,7 @@
 // The gauge list and the observation table: columns in any order, optional areas, line ends,
 // alignment of observations to the event's hours, and the inputs that must be refused.
 
-#include "gauge_series/gauge_table.h"
+#include "results/gauge_table.h"
 
 #include <gtest/gtest.h>
 

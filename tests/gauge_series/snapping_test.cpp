@@ -2,7 +2,7 @@
 // closest upstream area, ties in file order, a border cell and an unlisted river passed over,
 // a gauge in the sea or off the grid refused; upstream areas along the flow directions.
 
-#include "gauge_series/snapping.h"
+#include "results/snapping.h"
 
 #include <gtest/gtest.h>
 

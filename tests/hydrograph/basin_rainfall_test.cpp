@@ -1,7 +1,7 @@
 // Basin rainfall worked out by hand on a few cells of different widths that take their rain
 // from two rainfall points, one south and one north.
 
-#include "hydrograph/basin_rainfall.h"
+#include "case/basin_rainfall.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Axis scales: round tops that hold the data without wasting the plot, tick labels that tell
 // every tick apart, and hour steps that fit the axis.
 
-#include "hydrograph/nice_scale.h"
+#include "results/nice_scale.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The discharge series as the extractor writes it, the ways a file can fail to be one, and
 // the day and hour of its peak.
 
-#include "hydrograph/series.h"
+#include "results/series.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The SVG document: its structure (one line point per hour, one bar per rainy hour, the peak
 // on the line), the axis titles, well-formed and escaped XML, and a real renderer's view of it.
 
-#include "hydrograph/svg_plot.h"
+#include "results/svg_plot.h"
 
 #include <gtest/gtest.h>
 

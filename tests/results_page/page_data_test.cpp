@@ -6,7 +6,7 @@
 
 #include <cmath>
 
-#include "discharge_map/colour_scale.h"
+#include "results/colour_scale.h"
 
 namespace hydro::results_page {
 namespace {

@@ -1,4 +1,4 @@
-#include "runoff_sim/grid_vrt.h"
+#include "results/grid_vrt.h"
 
 #include <gtest/gtest.h>
 

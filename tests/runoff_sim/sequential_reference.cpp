@@ -4,8 +4,8 @@
 #include <stdexcept>
 
 #include "case/case.h"
+#include "physics/kinematic_wave.h"
 #include "runoff_sim/discharge_output.h"
-#include "runoff_sim/kinematic_wave.h"
 #include "runoff_sim/processing_order.h"
 #include "runoff_sim/rain_cell.h"
 

@@ -1,4 +1,4 @@
-#include "discharge_netcdf/netcdf_file.h"
+#include "results/netcdf_file.h"
 
 #include <netcdf.h>
 

@@ -1,4 +1,4 @@
-#include "hydrograph/nice_scale.h"
+#include "results/nice_scale.h"
 
 #include <algorithm>
 #include <array>

@@ -1,4 +1,4 @@
-#include "hydrograph/series.h"
+#include "results/series.h"
 
 #include "common/number_stream.h"
 

@@ -1,4 +1,4 @@
-#include "discharge_netcdf/grid_netcdf.h"
+#include "results/grid_netcdf.h"
 
 #include <unistd.h>
 
@@ -6,8 +6,8 @@
 #include <system_error>
 
 #include "case/discharge_grid.h"
-#include "discharge_netcdf/event_time.h"
-#include "runoff_sim/grid_vrt.h"
+#include "results/event_time.h"
+#include "results/grid_vrt.h"
 
 #ifndef HYDRO_VERSION
 #define HYDRO_VERSION "unknown"

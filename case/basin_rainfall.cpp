@@ -1,4 +1,4 @@
-#include "hydrograph/basin_rainfall.h"
+#include "case/basin_rainfall.h"
 
 namespace hydro::hydrograph {
 

@@ -1,7 +1,7 @@
 #pragma once
 
 // Errors as values: a reader returns what it read or an error carrying the one line that the
-// program prints at its edge. Nothing in the case library prints a failure itself.
+// program prints at its edge. Below a program's entry function nothing prints a failure itself.
 
 #include <string>
 #include <utility>

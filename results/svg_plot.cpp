@@ -1,10 +1,10 @@
-#include "hydrograph/svg_plot.h"
+#include "results/svg_plot.h"
 
 #include <algorithm>
 #include <cstdint>
 
 #include "common/xml_text.h"
-#include "hydrograph/nice_scale.h"
+#include "results/nice_scale.h"
 
 namespace hydro::hydrograph {
 

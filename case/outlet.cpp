@@ -1,4 +1,4 @@
-#include "hydrograph/outlet.h"
+#include "case/outlet.h"
 
 namespace hydro::hydrograph {
 

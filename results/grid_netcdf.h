@@ -13,7 +13,7 @@
 
 #include "case/event_parameters.h"
 #include "case/event_start.h"
-#include "discharge_netcdf/netcdf_file.h"
+#include "results/netcdf_file.h"
 
 namespace hydro::results {
 

@@ -1,4 +1,4 @@
-#include "gauge_series/gauge_table.h"
+#include "results/gauge_table.h"
 
 #include <algorithm>
 #include <cmath>
@@ -6,7 +6,7 @@
 #include <set>
 
 #include "common/number_stream.h"
-#include "discharge_netcdf/event_time.h"
+#include "results/event_time.h"
 
 namespace hydro::gauges {
 

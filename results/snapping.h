@@ -9,7 +9,7 @@
 #include "case/event_parameters.h"
 #include "case/grid_cell.h"
 #include "case/river_list.h"
-#include "gauge_series/gauge_table.h"
+#include "results/gauge_table.h"
 
 namespace hydro::gauges {
 

@@ -1,4 +1,4 @@
-#include "runoff_sim/kinematic_wave.h"
+#include "physics/kinematic_wave.h"
 
 namespace hydro::runoff {
 

@@ -1,11 +1,11 @@
-#include "gauge_series/snapping.h"
+#include "results/snapping.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
 #include "case/drainage_network.h"
-#include "runoff_sim/grid_vrt.h"
+#include "results/grid_vrt.h"
 
 namespace hydro::gauges {
 

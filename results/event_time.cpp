@@ -1,4 +1,4 @@
-#include "discharge_netcdf/event_time.h"
+#include "results/event_time.h"
 
 #include <chrono>
 
