@@ -1,6 +1,6 @@
 #include "case/basin_rainfall.h"
 
-namespace hydro::hydrograph {
+namespace hydro {
 
 RiversRainfall basinRainfallByRiver(const StudyGrid& grid, const RainGrid& rain,
                                     const std::function<bool(std::int32_t)>& takes) {
@@ -55,4 +55,4 @@ BasinRainfall basinRainfall(const StudyGrid& grid, const RainGrid& rain, std::in
     return none;
 }
 
-}  // namespace hydro::hydrograph
+}  // namespace hydro

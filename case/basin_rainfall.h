@@ -11,7 +11,7 @@
 #include "case/grid_cell.h"
 #include "case/rain_grid.h"
 
-namespace hydro::hydrograph {
+namespace hydro {
 
 struct BasinRainfall {
     /// Mean intensity, mm/h, of hours 1..24*days (day 1 hour 1 first).
@@ -41,4 +41,4 @@ struct RiversRainfall {
 [[nodiscard]] BasinRainfall basinRainfall(const StudyGrid& grid, const RainGrid& rain,
                                           std::int32_t riverNum);
 
-}  // namespace hydro::hydrograph
+}  // namespace hydro

@@ -1,6 +1,6 @@
 #include "case/outlet.h"
 
-namespace hydro::hydrograph {
+namespace hydro {
 
 namespace {
 
@@ -36,4 +36,4 @@ std::optional<OutletCell> cellAt(const StudyGrid& grid, std::int64_t column, std
     return describe(grid, *i);
 }
 
-}  // namespace hydro::hydrograph
+}  // namespace hydro

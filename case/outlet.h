@@ -10,7 +10,7 @@
 #include "case/grid_cell.h"
 #include "case/river_list.h"
 
-namespace hydro::hydrograph {
+namespace hydro {
 
 struct OutletCell {
     CellIndex index = kNoCell;  ///< index into the study grid
@@ -30,4 +30,4 @@ struct OutletCell {
 [[nodiscard]] std::optional<OutletCell> cellAt(const StudyGrid& grid, std::int64_t column,
                                                std::int64_t row);
 
-}  // namespace hydro::hydrograph
+}  // namespace hydro

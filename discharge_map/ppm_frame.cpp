@@ -11,6 +11,10 @@
 
 namespace hydro {
 
+using results::colourIndex;
+using results::RampColour;
+using results::rampColour;
+
 namespace {
 
 constexpr std::size_t kPixelBytes = 3;

@@ -19,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(  // NOLINT(readability-identifier-naming)
     const auto rest = in.rest();
     const std::string_view text(reinterpret_cast<const char*>(rest.data()), rest.size());
 
-    const auto parsed = hydro::hydrograph::parseSeries(text, hours);
+    const auto parsed = hydro::results::parseSeries(text, hours);
     if (!parsed.series) {
         requirePrintableLine(parsed.error);
         return 0;
@@ -31,11 +31,11 @@ extern "C" int LLVMFuzzerTestOneInput(  // NOLINT(readability-identifier-naming)
     bool missing = false;
     bool discharge = false;
     for (const double v : series.values) {
-        require(v == hydro::hydrograph::kNoDischarge || v >= 0.0, "a negative discharge");
-        (v == hydro::hydrograph::kNoDischarge ? missing : discharge) = true;
+        require(v == hydro::results::kNoDischarge || v >= 0.0, "a negative discharge");
+        (v == hydro::results::kNoDischarge ? missing : discharge) = true;
     }
     require(!(missing && discharge), "a series that mixes -9999 with discharges");
-    const auto peak = hydro::hydrograph::findPeak(series.values);
+    const auto peak = hydro::results::findPeak(series.values);
     require(peak.has_value() == discharge, "a peak without discharge, or none with it");
     if (peak) {
         require(

@@ -26,6 +26,13 @@
 
 namespace hydro::gauges {
 
+using results::Gauge;
+using results::Observations;
+using results::parseGauges;
+using results::parseObservations;
+using results::SnappedGauge;
+using results::upstreamAreasM2;
+
 namespace fs = std::filesystem;
 
 std::string shortest(double v) {
@@ -389,12 +396,12 @@ Result<std::vector<std::vector<float>>> readGaugeSeries(const CasePaths& paths,
     return values;
 }
 
-hydrograph::HydrographPlot gaugePlot(const Gauge& gauge, const SnappedGauge& s,
-                                     const std::vector<float>& values,
-                                     const std::vector<std::string>& stamps,
-                                     std::vector<double> rainfall,
-                                     const std::vector<std::optional<double>>* observed) {
-    hydrograph::HydrographPlot plot;
+results::HydrographPlot gaugePlot(const Gauge& gauge, const SnappedGauge& s,
+                                  const std::vector<float>& values,
+                                  const std::vector<std::string>& stamps,
+                                  std::vector<double> rainfall,
+                                  const std::vector<std::optional<double>>* observed) {
+    results::HydrographPlot plot;
     plot.title = "Gauge " + gauge.id + ": river " + std::to_string(s.riverNum) + ", column "
                  + std::to_string(s.column) + ", row " + std::to_string(s.row);
     plot.discharge.assign(values.begin(), values.end());
@@ -402,7 +409,7 @@ hydrograph::HydrographPlot gaugePlot(const Gauge& gauge, const SnappedGauge& s,
     if (observed != nullptr) {
         plot.observed = *observed;
     }
-    if (const auto peak = hydrograph::findPeak(plot.discharge)) {
+    if (const auto peak = results::findPeak(plot.discharge)) {
         plot.peakIndex = peak->index;
         plot.peakLabel =
             "Peak " + shortest(values[peak->index]) + " m\xC2\xB3/s, " + stamps[peak->index];
@@ -540,11 +547,11 @@ int runGaugeSeries(std::span<const std::string> args, std::ostream& out, std::os
 
     for (std::size_t k = 0; k < gauges->size() && !problem; ++k) {
         const SnappedGauge& s = snapped[k];
-        const hydrograph::HydrographPlot plot =
+        const results::HydrographPlot plot =
             gaugePlot((*gauges)[k], s, values[k], stamps,
                       meanRainfall(grid, *rain, *points, upstreamCells(grid, s.cell)),
                       observations ? &observations->series[k] : nullptr);
-        write("gauge_" + (*gauges)[k].id + ".svg", hydrograph::renderHydrographSvg(plot));
+        write("gauge_" + (*gauges)[k].id + ".svg", results::renderHydrographSvg(plot));
     }
 
     write("water_balance.csv", waterBalanceCsv(grid, balance));

@@ -8,6 +8,9 @@
 
 namespace hydro::gauges {
 
+using results::Gauge;
+using results::SnappedGauge;
+
 using results::NetcdfFile;
 using Type = NetcdfFile::Type;
 

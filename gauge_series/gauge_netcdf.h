@@ -19,8 +19,8 @@ struct GaugeNetcdfJob {
     EventParameters params;
     EventStart start;
     std::string history;
-    const std::vector<Gauge>* gauges = nullptr;
-    const std::vector<SnappedGauge>* snapped = nullptr;
+    const std::vector<results::Gauge>* gauges = nullptr;
+    const std::vector<results::SnappedGauge>* snapped = nullptr;
     /// Per gauge, hours 1..H, m3/s as stored in the hourly grid.
     const std::vector<std::vector<float>>* series = nullptr;
 };

@@ -20,6 +20,13 @@
 
 namespace hydro::hydrograph {
 
+using results::DischargeSeries;
+using results::findPeak;
+using results::HydrographPlot;
+using results::parseSeries;
+using results::renderHydrographSvg;
+using results::SeriesParse;
+
 namespace {
 
 namespace fs = std::filesystem;

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-namespace hydro {
+namespace hydro::results {
 
 std::int32_t scaleIndex(float v, float lower, float upper) {
     if (v < 0.0F) {
@@ -48,4 +48,4 @@ RampColour rampColour(std::int32_t index) {
     return {252, 252, 0};
 }
 
-}  // namespace hydro
+}  // namespace hydro::results

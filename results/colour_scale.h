@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <limits>
 
-namespace hydro {
+namespace hydro::results {
 
 /// Index of a cell that is not coloured (the frame line and cells without discharge).
 inline constexpr std::int32_t kNoColour = -999;
@@ -47,4 +47,4 @@ struct RampColour {
 /// yellow (191) to red (255), and yellow above 255.
 [[nodiscard]] RampColour rampColour(std::int32_t index);
 
-}  // namespace hydro
+}  // namespace hydro::results

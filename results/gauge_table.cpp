@@ -8,7 +8,7 @@
 #include "common/number_stream.h"
 #include "results/event_time.h"
 
-namespace hydro::gauges {
+namespace hydro::results {
 
 namespace {
 
@@ -213,4 +213,4 @@ Result<Observations> parseObservations(std::string_view text, const std::string&
     return obs;
 }
 
-}  // namespace hydro::gauges
+}  // namespace hydro::results

@@ -11,7 +11,7 @@
 
 #include "case/case.h"
 
-namespace hydro::gauges {
+namespace hydro::results {
 
 struct Gauge {
     std::string id;
@@ -45,4 +45,4 @@ Result<Observations> parseObservations(std::string_view text, const std::string&
 /// carriage return at the end is dropped.
 [[nodiscard]] std::vector<std::string> splitCsvLine(std::string_view line);
 
-}  // namespace hydro::gauges
+}  // namespace hydro::results

@@ -27,7 +27,7 @@ std::vector<double> cellCentres(float edgeDeg, std::int32_t count) {
     std::vector<double> centres(static_cast<std::size_t>(count));
     for (std::int32_t k = 0; k < count; ++k) {
         centres[static_cast<std::size_t>(k)] =
-            static_cast<double>(edgeDeg) + (k + 0.5) * runoff::kCellDegrees;
+            static_cast<double>(edgeDeg) + (k + 0.5) * kCellDegrees;
     }
     return centres;
 }

@@ -8,7 +8,7 @@
 
 #include "common/xml_text.h"
 
-namespace hydro::runoff {
+namespace hydro::results {
 
 namespace {
 
@@ -87,4 +87,4 @@ void writeGridVrt(std::ostream& out, const std::string& rawFileName, const GridF
     out << "</VRTDataset>\n";
 }
 
-}  // namespace hydro::runoff
+}  // namespace hydro::results

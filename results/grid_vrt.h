@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace hydro::runoff {
+namespace hydro::results {
 
 /// Size and placement of the study grid as the simulator holds them.
 struct GridFrameLayout {
@@ -33,4 +33,4 @@ inline constexpr double kCellDegrees = 30.0 / 3600.0;
 void writeGridVrt(std::ostream& out, const std::string& rawFileName, const GridFrameLayout& layout,
                   const std::vector<std::string>& bandNames);
 
-}  // namespace hydro::runoff
+}  // namespace hydro::results

@@ -5,7 +5,7 @@
 #include <charconv>
 #include <cmath>
 
-namespace hydro::hydrograph {
+namespace hydro::results {
 
 namespace {
 
@@ -91,4 +91,4 @@ std::string tickLabel(double value, const NiceScale& scale) {
     return result.ec == std::errc{} ? std::string(buf.data(), result.ptr) : std::string("0");
 }
 
-}  // namespace hydro::hydrograph
+}  // namespace hydro::results

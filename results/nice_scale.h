@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-namespace hydro::hydrograph {
+namespace hydro::results {
 
 struct NiceScale {
     double max = 1.0;           ///< top of the axis, at least the data maximum
@@ -30,4 +30,4 @@ struct NiceScale {
 /// scientific notation.
 [[nodiscard]] std::string tickLabel(double value, const NiceScale& scale);
 
-}  // namespace hydro::hydrograph
+}  // namespace hydro::results

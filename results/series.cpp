@@ -2,7 +2,7 @@
 
 #include "common/number_stream.h"
 
-namespace hydro::hydrograph {
+namespace hydro::results {
 
 namespace {
 
@@ -109,4 +109,4 @@ std::optional<Peak> findPeak(const std::vector<double>& values) {
     return Peak{*best, n / 24 + 1, n % 24 + 1};
 }
 
-}  // namespace hydro::hydrograph
+}  // namespace hydro::results

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-namespace hydro::hydrograph {
+namespace hydro::results {
 
 inline constexpr double kNoDischarge = -9999.0;
 
@@ -39,4 +39,4 @@ struct Peak {
 /// The first largest value; nothing when the series is empty or holds no discharge.
 [[nodiscard]] std::optional<Peak> findPeak(const std::vector<double>& values);
 
-}  // namespace hydro::hydrograph
+}  // namespace hydro::results

@@ -7,7 +7,7 @@
 #include "case/drainage_network.h"
 #include "results/grid_vrt.h"
 
-namespace hydro::gauges {
+namespace hydro::results {
 
 std::vector<double> upstreamAreasM2(const StudyGrid& grid) {
     const auto n = static_cast<std::size_t>(grid.rows) * static_cast<std::size_t>(grid.cols);
@@ -111,11 +111,11 @@ Result<SnappedGauge> snapGauge(const Gauge& gauge, const StudyGrid& grid, const 
     s.row = rowS + 1;
     s.distance = std::max(std::abs(column - column0), std::abs(rowS - rowS0));
     s.upstreamKm2 = upstreamM2[static_cast<std::size_t>(best)] / 1e6;
-    s.lon = static_cast<double>(p.swLon) + (column + 0.5) * runoff::kCellDegrees;
-    s.lat = static_cast<double>(p.swLat) + (rowS + 0.5) * runoff::kCellDegrees;
+    s.lon = static_cast<double>(p.swLon) + (column + 0.5) * kCellDegrees;
+    s.lat = static_cast<double>(p.swLat) + (rowS + 0.5) * kCellDegrees;
     s.riverNum = grid[best].riverNum;
     s.flowAcc = grid[best].flowAcc;
     return s;
 }
 
-}  // namespace hydro::gauges
+}  // namespace hydro::results

@@ -11,7 +11,7 @@
 #include "case/river_list.h"
 #include "results/gauge_table.h"
 
-namespace hydro::gauges {
+namespace hydro::results {
 
 /// Area of a cell, m2: 926.6 m north-south times its east-west width, in double precision as
 /// the simulator forms the rain it receives.
@@ -47,4 +47,4 @@ Result<SnappedGauge> snapGauge(const Gauge& gauge, const StudyGrid& grid, const 
                                const EventParameters& p, const std::vector<double>& upstreamM2,
                                std::int64_t radius);
 
-}  // namespace hydro::gauges
+}  // namespace hydro::results

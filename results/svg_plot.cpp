@@ -6,7 +6,7 @@
 #include "common/xml_text.h"
 #include "results/nice_scale.h"
 
-namespace hydro::hydrograph {
+namespace hydro::results {
 
 namespace {
 
@@ -290,4 +290,4 @@ std::string renderHydrographSvg(const HydrographPlot& plot) {
     return s.take();
 }
 
-}  // namespace hydro::hydrograph
+}  // namespace hydro::results

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-namespace hydro::hydrograph {
+namespace hydro::results {
 
 struct HydrographPlot {
     std::string title;
@@ -28,4 +28,4 @@ struct HydrographPlot {
 /// of one hour), on the same axis as the discharge.
 [[nodiscard]] std::string renderHydrographSvg(const HydrographPlot& plot);
 
-}  // namespace hydro::hydrograph
+}  // namespace hydro::results

@@ -180,10 +180,9 @@ Result<std::vector<Gauge>> readGauges(const fs::path& caseDir, const CaseInput& 
 /// Writes every data file and the template; what went wrong, or nothing.
 std::optional<std::string> writePage(const fs::path& caseDir, const CaseInput& in,
                                      const std::vector<CellIndex>& cells,
-                                     const EventDischarge& discharge,
-                                     const hydrograph::OutletCell& outlet, const BasinRain& rain,
-                                     const std::vector<Gauge>& gauges, PageOutput& page,
-                                     std::ostream& progress) {
+                                     const EventDischarge& discharge, const OutletCell& outlet,
+                                     const BasinRain& rain, const std::vector<Gauge>& gauges,
+                                     PageOutput& page, std::ostream& progress) {
     const std::int64_t hours = std::int64_t{in.params.days} * 24;
     const auto h = static_cast<std::size_t>(hours);
     const std::string noMemory = "Not enough memory for this page.";
@@ -234,7 +233,7 @@ std::optional<std::string> writePage(const fs::path& caseDir, const CaseInput& i
     // Hydrographs in blocks of cells, with each cell's flow accumulation, river and upstream
     // area (the areas of every cell draining through it, as the gauge tables give it): a click
     // loads one block.
-    const std::vector<double> upstreamM2 = hydro::gauges::upstreamAreasM2(in.grid);
+    const std::vector<double> upstreamM2 = results::upstreamAreasM2(in.grid);
     const std::size_t blockCells =
         static_cast<std::size_t>(std::clamp<std::int64_t>(kBlockBytes / (4 * hours), 64, 65536));
     const std::size_t blockCount = (cells.size() + blockCells - 1) / blockCells;
@@ -310,7 +309,7 @@ int run(const fs::path& caseDir, std::ostream& out, std::ostream& progress) {
     }
     const CaseInput& in = *input;
     const std::vector<CellIndex> cells = simulatedCells(in.grid, in.rivers);
-    const auto outlet = hydrograph::findOutlet(in.grid, in.rivers);
+    const auto outlet = findOutlet(in.grid, in.rivers);
     if (cells.empty() || !outlet) {
         sayLine(out,
                 "No cell off the border of riverNum.bin lies on a river listed in "

@@ -9,6 +9,8 @@
 
 namespace hydro::results_page {
 
+using results::scaleIndex;
+
 std::vector<CellIndex> simulatedCells(const StudyGrid& grid, const RiverList& rivers) {
     std::vector<CellIndex> cells;
     for (std::size_t i = 0; i < grid.cells.size(); ++i) {
@@ -92,7 +94,7 @@ std::vector<std::uint8_t> hillshade(const StudyGrid& grid, double exaggeration) 
 }
 
 BasinRain basinRainByRiver(const StudyGrid& grid, const RiverList& rivers, const RainGrid& rain) {
-    hydrograph::RiversRainfall all = hydrograph::basinRainfallByRiver(
+    RiversRainfall all = basinRainfallByRiver(
         grid, rain, [&rivers](std::int32_t r) { return rivers.isListedRiver(r); });
     BasinRain out;
     out.unmatchedCell = all.unmatchedCell;

@@ -93,7 +93,7 @@ bool checkOutputFiles(const fs::path& outputDir, std::ostream& console) {
     return true;
 }
 
-bool DischargeFiles::open(const fs::path& outputDir, const GridFrameLayout& layout,
+bool DischargeFiles::open(const fs::path& outputDir, const results::GridFrameLayout& layout,
                           std::int32_t days, std::ostream& console) {
     layout_ = layout;
     days_ = days;
@@ -131,10 +131,11 @@ bool DischargeFiles::finish(std::ostream& console) {
             return false;
         }
     }
-    const std::array<std::vector<std::string>, 3> bands{
-        dailyBandNames(days_), dailyBandNames(days_), hourlyBandNames(days_)};
+    const std::array<std::vector<std::string>, 3> bands{results::dailyBandNames(days_),
+                                                        results::dailyBandNames(days_),
+                                                        results::hourlyBandNames(days_)};
     for (std::size_t f = 0; f < vrtFiles_.size(); ++f) {
-        writeGridVrt(vrtFiles_[f], kOutputNames[f], layout_, bands[f]);
+        results::writeGridVrt(vrtFiles_[f], kOutputNames[f], layout_, bands[f]);
         vrtFiles_[f].close();
         if (!vrtFiles_[f]) {
             sayLine(console, kVrtNames[f], " cannot be written.");

@@ -97,8 +97,9 @@ class DischargeFiles {
 public:
     /// Creates or truncates the three grids and their VRT files (which stay empty until the
     /// grids are complete); prints "<name> cannot open." on failure.
-    [[nodiscard]] bool open(const std::filesystem::path& outputDir, const GridFrameLayout& layout,
-                            std::int32_t days, std::ostream& console);
+    [[nodiscard]] bool open(const std::filesystem::path& outputDir,
+                            const results::GridFrameLayout& layout, std::int32_t days,
+                            std::ostream& console);
     [[nodiscard]] bool writeHour(std::span<const float> frame);
     [[nodiscard]] bool writeDay(std::span<const float> dailyMean, std::span<const float> dailyMax);
     /// Prints "Write ./output/<name>" for each file in order and closes it; a file whose values
@@ -111,7 +112,7 @@ public:
 private:
     std::array<RawValueWriter, 3> files_;
     std::array<std::ofstream, 3> vrtFiles_;
-    GridFrameLayout layout_;
+    results::GridFrameLayout layout_;
     std::int32_t days_ = 0;
 };
 

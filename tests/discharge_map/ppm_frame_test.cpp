@@ -8,6 +8,9 @@
 #include "results/colour_scale.h"
 
 namespace hydro {
+
+using results::RampColour;
+using results::rampColour;
 namespace {
 
 struct Image {

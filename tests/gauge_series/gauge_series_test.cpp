@@ -19,6 +19,8 @@
 #include "tests/support/test_support.h"
 
 namespace hydro::gauges {
+
+using results::splitCsvLine;
 namespace {
 
 namespace fs = std::filesystem;

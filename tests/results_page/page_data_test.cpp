@@ -9,6 +9,8 @@
 #include "results/colour_scale.h"
 
 namespace hydro::results_page {
+
+using results::scaleIndex;
 namespace {
 
 TEST(ColourScales, LogarithmicScaleRunsFromSmallestPositiveToLargest) {

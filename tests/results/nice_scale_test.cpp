@@ -10,7 +10,8 @@
 #include <set>
 #include <string>
 
-namespace hydro::hydrograph {
+namespace hydro::results {
+
 namespace {
 
 /// True when `step` is 1, 2, 2.5 or 5 times a power of ten (up to rounding).
@@ -99,4 +100,4 @@ TEST(HourTicks, StepsThatFitAndDivideTheDay) {
 }
 
 }  // namespace
-}  // namespace hydro::hydrograph
+}  // namespace hydro::results

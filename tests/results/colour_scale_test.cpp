@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace hydro {
+namespace hydro::results {
 namespace {
 
 // A 10 x 10 grid; the cell (5, 5) lies away from the frame line.
@@ -75,4 +75,4 @@ TEST(ColourScale, PositionsThatAreNoNumberOrTooLargeGiveTheLowestInteger) {
 }
 
 }  // namespace
-}  // namespace hydro
+}  // namespace hydro::results

@@ -13,7 +13,7 @@
 #include "tests/runoff_sim/case_builder.h"
 #include "tests/support/test_support.h"
 
-namespace hydro::gauges {
+namespace hydro::results {
 namespace {
 
 constexpr std::int32_t kCols = 6;
@@ -205,4 +205,4 @@ TEST(Snapping, GaugesOutOfReachAreRefused) {
 }
 
 }  // namespace
-}  // namespace hydro::gauges
+}  // namespace hydro::results

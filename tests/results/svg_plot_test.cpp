@@ -12,7 +12,7 @@
 
 #include "tests/support/test_support.h"
 
-namespace hydro::hydrograph {
+namespace hydro::results {
 namespace {
 
 std::size_t countOf(const std::string& text, const std::string& what) {
@@ -313,4 +313,4 @@ TEST(SvgPlot, RendersWithRsvgConvert) {
 }
 
 }  // namespace
-}  // namespace hydro::hydrograph
+}  // namespace hydro::results

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace hydro::gauges {
+namespace hydro::results {
 namespace {
 
 TEST(GaugeTable, ColumnsInAnyOrderWithOptionalArea) {
@@ -101,4 +101,4 @@ TEST(GaugeTable, RefusedObservationTables) {
 }
 
 }  // namespace
-}  // namespace hydro::gauges
+}  // namespace hydro::results

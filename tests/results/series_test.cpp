@@ -7,7 +7,8 @@
 
 #include <string>
 
-namespace hydro::hydrograph {
+namespace hydro::results {
+
 namespace {
 
 /// Lines "h value" for hours 1..values.size().
@@ -158,4 +159,4 @@ TEST(Peak, FirstLargestValueWithItsDayAndHour) {
 }
 
 }  // namespace
-}  // namespace hydro::hydrograph
+}  // namespace hydro::results

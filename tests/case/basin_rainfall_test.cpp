@@ -9,7 +9,7 @@
 #include <limits>
 #include <vector>
 
-namespace hydro::hydrograph {
+namespace hydro {
 namespace {
 
 GridCell cellAt(float latDeg, float width, std::int32_t river, std::int32_t flowAcc,
@@ -100,4 +100,4 @@ TEST(BasinRainfall, CellWithoutARainfallPointIsReported) {
 }
 
 }  // namespace
-}  // namespace hydro::hydrograph
+}  // namespace hydro

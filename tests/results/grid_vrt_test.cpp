@@ -7,7 +7,8 @@
 #include <string>
 #include <vector>
 
-namespace hydro::runoff {
+namespace hydro::results {
+
 namespace {
 
 /// Texts of every element `tag` in document order (the documents here nest nothing inside).
@@ -122,4 +123,4 @@ TEST(GridVrt, TextIsEscaped) {
 }
 
 }  // namespace
-}  // namespace hydro::runoff
+}  // namespace hydro::results
