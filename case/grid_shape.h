@@ -12,6 +12,9 @@
 
 namespace hydro {
 
+/// Size of a study cell in degrees, east-west and north-south (30 arc-seconds).
+inline constexpr double kCellDegrees = 30.0 / 3600.0;
+
 using CellIndex = std::int32_t;
 inline constexpr CellIndex kNoCell = -1;
 

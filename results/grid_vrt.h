@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "case/grid_shape.h"
+
 namespace hydro::results {
 
 /// Size and placement of the study grid as the simulator holds them.
@@ -19,9 +21,6 @@ struct GridFrameLayout {
     float swLon = 0.0F;  ///< outer south-west corner, degrees
     float swLat = 0.0F;
 };
-
-/// Cell size of the study grid in degrees (30 arc-seconds).
-inline constexpr double kCellDegrees = 30.0 / 3600.0;
 
 /// Band descriptions of a file with one frame per day ("day 1", "day 2", ...).
 [[nodiscard]] std::vector<std::string> dailyBandNames(std::int32_t days);
