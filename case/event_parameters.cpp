@@ -6,6 +6,7 @@
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 #include "common/console.h"
 #include "common/number_stream.h"
@@ -54,6 +55,18 @@ public:
     [[nodiscard]] Result<double> readDouble(int index) {
         return readAs<double>(index, "a number", parseDouble);
     }
+    /// The next value, read as the type of the field it goes to.
+    template <class T>
+    [[nodiscard]] Result<T> read(int index) {
+        if constexpr (std::is_same_v<T, std::int32_t>) {
+            return readInt(index);
+        } else if constexpr (std::is_same_v<T, float>) {
+            return readFloat(index);
+        } else {
+            static_assert(std::is_same_v<T, double>);
+            return readDouble(index);
+        }
+    }
 
 private:
     template <class T, class Parse>
@@ -97,9 +110,9 @@ void echoLine(std::ostream* echo, const Parts&... parts) {
 
 /// Reads value `index` into `field` and checks it against `ok`; the error when it is missing,
 /// malformed or breaks the rule (stated by `rule`).
-template <class T, class Read, class Ok>
-std::optional<Error> take(Read read, int index, T& field, Ok ok, const std::string& rule) {
-    auto value = read(index);
+template <class T, class Ok>
+Status take(ValueReader& in, int index, T& field, Ok ok, const std::string& rule) {
+    Result<T> value = in.read<T>(index);
     if (!value) {
         return value.error();
     }
@@ -107,7 +120,7 @@ std::optional<Error> take(Read read, int index, T& field, Ok ok, const std::stri
         return refuse(index, rule, *value);
     }
     field = *value;
-    return std::nullopt;
+    return success();
 }
 
 /// Rules of the values.
@@ -115,190 +128,232 @@ constexpr auto kAny = [](auto) { return true; };
 constexpr auto atLeast(std::int32_t least) {
     return [least](std::int32_t v) { return v >= least; };
 }
+constexpr auto kPositive = [](double v) { return v > 0.0; };
+constexpr auto kNotNegativeReal = [](double v) { return v >= 0.0; };
+constexpr const char* kAtLeastOne = "must be at least 1";
+
+/// The reading of the simulator's 18 values, group by group, each group echoed as it is read.
+class EventReader {
+public:
+    explicit EventReader(std::ostream* echo) : echo_(echo) {}
+    [[nodiscard]] bool open(const std::filesystem::path& path) { return in_.open(path); }
+
+    [[nodiscard]] Status studyArea(EventParameters& p) {
+        echoLine(echo_, "1) Reading parameters for study area.");
+        Status s = take(in_, 1, p.studyCols, atLeast(1), kAtLeastOne);
+        s = s ? take(in_, 2, p.studyRows, atLeast(1), kAtLeastOne) : s;
+        if (!s) {
+            return s;
+        }
+        echoLine(echo_, "  Number of col : ", p.studyCols, "  Number of row : ", p.studyRows);
+        s = take(in_, 3, p.swLon, kAny, {});
+        s = s ? take(in_, 4, p.swLat, kAny, {}) : s;
+        if (!s) {
+            return s;
+        }
+        echoLine(echo_, " Sorth West corner Longitude (degree) : ", static_cast<double>(p.swLon),
+                 " Latitude (deg) : ", static_cast<double>(p.swLat));
+        return success();
+    }
+
+    /// Values 7 to 10 are read at double precision, echoed as read, and held in single.
+    [[nodiscard]] Status inputData(EventParameters& p) {
+        echoLine(echo_, "2) Reading parameters for input data.");
+        Status s = take(in_, 5, p.rainCols, atLeast(1), kAtLeastOne);
+        s = s ? take(in_, 6, p.rainRows, atLeast(1), kAtLeastOne) : s;
+        if (!s) {
+            return s;
+        }
+        echoLine(echo_, "  Number of col : ", p.rainCols, "  Number of row : ", p.rainRows);
+        std::array<double, 4> v{};  // dx, dy, lon0, lat0
+        s = take(in_, 7, v[0], kAny, {});
+        s = s ? take(in_, 8, v[1], kAny, {}) : s;
+        if (!s) {
+            return s;
+        }
+        echoLine(echo_, "  Input data grid size of x-direction : ", v[0]);
+        echoLine(echo_, "  Input data grid size of y-direction : ", v[1]);
+        if (s = take(in_, 9, v[2], kAny, {}); !s) {
+            return s;
+        }
+        echoLine(
+            echo_,
+            "  Longitude of the center of the Southwest corner of input data (degree) : ", v[2]);
+        if (s = take(in_, 10, v[3], kAny, {}); !s) {
+            return s;
+        }
+        echoLine(
+            echo_,
+            "  Latitude of the center of the Southwest corner of input data (degree) : ", v[3]);
+        p.rainDx = static_cast<float>(v[0]);
+        p.rainDy = static_cast<float>(v[1]);
+        p.rainLon0 = static_cast<float>(v[2]);
+        p.rainLat0 = static_cast<float>(v[3]);
+        return success();
+    }
+
+    [[nodiscard]] Status durationAndScheme(EventParameters& p) {
+        echoLine(echo_, "3) Reading parameters for simuration duration.");
+        if (Status s = take(in_, 11, p.days, atLeast(1), kAtLeastOne); !s) {
+            return s;
+        }
+        echoLine(echo_, "  Simulation duration (days) : ", p.days);
+        echoLine(echo_, "4) Reading parameters for finite difference condition.");
+        const auto withinAnHour = [](std::int32_t v) { return v >= 1 && v <= kSecondsPerHour; };
+        if (Status s = take(in_, 12, p.timeStep, withinAnHour, "must be from 1 to 3600"); !s) {
+            return s;
+        }
+        echoLine(echo_, "  Finite difference time step (sec) : ", p.timeStep);
+        if (Status s = take(in_, 13, p.spaceSteps, atLeast(1), kAtLeastOne); !s) {
+            return s;
+        }
+        echoLine(echo_, "  Finite difference space step : ", p.spaceSteps);
+        // 0 is the explicit scheme, 1 the fully implicit one; outside them the scheme diverges.
+        const auto aWeight = [](double v) { return v >= 0.0 && v <= 1.0; };
+        if (Status s = take(in_, 14, p.weight, aWeight, "must be from 0 to 1"); !s) {
+            return s;
+        }
+        echoLine(echo_, "  Finite difference weight : ", p.weight);
+        p.subStepsPerHour = kSecondsPerHour / p.timeStep;
+        return success();
+    }
+
+    [[nodiscard]] Status waveAndStart(EventParameters& p) {
+        echoLine(echo_, "5) Reading parameters for kinematic wave model.");
+        if (Status s = take(in_, 15, p.manningSlope, kPositive, "must be above 0"); !s) {
+            return s;
+        }
+        echoLine(echo_, "  Manning roughmess coefficient for slope [m/s] : ", p.manningSlope);
+        if (Status s = take(in_, 16, p.manningChannel, kPositive, "must be above 0"); !s) {
+            return s;
+        }
+        echoLine(echo_, "  Manning roughmess coefficient for channel [m/s] : ", p.manningChannel);
+        if (Status s = take(in_, 17, p.channelArea, atLeast(0), "must be 0 or more"); !s) {
+            return s;
+        }
+        echoLine(echo_, "  Area to classify slope and channel : ", p.channelArea);
+        echoLine(echo_, "6) Reading itinial discharge for kinematic wave model.");
+        if (Status s = take(in_, 18, p.initialRunoff, kNotNegativeReal, "must be 0 or more"); !s) {
+            return s;
+        }
+        echoLine(echo_, "  Initial runoff height [mm/hr] : ", p.initialRunoff);
+        return success();
+    }
+
+private:
+    ValueReader in_;
+    std::ostream* echo_;
+};
+
+/// The reading of the post-processors' first 11 values, echoed in the style of `map`
+/// (with the group headings) or of the series extractor (without).
+class OutputReader {
+public:
+    OutputReader(std::ostream* echo, bool map) : echo_(echo), map_(map) {}
+    [[nodiscard]] bool open(const std::filesystem::path& path) { return in_.open(path); }
+
+    [[nodiscard]] Status studyArea(OutputParameters& p) {
+        heading("1) Reading parameters for study area.");
+        Status s = take(in_, 1, p.studyCols, atLeast(0), kNotNegative);
+        s = s ? take(in_, 2, p.studyRows, atLeast(0), kNotNegative) : s;
+        if (!s) {
+            return s;
+        }
+        echoLine(echo_, "  Number of col : ", p.studyCols, "  Number of row : ", p.studyRows);
+        s = take(in_, 3, p.swLon, kAny, {});
+        s = s ? take(in_, 4, p.swLat, kAny, {}) : s;
+        if (!s) {
+            return s;
+        }
+        echoLine(echo_, " Sorth West corner Longitude (degree) : ", p.swLon,
+                 " Latitude (deg) : ", p.swLat);
+        return success();
+    }
+
+    [[nodiscard]] Status inputData(OutputParameters& p) {
+        heading("2) Reading parameters for input data.");
+        Status s = take(in_, 5, p.rainCols, kAny, {});
+        s = s ? take(in_, 6, p.rainRows, kAny, {}) : s;
+        if (!s) {
+            return s;
+        }
+        echoLine(echo_, "  Number of col : ", p.rainCols, "  Number of row : ", p.rainRows);
+        s = take(in_, 7, p.rainDx, kAny, {});
+        s = s ? take(in_, 8, p.rainDy, kAny, {}) : s;
+        if (!s) {
+            return s;
+        }
+        echoLine(echo_, "  Input data grid size of x-direction : ", p.rainDx);
+        echoLine(echo_, "  Input data grid size of y-direction : ", p.rainDy);
+        if (s = take(in_, 9, p.rainLon0, kAny, {}); !s) {
+            return s;
+        }
+        echoLine(echo_, "  West corner longitude of input data : ", p.rainLon0);
+        if (s = take(in_, 10, p.rainLat0, kAny, {}); !s) {
+            return s;
+        }
+        echoLine(echo_, "  South corner latitude of input data : ", p.rainLat0);
+        return success();
+    }
+
+    [[nodiscard]] Status duration(OutputParameters& p) {
+        echoLine(echo_, "3) Reading parameters for simuration duration.");
+        if (Status s = take(in_, 11, p.days, atLeast(0), kNotNegative); !s) {
+            return s;
+        }
+        echoLine(echo_, "  Simulation duration (days) : ", p.days);
+        if (map_) {
+            echoLine(echo_);
+        }
+        return success();
+    }
+
+private:
+    static constexpr const char* kNotNegative = "must not be negative";
+
+    void heading(const char* text) {
+        if (map_) {
+            echoLine(echo_, text);
+        }
+    }
+
+    ValueReader in_;
+    std::ostream* echo_;
+    bool map_;
+};
 
 }  // namespace
 
 Result<EventParameters> readEventParameters(const std::filesystem::path& path, std::ostream* echo) {
     echoLine(echo, "Reading parameters for runoff simulation.");
-    ValueReader in;
+    EventReader in(echo);
     if (!in.open(path)) {
         return cannotOpen();
     }
-    const auto readInt = [&](int i) { return in.readInt(i); };
-    const auto readFloat = [&](int i) { return in.readFloat(i); };
-    const auto readDouble = [&](int i) { return in.readDouble(i); };
-    constexpr const char* kAtLeastOne = "must be at least 1";
     EventParameters p;
-
-    echoLine(echo, "1) Reading parameters for study area.");
-    if (auto e = take(readInt, 1, p.studyCols, atLeast(1), kAtLeastOne)) {
-        return *e;
+    Status s = in.studyArea(p);
+    s = s ? in.inputData(p) : s;
+    s = s ? in.durationAndScheme(p) : s;
+    s = s ? in.waveAndStart(p) : s;
+    if (!s) {
+        return s.error();
     }
-    if (auto e = take(readInt, 2, p.studyRows, atLeast(1), kAtLeastOne)) {
-        return *e;
-    }
-    echoLine(echo, "  Number of col : ", p.studyCols, "  Number of row : ", p.studyRows);
-    if (auto e = take(readFloat, 3, p.swLon, kAny, {})) {
-        return *e;
-    }
-    if (auto e = take(readFloat, 4, p.swLat, kAny, {})) {
-        return *e;
-    }
-    echoLine(echo, " Sorth West corner Longitude (degree) : ", static_cast<double>(p.swLon),
-             " Latitude (deg) : ", static_cast<double>(p.swLat));
-
-    echoLine(echo, "2) Reading parameters for input data.");
-    if (auto e = take(readInt, 5, p.rainCols, atLeast(1), kAtLeastOne)) {
-        return *e;
-    }
-    if (auto e = take(readInt, 6, p.rainRows, atLeast(1), kAtLeastOne)) {
-        return *e;
-    }
-    echoLine(echo, "  Number of col : ", p.rainCols, "  Number of row : ", p.rainRows);
-    // Values 7 to 10 are read at double precision, echoed as read, and held in single.
-    double rainDx = 0.0;
-    double rainDy = 0.0;
-    double rainLon0 = 0.0;
-    double rainLat0 = 0.0;
-    if (auto e = take(readDouble, 7, rainDx, kAny, {})) {
-        return *e;
-    }
-    if (auto e = take(readDouble, 8, rainDy, kAny, {})) {
-        return *e;
-    }
-    echoLine(echo, "  Input data grid size of x-direction : ", rainDx);
-    echoLine(echo, "  Input data grid size of y-direction : ", rainDy);
-    if (auto e = take(readDouble, 9, rainLon0, kAny, {})) {
-        return *e;
-    }
-    echoLine(echo, "  Longitude of the center of the Southwest corner of input data (degree) : ",
-             rainLon0);
-    if (auto e = take(readDouble, 10, rainLat0, kAny, {})) {
-        return *e;
-    }
-    echoLine(echo, "  Latitude of the center of the Southwest corner of input data (degree) : ",
-             rainLat0);
-    p.rainDx = static_cast<float>(rainDx);
-    p.rainDy = static_cast<float>(rainDy);
-    p.rainLon0 = static_cast<float>(rainLon0);
-    p.rainLat0 = static_cast<float>(rainLat0);
-
-    echoLine(echo, "3) Reading parameters for simuration duration.");
-    if (auto e = take(readInt, 11, p.days, atLeast(1), kAtLeastOne)) {
-        return *e;
-    }
-    echoLine(echo, "  Simulation duration (days) : ", p.days);
-
-    echoLine(echo, "4) Reading parameters for finite difference condition.");
-    if (auto e = take(
-            readInt, 12, p.timeStep, [&](auto v) { return v >= 1 && v <= kSecondsPerHour; },
-            "must be from 1 to 3600")) {
-        return *e;
-    }
-    echoLine(echo, "  Finite difference time step (sec) : ", p.timeStep);
-    if (auto e = take(readInt, 13, p.spaceSteps, atLeast(1), kAtLeastOne)) {
-        return *e;
-    }
-    echoLine(echo, "  Finite difference space step : ", p.spaceSteps);
-    // 0 is the explicit scheme, 1 the fully implicit one; outside them the scheme diverges.
-    if (auto e = take(
-            readDouble, 14, p.weight, [&](auto v) { return v >= 0.0 && v <= 1.0; },
-            "must be from 0 to 1")) {
-        return *e;
-    }
-    echoLine(echo, "  Finite difference weight : ", p.weight);
-    p.subStepsPerHour = kSecondsPerHour / p.timeStep;
-
-    echoLine(echo, "5) Reading parameters for kinematic wave model.");
-    if (auto e = take(
-            readDouble, 15, p.manningSlope, [&](auto v) { return v > 0.0; }, "must be above 0")) {
-        return *e;
-    }
-    echoLine(echo, "  Manning roughmess coefficient for slope [m/s] : ", p.manningSlope);
-    if (auto e = take(
-            readDouble, 16, p.manningChannel, [&](auto v) { return v > 0.0; }, "must be above 0")) {
-        return *e;
-    }
-    echoLine(echo, "  Manning roughmess coefficient for channel [m/s] : ", p.manningChannel);
-    if (auto e = take(readInt, 17, p.channelArea, atLeast(0), "must be 0 or more")) {
-        return *e;
-    }
-    echoLine(echo, "  Area to classify slope and channel : ", p.channelArea);
-
-    echoLine(echo, "6) Reading itinial discharge for kinematic wave model.");
-    if (auto e = take(
-            readDouble, 18, p.initialRunoff, [&](auto v) { return v >= 0.0; },
-            "must be 0 or more")) {
-        return *e;
-    }
-    echoLine(echo, "  Initial runoff height [mm/hr] : ", p.initialRunoff);
     return p;
 }
 
 Result<OutputParameters> readOutputParameters(const std::filesystem::path& path, std::ostream* echo,
                                               EchoStyle style) {
     echoLine(echo, "Reading parameters for runoff simulation.");
-    ValueReader in;
+    OutputReader in(echo, style == EchoStyle::kMap);
     if (!in.open(path)) {
         return cannotOpen();
     }
-    const auto readInt = [&](int i) { return in.readInt(i); };
-    const auto readDouble = [&](int i) { return in.readDouble(i); };
-    constexpr const char* kNotNegative = "must not be negative";
-    const bool map = style == EchoStyle::kMap;
     OutputParameters p;
-
-    if (map) {
-        echoLine(echo, "1) Reading parameters for study area.");
-    }
-    if (auto e = take(readInt, 1, p.studyCols, atLeast(0), kNotNegative)) {
-        return *e;
-    }
-    if (auto e = take(readInt, 2, p.studyRows, atLeast(0), kNotNegative)) {
-        return *e;
-    }
-    echoLine(echo, "  Number of col : ", p.studyCols, "  Number of row : ", p.studyRows);
-    if (auto e = take(readDouble, 3, p.swLon, kAny, {})) {
-        return *e;
-    }
-    if (auto e = take(readDouble, 4, p.swLat, kAny, {})) {
-        return *e;
-    }
-    echoLine(echo, " Sorth West corner Longitude (degree) : ", p.swLon,
-             " Latitude (deg) : ", p.swLat);
-    if (map) {
-        echoLine(echo, "2) Reading parameters for input data.");
-    }
-    if (auto e = take(readInt, 5, p.rainCols, kAny, {})) {
-        return *e;
-    }
-    if (auto e = take(readInt, 6, p.rainRows, kAny, {})) {
-        return *e;
-    }
-    echoLine(echo, "  Number of col : ", p.rainCols, "  Number of row : ", p.rainRows);
-    if (auto e = take(readDouble, 7, p.rainDx, kAny, {})) {
-        return *e;
-    }
-    if (auto e = take(readDouble, 8, p.rainDy, kAny, {})) {
-        return *e;
-    }
-    echoLine(echo, "  Input data grid size of x-direction : ", p.rainDx);
-    echoLine(echo, "  Input data grid size of y-direction : ", p.rainDy);
-    if (auto e = take(readDouble, 9, p.rainLon0, kAny, {})) {
-        return *e;
-    }
-    echoLine(echo, "  West corner longitude of input data : ", p.rainLon0);
-    if (auto e = take(readDouble, 10, p.rainLat0, kAny, {})) {
-        return *e;
-    }
-    echoLine(echo, "  South corner latitude of input data : ", p.rainLat0);
-    echoLine(echo, "3) Reading parameters for simuration duration.");
-    if (auto e = take(readInt, 11, p.days, atLeast(0), kNotNegative)) {
-        return *e;
-    }
-    echoLine(echo, "  Simulation duration (days) : ", p.days);
-    if (map) {
-        echoLine(echo);
+    Status s = in.studyArea(p);
+    s = s ? in.inputData(p) : s;
+    s = s ? in.duration(p) : s;
+    if (!s) {
+        return s.error();
     }
     return p;
 }
