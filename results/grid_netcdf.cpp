@@ -13,8 +13,6 @@
 
 namespace hydro::results {
 
-namespace fs = std::filesystem;
-
 const char* const kWgs84Wkt =
     R"(GEOGCS["WGS 84",DATUM["WGS_1984",SPHEROID["WGS 84",6378137,298.257223563,)"
     R"(AUTHORITY["EPSG","7030"]],AUTHORITY["EPSG","6326"]],PRIMEM["Greenwich",0,)"
