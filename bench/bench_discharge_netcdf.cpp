@@ -85,8 +85,8 @@ void BM_convertDay(benchmark::State& state) {
     job.history = "benchmark";
     job.deflateLevel = static_cast<int>(state.range(0));
     for (auto _ : state) {
-        if (const auto problem = hydro::results::writeGridNetcdf(job)) {
-            state.SkipWithError(problem->c_str());
+        if (const hydro::Status written = hydro::results::writeGridNetcdf(job); !written) {
+            state.SkipWithError(written.error().message.c_str());
             return;
         }
     }

@@ -61,8 +61,9 @@ void endAfterKey(std::istream& in, std::ostream& out) {
     static_cast<void>(in.get());
 }
 
-void reportMissingFrames(std::ostream& out, std::uint64_t held, std::int64_t needed) {
-    sayLine(out, "Discharge data holds ", held, " hourly frames, but ", needed, " are needed.");
+Error missingFrames(std::uint64_t held, std::int64_t needed) {
+    return Error{"Discharge data holds " + std::to_string(held) + " hourly frames, but "
+                 + std::to_string(needed) + " are needed."};
 }
 
 /// One bound typed on the console: a whole number token, or nothing.
@@ -74,24 +75,24 @@ std::optional<float> readBound(std::istream& in) {
     return parseFloat(word);
 }
 
-/// Asks for the two bounds; false (after the message) when they are not two numbers with the
-/// minimum below the maximum.
-bool askBounds(std::istream& in, std::ostream& out, ColourBounds& bounds) {
+/// Asks for the two bounds (the prompts go to `out`); refused when they are not two numbers
+/// with the minimum below the maximum.
+Result<ColourBounds> askBounds(std::istream& in, std::ostream& out) {
+    const Error wrong{"Wrong values inputted!"};
     out << "Input maximum value : " << std::flush;
     const auto maximum = readBound(in);
     if (!maximum) {
-        sayLine(out, "Wrong values inputted!");
-        return false;
+        return wrong;
     }
     out << "Input minimum value : " << std::flush;
     const auto minimum = readBound(in);
     if (!minimum || !(*minimum < *maximum)) {
-        sayLine(out, "Wrong values inputted!");
-        return false;
+        return wrong;
     }
+    ColourBounds bounds;
     bounds.maximum = *maximum;
     bounds.minimum = *minimum;
-    return true;
+    return bounds;
 }
 
 /// Widens the bounds to every non-negative value of the first `shape.hours` frames. A value
@@ -157,16 +158,15 @@ int workerCount(int requested) {
 /// Writes images 1 to shape.hours. Images are made a batch at a time, one per worker, but read,
 /// created, reported and checked in hour order, so that the console and the disk end exactly
 /// as when they are made one after another: a failing image h leaves the "Write " lines of
-/// images 1 to h, then the message, and no image above h made by this run. Returns the exit
-/// status.
-int renderImages(RawValueReader& reader, const FrameShape& shape, const ColourBounds& bounds,
-                 int workers, const fs::path& workDir, std::ostream& out) {
+/// images 1 to h, then the message, and no image above h made by this run. The "Write " lines
+/// go to `out`; the failure is the error.
+Status renderImages(RawValueReader& reader, const FrameShape& shape, const ColourBounds& bounds,
+                    int workers, const fs::path& workDir, std::ostream& out) {
     const auto cells = static_cast<std::size_t>(shape.cells());
     const std::string header = ppmHeader(shape.rows, shape.cols);
     const std::optional<std::size_t> imageBytes = imageFileBytes(shape.rows, shape.cols);
     if (!imageBytes) {
-        sayLine(out, "Not enough memory for this run.");
-        return 1;
+        return Error{"Not enough memory for this run.", ErrorKind::kOutOfMemory};
     }
     const auto batch = static_cast<std::size_t>(std::min<std::int64_t>(workers, shape.hours));
     std::vector<FrameSlot> slots(batch);
@@ -213,27 +213,88 @@ int renderImages(RawValueReader& reader, const FrameShape& shape, const ColourBo
         for (std::size_t i = 0; i < count; ++i) {
             const std::int64_t hour = first + static_cast<std::int64_t>(i);
             if (i >= framesRead) {
-                reportMissingFrames(out, static_cast<std::uint64_t>(hour - 1), shape.hours);
-                return 1;
+                return missingFrames(static_cast<std::uint64_t>(hour - 1), shape.hours);
             }
             out << "Write " << names[i] << '\r' << std::flush;
             if (i >= created) {
-                sayLine(out, "Image output file cannot open.");
-                return 1;
+                return Error{"Image output file cannot open.", ErrorKind::kCannotOpen};
             }
             if (!slots[i].written) {
-                sayLine(out, "Image output file cannot be written completely.");
                 // The incomplete image and those made after it in the same batch would not
                 // exist had the images been made one after another.
                 for (std::size_t j = i; j < created; ++j) {
                     std::error_code ignored;
                     fs::remove(workDir / names[j], ignored);
                 }
-                return 1;
+                return Error{"Image output file cannot be written completely."};
             }
         }
     }
-    return 0;
+    return success();
+}
+
+/// The discharge grid must hold every hour of the event in frames of the event's grid, and
+/// the event at most 10000 hours.
+Status checkDischargeFile(const RawValueReader& reader, const FrameShape& shape,
+                          const fs::path& workDir) {
+    // 7: at most 10000 images.
+    if (shape.hours > kMaxHours) {
+        return Error{"Max_time_counter exceeds 10000!"};
+    }
+    // Images are only drawn from values that are there: a file shorter than the event is
+    // refused before anything is asked.
+    if (const std::uint64_t cells = shape.cells(); cells > 0) {
+        if (const auto values = reader.valueCount()) {
+            const std::uint64_t held = *values / cells;
+            if (held < static_cast<std::uint64_t>(shape.hours)) {
+                return missingFrames(held, shape.hours);
+            }
+        }
+    }
+    // Frames of another grid would be drawn with their rows sheared.
+    if (std::error_code ec; fs::is_regular_file(workDir / kDischargeFile, ec)) {
+        const auto bytes = fs::file_size(workDir / kDischargeFile, ec);
+        const GridShape grid{shape.rows, shape.cols};
+        if (auto problem = wholeFramesProblem("dischargeHourly.bin", ec ? 0 : bytes, grid)) {
+            return std::move(*problem);
+        }
+    }
+    return success();
+}
+
+/// The bounds found in the file: every hour must be there, and no value infinite.
+Result<ColourBounds> boundsOfFile(RawValueReader& reader, const FrameShape& shape) {
+    ColourBounds bounds;
+    const std::uint64_t framesRead = scanBounds(reader, shape, bounds);
+    if (framesRead < static_cast<std::uint64_t>(shape.hours)) {
+        return missingFrames(framesRead, shape.hours);
+    }
+    if (bounds.firstInfinite) {
+        const std::uint64_t k = *bounds.firstInfinite;
+        const GridShape grid{shape.rows, shape.cols};
+        const CellIndex cell =
+            grid.indexOfFilePosition(static_cast<std::int64_t>(k % shape.cells()));
+        return Error{"dischargeHourly.bin holds an infinite discharge in hour "
+                     + std::to_string(k / shape.cells() + 1) + " at column "
+                     + std::to_string(grid.userColumn(cell)) + ", row "
+                     + std::to_string(grid.userRow(cell))
+                     + " (counted from 1 from the west and from the south): it cannot be a bound "
+                       "of the colour scale."};
+    }
+    return bounds;
+}
+
+/// 8-10: the colour bounds, typed or found in the file.
+Result<ColourBounds> settleBounds(std::istream& in, std::ostream& out, RawValueReader& reader,
+                                  const FrameShape& shape) {
+    sayLine(out);
+    sayLine(out, "Do you want to set the maximum and minimun values of rainfall intensity? (y/n)");
+    std::string answer;
+    in >> answer;
+    if (answer == "y") {
+        return askBounds(in, out);
+    }
+    return boundsOfFile(reader, shape);
 }
 
 }  // namespace
@@ -260,60 +321,16 @@ int runDischargeMap(std::istream& in, std::ostream& out, const fs::path& workDir
         return 1;
     }
 
-    // 7: at most 10000 images.
-    if (shape.hours > kMaxHours) {
-        sayLine(out, "Max_time_counter exceeds 10000!");
+    if (const Status checked = checkDischargeFile(reader, shape, workDir); !checked) {
+        sayLine(out, checked.error().message);
         return 1;
     }
-    // Images are only drawn from values that are there: a file shorter than the event is
-    // refused before anything is asked.
-    if (const std::uint64_t cells = shape.cells(); cells > 0) {
-        if (const auto values = reader.valueCount()) {
-            const std::uint64_t held = *values / cells;
-            if (held < static_cast<std::uint64_t>(shape.hours)) {
-                reportMissingFrames(out, held, shape.hours);
-                return 1;
-            }
-        }
+    const auto settled = settleBounds(in, out, reader, shape);
+    if (!settled) {
+        sayLine(out, settled.error().message);
+        return 1;
     }
-    // Frames of another grid would be drawn with their rows sheared.
-    if (std::error_code ec; fs::is_regular_file(workDir / kDischargeFile, ec)) {
-        const auto bytes = fs::file_size(workDir / kDischargeFile, ec);
-        const GridShape grid{shape.rows, shape.cols};
-        if (const auto problem = wholeFramesProblem("dischargeHourly.bin", ec ? 0 : bytes, grid)) {
-            sayLine(out, problem->message);
-            return 1;
-        }
-    }
-
-    // 8-10: the colour bounds, typed or found in the file.
-    sayLine(out);
-    sayLine(out, "Do you want to set the maximum and minimun values of rainfall intensity? (y/n)");
-    std::string answer;
-    in >> answer;
-    ColourBounds bounds;
-    if (answer == "y") {
-        if (!askBounds(in, out, bounds)) {
-            return 1;
-        }
-    } else {
-        const std::uint64_t framesRead = scanBounds(reader, shape, bounds);
-        if (framesRead < static_cast<std::uint64_t>(shape.hours)) {
-            reportMissingFrames(out, framesRead, shape.hours);
-            return 1;
-        }
-        if (bounds.firstInfinite) {
-            const std::uint64_t k = *bounds.firstInfinite;
-            const std::uint64_t cell = k % shape.cells();
-            const auto cols = static_cast<std::uint64_t>(shape.cols);
-            sayLine(out, "dischargeHourly.bin holds an infinite discharge in hour ",
-                    k / shape.cells() + 1, " at column ", cell % cols + 1, ", row ",
-                    cell / cols + 1,
-                    " (counted from 1 from the west and from the south): it cannot be a bound of "
-                    "the colour scale.");
-            return 1;
-        }
-    }
+    const ColourBounds& bounds = *settled;
 
     // 11-12.
     reader.close();
@@ -333,9 +350,11 @@ int runDischargeMap(std::istream& in, std::ostream& out, const fs::path& workDir
 
     // 14-15: one image per hour.
     if (shape.hours > 0) {
-        const int status = renderImages(reader, shape, bounds, workerCount(workers), workDir, out);
-        if (status != 0) {
-            return status;
+        const Status rendered =
+            renderImages(reader, shape, bounds, workerCount(workers), workDir, out);
+        if (!rendered) {
+            sayLine(out, rendered.error().message);
+            return 1;
         }
     }
 

@@ -102,8 +102,8 @@ int runDischargeNetcdf(std::span<const std::string> args, std::ostream& out,
     job.history = history;
     job.progress = &progress;
     job.deflateLevel = level;
-    if (const auto problem = writeGridNetcdf(job)) {
-        sayLine(out, *problem);
+    if (const Status written = writeGridNetcdf(job); !written) {
+        sayLine(out, written.error().message);
         return 1;
     }
     const double seconds =

@@ -99,25 +99,21 @@ GatherStatus gatherByStreaming(RawValueReader& grid, const CellPlace& place,
     return GatherStatus::kOk;
 }
 
-void reportTooShort(std::ostream& console, std::uint64_t framesHeld, const CellPlace& place,
-                    const OutputParameters& p) {
-    sayLine(console, "Discharge data ", kDischargePath, " holds ", framesHeld, " hourly frames of ",
-            p.studyCols, " columns x ", p.studyRows, " rows; the simulation duration needs ",
-            place.frames, ".");
+Error tooShort(std::uint64_t framesHeld, const CellPlace& place, const OutputParameters& p) {
+    return Error{"Discharge data " + std::string(kDischargePath) + " holds "
+                 + std::to_string(framesHeld) + " hourly frames of " + std::to_string(p.studyCols)
+                 + " columns x " + std::to_string(p.studyRows)
+                 + " rows; the simulation duration needs " + std::to_string(place.frames) + "."};
 }
 
-/// Opens the discharge grid and reads the chosen cell's value of each hourly frame. Every
-/// failure is reported here; nothing is written before the whole series is in hand, so that a
-/// short or unreadable grid never leaves a truncated series behind.
-std::optional<std::vector<float>> readCellSeries(std::ostream& console,
-                                                 const std::filesystem::path& workDir,
-                                                 const CellPlace& place,
-                                                 const OutputParameters& p) {
-    sayLine(console, "Read ", kDischargePath);
+/// Opens the discharge grid and reads the chosen cell's value of each hourly frame. Nothing
+/// is written before the whole series is in hand, so that a short or unreadable grid never
+/// leaves a truncated series behind.
+Result<std::vector<float>> readCellSeries(const std::filesystem::path& workDir,
+                                          const CellPlace& place, const OutputParameters& p) {
     RawValueReader grid;
     if (!grid.open(workDir / kDischargePath)) {
-        sayLine(console, "Discharge data cannot open.");
-        return std::nullopt;
+        return Error{"Discharge data cannot open."};
     }
     std::vector<float> series;
     GatherStatus status = GatherStatus::kOk;
@@ -125,16 +121,14 @@ std::optional<std::vector<float>> readCellSeries(std::ostream& console,
         // Compared frame by frame: frames x rows x columns may not fit 64 bits.
         const std::uint64_t framesHeld = *valuesHeld / place.frameValues;
         if (framesHeld < place.frames) {
-            reportTooShort(console, framesHeld, place, p);
-            return std::nullopt;
+            return tooShort(framesHeld, place, p);
         }
         // A grid of frames of another size would give values of other cells.
         std::error_code ec;
         const auto bytes = std::filesystem::file_size(workDir / kDischargePath, ec);
-        if (const auto problem = wholeFramesProblem(
-                "dischargeHourly.bin", ec ? *valuesHeld * 4U : bytes, {p.studyRows, p.studyCols})) {
-            sayLine(console, problem->message);
-            return std::nullopt;
+        if (auto problem = wholeFramesProblem("dischargeHourly.bin", ec ? *valuesHeld * 4U : bytes,
+                                              {p.studyRows, p.studyCols})) {
+            return std::move(*problem);
         }
         status = gatherBySeeking(grid, place, series);
     } else {
@@ -144,31 +138,32 @@ std::optional<std::vector<float>> readCellSeries(std::ostream& console,
         case GatherStatus::kOk:
             return series;
         case GatherStatus::kTooShort:
-            reportTooShort(console, series.size(), place, p);
-            return std::nullopt;
+            return tooShort(series.size(), place, p);
         case GatherStatus::kReadError:
             break;
     }
-    sayLine(console, "Discharge data ", kDischargePath, " cannot be read.");
-    return std::nullopt;
+    return Error{"Discharge data " + std::string(kDischargePath) + " cannot be read."};
 }
 
-enum class WriteStatus { kOk, kCannotOpen, kWriteFailed };
-
-/// Writes one line per hour: the hour from 1, a blank, the value in the stream's default
-/// format (the float widened to double, as inserting a float does) and a single line feed.
-/// The lines go to a temporary file beside `path`, renamed into place once complete, so that
-/// a failed write (a full disk) never leaves a truncated series under the final name.
-WriteStatus writeSeries(const std::filesystem::path& path, const std::vector<float>& series) {
+/// Writes one line per hour of the series `name`: the hour from 1, a blank, the value in the
+/// stream's default format (the float widened to double, as inserting a float does) and a
+/// single line feed. The lines go to a temporary file beside the target, renamed into place
+/// once complete, so that a failed write (a full disk) never leaves a truncated series under
+/// the final name.
+Status writeSeries(const std::filesystem::path& workDir, const std::string& name,
+                   const std::vector<float>& series) {
+    const std::filesystem::path path = workDir / name;
     std::filesystem::path temp = path;
     temp += ".part";
+    const Error cannotOpen{"Time series discharge output file cannot open."};
+    const Error notWritten{"Time series discharge output file " + name + " could not be written."};
     std::error_code ec;
     if (std::filesystem::is_directory(path, ec)) {
-        return WriteStatus::kCannotOpen;
+        return cannotOpen;
     }
     std::ofstream file(temp, std::ios::binary | std::ios::trunc);
     if (!file) {
-        return WriteStatus::kCannotOpen;
+        return cannotOpen;
     }
     file.imbue(std::locale::classic());
     std::uint64_t hour = 0;
@@ -178,15 +173,15 @@ WriteStatus writeSeries(const std::filesystem::path& path, const std::vector<flo
     file.close();
     if (file.fail()) {
         std::filesystem::remove(temp, ec);
-        return WriteStatus::kWriteFailed;
+        return notWritten;
     }
     std::filesystem::rename(temp, path, ec);
     if (ec) {
         std::error_code ignored;
         std::filesystem::remove(temp, ignored);
-        return WriteStatus::kWriteFailed;
+        return notWritten;
     }
-    return WriteStatus::kOk;
+    return success();
 }
 
 }  // namespace
@@ -200,6 +195,7 @@ int runDischargeSeries(std::istream& in, std::ostream& console,
         return 1;
     }
     const OutputParameters& p = *read;
+    const GridShape shape{p.studyRows, p.studyCols};
 
     // 2. The cell. Columns count from the west edge: the first value of each stored row.
     sayLine(console, "Input column number to extract data!");
@@ -212,7 +208,9 @@ int runDischargeSeries(std::istream& in, std::ostream& console,
     sayLine(console, "Input row number to extract data!");
     sayLine(console, "Row number begins from 1 from south.");
     const auto row = readAnswer(in);
-    if (!row || *row < 1 || *row > p.studyRows) {
+    // The column is in range: only the row can leave the cell outside the grid.
+    const auto cell = row ? shape.indexOfUser(*column, *row) : std::nullopt;
+    if (!row || !cell) {
         sayLine(console, "Row number is out of range!");
         return 1;
     }
@@ -222,12 +220,12 @@ int runDischargeSeries(std::istream& in, std::ostream& console,
     // empty.
     CellPlace place;
     place.frames = kHoursPerDay * static_cast<std::uint64_t>(p.days);
-    place.frameValues =
-        static_cast<std::uint64_t>(p.studyRows) * static_cast<std::uint64_t>(p.studyCols);
-    place.cellIndex = static_cast<std::uint64_t>(*row - 1) * static_cast<std::uint64_t>(p.studyCols)
-                      + static_cast<std::uint64_t>(*column - 1);
-    const auto series = readCellSeries(console, workDir, place, p);
+    place.frameValues = static_cast<std::uint64_t>(shape.cellCount());
+    place.cellIndex = static_cast<std::uint64_t>(shape.filePosition(*cell));
+    sayLine(console, "Read ", kDischargePath);
+    const auto series = readCellSeries(workDir, place, p);
     if (!series) {
+        sayLine(console, series.error().message);
         return 1;
     }
 
@@ -235,17 +233,11 @@ int runDischargeSeries(std::istream& in, std::ostream& console,
     // return only.
     const std::string name = seriesFileName(*column, *row);
     console << "Write " << name << '\r' << std::flush;
-    switch (writeSeries(workDir / name, *series)) {
-        case WriteStatus::kOk:
-            return 0;
-        case WriteStatus::kCannotOpen:
-            sayLine(console, "Time series discharge output file cannot open.");
-            return 1;
-        case WriteStatus::kWriteFailed:
-            break;
+    if (const Status written = writeSeries(workDir, name, *series); !written) {
+        sayLine(console, written.error().message);
+        return 1;
     }
-    sayLine(console, "Time series discharge output file ", name, " could not be written.");
-    return 1;
+    return 0;
 }
 
 }  // namespace hydro

@@ -2,7 +2,6 @@
 
 #include <array>
 #include <charconv>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iomanip>
@@ -12,6 +11,7 @@
 
 #include "case/case.h"
 #include "common/console.h"
+#include "common/file_transaction.h"
 #include "common/number_stream.h"
 #include "gauge_series/catchment.h"
 #include "gauge_series/gauge_netcdf.h"
@@ -19,7 +19,6 @@
 #include "gauge_series/water_balance.h"
 #include "results/event_time.h"
 #include "results/gauge_table.h"
-#include "results/grid_netcdf.h"
 #include "results/series.h"
 #include "results/snapping.h"
 #include "results/svg_plot.h"
@@ -152,70 +151,6 @@ Result<std::string> readTable(const fs::path& path) {
     return text.str();
 }
 
-/// Output files written under temporary names and renamed into place together at the end,
-/// so that a failure leaves none of them half-written.
-class OutputSet {
-public:
-    explicit OutputSet(fs::path dir) : dir_(std::move(dir)) {}
-    OutputSet(const OutputSet&) = delete;
-    OutputSet& operator=(const OutputSet&) = delete;
-    OutputSet(OutputSet&&) = delete;
-    OutputSet& operator=(OutputSet&&) = delete;
-    ~OutputSet() {
-        for (const auto& [temp, target] : files_) {
-            std::error_code ignored;
-            fs::remove(temp, ignored);
-        }
-    }
-
-    /// A temporary path for `name`, to be renamed into place by `commit`.
-    fs::path reserve(const std::string& name) {
-        const fs::path target = dir_ / name;
-        files_.emplace_back(results::temporaryPath(target), target);
-        return files_.back().first;
-    }
-
-    /// Writes `text` as `name`; returns what went wrong.
-    std::optional<std::string> text(const std::string& name, const std::string& content) {
-        const fs::path temp = reserve(name);
-        std::FILE* file = std::fopen(temp.c_str(), "wbx");
-        if (file == nullptr) {
-            return name + " cannot be created in " + dir_.string() + " ("
-                   + std::error_code(errno, std::generic_category()).message() + ").";
-        }
-        bool ok = std::fwrite(content.data(), 1, content.size(), file) == content.size();
-        ok = std::fflush(file) == 0 && ok;
-        ok = std::fclose(file) == 0 && ok;
-        if (!ok) {
-            return name + " cannot be written completely.";
-        }
-        return std::nullopt;
-    }
-
-    /// Renames every file into place; returns what went wrong.
-    std::optional<std::string> commit() {
-        for (const auto& [temp, target] : files_) {
-            if (auto problem = results::putInPlace(temp, target)) {
-                return problem;
-            }
-        }
-        files_.clear();
-        return std::nullopt;
-    }
-
-    [[nodiscard]] std::vector<fs::path> targets() const {
-        std::vector<fs::path> t;
-        for (const auto& f : files_) {
-            t.push_back(f.second);
-        }
-        return t;
-    }
-
-private:
-    fs::path dir_;
-    std::vector<std::pair<fs::path, fs::path>> files_;
-};
-
 std::string optionalText(const std::optional<double>& v) {
     return v ? shortest(*v) : std::string();
 }
@@ -309,8 +244,8 @@ std::string waterBalanceCsv(const StudyGrid& grid, const std::vector<RiverBalanc
         "runoff_coefficient\n";
     for (const RiverBalance& b : balance) {
         wb += std::to_string(b.river) + "," + std::to_string(b.cells) + ","
-              + std::to_string(grid.columnOf(b.outlet) + 1) + ","
-              + std::to_string(grid.rows - grid.rowOf(b.outlet)) + "," + shortest(b.rainM3) + ","
+              + std::to_string(grid.userColumn(b.outlet)) + ","
+              + std::to_string(grid.userRow(b.outlet)) + "," + shortest(b.rainM3) + ","
               + shortest(b.outflowM3) + "," + shortest(b.differenceM3()) + ","
               + optionalText(b.runoffCoefficient()) + "\n";
     }
@@ -417,6 +352,206 @@ results::HydrographPlot gaugePlot(const Gauge& gauge, const SnappedGauge& s,
     return plot;
 }
 
+/// Everything the run reads, each input checked before anything is written.
+struct Inputs {
+    CaseData data;
+    RainGrid rain;
+    EventStart start;
+    std::string history;  ///< the NetCDF `history` attribute
+    std::vector<Gauge> gauges;
+    std::optional<Observations> observations;
+    std::int64_t hours = 0;
+};
+
+/// The gauge list and, when given, the observations against it.
+Status readGaugeTables(const Options& options, Inputs& in) {
+    const auto gaugeText = readTable(options.gaugesPath);
+    if (!gaugeText) {
+        return gaugeText.error();
+    }
+    auto gauges = parseGauges(*gaugeText, options.gaugesPath.filename().string());
+    if (!gauges) {
+        return gauges.error();
+    }
+    in.gauges = std::move(*gauges);
+    if (!options.observedPath) {
+        return success();
+    }
+    const auto obsText = readTable(*options.observedPath);
+    if (!obsText) {
+        return obsText.error();
+    }
+    auto parsed = parseObservations(*obsText, options.observedPath->filename().string(), in.gauges,
+                                    in.start, in.hours);
+    if (!parsed) {
+        return parsed.error();
+    }
+    in.observations = std::move(*parsed);
+    return success();
+}
+
+/// Case, gauges and observations. The note on a stand-in event start goes to `out` as soon as
+/// it is known, before anything else can fail.
+Result<Inputs> readInputs(const Options& options, std::span<const std::string> args,
+                          std::ostream& out) {
+    Inputs in;
+    auto data = readCase(options.caseDir);
+    if (!data) {
+        return data.error();
+    }
+    in.data = std::move(*data);
+    auto rain = readCaseRainfall(options.caseDir, in.data.params);
+    if (!rain) {
+        return rain.error();
+    }
+    in.rain = std::move(*rain);
+    const auto start = readEventStart(CasePaths{options.caseDir}.rainfall());
+    if (!start) {
+        return start.error();
+    }
+    in.start = *start;
+    in.hours = std::int64_t{in.data.params.days} * 24;
+    in.history = results::isoNow() + " gauge_series";
+    for (const std::string& a : args) {
+        in.history += " " + a;
+    }
+    if (in.start.fallback) {
+        sayLine(out, "Note: ", results::kFallbackNote);
+        in.history += std::string("\n") + results::kFallbackNote;
+    }
+    if (auto tables = readGaugeTables(options, in); !tables) {
+        return tables.error();
+    }
+    return in;
+}
+
+/// Each gauge on its cell.
+Result<std::vector<SnappedGauge>> snapGauges(const Inputs& in, std::int64_t radius) {
+    const std::vector<double> upstream = upstreamAreasM2(in.data.grid);
+    std::vector<SnappedGauge> snapped;
+    for (const Gauge& g : in.gauges) {
+        auto s = snapGauge(g, in.data.grid, in.data.rivers, in.data.params, upstream, radius);
+        if (!s) {
+            return s.error();
+        }
+        snapped.push_back(*s);
+    }
+    return snapped;
+}
+
+/// What the run computed from the inputs, for the files and the console.
+struct Computed {
+    std::vector<SnappedGauge> snapped;
+    std::vector<std::int32_t> rainPoints;  ///< the rain point nearest to each cell
+    std::vector<RiverBalance> balance;
+    std::vector<std::vector<float>> values;  ///< per gauge, hours 1..H
+    std::vector<std::string> stamps;         ///< the end of each hour, ISO 8601
+    std::vector<Skill> skills;               ///< per gauge, with observations only
+};
+
+/// Snaps the gauges (and prints where they went), plans the water balance and reads the
+/// series.
+Result<Computed> compute(const Inputs& in, const Options& options, std::ostream& out,
+                         std::ostream& progress) {
+    Computed c;
+    auto snapped = snapGauges(in, options.radius);
+    if (!snapped) {
+        return snapped.error();
+    }
+    c.snapped = std::move(*snapped);
+    printSnapped(out, in.gauges, c.snapped, options.radius);
+    auto points = nearestRainPoints(in.data.grid, in.rain);
+    if (!points) {
+        return points.error();
+    }
+    c.rainPoints = std::move(*points);
+    c.balance = planWaterBalance(in.data.grid, in.data.rivers, in.rain, c.rainPoints);
+    auto read = readGaugeSeries(CasePaths{options.caseDir}, in.data.grid, in.hours, c.snapped,
+                                c.balance, progress);
+    if (!read) {
+        return read.error();
+    }
+    c.values = std::move(*read);
+    for (std::int64_t h = 1; h <= in.hours; ++h) {
+        c.stamps.push_back(results::isoHourEnd(in.start, h));
+    }
+    return c;
+}
+
+/// The first line of the series tables: "time" and the gauge ids.
+std::string seriesHeader(const std::vector<Gauge>& gauges) {
+    std::string header = "time";
+    for (const Gauge& g : gauges) {
+        header += "," + g.id;
+    }
+    return header + "\n";
+}
+
+/// Writes the files within `files` while nothing has failed, keeping the first failure.
+class TableWriter {
+public:
+    TableWriter(FileTransaction& files, fs::path dir) : files_(files), dir_(std::move(dir)) {}
+
+    void operator()(const std::string& name, const std::string& text) {
+        if (status_) {
+            status_ = files_.write(dir_ / name, text);
+        }
+    }
+    [[nodiscard]] const Status& status() const { return status_; }
+
+private:
+    FileTransaction& files_;
+    fs::path dir_;
+    Status status_ = success();
+};
+
+/// The observation tables, the hydrographs and the water balance; the skill scores are left
+/// in `c.skills`.
+void writeScoresAndPlots(TableWriter& write, const Inputs& in, Computed& c) {
+    if (in.observations) {
+        const std::string header = seriesHeader(in.gauges);
+        write("gauge_observed.csv", observedCsv(header, c.stamps, *in.observations));
+        write("gauge_skill.csv", skillCsv(in.gauges, c.values, *in.observations, c.skills));
+    }
+    const StudyGrid& grid = in.data.grid;
+    for (std::size_t k = 0; k < in.gauges.size() && write.status(); ++k) {
+        const SnappedGauge& s = c.snapped[k];
+        const results::HydrographPlot plot =
+            gaugePlot(in.gauges[k], s, c.values[k], c.stamps,
+                      meanRainfall(grid, in.rain, c.rainPoints, upstreamCells(grid, s.cell)),
+                      in.observations ? &in.observations->series[k] : nullptr);
+        write("gauge_" + in.gauges[k].id + ".svg", results::renderHydrographSvg(plot));
+    }
+    write("water_balance.csv", waterBalanceCsv(grid, c.balance));
+}
+
+/// Every output file, put in place together once all are complete.
+Status writeOutputs(const fs::path& dir, const Inputs& in, Computed& c) {
+    FileTransaction files;
+    TableWriter write(files, dir);
+    write("gauge_cells.csv", cellsCsv(in.gauges, c.snapped));
+    write("gauge_discharge.csv", seriesCsv(seriesHeader(in.gauges), c.stamps, c.values));
+    if (!write.status()) {
+        return write.status();
+    }
+    GaugeNetcdfJob job;
+    job.file = files.add(dir / "gauge_discharge.nc");
+    job.params = in.data.params;
+    job.start = in.start;
+    job.history = in.history;
+    job.gauges = &in.gauges;
+    job.snapped = &c.snapped;
+    job.series = &c.values;
+    if (auto written = writeGaugeNetcdf(job); !written) {
+        return written;
+    }
+    writeScoresAndPlots(write, in, c);
+    if (!write.status()) {
+        return write.status();
+    }
+    return files.commit();
+}
+
 }  // namespace
 
 int runGaugeSeries(std::span<const std::string> args, std::ostream& out, std::ostream& progress) {
@@ -428,144 +563,23 @@ int runGaugeSeries(std::span<const std::string> args, std::ostream& out, std::os
     if (!options) {
         return fail(out, options.error());
     }
-    const fs::path& caseDir = options->caseDir;
-
-    // Case, gauges and observations: every input is checked before anything is written.
-    const CasePaths paths{caseDir};
-    const auto data = readCase(caseDir);
-    if (!data) {
-        return fail(out, data.error());
+    // Every input is checked before anything is written.
+    const auto inputs = readInputs(*options, args, out);
+    if (!inputs) {
+        return fail(out, inputs.error());
     }
-    const EventParameters& params = data->params;
-    const RiverList& rivers = data->rivers;
-    const StudyGrid& grid = data->grid;
-    const auto rain = readCaseRainfall(caseDir, params);
-    if (!rain) {
-        return fail(out, rain.error());
+    auto computed = compute(*inputs, *options, out, progress);
+    if (!computed) {
+        return fail(out, computed.error());
     }
-    const auto start = readEventStart(paths.rainfall());
-    if (!start) {
-        return fail(out, start.error());
+    const fs::path outputDir = options->caseDir / "output";
+    if (auto written = writeOutputs(outputDir, *inputs, *computed); !written) {
+        return fail(out, written.error());
     }
-    const std::int64_t hours = std::int64_t{params.days} * 24;
-    std::string history = results::isoNow() + " gauge_series";
-    for (const std::string& a : args) {
-        history += " " + a;
-    }
-    if (start->fallback) {
-        sayLine(out, "Note: ", results::kFallbackNote);
-        history += std::string("\n") + results::kFallbackNote;
-    }
-
-    const auto gaugeText = readTable(options->gaugesPath);
-    if (!gaugeText) {
-        return fail(out, gaugeText.error());
-    }
-    const auto gauges = parseGauges(*gaugeText, options->gaugesPath.filename().string());
-    if (!gauges) {
-        return fail(out, gauges.error());
-    }
-    std::optional<Observations> observations;
-    if (options->observedPath) {
-        const auto obsText = readTable(*options->observedPath);
-        if (!obsText) {
-            return fail(out, obsText.error());
-        }
-        auto parsed = parseObservations(*obsText, options->observedPath->filename().string(),
-                                        *gauges, *start, hours);
-        if (!parsed) {
-            return fail(out, parsed.error());
-        }
-        observations = std::move(*parsed);
-    }
-
-    // Snapping.
-    const std::vector<double> upstream = upstreamAreasM2(grid);
-    std::vector<SnappedGauge> snapped;
-    for (const Gauge& g : *gauges) {
-        auto s = snapGauge(g, grid, rivers, params, upstream, options->radius);
-        if (!s) {
-            return fail(out, s.error());
-        }
-        snapped.push_back(*s);
-    }
-    printSnapped(out, *gauges, snapped, options->radius);
-
-    // Rain points, water balance plan.
-    const auto points = nearestRainPoints(grid, *rain);
-    if (!points) {
-        return fail(out, points.error());
-    }
-    std::vector<RiverBalance> balance = planWaterBalance(grid, rivers, *rain, *points);
-
-    auto read = readGaugeSeries(paths, grid, hours, snapped, balance, progress);
-    if (!read) {
-        return fail(out, read.error());
-    }
-    const std::vector<std::vector<float>>& values = *read;
-
-    // The files, all under temporary names until every one is complete.
-    const fs::path outputDir = caseDir / "output";
-    OutputSet files(outputDir);
-    std::vector<std::string> stamps;
-    for (std::int64_t h = 1; h <= hours; ++h) {
-        stamps.push_back(results::isoHourEnd(*start, h));
-    }
-    std::optional<std::string> problem;
-    const auto write = [&](const std::string& name, const std::string& text) {
-        if (!problem) {
-            problem = files.text(name, text);
-        }
-    };
-
-    write("gauge_cells.csv", cellsCsv(*gauges, snapped));
-
-    std::string header = "time";
-    for (const Gauge& g : *gauges) {
-        header += "," + g.id;
-    }
-    header += "\n";
-    write("gauge_discharge.csv", seriesCsv(header, stamps, values));
-
-    if (!problem) {
-        GaugeNetcdfJob job;
-        job.file = files.reserve("gauge_discharge.nc");
-        job.params = params;
-        job.start = *start;
-        job.history = history;
-        job.gauges = &*gauges;
-        job.snapped = &snapped;
-        job.series = &values;
-        problem = writeGaugeNetcdf(job);
-    }
-
-    std::vector<Skill> skills;
-    if (observations) {
-        write("gauge_observed.csv", observedCsv(header, stamps, *observations));
-        write("gauge_skill.csv", skillCsv(*gauges, values, *observations, skills));
-    }
-
-    for (std::size_t k = 0; k < gauges->size() && !problem; ++k) {
-        const SnappedGauge& s = snapped[k];
-        const results::HydrographPlot plot =
-            gaugePlot((*gauges)[k], s, values[k], stamps,
-                      meanRainfall(grid, *rain, *points, upstreamCells(grid, s.cell)),
-                      observations ? &observations->series[k] : nullptr);
-        write("gauge_" + (*gauges)[k].id + ".svg", results::renderHydrographSvg(plot));
-    }
-
-    write("water_balance.csv", waterBalanceCsv(grid, balance));
-
-    if (!problem) {
-        problem = files.commit();
-    }
-    if (problem) {
-        return fail(out, *problem);
-    }
-
-    printSummary(out, *gauges, observations, skills, balance);
-    sayLine(out, "Wrote ", gauges->size(), " gauge series of ", hours, " hours (from ",
-            stamps.front(), ") and the water balance to ", outputDir.string());
+    printSummary(out, inputs->gauges, inputs->observations, computed->skills, computed->balance);
+    sayLine(out, "Wrote ", inputs->gauges.size(), " gauge series of ", inputs->hours,
+            " hours (from ", computed->stamps.front(), ") and the water balance to ",
+            outputDir.string());
     return 0;
 }
 

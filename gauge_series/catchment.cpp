@@ -16,8 +16,8 @@ Result<std::vector<std::int32_t>> nearestRainPoints(const StudyGrid& grid, const
         const std::int32_t p = findNearestRainCell(cell.latSec, cell.lonSec, rain);
         if (p < 0) {
             return Error{"No rainfall point of rain.dat lies near the cell at column "
-                         + std::to_string(grid.columnOf(i) + 1) + ", row "
-                         + std::to_string(grid.rows - grid.rowOf(i)) + "."};
+                         + std::to_string(grid.userColumn(i)) + ", row "
+                         + std::to_string(grid.userRow(i)) + "."};
         }
         points[static_cast<std::size_t>(i)] = p;
     }

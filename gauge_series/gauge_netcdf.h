@@ -4,11 +4,11 @@
 // timeSeries, orthogonal multidimensional layout): discharge(station, time).
 
 #include <filesystem>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "case/case.h"
+#include "common/result.h"
 #include "results/gauge_table.h"
 #include "results/snapping.h"
 
@@ -25,7 +25,7 @@ struct GaugeNetcdfJob {
     const std::vector<std::vector<float>>* series = nullptr;
 };
 
-/// Writes the file; returns what went wrong, or nothing.
-[[nodiscard]] std::optional<std::string> writeGaugeNetcdf(const GaugeNetcdfJob& job);
+/// Writes the file; the error names it and says what went wrong.
+[[nodiscard]] Status writeGaugeNetcdf(const GaugeNetcdfJob& job);
 
 }  // namespace hydro::gauges

@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <optional>
 #include <sstream>
 #include <system_error>
 
@@ -41,81 +40,67 @@ int fail(std::ostream& out, const std::string& line) {
     return kFailure;
 }
 
-/// Parameters, river list and drainage network of the case; prints the failure line of the
-/// reader that failed.
-std::optional<CaseData> readCaseOrSay(const fs::path& caseDir, std::ostream& out) {
-    auto data = readCase(caseDir);
-    if (!data) {
-        sayLine(out, data.error().message);
-        return std::nullopt;
-    }
-    return std::move(*data);
-}
-
 /// The series extractor names its file "<column>-<row>_discharge.dat": a file so named for
 /// another cell is not this cell's series.
-std::optional<std::string> otherCellSeries(const fs::path& seriesPath, std::int32_t column,
-                                           std::int32_t row) {
+Status checkSeriesName(const fs::path& seriesPath, std::int32_t column, std::int32_t row) {
     const std::string name = seriesPath.filename().string();
     constexpr std::string_view kSuffix = "_discharge.dat";
     if (name.size() <= kSuffix.size() || !name.ends_with(kSuffix)) {
-        return std::nullopt;
+        return success();
     }
     const std::string stem = name.substr(0, name.size() - kSuffix.size());
     const std::size_t dash = stem.find('-', 1);
     if (dash == std::string::npos) {
-        return std::nullopt;
+        return success();
     }
     const auto namedColumn = parseInt32(std::string_view(stem).substr(0, dash));
     const auto namedRow = parseInt32(std::string_view(stem).substr(dash + 1));
     if (!namedColumn || !namedRow || (*namedColumn == column && *namedRow == row)) {
-        return std::nullopt;
+        return success();
     }
-    return seriesPath.string() + " is the series of column " + std::to_string(*namedColumn)
-           + ", row " + std::to_string(*namedRow) + ", not of column " + std::to_string(column)
-           + ", row " + std::to_string(row) + ".";
+    return Error{seriesPath.string() + " is the series of column " + std::to_string(*namedColumn)
+                 + ", row " + std::to_string(*namedRow) + ", not of column "
+                 + std::to_string(column) + ", row " + std::to_string(row) + "."};
 }
 
-std::optional<std::string> readSeriesText(const fs::path& path, std::int64_t hours,
-                                          std::ostream& out) {
+/// The text of the series file, refused when it cannot be one of `hours` hours.
+Result<std::string> readSeriesText(const fs::path& path, std::int64_t hours) {
     // A line of the extractor is well under 40 bytes; anything far longer is not a series.
     constexpr std::int64_t kLongestLine = 256;
     std::error_code ec;
     if (fs::is_directory(path, ec)) {
-        sayLine(out, path.string(), " is a folder, not a series file.");
-        return std::nullopt;
+        return Error{path.string() + " is a folder, not a series file."};
     }
     const auto size = fs::file_size(path, ec);
     if (!ec && size > static_cast<std::uintmax_t>(hours) * kLongestLine + kLongestLine) {
-        sayLine(out, path.string(), " is too large for a series of ", hours, " hours.");
-        return std::nullopt;
+        return Error{path.string() + " is too large for a series of " + std::to_string(hours)
+                     + " hours."};
     }
     std::ifstream in(path, std::ios::binary);
     if (!in) {
-        sayLine(out, path.string(), " cannot open.");
-        return std::nullopt;
+        return Error{path.string() + " cannot open."};
     }
     std::ostringstream text;
     text << in.rdbuf();
     if (in.bad()) {
-        sayLine(out, path.string(), " cannot be read.");
-        return std::nullopt;
+        return Error{path.string() + " cannot be read."};
     }
     return text.str();
 }
 
 /// Writes `text` next to `target` under a temporary name and renames it into place, so that a
-/// failed write leaves no partial file under the target's name. Returns what went wrong.
-std::optional<std::string> writeInPlace(const fs::path& target, const std::string& text) {
+/// failed write leaves no partial file under the target's name. The error names the target.
+Status writeInPlace(const fs::path& target, const std::string& text) {
+    const std::string name = target.string();
     if (!target.has_filename()) {
-        return "names no file";
+        return Error{name + " names no file."};
     }
     fs::path temp = target;
     temp += ".part-" + std::to_string(::getpid());
     std::FILE* file = std::fopen(temp.c_str(), "wbx");
     if (file == nullptr) {
-        return "cannot be created (" + std::error_code(errno, std::generic_category()).message()
-               + ")";
+        return Error{name + " cannot be created ("
+                     + std::error_code(errno, std::generic_category()).message() + ")."};
     }
     bool ok = std::fwrite(text.data(), 1, text.size(), file) == text.size();
     ok = std::fflush(file) == 0 && ok;
@@ -123,21 +108,54 @@ std::optional<std::string> writeInPlace(const fs::path& target, const std::strin
     std::error_code ec;
     if (!ok) {
         fs::remove(temp, ec);
-        return "cannot be written completely";
+        return Error{name + " cannot be written completely."};
     }
     fs::rename(temp, target, ec);
     if (ec) {
         std::error_code ignored;
         fs::remove(temp, ignored);
-        return "cannot be put in place (" + ec.message() + ")";
+        return Error{name + " cannot be put in place (" + ec.message() + ")."};
     }
-    return std::nullopt;
+    return success();
+}
+
+/// The cell to plot: inside the grid, off its border and on a listed river.
+Result<OutletCell> plotCell(const CaseData& data, std::int32_t column, std::int32_t row) {
+    const StudyGrid& grid = data.grid;
+    const std::string where = "Column " + std::to_string(column) + ", row " + std::to_string(row);
+    const auto cell = cellAt(grid, column, row);
+    if (!cell) {
+        return Error{where + " lies outside the study grid of " + std::to_string(grid.cols)
+                     + " columns and " + std::to_string(grid.rows) + " rows."};
+    }
+    if (grid[cell->index].isEdge != 0) {
+        return Error{where
+                     + " lies on the border of the study grid, where no discharge is simulated."};
+    }
+    if (!data.rivers.isListedRiver(cell->riverNum)) {
+        return Error{where + " (river number " + std::to_string(cell->riverNum)
+                     + " in riverNum.bin) is not on a river listed in riverNumList.dat."};
+    }
+    return *cell;
+}
+
+/// The series of the file at `path`.
+Result<DischargeSeries> readSeries(const fs::path& path, std::int64_t hours) {
+    const auto text = readSeriesText(path, hours);
+    if (!text) {
+        return text.error();
+    }
+    SeriesParse parsed = parseSeries(*text, hours);
+    if (!parsed.series) {
+        return Error{path.string() + ": " + parsed.error};
+    }
+    return std::move(*parsed.series);
 }
 
 int runOutlet(const fs::path& caseDir, std::ostream& out) {
-    const auto data = readCaseOrSay(caseDir, out);
+    const auto data = readCase(caseDir);
     if (!data) {
-        return kFailure;
+        return fail(out, data.error().message);
     }
     const auto outlet = findOutlet(data->grid, data->rivers);
     if (!outlet) {
@@ -163,50 +181,32 @@ int runPlot(std::span<const std::string> args, std::ostream& out) {
         return fail(out, "ROW must be a whole number (counted from 1 from the south), not \""
                              + args[2] + "\".");
     }
-    const auto data = readCaseOrSay(caseDir, out);
+    const auto data = readCase(caseDir);
     if (!data) {
-        return kFailure;
+        return fail(out, data.error().message);
     }
     const StudyGrid& grid = data->grid;
-    const std::string where = "Column " + std::to_string(*column) + ", row " + std::to_string(*row);
-    const auto cell = cellAt(grid, *column, *row);
+    const auto cell = plotCell(*data, *column, *row);
     if (!cell) {
-        return fail(out, where + " lies outside the study grid of " + std::to_string(grid.cols)
-                             + " columns and " + std::to_string(grid.rows) + " rows.");
+        return fail(out, cell.error().message);
     }
-    if (grid[cell->index].isEdge != 0) {
-        return fail(out, where + " lies on the border of the study grid, where no discharge is "
-                                 "simulated.");
-    }
-    if (!data->rivers.isListedRiver(cell->riverNum)) {
-        return fail(out, where + " (river number " + std::to_string(cell->riverNum)
-                             + " in riverNum.bin) is not on a river listed in riverNumList.dat.");
-    }
-
-    if (const auto why = otherCellSeries(seriesPath, *column, *row)) {
-        return fail(out, *why);
+    if (const Status named = checkSeriesName(seriesPath, *column, *row); !named) {
+        return fail(out, named.error().message);
     }
     const auto rain = readCaseRainfall(caseDir, data->params);
     if (!rain) {
         return fail(out, rain.error().message);
     }
-
-    const std::int64_t hours = std::int64_t{data->params.days} * 24;
-    const auto text = readSeriesText(seriesPath, hours, out);
-    if (!text) {
-        return kFailure;
+    const auto read = readSeries(seriesPath, std::int64_t{data->params.days} * 24);
+    if (!read) {
+        return fail(out, read.error().message);
     }
-    SeriesParse parsed = parseSeries(*text, hours);
-    if (!parsed.series) {
-        return fail(out, seriesPath.string() + ": " + parsed.error);
-    }
-    const DischargeSeries& series = *parsed.series;
+    const DischargeSeries& series = *read;
     const auto peak = findPeak(series.values);
     if (!peak) {
         return fail(out, seriesPath.string()
                              + " holds -9999 in every hour: the cell has no simulated discharge.");
     }
-
     const BasinRainfall basin = basinRainfall(grid, *rain, cell->riverNum);
     if (basin.unmatchedCell != kNoCell) {
         return fail(out, "No rainfall point of rain.dat lies near the cell at column "
@@ -223,8 +223,8 @@ int runPlot(std::span<const std::string> args, std::ostream& out) {
     plot.peakIndex = peak->index;
     plot.peakLabel = "Peak " + peakToken + " m\xC2\xB3/s, day " + std::to_string(peak->day)
                      + " hour " + std::to_string(peak->hour);
-    if (const auto why = writeInPlace(svgPath, renderHydrographSvg(plot))) {
-        return fail(out, svgPath.string() + " " + *why + ".");
+    if (const Status written = writeInPlace(svgPath, renderHydrographSvg(plot)); !written) {
+        return fail(out, written.error().message);
     }
     sayLine(out, "Peak discharge at column ", cell->column, ", row ", cell->row, " (river ",
             cell->riverNum, "): ", peakToken, " m3/s on day ", peak->day, ", hour ", peak->hour,

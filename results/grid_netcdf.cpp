@@ -1,11 +1,9 @@
 #include "results/grid_netcdf.h"
 
-#include <unistd.h>
-
 #include <array>
-#include <system_error>
 
 #include "case/discharge_grid.h"
+#include "common/file_transaction.h"
 #include "results/event_time.h"
 #include "results/grid_vrt.h"
 
@@ -14,8 +12,6 @@
 #endif
 
 namespace hydro::results {
-
-namespace fs = std::filesystem;
 
 const char* const kWgs84Wkt =
     R"(GEOGCS["WGS 84",DATUM["WGS_1984",SPHEROID["WGS 84",6378137,298.257223563,)"
@@ -68,23 +64,6 @@ void putEventParameterAttributes(NetcdfFile& nc, const EventParameters& p) {
 
 std::string sourceText(const std::string& program) {
     return program + " " + HYDRO_VERSION + " (hydro_runoff surface runoff suite)";
-}
-
-fs::path temporaryPath(const fs::path& target) {
-    fs::path temp = target;
-    temp += ".part-" + std::to_string(::getpid());
-    return temp;
-}
-
-std::optional<std::string> putInPlace(const fs::path& temp, const fs::path& target) {
-    std::error_code ec;
-    fs::rename(temp, target, ec);
-    if (ec) {
-        std::error_code ignored;
-        fs::remove(temp, ignored);
-        return target.filename().string() + " cannot be put in place (" + ec.message() + ").";
-    }
-    return std::nullopt;
 }
 
 namespace {
@@ -225,8 +204,9 @@ struct Grids {
     DischargeGrid dailyMax;
 };
 
-std::optional<std::string> writeFrames(NetcdfFile& nc, const Layout& l, Grids& g,
-                                       const GridNetcdfJob& job) {
+/// Writes every frame and the event maxima. A failure of the NetCDF library stops the frames
+/// and is left for `close` to report; a grid that cannot be read is the error.
+Status writeFrames(NetcdfFile& nc, const Layout& l, Grids& g, const GridNetcdfJob& job) {
     const auto& p = job.params;
     const auto rows = static_cast<std::size_t>(p.studyRows);
     const auto cols = static_cast<std::size_t>(p.studyCols);
@@ -242,7 +222,7 @@ std::optional<std::string> writeFrames(NetcdfFile& nc, const Layout& l, Grids& g
 
     for (std::size_t f = 0; f < hours; ++f) {
         if (auto read = g.hourly.readFrame(f, frame); !read) {
-            return read.error().message;
+            return read.error();
         }
         nc.put(l.hourly, {f, 0, 0}, {1, rows, cols}, frame.data());
         for (std::size_t i = 0; i < cells; ++i) {
@@ -257,7 +237,7 @@ std::optional<std::string> writeFrames(NetcdfFile& nc, const Layout& l, Grids& g
             }
         }
         if (nc.failed()) {
-            return std::nullopt;
+            return success();
         }
         if (report && (f + 1) % progressStep == 0) {
             *job.progress << "discharge_netcdf: hour " << f + 1 << " of " << hours << std::endl;
@@ -265,60 +245,63 @@ std::optional<std::string> writeFrames(NetcdfFile& nc, const Layout& l, Grids& g
     }
     for (std::size_t d = 0; d < static_cast<std::size_t>(p.days); ++d) {
         if (auto read = g.dailyMean.readFrame(d, frame); !read) {
-            return read.error().message;
+            return read.error();
         }
         nc.put(l.dailyMean, {d, 0, 0}, {1, rows, cols}, frame.data());
         if (auto read = g.dailyMax.readFrame(d, frame); !read) {
-            return read.error().message;
+            return read.error();
         }
         nc.put(l.dailyMax, {d, 0, 0}, {1, rows, cols}, frame.data());
     }
     nc.put(l.eventMax, {0, 0}, {rows, cols}, eventMax.data());
     nc.put(l.timeOfPeak, {0, 0}, {rows, cols}, peakTime.data());
-    return std::nullopt;
+    return success();
+}
+
+/// Opens the three grids of the simulator's output folder.
+Status openGrids(const GridNetcdfJob& job, Grids& grids) {
+    const auto& p = job.params;
+    const GridShape shape{p.studyRows, p.studyCols};
+    const auto days = static_cast<std::uint64_t>(p.days);
+    if (auto open = grids.hourly.open(job.outputDir / "dischargeHourly.bin", shape, days * 24);
+        !open) {
+        return open;
+    }
+    if (auto open = grids.dailyMean.open(job.outputDir / "dischargeDaily.bin", shape, days);
+        !open) {
+        return open;
+    }
+    return grids.dailyMax.open(job.outputDir / "dischargeHourlyMaxInDay.bin", shape, days);
+}
+
+/// Writes the whole NetCDF file at `path`.
+Status writeFile(const std::filesystem::path& path, const GridNetcdfJob& job, Grids& grids) {
+    const std::string name = job.target.filename().string();
+    NetcdfFile nc;
+    if (!nc.create(path)) {
+        return Error{name + " cannot be created (" + nc.error() + ")."};
+    }
+    const Layout layout = defineLayout(nc, job);
+    writeAxes(nc, layout, job.params);
+    Status written = writeFrames(nc, layout, grids, job);
+    if (!nc.close() && written) {
+        return Error{name + " cannot be written (" + nc.error() + ")."};
+    }
+    return written;
 }
 
 }  // namespace
 
-std::optional<std::string> writeGridNetcdf(const GridNetcdfJob& job) {
-    const auto& p = job.params;
-    const GridShape shape{p.studyRows, p.studyCols};
-    const auto days = static_cast<std::uint64_t>(p.days);
+Status writeGridNetcdf(const GridNetcdfJob& job) {
     Grids grids;
-    if (auto open = grids.hourly.open(job.outputDir / "dischargeHourly.bin", shape, days * 24);
-        !open) {
-        return open.error().message;
+    if (auto opened = openGrids(job, grids); !opened) {
+        return opened;
     }
-    if (auto open = grids.dailyMean.open(job.outputDir / "dischargeDaily.bin", shape, days);
-        !open) {
-        return open.error().message;
+    FileTransaction files;
+    if (auto written = writeFile(files.add(job.target), job, grids); !written) {
+        return written;
     }
-    if (auto open = grids.dailyMax.open(job.outputDir / "dischargeHourlyMaxInDay.bin", shape, days);
-        !open) {
-        return open.error().message;
-    }
-
-    const fs::path temp = temporaryPath(job.target);
-    const std::string name = job.target.filename().string();
-    std::optional<std::string> problem;
-    {
-        NetcdfFile nc;
-        if (!nc.create(temp)) {
-            return name + " cannot be created (" + nc.error() + ").";
-        }
-        const Layout layout = defineLayout(nc, job);
-        writeAxes(nc, layout, p);
-        problem = writeFrames(nc, layout, grids, job);
-        if (!nc.close() && !problem) {
-            problem = name + " cannot be written (" + nc.error() + ").";
-        }
-    }
-    if (problem) {
-        std::error_code ignored;
-        fs::remove(temp, ignored);
-        return problem;
-    }
-    return putInPlace(temp, job.target);
+    return files.commit();
 }
 
 }  // namespace hydro::results

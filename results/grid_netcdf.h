@@ -6,13 +6,13 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "case/event_parameters.h"
 #include "case/event_start.h"
+#include "common/result.h"
 #include "results/netcdf_file.h"
 
 namespace hydro::results {
@@ -46,15 +46,9 @@ struct GridNetcdfJob {
     int deflateLevel = kDeflateLevel;  ///< 0 (none) to 9
 };
 
-/// Writes the whole file under a temporary name beside `job.target` and renames it into
-/// place. Returns the one line that says what went wrong; nothing on success.
-[[nodiscard]] std::optional<std::string> writeGridNetcdf(const GridNetcdfJob& job);
-
-/// A temporary name beside `target`, unique to this process.
-[[nodiscard]] std::filesystem::path temporaryPath(const std::filesystem::path& target);
-
-/// Renames `temp` to `target`; on failure removes `temp` and says why.
-[[nodiscard]] std::optional<std::string> putInPlace(const std::filesystem::path& temp,
-                                                    const std::filesystem::path& target);
+/// Writes the whole file under a temporary name beside `job.target` and puts it in place
+/// only once it is complete; a failure leaves an earlier file as it was. The error is the one
+/// line that says what went wrong.
+[[nodiscard]] Status writeGridNetcdf(const GridNetcdfJob& job);
 
 }  // namespace hydro::results

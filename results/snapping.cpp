@@ -105,10 +105,11 @@ Result<SnappedGauge> snapGauge(const Gauge& gauge, const StudyGrid& grid, const 
     }
     SnappedGauge s;
     s.cell = best;
-    const std::int32_t column = grid.columnOf(best);
-    const std::int32_t rowS = grid.rows - 1 - grid.rowOf(best);
-    s.column = column + 1;
-    s.row = rowS + 1;
+    s.column = grid.userColumn(best);
+    s.row = grid.userRow(best);
+    // From 0, for the distance and the cell centre.
+    const std::int32_t column = s.column - 1;
+    const std::int32_t rowS = s.row - 1;
     s.distance = std::max(std::abs(column - column0), std::abs(rowS - rowS0));
     s.upstreamKm2 = upstreamM2[static_cast<std::size_t>(best)] / 1e6;
     s.lon = static_cast<double>(p.swLon) + (column + 0.5) * kCellDegrees;

@@ -106,8 +106,8 @@ Result<EventDischarge> readDischarge(const fs::path& caseDir, const CaseInput& i
                 const CellIndex c = cells[k];
                 std::ostringstream text;
                 text << "dischargeHourly.bin holds " << static_cast<double>(v) << " in hour "
-                     << hour + 1 << " at column " << in.grid.columnOf(c) + 1 << ", row "
-                     << in.grid.rows - in.grid.rowOf(c)
+                     << hour + 1 << " at column " << in.grid.userColumn(c) << ", row "
+                     << in.grid.userRow(c)
                      << ", a cell the case simulates: the output does not belong to this case.";
                 return Error{text.str()};
             }
@@ -169,46 +169,32 @@ Result<std::vector<Gauge>> readGauges(const fs::path& caseDir, const CaseInput& 
     if (!observed.ok()) {
         return observed.error();
     }
-    GaugeParse parsed =
-        parseGauges(**cells, *observed, in.grid.cols, in.grid.rows, in.start.unixSeconds());
-    if (!parsed.error.empty()) {
-        return Error{parsed.error};
-    }
-    return std::move(parsed.gauges);
+    return parseGauges(**cells, *observed, in.grid.cols, in.grid.rows, in.start.unixSeconds());
 }
 
-/// Writes every data file and the template; what went wrong, or nothing.
-std::optional<std::string> writePage(const fs::path& caseDir, const CaseInput& in,
-                                     const std::vector<CellIndex>& cells,
-                                     const EventDischarge& discharge, const OutletCell& outlet,
-                                     const BasinRain& rain, const std::vector<Gauge>& gauges,
-                                     PageOutput& page, std::ostream& progress) {
-    const std::int64_t hours = std::int64_t{in.params.days} * 24;
-    const auto h = static_cast<std::size_t>(hours);
-    const std::string noMemory = "Not enough memory for this page.";
+/// One colour scale of the map: its bounds and the colour index of a value.
+struct Scale {
+    const char* name;
+    float lower;
+    float upper;
+    std::uint8_t (*index)(float, float, float);
+};
 
-    // Which cells carry discharge, and the terrain under them.
-    std::vector<std::uint8_t> mask(in.grid.cells.size(), 0);
-    for (const CellIndex c : cells) {
-        mask[static_cast<std::size_t>(c)] = 1;
-    }
-    const std::string maskText = compressedBase64(mask);
-    const std::string shadeText = compressedBase64(hillshade(in.grid, kShadeExaggeration));
-    if (maskText.empty() || shadeText.empty()) {
-        return noMemory;
-    }
+using Scales = std::array<Scale, 2>;
 
-    // Colour indices, a byte per simulated cell and hour, for each scale.
-    const DischargeRange& r = discharge.range;
+Scales colourScales(const DischargeRange& r) {
     const float logLower = r.smallestPositive > 0.0F ? r.smallestPositive : r.largest;
-    struct Scale {
-        const char* name;
-        float lower;
-        float upper;
-        std::uint8_t (*index)(float, float, float);
-    };
-    const std::array<Scale, 2> scales{
-        {{"log", logLower, r.largest, &logIndex}, {"sqrt", r.smallest, r.largest, &sqrtIndex}}};
+    return {{{"log", logLower, r.largest, &logIndex}, {"sqrt", r.smallest, r.largest, &sqrtIndex}}};
+}
+
+Error noMemory() {
+    return Error{"Not enough memory for this page."};
+}
+
+/// Colour indices, a byte per simulated cell and hour, for each scale: a script per hour.
+Status writeFrames(PageOutput& page, const std::vector<CellIndex>& cells,
+                   const EventDischarge& discharge, std::size_t h, const Scales& scales,
+                   std::ostream& progress) {
     std::vector<std::uint8_t> bytes(cells.size());
     for (const Scale& scale : scales) {
         for (std::size_t hour = 0; hour < h; ++hour) {
@@ -217,86 +203,171 @@ std::optional<std::string> writePage(const fs::path& caseDir, const CaseInput& i
             }
             const std::string text = compressedBase64(bytes);
             if (text.empty() && !bytes.empty()) {
-                return noMemory;
+                return noMemory();
             }
             const std::string name = std::string("frames/") + scale.name + "/"
                                      + padded(static_cast<std::int64_t>(hour) + 1, 4) + ".js";
-            if (auto why = page.writePageFile(name, "RP.frame(\"" + std::string(scale.name) + "\","
-                                                        + std::to_string(hour + 1) + ",\"" + text
-                                                        + "\");\n")) {
-                return why;
+            if (auto written = page.writePageFile(name, "RP.frame(\"" + std::string(scale.name)
+                                                            + "\"," + std::to_string(hour + 1)
+                                                            + ",\"" + text + "\");\n");
+                !written) {
+                return written;
             }
         }
         progress << "results_page: " << h << " frames of the " << scale.name << " scale\n";
     }
+    return success();
+}
 
-    // Hydrographs in blocks of cells, with each cell's flow accumulation, river and upstream
-    // area (the areas of every cell draining through it, as the gauge tables give it): a click
-    // loads one block.
+/// How the hydrographs are cut into blocks.
+struct Blocks {
+    std::size_t cells = 0;  ///< simulated cells per block
+    std::size_t count = 0;
+};
+
+/// One block's payload: its hydrographs byte plane by byte plane, then each cell's flow
+/// accumulation, river and upstream area.
+std::vector<std::uint8_t> blockPayload(const CaseInput& in, const std::vector<CellIndex>& cells,
+                                       const EventDischarge& discharge, std::size_t h,
+                                       const std::vector<double>& upstreamM2, std::size_t first,
+                                       std::size_t last) {
+    std::vector<std::uint8_t> payload =
+        bytePlanes(std::span<const float>(discharge.series).subspan(first * h, (last - first) * h));
+    std::vector<std::uint32_t> words;
+    for (std::size_t k = first; k < last; ++k) {
+        words.push_back(static_cast<std::uint32_t>(in.grid[cells[k]].flowAcc));
+    }
+    for (std::size_t k = first; k < last; ++k) {
+        words.push_back(static_cast<std::uint32_t>(in.grid[cells[k]].riverNum));
+    }
+    for (std::size_t k = first; k < last; ++k) {
+        words.push_back(std::bit_cast<std::uint32_t>(
+            static_cast<float>(upstreamM2[static_cast<std::size_t>(cells[k])] / 1.0e6)));
+    }
+    appendWords(payload, words);
+    return payload;
+}
+
+/// Hydrographs in blocks of cells, with each cell's flow accumulation, river and upstream
+/// area (the areas of every cell draining through it, as the gauge tables give it): a click
+/// loads one block.
+Result<Blocks> writeSeriesBlocks(PageOutput& page, const CaseInput& in,
+                                 const std::vector<CellIndex>& cells,
+                                 const EventDischarge& discharge, std::int64_t hours,
+                                 std::ostream& progress) {
+    const auto h = static_cast<std::size_t>(hours);
     const std::vector<double> upstreamM2 = results::upstreamAreasM2(in.grid);
-    const std::size_t blockCells =
+    Blocks blocks;
+    blocks.cells =
         static_cast<std::size_t>(std::clamp<std::int64_t>(kBlockBytes / (4 * hours), 64, 65536));
-    const std::size_t blockCount = (cells.size() + blockCells - 1) / blockCells;
-    for (std::size_t b = 0; b < blockCount; ++b) {
-        const std::size_t first = b * blockCells;
-        const std::size_t last = std::min(cells.size(), first + blockCells);
-        std::vector<std::uint8_t> payload = bytePlanes(
-            std::span<const float>(discharge.series).subspan(first * h, (last - first) * h));
-        std::vector<std::uint32_t> words;
-        for (std::size_t k = first; k < last; ++k) {
-            words.push_back(static_cast<std::uint32_t>(in.grid[cells[k]].flowAcc));
-        }
-        for (std::size_t k = first; k < last; ++k) {
-            words.push_back(static_cast<std::uint32_t>(in.grid[cells[k]].riverNum));
-        }
-        for (std::size_t k = first; k < last; ++k) {
-            words.push_back(std::bit_cast<std::uint32_t>(
-                static_cast<float>(upstreamM2[static_cast<std::size_t>(cells[k])] / 1.0e6)));
-        }
-        appendWords(payload, words);
-        const std::string text = compressedBase64(payload);
+    blocks.count = (cells.size() + blocks.cells - 1) / blocks.cells;
+    for (std::size_t b = 0; b < blocks.count; ++b) {
+        const std::size_t first = b * blocks.cells;
+        const std::size_t last = std::min(cells.size(), first + blocks.cells);
+        const std::string text =
+            compressedBase64(blockPayload(in, cells, discharge, h, upstreamM2, first, last));
         if (text.empty()) {
-            return noMemory;
+            return noMemory();
         }
-        if (auto why =
+        if (auto written =
                 page.writePageFile("series/" + padded(static_cast<std::int64_t>(b), 4) + ".js",
-                                   "RP.block(" + std::to_string(b) + ",\"" + text + "\");\n")) {
-            return why;
+                                   "RP.block(" + std::to_string(b) + ",\"" + text + "\");\n");
+            !written) {
+            return written.error();
         }
     }
-    progress << "results_page: " << blockCount << " hydrograph blocks of " << blockCells
+    progress << "results_page: " << blocks.count << " hydrograph blocks of " << blocks.cells
              << " cells\n";
+    return blocks;
+}
 
-    // The description of the event that the page starts from.
+/// What the page shows besides the frames and hydrographs.
+struct PageMeta {
+    const fs::path* caseDir;
+    const CaseInput* in;
+    std::size_t simCount;
+    Blocks blocks;
+    const Scales* scales;
+    const OutletCell* outlet;
+    const BasinRain* rain;
+    const std::vector<Gauge>* gauges;
+    std::string maskText;   ///< which cells carry discharge, compressed and encoded
+    std::string shadeText;  ///< the terrain's hillshade, compressed and encoded
+};
+
+/// The description of the event that the page starts from.
+std::string metaScript(const PageMeta& m) {
+    const CaseInput& in = *m.in;
+    const std::int64_t hours = std::int64_t{in.params.days} * 24;
     std::ostringstream meta;
     meta << "RP.meta={\"title\":"
-         << jsonString(fs::absolute(caseDir).lexically_normal().filename().string())
+         << jsonString(fs::absolute(*m.caseDir).lexically_normal().filename().string())
          << ",\"cols\":" << in.grid.cols << ",\"rows\":" << in.grid.rows
          << ",\"swLon\":" << floatText(in.params.swLon)
          << ",\"swLat\":" << floatText(in.params.swLat) << ",\"hours\":" << hours << ",\"start\":\""
          << in.start.isoAfter(0) << '"'
          << ",\"startFallback\":" << (in.start.fallback ? "true" : "false") << ",\"scales\":{";
+    const Scales& scales = *m.scales;
     for (std::size_t s = 0; s < scales.size(); ++s) {
         meta << (s == 0 ? "" : ",") << '"' << scales[s].name
              << "\":{\"lower\":" << floatText(scales[s].lower)
              << ",\"upper\":" << floatText(scales[s].upper) << '}';
     }
-    meta << "},\"simCount\":" << cells.size() << ",\"blockCells\":" << blockCells
-         << ",\"blockCount\":" << blockCount << ",\"outlet\":{\"column\":" << outlet.column
-         << ",\"row\":" << outlet.row << "},\"riverRain\":" << riverRainJson(rain)
-         << ",\"gauges\":" << gaugesJson(gauges) << ",\"simulated\":\"" << maskText
-         << "\",\"hillshade\":\"" << shadeText << "\"};\n";
-    if (auto why = page.writePageFile("meta.js", meta.str())) {
-        return why;
+    meta << "},\"simCount\":" << m.simCount << ",\"blockCells\":" << m.blocks.cells
+         << ",\"blockCount\":" << m.blocks.count << ",\"outlet\":{\"column\":" << m.outlet->column
+         << ",\"row\":" << m.outlet->row << "},\"riverRain\":" << riverRainJson(*m.rain)
+         << ",\"gauges\":" << gaugesJson(*m.gauges) << ",\"simulated\":\"" << m.maskText
+         << "\",\"hillshade\":\"" << m.shadeText << "\"};\n";
+    return meta.str();
+}
+
+/// Writes every data file and the template.
+Status writePage(const fs::path& caseDir, const CaseInput& in, const std::vector<CellIndex>& cells,
+                 const EventDischarge& discharge, const OutletCell& outlet, const BasinRain& rain,
+                 const std::vector<Gauge>& gauges, PageOutput& page, std::ostream& progress) {
+    const std::int64_t hours = std::int64_t{in.params.days} * 24;
+
+    // Which cells carry discharge, and the terrain under them.
+    std::vector<std::uint8_t> mask(in.grid.cells.size(), 0);
+    for (const CellIndex c : cells) {
+        mask[static_cast<std::size_t>(c)] = 1;
+    }
+    PageMeta meta{&caseDir,
+                  &in,
+                  cells.size(),
+                  {},
+                  nullptr,
+                  &outlet,
+                  &rain,
+                  &gauges,
+                  compressedBase64(mask),
+                  compressedBase64(hillshade(in.grid, kShadeExaggeration))};
+    if (meta.maskText.empty() || meta.shadeText.empty()) {
+        return noMemory();
+    }
+    const Scales scales = colourScales(discharge.range);
+    meta.scales = &scales;
+    if (auto written =
+            writeFrames(page, cells, discharge, static_cast<std::size_t>(hours), scales, progress);
+        !written) {
+        return written;
+    }
+    auto blocks = writeSeriesBlocks(page, in, cells, discharge, hours, progress);
+    if (!blocks) {
+        return blocks.error();
+    }
+    meta.blocks = *blocks;
+    if (auto written = page.writePageFile("meta.js", metaScript(meta)); !written) {
+        return written;
     }
     for (const TemplateFile& file : templateFiles()) {
         if (file.name != "index.html") {
-            if (auto why = page.writePageFile(std::string(file.name), file.text)) {
-                return why;
+            if (auto written = page.writePageFile(std::string(file.name), file.text); !written) {
+                return written;
             }
         }
     }
-    return std::nullopt;
+    return success();
 }
 
 int run(const fs::path& caseDir, std::ostream& out, std::ostream& progress) {
@@ -325,8 +396,8 @@ int run(const fs::path& caseDir, std::ostream& out, std::ostream& progress) {
     const BasinRain rain = basinRainByRiver(in.grid, in.rivers, in.rain);
     if (rain.unmatchedCell != kNoCell) {
         sayLine(out, "No rainfall point of rain.dat lies near the cell at column ",
-                in.grid.columnOf(rain.unmatchedCell) + 1, ", row ",
-                in.grid.rows - in.grid.rowOf(rain.unmatchedCell), ".");
+                in.grid.userColumn(rain.unmatchedCell), ", row ",
+                in.grid.userRow(rain.unmatchedCell), ".");
         return kFailure;
     }
     auto gauges = readGauges(caseDir, in);
@@ -336,15 +407,15 @@ int run(const fs::path& caseDir, std::ostream& out, std::ostream& progress) {
     }
 
     PageOutput page(caseDir / "output");
-    std::optional<std::string> why = page.begin();
-    if (!why) {
-        why = writePage(caseDir, in, cells, *discharge, *outlet, rain, *gauges, page, progress);
+    Status written = page.begin();
+    if (written) {
+        written = writePage(caseDir, in, cells, *discharge, *outlet, rain, *gauges, page, progress);
     }
-    if (!why) {
-        why = page.commit(*templateFile("index.html"));
+    if (written) {
+        written = page.commit(*templateFile("index.html"));
     }
-    if (why) {
-        sayLine(out, *why);
+    if (!written) {
+        sayLine(out, written.error().message);
         return kFailure;
     }
     const fs::path index = fs::absolute(caseDir / "output" / "index.html").lexically_normal();

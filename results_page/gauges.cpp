@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <map>
+#include <set>
 
 #include "common/number_stream.h"
 
@@ -115,28 +116,30 @@ std::optional<std::int64_t> parseIsoUtc(std::string_view text) {
     return unixSeconds(*year, *month, *day, *hour, *minute, second);
 }
 
-GaugeParse parseGauges(std::string_view cellsCsv, const std::optional<std::string>& observedCsv,
-                       std::int32_t cols, std::int32_t rows, std::int64_t startSeconds) {
-    GaugeParse out;
-    const auto fail = [&out](const std::string& file, std::size_t line, const std::string& what) {
-        out.gauges.clear();
-        out.error = file + " line " + std::to_string(line) + ": " + what;
-        return out;
-    };
+namespace {
+
+Error lineError(const std::string& file, std::size_t line, const std::string& what) {
+    return Error{file + " line " + std::to_string(line) + ": " + what};
+}
+
+/// The gauges of gauge_cells.csv, without observations.
+Result<std::vector<Gauge>> parseCells(std::string_view cellsCsv, std::int32_t cols,
+                                      std::int32_t rows) {
     const std::string cellsName = "gauge_cells.csv";
     const auto lines = tableLines(cellsCsv);
     if (lines.empty() || splitFields(lines[0].second).size() < 7
         || splitFields(lines[0].second)[0] != "id") {
-        return fail(cellsName, lines.empty() ? 1 : lines[0].first,
-                    "the header must read id,column,row,lon,lat,upstream_km2,river.");
+        return lineError(cellsName, lines.empty() ? 1 : lines[0].first,
+                         "the header must read id,column,row,lon,lat,upstream_km2,river.");
     }
-    std::map<std::string, std::size_t, std::less<>> byId;
+    std::vector<Gauge> gauges;
+    std::set<std::string, std::less<>> ids;
     for (std::size_t n = 1; n < lines.size(); ++n) {
         const auto [number, line] = lines[n];
         const auto f = splitFields(line);
         if (f.size() != 7) {
-            return fail(cellsName, number,
-                        "expected 7 fields, found " + std::to_string(f.size()) + ".");
+            return lineError(cellsName, number,
+                             "expected 7 fields, found " + std::to_string(f.size()) + ".");
         }
         Gauge g;
         g.id = std::string(f[0]);
@@ -146,17 +149,17 @@ GaugeParse parseGauges(std::string_view cellsCsv, const std::optional<std::strin
         const auto lat = parseDouble(f[4]);
         const auto area = parseDouble(f[5]);
         if (g.id.empty() || !column || !row || !lon || !lat || !area) {
-            return fail(cellsName, number,
-                        "an id, whole column and row numbers and three numbers are needed.");
+            return lineError(cellsName, number,
+                             "an id, whole column and row numbers and three numbers are needed.");
         }
         if (*column < 1 || *column > cols || *row < 1 || *row > rows) {
-            return fail(cellsName, number,
-                        "column " + std::to_string(*column) + ", row " + std::to_string(*row)
-                            + " lies outside the study grid of " + std::to_string(cols)
-                            + " columns and " + std::to_string(rows) + " rows.");
+            return lineError(cellsName, number,
+                             "column " + std::to_string(*column) + ", row " + std::to_string(*row)
+                                 + " lies outside the study grid of " + std::to_string(cols)
+                                 + " columns and " + std::to_string(rows) + " rows.");
         }
-        if (byId.contains(g.id)) {
-            return fail(cellsName, number, "gauge \"" + g.id + "\" is listed twice.");
+        if (!ids.insert(g.id).second) {
+            return lineError(cellsName, number, "gauge \"" + g.id + "\" is listed twice.");
         }
         g.column = *column;
         g.row = *row;
@@ -164,26 +167,31 @@ GaugeParse parseGauges(std::string_view cellsCsv, const std::optional<std::strin
         g.lat = *lat;
         g.upstreamKm2 = *area;
         g.river = std::string(f[6]);
-        byId.emplace(g.id, out.gauges.size());
-        out.gauges.push_back(std::move(g));
+        gauges.push_back(std::move(g));
     }
-    if (!observedCsv) {
-        return out;
-    }
+    return gauges;
+}
 
+/// Adds the observations of gauge_observed.csv to `gauges`.
+Status addObservations(std::string_view observedCsv, std::vector<Gauge>& gauges,
+                       std::int64_t startSeconds) {
     const std::string obsName = "gauge_observed.csv";
-    const auto obsLines = tableLines(*observedCsv);
+    const auto obsLines = tableLines(observedCsv);
     if (obsLines.empty() || splitFields(obsLines[0].second)[0] != "time") {
-        return fail(obsName, obsLines.empty() ? 1 : obsLines[0].first,
-                    "the header must read time,<gauge id>,...");
+        return lineError(obsName, obsLines.empty() ? 1 : obsLines[0].first,
+                         "the header must read time,<gauge id>,...");
+    }
+    std::map<std::string, std::size_t, std::less<>> byId;
+    for (std::size_t k = 0; k < gauges.size(); ++k) {
+        byId.emplace(gauges[k].id, k);
     }
     const auto header = splitFields(obsLines[0].second);
     std::vector<std::size_t> gaugeOfColumn;
     for (std::size_t c = 1; c < header.size(); ++c) {
         const auto it = byId.find(header[c]);
         if (it == byId.end()) {
-            return fail(obsName, obsLines[0].first,
-                        "gauge \"" + std::string(header[c]) + "\" is not in gauge_cells.csv.");
+            return lineError(obsName, obsLines[0].first,
+                             "gauge \"" + std::string(header[c]) + "\" is not in gauge_cells.csv.");
         }
         gaugeOfColumn.push_back(it->second);
     }
@@ -191,15 +199,15 @@ GaugeParse parseGauges(std::string_view cellsCsv, const std::optional<std::strin
         const auto [number, line] = obsLines[n];
         const auto f = splitFields(line);
         if (f.size() != header.size()) {
-            return fail(obsName, number,
-                        "expected " + std::to_string(header.size()) + " fields, found "
-                            + std::to_string(f.size()) + ".");
+            return lineError(obsName, number,
+                             "expected " + std::to_string(header.size()) + " fields, found "
+                                 + std::to_string(f.size()) + ".");
         }
         const auto time = parseIsoUtc(f[0]);
         if (!time) {
-            return fail(obsName, number,
-                        "\"" + std::string(f[0])
-                            + "\" is not an ISO 8601 UTC time such as 2000-01-01T01:00:00Z.");
+            return lineError(obsName, number,
+                             "\"" + std::string(f[0])
+                                 + "\" is not an ISO 8601 UTC time such as 2000-01-01T01:00:00Z.");
         }
         const double hour = static_cast<double>(*time - startSeconds) / 3600.0;
         for (std::size_t c = 1; c < f.size(); ++c) {
@@ -208,13 +216,29 @@ GaugeParse parseGauges(std::string_view cellsCsv, const std::optional<std::strin
             }
             const auto value = parseDouble(f[c]);
             if (!value) {
-                return fail(obsName, number,
-                            "\"" + std::string(f[c]) + "\" is not a discharge in m3/s.");
+                return lineError(obsName, number,
+                                 "\"" + std::string(f[c]) + "\" is not a discharge in m3/s.");
             }
-            out.gauges[gaugeOfColumn[c - 1]].observed.push_back({hour, *value});
+            gauges[gaugeOfColumn[c - 1]].observed.push_back({hour, *value});
         }
     }
-    return out;
+    return success();
+}
+
+}  // namespace
+
+Result<std::vector<Gauge>> parseGauges(std::string_view cellsCsv,
+                                       const std::optional<std::string>& observedCsv,
+                                       std::int32_t cols, std::int32_t rows,
+                                       std::int64_t startSeconds) {
+    auto gauges = parseCells(cellsCsv, cols, rows);
+    if (!gauges || !observedCsv) {
+        return gauges;
+    }
+    if (auto added = addObservations(*observedCsv, *gauges, startSeconds); !added) {
+        return added.error();
+    }
+    return gauges;
 }
 
 }  // namespace hydro::results_page

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "common/result.h"
+
 namespace hydro::results_page {
 
 struct Observation {
@@ -27,11 +29,6 @@ struct Gauge {
     std::vector<Observation> observed;
 };
 
-struct GaugeParse {
-    std::vector<Gauge> gauges;
-    std::string error;  ///< one line naming the file and what is wrong; empty when all is well
-};
-
 /// Seconds since 1970-01-01T00:00:00Z of an ISO 8601 UTC time "YYYY-MM-DDTHH:MM[:SS]" with an
 /// optional "Z" or "+00:00"; nothing when the text is no such time.
 [[nodiscard]] std::optional<std::int64_t> parseIsoUtc(std::string_view text);
@@ -43,10 +40,11 @@ struct GaugeParse {
 /// Reads gauge_cells.csv ("id,column,row,lon,lat,upstream_km2,river" and a line per gauge) and,
 /// when given, gauge_observed.csv ("time,<id1>,<id2>,..." and a line per time, empty where
 /// nothing was observed). Gauges must lie in the `cols` x `rows` grid; observation times are
-/// turned into hours after `startSeconds`.
-[[nodiscard]] GaugeParse parseGauges(std::string_view cellsCsv,
-                                     const std::optional<std::string>& observedCsv,
-                                     std::int32_t cols, std::int32_t rows,
-                                     std::int64_t startSeconds);
+/// turned into hours after `startSeconds`. The error is one line naming the file, its line and
+/// what is wrong.
+[[nodiscard]] Result<std::vector<Gauge>> parseGauges(std::string_view cellsCsv,
+                                                     const std::optional<std::string>& observedCsv,
+                                                     std::int32_t cols, std::int32_t rows,
+                                                     std::int64_t startSeconds);
 
 }  // namespace hydro::results_page

@@ -111,40 +111,39 @@ PageOutput::~PageOutput() {
     }
 }
 
-std::optional<std::string> PageOutput::begin() {
+Status PageOutput::begin() {
     std::error_code ec;
     if (!fs::is_directory(outputDir_, ec)) {
-        return outputDir_.string() + " is not a folder: run runoff_sim in the case first.";
+        return Error{outputDir_.string() + " is not a folder: run runoff_sim in the case first."};
     }
     staging_ = outputDir_ / ("page.part-" + std::to_string(::getpid()));
     fs::remove_all(staging_, ec);
     if (!fs::create_directory(staging_, ec)) {
-        return staging_.string() + " cannot be created (" + ec.message() + ").";
+        return Error{staging_.string() + " cannot be created (" + ec.message() + ")."};
     }
-    return std::nullopt;
+    return success();
 }
 
-std::optional<std::string> PageOutput::writePageFile(const std::string& relPath,
-                                                     std::string_view text) {
+Status PageOutput::writePageFile(const std::string& relPath, std::string_view text) {
     const fs::path path = staging_ / relPath;
     std::error_code ec;
     fs::create_directories(path.parent_path(), ec);
     std::FILE* file = std::fopen(path.c_str(), "wb");
     if (file == nullptr) {
-        return path.string() + " cannot be created.";
+        return Error{path.string() + " cannot be created."};
     }
     bool ok = std::fwrite(text.data(), 1, text.size(), file) == text.size();
     ok = std::fclose(file) == 0 && ok;
     if (!ok) {
-        return path.string() + " cannot be written completely.";
+        return Error{path.string() + " cannot be written completely."};
     }
     bytes_ += text.size();
-    return std::nullopt;
+    return success();
 }
 
-std::optional<std::string> PageOutput::commit(std::string_view indexHtml) {
-    if (auto why = writePageFile("index.html", indexHtml)) {
-        return why;
+Status PageOutput::commit(std::string_view indexHtml) {
+    if (auto written = writePageFile("index.html", indexHtml); !written) {
+        return written;
     }
     const fs::path page = outputDir_ / "page";
     const fs::path index = outputDir_ / "index.html";
@@ -154,24 +153,36 @@ std::optional<std::string> PageOutput::commit(std::string_view indexHtml) {
     if (fs::exists(page, ec)) {
         fs::rename(page, old, ec);
         if (ec) {
-            return page.string() + " cannot be replaced (" + ec.message() + ").";
+            return Error{page.string() + " cannot be replaced (" + ec.message() + ")."};
         }
     }
     // The page folder first, then the index that loads it: an index is never left pointing at
     // data that is not there.
-    fs::rename(staging_ / "index.html", index.string() + ".part", ec);
+    const fs::path indexPart = index.string() + ".part";
+    bool pageMoved = false;
+    fs::rename(staging_ / "index.html", indexPart, ec);
     if (!ec) {
         fs::rename(staging_, page, ec);
+        pageMoved = !ec;
     }
     if (!ec) {
-        fs::rename(index.string() + ".part", index, ec);
+        fs::rename(indexPart, index, ec);
     }
     if (ec) {
-        return index.string() + " cannot be put in place (" + ec.message() + ").";
+        // The earlier page comes back; the new one stays staged, to be removed.
+        std::error_code ignored;
+        if (pageMoved) {
+            fs::rename(page, staging_, ignored);
+        }
+        fs::remove(indexPart, ignored);
+        if (fs::exists(old, ignored)) {
+            fs::rename(old, page, ignored);
+        }
+        return Error{index.string() + " cannot be put in place (" + ec.message() + ")."};
     }
     committed_ = true;
     fs::remove_all(old, ec);
-    return std::nullopt;
+    return success();
 }
 
 }  // namespace hydro::results_page

@@ -6,11 +6,12 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "common/result.h"
 
 namespace hydro::results_page {
 
@@ -44,15 +45,14 @@ public:
     PageOutput(PageOutput&&) = delete;
     PageOutput& operator=(PageOutput&&) = delete;
 
-    /// Creates the staging folder; what went wrong, or nothing.
-    [[nodiscard]] std::optional<std::string> begin();
-    /// Writes `page/<relPath>` into the staging folder; what went wrong, or nothing.
-    [[nodiscard]] std::optional<std::string> writePageFile(const std::string& relPath,
-                                                           std::string_view text);
+    /// Creates the staging folder.
+    [[nodiscard]] Status begin();
+    /// Writes `page/<relPath>` into the staging folder.
+    [[nodiscard]] Status writePageFile(const std::string& relPath, std::string_view text);
     /// Bytes written so far.
     [[nodiscard]] std::uint64_t bytesWritten() const { return bytes_; }
     /// Puts `page/` and `index.html` (holding `indexHtml`) in place.
-    [[nodiscard]] std::optional<std::string> commit(std::string_view indexHtml);
+    [[nodiscard]] Status commit(std::string_view indexHtml);
 
 private:
     std::filesystem::path outputDir_;

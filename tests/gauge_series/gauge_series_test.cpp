@@ -3,6 +3,7 @@
 // NetCDF), observations aligned and scored, and a refused gauge that leaves nothing behind.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -324,6 +325,36 @@ TEST(GaugeSeries, RefusedInputsLeaveNoOutput) {
         EXPECT_EQ(run.out, "/nonexistent/obs.csv cannot open.\n");
     }
     EXPECT_EQ(before(), files);
+}
+
+TEST(GaugeSeries, AFileThatCannotBeWrittenLeavesTheEarlierOutputs) {
+    const PlaneCase plane;
+    ASSERT_TRUE(plane.simulated());
+    ASSERT_EQ(runGauges(plane.args()).status, 0);
+    const fs::path out = plane.dir() / "output";
+    const std::string cells = test::readText(out / "gauge_cells.csv");
+    const auto listing = [&] {
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(out)) {
+            names.push_back(e.path().filename().string());
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    };
+    // A folder where the temporary hydrograph of gauge "up" goes: its file cannot be created,
+    // after the tables and the NetCDF file were written.
+    const std::vector<std::string> before = listing();
+    const fs::path blocker = out / ("gauge_up.svg.part-" + std::to_string(::getpid()));
+    fs::create_directory(blocker);
+    test::writeText(plane.dir() / "gauges.csv",
+                    "id,lon,lat\nup," + std::to_string(135.0 + 2.5 / 120.0) + ",35.0125\n");
+    const Outcome run = runGauges(plane.args());
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out.substr(run.out.rfind('\n', run.out.size() - 2) + 1),
+              "gauge_up.svg cannot be created in " + out.string() + " (Is a directory).\n");
+    // No temporary stays behind (the empty folder in the way counts as one).
+    EXPECT_EQ(listing(), before);
+    EXPECT_EQ(test::readText(out / "gauge_cells.csv"), cells);
 }
 
 }  // namespace

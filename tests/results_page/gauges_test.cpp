@@ -30,15 +30,15 @@ const char* const kCells =
 const std::int64_t kStart = 946684800;  // 2000-01-01T00:00:00Z
 
 TEST(GaugeTables, PlaceObservationsOnTheEventsHours) {
-    const GaugeParse parsed = parseGauges(kCells,
-                                          std::string("time,A,B 2\r\n"
-                                                      "2000-01-01T01:00:00Z,1.5,\r\n"
-                                                      "2000-01-01T02:00:00Z,,7\r\n"
-                                                      "2000-01-02T00:00:00Z,3,4\r\n"),
-                                          5, 4, kStart);
-    ASSERT_EQ(parsed.error, "");
-    ASSERT_EQ(parsed.gauges.size(), 2U);
-    const Gauge& a = parsed.gauges[0];
+    const auto parsed = parseGauges(kCells,
+                                    std::string("time,A,B 2\r\n"
+                                                "2000-01-01T01:00:00Z,1.5,\r\n"
+                                                "2000-01-01T02:00:00Z,,7\r\n"
+                                                "2000-01-02T00:00:00Z,3,4\r\n"),
+                                    5, 4, kStart);
+    ASSERT_TRUE(parsed.ok()) << parsed.error().message;
+    ASSERT_EQ(parsed->size(), 2U);
+    const Gauge& a = (*parsed)[0];
     EXPECT_EQ(a.id, "A");
     EXPECT_EQ(a.column, 2);
     EXPECT_EQ(a.row, 3);
@@ -47,15 +47,16 @@ TEST(GaugeTables, PlaceObservationsOnTheEventsHours) {
     EXPECT_DOUBLE_EQ(a.observed[0].hour, 1.0);
     EXPECT_DOUBLE_EQ(a.observed[0].value, 1.5);
     EXPECT_DOUBLE_EQ(a.observed[1].hour, 24.0);
-    const Gauge& b = parsed.gauges[1];
+    const Gauge& b = (*parsed)[1];
     EXPECT_EQ(b.id, "B 2");
     ASSERT_EQ(b.observed.size(), 2U);
     EXPECT_DOUBLE_EQ(b.observed[0].hour, 2.0);
     EXPECT_DOUBLE_EQ(b.observed[0].value, 7.0);
 
     // Without observations the gauges are still marked.
-    const GaugeParse cellsOnly = parseGauges(kCells, std::nullopt, 5, 4, kStart);
-    EXPECT_EQ(cellsOnly.gauges.size(), 2U);
+    const auto cellsOnly = parseGauges(kCells, std::nullopt, 5, 4, kStart);
+    ASSERT_TRUE(cellsOnly.ok());
+    EXPECT_EQ(cellsOnly->size(), 2U);
 }
 
 TEST(GaugeTables, RefuseWhatTheyCannotPlace) {
@@ -87,9 +88,9 @@ TEST(GaugeTables, RefuseWhatTheyCannotPlace) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.error);
-        const GaugeParse parsed = parseGauges(c.cells, c.observed, 5, 4, kStart);
-        EXPECT_EQ(parsed.error, c.error);
-        EXPECT_TRUE(parsed.gauges.empty());
+        const auto parsed = parseGauges(c.cells, c.observed, 5, 4, kStart);
+        ASSERT_FALSE(parsed.ok());
+        EXPECT_EQ(parsed.error().message, c.error);
     }
 }
 

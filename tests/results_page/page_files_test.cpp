@@ -72,25 +72,25 @@ TEST(PageOutput, ReplacesAnEarlierPageOnlyWhenComplete) {
     const fs::path out = dir.path();
     {
         PageOutput page(out);
-        ASSERT_FALSE(page.begin());
-        ASSERT_FALSE(page.writePageFile("meta.js", "first"));
-        ASSERT_FALSE(page.commit("index one"));
+        ASSERT_TRUE(page.begin().ok());
+        ASSERT_TRUE(page.writePageFile("meta.js", "first").ok());
+        ASSERT_TRUE(page.commit("index one").ok());
     }
     EXPECT_EQ(test::readText(out / "index.html"), "index one");
     EXPECT_EQ(test::readText(out / "page" / "meta.js"), "first");
     {
         // A run that stops half-way leaves the earlier page and no staging folder.
         PageOutput page(out);
-        ASSERT_FALSE(page.begin());
-        ASSERT_FALSE(page.writePageFile("meta.js", "second"));
+        ASSERT_TRUE(page.begin().ok());
+        ASSERT_TRUE(page.writePageFile("meta.js", "second").ok());
     }
     EXPECT_EQ(test::readText(out / "page" / "meta.js"), "first");
     {
         PageOutput page(out);
-        ASSERT_FALSE(page.begin());
-        ASSERT_FALSE(page.writePageFile("frames/log/0001.js", "x"));
+        ASSERT_TRUE(page.begin().ok());
+        ASSERT_TRUE(page.writePageFile("frames/log/0001.js", "x").ok());
         EXPECT_EQ(page.bytesWritten(), 1U);
-        ASSERT_FALSE(page.commit("index two"));
+        ASSERT_TRUE(page.commit("index two").ok());
     }
     EXPECT_EQ(test::readText(out / "index.html"), "index two");
     EXPECT_FALSE(fs::exists(out / "page" / "meta.js"));
@@ -103,9 +103,40 @@ TEST(PageOutput, ReplacesAnEarlierPageOnlyWhenComplete) {
     EXPECT_EQ(names, (std::vector<std::string>{"index.html", "page"}));
 
     PageOutput missing(out / "nowhere");
-    const auto why = missing.begin();
-    ASSERT_TRUE(why);
-    EXPECT_NE(why->find("is not a folder"), std::string::npos);
+    const Status why = missing.begin();
+    ASSERT_FALSE(why.ok());
+    EXPECT_NE(why.error().message.find("is not a folder"), std::string::npos);
+}
+
+TEST(PageOutput, AnIndexThatCannotBePutInPlaceBringsTheEarlierPageBack) {
+    test::TempDir dir;
+    const fs::path out = dir.path();
+    {
+        PageOutput page(out);
+        ASSERT_TRUE(page.begin().ok());
+        ASSERT_TRUE(page.writePageFile("meta.js", "first").ok());
+        ASSERT_TRUE(page.commit("index one").ok());
+    }
+    // A folder where the index goes: the last rename of the commit fails.
+    fs::remove(out / "index.html");
+    fs::create_directories(out / "index.html" / "in the way");
+    {
+        PageOutput page(out);
+        ASSERT_TRUE(page.begin().ok());
+        ASSERT_TRUE(page.writePageFile("meta.js", "second").ok());
+        const Status why = page.commit("index two");
+        ASSERT_FALSE(why.ok());
+        EXPECT_TRUE(why.error().message.starts_with((out / "index.html").string()
+                                                    + " cannot be put in place ("))
+            << why.error().message;
+    }
+    EXPECT_EQ(test::readText(out / "page" / "meta.js"), "first");
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(out)) {
+        names.push_back(e.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"index.html", "page"}));
 }
 
 }  // namespace
