@@ -20,11 +20,11 @@ extern "C" int LLVMFuzzerTestOneInput(  // NOLINT(readability-identifier-naming)
     const std::string_view text(reinterpret_cast<const char*>(rest.data()), rest.size());
 
     const auto parsed = hydro::results::parseSeries(text, hours);
-    if (!parsed.series) {
-        requirePrintableLine(parsed.error);
+    if (!parsed) {
+        requirePrintableLine(parsed.error().message);
         return 0;
     }
-    const auto& series = *parsed.series;
+    const auto& series = *parsed;
     require(static_cast<std::int64_t>(series.values.size()) == hours
                 && series.tokens.size() == series.values.size(),
             "a series that does not have one value per hour");

@@ -24,7 +24,6 @@ using results::findPeak;
 using results::HydrographPlot;
 using results::parseSeries;
 using results::renderHydrographSvg;
-using results::SeriesParse;
 
 namespace {
 
@@ -145,11 +144,11 @@ Result<DischargeSeries> readSeries(const fs::path& path, std::int64_t hours) {
     if (!text) {
         return text.error();
     }
-    SeriesParse parsed = parseSeries(*text, hours);
-    if (!parsed.series) {
-        return Error{path.string() + ": " + parsed.error};
+    Result<DischargeSeries> parsed = parseSeries(*text, hours);
+    if (!parsed) {
+        return Error{path.string() + ": " + parsed.error().message};
     }
-    return std::move(*parsed.series);
+    return std::move(*parsed);
 }
 
 int runOutlet(const fs::path& caseDir, std::ostream& out) {

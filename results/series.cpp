@@ -6,8 +6,8 @@ namespace hydro::results {
 
 namespace {
 
-SeriesParse refuse(std::string error) {
-    return {std::nullopt, std::move(error)};
+Error refuse(std::string error) {
+    return Error{std::move(error)};
 }
 
 /// Splits a line into its white-space-separated tokens (at most three are kept: enough to
@@ -31,14 +31,14 @@ std::vector<std::string_view> splitLine(std::string_view line) {
 }
 
 // Tokens are quoted cut short and with their unprintable bytes escaped, so that an error stays
-// one printable line whatever the file holds (SeriesParse.ErrorLinesStayShortAndPrintable).
+// one printable line whatever the file holds (ParseSeries.ErrorLinesStayShortAndPrintable).
 std::string quoted(std::string_view token) {
     return "\"" + quoteToken(token) + "\"";
 }
 
 }  // namespace
 
-SeriesParse parseSeries(std::string_view text, std::int64_t hours) {
+Result<DischargeSeries> parseSeries(std::string_view text, std::int64_t hours) {
     DischargeSeries series;
     std::int64_t line = 0;
     bool anyMissing = false;
@@ -89,7 +89,7 @@ SeriesParse parseSeries(std::string_view text, std::int64_t hours) {
         return refuse("holds " + std::to_string(line) + " lines, but the event has "
                       + std::to_string(hours) + " hours.");
     }
-    return {std::move(series), {}};
+    return series;
 }
 
 std::optional<Peak> findPeak(const std::vector<double>& values) {

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "common/result.h"
+
 namespace hydro::results {
 
 inline constexpr double kNoDischarge = -9999.0;
@@ -19,16 +21,12 @@ struct DischargeSeries {
     std::vector<std::string> tokens;  ///< each value as the file spells it
 };
 
-struct SeriesParse {
-    std::optional<DischargeSeries> series;
-    std::string error;  ///< what is wrong, when there is no series
-};
-
 /// Reads a series of exactly `hours` lines. Each line holds the hour number (1 on the first
 /// line, one more on each next) and a discharge that is 0 or more, or -9999; a series that
 /// has -9999 in some hours and discharges in others is refused. The last line may end without
-/// a line break; a carriage return before the line break is allowed.
-[[nodiscard]] SeriesParse parseSeries(std::string_view text, std::int64_t hours);
+/// a line break; a carriage return before the line break is allowed. The error says what is
+/// wrong and on which line, without naming the file.
+[[nodiscard]] Result<DischargeSeries> parseSeries(std::string_view text, std::int64_t hours);
 
 struct Peak {
     std::size_t index = 0;  ///< 0-based hour of the first largest value

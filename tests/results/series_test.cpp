@@ -24,35 +24,35 @@ std::vector<std::string> repeated(const std::string& v, std::size_t n) {
     return std::vector<std::string>(n, v);
 }
 
-TEST(SeriesParse, KeepsEveryValueAndItsSpelling) {
+TEST(ParseSeries, KeepsEveryValueAndItsSpelling) {
     std::vector<std::string> v = repeated("0", 24);
     v[3] = "6472.15";
     v[4] = "1e+06";
     v[5] = "0.000123457";
-    const SeriesParse p = parseSeries(seriesText(v), 24);
-    ASSERT_TRUE(p.series) << p.error;
-    EXPECT_EQ(p.series->values.size(), 24U);
-    EXPECT_EQ(p.series->tokens[3], "6472.15");
-    EXPECT_EQ(p.series->tokens[4], "1e+06");
-    EXPECT_EQ(p.series->values[4], 1e6);
-    EXPECT_EQ(p.series->tokens[5], "0.000123457");
+    const Result<DischargeSeries> p = parseSeries(seriesText(v), 24);
+    ASSERT_TRUE(p) << p.error().message;
+    EXPECT_EQ(p->values.size(), 24U);
+    EXPECT_EQ(p->tokens[3], "6472.15");
+    EXPECT_EQ(p->tokens[4], "1e+06");
+    EXPECT_EQ(p->values[4], 1e6);
+    EXPECT_EQ(p->tokens[5], "0.000123457");
 }
 
-TEST(SeriesParse, LineEndsThatStillMakeTheSameSeries) {
+TEST(ParseSeries, LineEndsThatStillMakeTheSameSeries) {
     const std::string lf = seriesText(repeated("2.5", 24));
     std::string crlf;
     for (const char c : lf) {
         crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
     }
     for (const std::string& text : {lf, lf.substr(0, lf.size() - 1), crlf}) {
-        const SeriesParse p = parseSeries(text, 24);
-        ASSERT_TRUE(p.series) << p.error;
-        EXPECT_EQ(p.series->values, std::vector<double>(24, 2.5));
-        EXPECT_EQ(p.series->tokens.back(), "2.5");
+        const Result<DischargeSeries> p = parseSeries(text, 24);
+        ASSERT_TRUE(p) << p.error().message;
+        EXPECT_EQ(p->values, std::vector<double>(24, 2.5));
+        EXPECT_EQ(p->tokens.back(), "2.5");
     }
 }
 
-TEST(SeriesParse, RefusedWithTheLineThatIsWrong) {
+TEST(ParseSeries, RefusedWithTheLineThatIsWrong) {
     const std::string good = seriesText(repeated("1.5", 24));
     const auto withLine = [&](int line, const std::string& content) {
         std::string s;
@@ -99,13 +99,13 @@ TEST(SeriesParse, RefusedWithTheLineThatIsWrong) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        const SeriesParse p = parseSeries(c.text, c.hours);
-        EXPECT_FALSE(p.series);
-        EXPECT_EQ(p.error, c.error);
+        const Result<DischargeSeries> p = parseSeries(c.text, c.hours);
+        ASSERT_FALSE(p);
+        EXPECT_EQ(p.error().message, c.error);
     }
 }
 
-TEST(SeriesParse, ErrorLinesStayShortAndPrintable) {
+TEST(ParseSeries, ErrorLinesStayShortAndPrintable) {
     // Found by fuzzing: a file's raw bytes, and a negative discharge of any length, were
     // copied into the error line whole.
     const struct {
@@ -122,16 +122,16 @@ TEST(SeriesParse, ErrorLinesStayShortAndPrintable) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        const SeriesParse p = parseSeries(c.text, 1);
-        EXPECT_FALSE(p.series);
-        EXPECT_EQ(p.error, c.error);
+        const Result<DischargeSeries> p = parseSeries(c.text, 1);
+        ASSERT_FALSE(p);
+        EXPECT_EQ(p.error().message, c.error);
     }
 }
 
-TEST(SeriesParse, CellWithoutDischargeParsesAndHasNoPeak) {
-    const SeriesParse p = parseSeries(seriesText(repeated("-9999", 48)), 48);
-    ASSERT_TRUE(p.series) << p.error;
-    EXPECT_FALSE(findPeak(p.series->values));
+TEST(ParseSeries, CellWithoutDischargeParsesAndHasNoPeak) {
+    const Result<DischargeSeries> p = parseSeries(seriesText(repeated("-9999", 48)), 48);
+    ASSERT_TRUE(p) << p.error().message;
+    EXPECT_FALSE(findPeak(p->values));
     EXPECT_FALSE(findPeak({}));
 }
 
