@@ -2,13 +2,23 @@
 
 #include <cmath>
 #include <fstream>
+#include <sstream>
+#include <string>
 #include <vector>
-
-#include "common/console.h"
 
 namespace hydro::runoff {
 
 namespace fs = std::filesystem;
+
+namespace {
+
+/// The error "<name> cannot <what>." of an output file.
+Error cannot(const char* name, const std::string& what) {
+    return Error{std::string(name) + " cannot " + what + ".",
+                 what == "open" ? ErrorKind::kCannotOpen : ErrorKind::kInvalid};
+}
+
+}  // namespace
 
 float hourlyMeanDischarge(std::span<const float> subStepOutflows) {
     HourlyMeanAccumulator sum;
@@ -51,9 +61,9 @@ void NonFiniteTally::addHour(std::int32_t day, std::int32_t hour, std::span<cons
     }
 }
 
-void NonFiniteTally::report(std::ostream& console, std::int32_t columns, double weight) const {
+Status NonFiniteTally::check(std::int32_t columns, double weight) const {
     if (count_ == 0) {
-        return;
+        return success();
     }
     // The explicit end of the scheme is stable only while a wave crosses at most a space step
     // per time step; otherwise only values beyond single precision overflow.
@@ -62,14 +72,15 @@ void NonFiniteTally::report(std::ostream& console, std::int32_t columns, double 
                               "weight; try a shorter time step or a weight of 0.5 or more."
                             : "the rainfall, the initial runoff or the elevations may be too "
                               "large for single precision.";
-    sayLine(console, count_,
-            " hourly discharge values are not finite numbers, the first at column ",
-            firstPosition_ % columns + 1, ", row ", firstPosition_ / columns + 1,
-            " (counted from 1 from the west and from the south) on day ", firstDay_, ", hour ",
-            firstHour_, ": ", cause);
+    std::ostringstream line;
+    line << count_ << " hourly discharge values are not finite numbers, the first at column "
+         << firstPosition_ % columns + 1 << ", row " << firstPosition_ / columns + 1
+         << " (counted from 1 from the west and from the south) on day " << firstDay_ << ", hour "
+         << firstHour_ << ": " << cause;
+    return Error{line.str()};
 }
 
-bool checkOutputFiles(const fs::path& outputDir, std::ostream& console) {
+Status checkOutputFiles(const fs::path& outputDir) {
     std::vector<const char*> names(kOutputNames.begin(), kOutputNames.end());
     names.insert(names.end(), kVrtNames.begin(), kVrtNames.end());
     std::vector<fs::path> created;
@@ -83,35 +94,32 @@ bool checkOutputFiles(const fs::path& outputDir, std::ostream& console) {
             for (const auto& p : created) {
                 fs::remove(p, ec);
             }
-            sayLine(console, name, " cannot open.");
-            return false;
+            return cannot(name, "open");
         }
         if (!existed) {
             created.push_back(path);
         }
     }
-    return true;
+    return success();
 }
 
-bool DischargeFiles::open(const fs::path& outputDir, const results::GridFrameLayout& layout,
-                          std::int32_t days, std::ostream& console) {
+Status DischargeFiles::open(const fs::path& outputDir, const results::GridFrameLayout& layout,
+                            std::int32_t days) {
     layout_ = layout;
     days_ = days;
     for (std::size_t f = 0; f < files_.size(); ++f) {
         if (!files_[f].open(outputDir / kOutputNames[f])) {
-            sayLine(console, kOutputNames[f], " cannot open.");
-            return false;
+            return cannot(kOutputNames[f], "open");
         }
     }
     // A description left from an earlier run must not present the grids being rewritten.
     for (std::size_t f = 0; f < vrtFiles_.size(); ++f) {
         vrtFiles_[f].open(outputDir / kVrtNames[f], std::ios::binary | std::ios::trunc);
         if (!vrtFiles_[f]) {
-            sayLine(console, kVrtNames[f], " cannot open.");
-            return false;
+            return cannot(kVrtNames[f], "open");
         }
     }
-    return true;
+    return success();
 }
 
 bool DischargeFiles::writeHour(std::span<const float> frame) {
@@ -123,14 +131,14 @@ bool DischargeFiles::writeDay(std::span<const float> dailyMean, std::span<const 
            && files_[1].flush();
 }
 
-bool DischargeFiles::finish(std::ostream& console) {
-    for (std::size_t f = 0; f < files_.size(); ++f) {
-        sayLine(console, "Write ./output/", kOutputNames[f]);
-        if (!files_[f].close()) {
-            sayLine(console, kOutputNames[f], " cannot be written.");
-            return false;
-        }
+Status DischargeFiles::closeGrid(std::size_t grid) {
+    if (!files_.at(grid).close()) {
+        return cannot(kOutputNames.at(grid), "be written");
     }
+    return success();
+}
+
+Status DischargeFiles::writeDescriptions() {
     const std::array<std::vector<std::string>, 3> bands{results::dailyBandNames(days_),
                                                         results::dailyBandNames(days_),
                                                         results::hourlyBandNames(days_)};
@@ -138,20 +146,19 @@ bool DischargeFiles::finish(std::ostream& console) {
         results::writeGridVrt(vrtFiles_[f], kOutputNames[f], layout_, bands[f]);
         vrtFiles_[f].close();
         if (!vrtFiles_[f]) {
-            sayLine(console, kVrtNames[f], " cannot be written.");
-            return false;
+            return cannot(kVrtNames[f], "be written");
         }
     }
-    return true;
+    return success();
 }
 
-void DischargeFiles::reportFailure(std::ostream& console) const {
+Error DischargeFiles::writeFailure() const {
     for (std::size_t f = 0; f < files_.size(); ++f) {
         if (files_[f].failed()) {
-            sayLine(console, kOutputNames[f], " cannot be written.");
-            return;
+            return cannot(kOutputNames[f], "be written");
         }
     }
+    return cannot(kOutputNames[2], "be written");
 }
 
 }  // namespace hydro::runoff

@@ -13,6 +13,7 @@
 #include <span>
 
 #include "common/raw_grid_io.h"
+#include "common/result.h"
 #include "results/grid_vrt.h"
 
 namespace hydro::runoff {
@@ -74,10 +75,10 @@ public:
     /// Counts the values of one hourly frame (day and hour from 1).
     void addHour(std::int32_t day, std::int32_t hour, std::span<const float> frame);
     [[nodiscard]] std::int64_t count() const { return count_; }
-    /// Prints one line with the count, the first value's cell (column and row from 1, from the
-    /// west and from the south, for frames `columns` wide), day and hour, and the likely
-    /// cause for the scheme's `weight`. Prints nothing when every value was finite.
-    void report(std::ostream& console, std::int32_t columns, double weight) const;
+    /// Success when every value was finite; otherwise an error whose line gives the count, the
+    /// first value's cell (column and row from 1, from the west and from the south, for frames
+    /// `columns` wide), day and hour, and the likely cause for the scheme's `weight`.
+    [[nodiscard]] Status check(std::int32_t columns, double weight) const;
 
 private:
     std::int64_t count_ = 0;
@@ -87,27 +88,28 @@ private:
 };
 
 /// Tells whether each output file (the grids, then their VRT files) can be created in
-/// `outputDir`, in that order, without
-/// changing a file that exists. Prints "<name> cannot open." for the first that cannot and
-/// returns false then (files that the check itself created are removed again).
-[[nodiscard]] bool checkOutputFiles(const std::filesystem::path& outputDir, std::ostream& console);
+/// `outputDir`, in that order, without changing a file that exists. The error "<name> cannot
+/// open." names the first that cannot (files that the check itself created are removed again).
+[[nodiscard]] Status checkOutputFiles(const std::filesystem::path& outputDir);
 
 /// The three files, written frame by frame while the event runs.
 class DischargeFiles {
 public:
     /// Creates or truncates the three grids and their VRT files (which stay empty until the
-    /// grids are complete); prints "<name> cannot open." on failure.
-    [[nodiscard]] bool open(const std::filesystem::path& outputDir,
-                            const results::GridFrameLayout& layout, std::int32_t days,
-                            std::ostream& console);
+    /// grids are complete); the error "<name> cannot open." names the first that failed.
+    [[nodiscard]] Status open(const std::filesystem::path& outputDir,
+                              const results::GridFrameLayout& layout, std::int32_t days);
     [[nodiscard]] bool writeHour(std::span<const float> frame);
     [[nodiscard]] bool writeDay(std::span<const float> dailyMean, std::span<const float> dailyMax);
-    /// Prints "Write ./output/<name>" for each file in order and closes it; a file whose values
-    /// did not all reach the disk is reported ("<name> cannot be written.") and gives false.
-    /// Then writes the three VRT files, reported the same way.
-    [[nodiscard]] bool finish(std::ostream& console);
-    /// Reports the first file whose writing failed.
-    void reportFailure(std::ostream& console) const;
+    /// Closes grid `grid` (an index into kOutputNames); the error "<name> cannot be written."
+    /// when its values did not all reach the disk.
+    [[nodiscard]] Status closeGrid(std::size_t grid);
+    /// Writes and closes the three VRT files, once the grids are closed; the error "<name>
+    /// cannot be written." names the first that failed.
+    [[nodiscard]] Status writeDescriptions();
+    /// The error "<name> cannot be written." of the first grid whose writing failed (the
+    /// hourly grid when none did).
+    [[nodiscard]] Error writeFailure() const;
 
 private:
     std::array<RawValueWriter, 3> files_;

@@ -9,7 +9,7 @@
 #ifdef HYDRO_MPI
 #include <mpi.h>
 
-#include "runoff_sim/parallel_driver.h"
+#include "runoff_sim/mpi/parallel_driver.h"
 #endif
 
 namespace {

@@ -1,13 +1,8 @@
 #pragma once
 
-// Spreading a routing plan over the ranks of a parallel run. The unit is the tree of the
-// reading forest; a tree too large for the balance is cut at confluences into pieces. Pieces
-// go to ranks, largest first, each to the rank with the least work so far. A cut hands the
-// sub-step outflow series of the upstream piece's root, hour by hour, to the piece that reads
-// it. A piece's level is the longest chain of cuts above it: level 0 reads no other piece,
-// level k only pieces of lower levels. A rank's cells of one level form a plan of their own
-// (reads renumbered, cut series as imports and exports, frames of its cells only) that the
-// engine runs unchanged; its frame values go back to their places in the whole frame.
+// Spreading a routing plan over the ranks of a parallel run: the reading forest cut into
+// pieces, each piece given a level and a rank, and each rank's cells turned into plans of their
+// own that the engine runs unchanged. docs/parallel.md describes the design.
 
 #include <cstdint>
 #include <span>
@@ -17,11 +12,11 @@
 
 namespace hydro::runoff {
 
-/// The rank of each piece of `cells` cells at `level`: the pieces in order of level (largest
-/// first within a level) are cut into `ranks` runs of about equal cells, a piece going to the
-/// run that holds its middle. A piece's rank is never below the rank of a piece that feeds it,
-/// so series only flow from lower ranks to higher ones: a rank never waits for a rank below
-/// it, and every rank may run ahead of the ranks it feeds.
+/// The rank (0 to `ranks` - 1) of each piece of `cells` cells at `level`: the pieces in order
+/// of level (largest first within a level) are cut into `ranks` runs of about equal cells, a
+/// piece going to the run that holds its middle. A piece's rank is never below the rank of a
+/// piece of a lower level, so series only flow from lower ranks to higher ones or within a
+/// rank.
 [[nodiscard]] std::vector<std::int32_t> assignDownstream(std::span<const std::int64_t> cells,
                                                          std::span<const std::int32_t> level,
                                                          std::int32_t ranks);
@@ -44,20 +39,16 @@ struct Decomposition {
 [[nodiscard]] std::vector<std::int32_t> readersOf(const RoutingPlan& plan);
 
 /// Cuts the forest `reader` (each cell after the cells it reads, as in a plan) into pieces of
-/// at most `target` cells where confluences allow. Working upstream to downstream, at a
-/// confluence with more than `target` cells above it the main stem (the branch with most
-/// cells above it) goes on in the same piece; every tributary with more than
-/// target / kSmallTributary cells above it is cut off, and smaller ones too, largest first,
-/// while the piece would exceed the target; when it still would, the stem is cut as well. So
-/// the stem of a large river is cut about once every `target` cells of its length, and a chain
-/// of cuts never grows much longer than the river is long (counted in targets) plus the times
-/// a path joins a larger river. A chain without confluences stays whole. Returns, per cell,
-/// whether it is the root of a piece.
+/// at most `target` cells where confluences allow: only at a confluence with more than
+/// `target` cells above it is any branch cut off, the main stem (the branch with most cells
+/// above it) last, so a chain without confluences stays whole. Returns, per cell, whether it
+/// is the root of a piece (every root of the forest is).
 [[nodiscard]] std::vector<bool> cutAtConfluences(std::span<const std::int32_t> reader,
                                                  std::int64_t target);
 
-/// Pieces of `ranks` ranks: trees larger than the cells of `ranks` * kPiecesPerRank equal
-/// pieces are cut, then pieces are spread largest first. With one rank nothing is cut.
+/// Pieces of `ranks` ranks: the forest cut at confluences (cutAtConfluences) into pieces of
+/// about a `ranks` * kPiecesPerRank-th of its cells, levelled, and assigned by
+/// assignDownstream. With one rank nothing is cut.
 [[nodiscard]] Decomposition decompose(std::span<const std::int32_t> reader, std::int32_t ranks);
 
 /// Pieces per rank the cut aims at: the largest piece is then an eighth of a rank's work.

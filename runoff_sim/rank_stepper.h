@@ -2,13 +2,7 @@
 
 // One rank's share of a run spread over ranks, tick by tick, without any transport of its own:
 // the caller moves the messages between ranks (MPI in the simulator, plain copies in tests).
-//
-// At tick t the rank runs level k through hour t - k, for every level in turn, so a piece at
-// level k reads series that pieces of lower levels produced at earlier ticks. The series a
-// tick produces for other ranks leave as one message per receiving rank at the end of the
-// tick and are unpacked at the start of the next one. Hour h of the rank's frame is complete
-// after tick h + levels - 1. Upstream pieces thus run ahead of downstream ones, and no rank
-// waits for another within a tick.
+// At tick t the rank runs level k through hour t - k; docs/parallel.md describes the flow.
 
 #include <array>
 #include <cstdint>

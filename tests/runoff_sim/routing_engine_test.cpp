@@ -7,7 +7,6 @@
 #include <array>
 #include <cmath>
 #include <limits>
-#include <sstream>
 
 #include "tests/runoff_sim/engine_case.h"
 
@@ -125,9 +124,7 @@ TEST(DischargeAggregation, NonFiniteValuesAreCountedAndTheFirstNamed) {
     NonFiniteTally tally;
     tally.addHour(1, 1, frame);
     EXPECT_EQ(tally.count(), 0);
-    std::ostringstream silent;
-    tally.report(silent, columns, 0.0);
-    EXPECT_EQ(silent.str(), "");
+    EXPECT_TRUE(tally.check(columns, 0.0).ok());
 
     // Frame value 6 is the third column of the second row from the south.
     frame[6] = std::numeric_limits<float>::infinity();
@@ -137,16 +134,16 @@ TEST(DischargeAggregation, NonFiniteValuesAreCountedAndTheFirstNamed) {
     tally.addHour(2, 1, frame);
     EXPECT_EQ(tally.count(), 5);
 
-    std::ostringstream explicitScheme;
-    tally.report(explicitScheme, columns, 0.0);
-    EXPECT_EQ(explicitScheme.str(),
+    const Status explicitScheme = tally.check(columns, 0.0);
+    ASSERT_FALSE(explicitScheme.ok());
+    EXPECT_EQ(explicitScheme.error().message,
               "5 hourly discharge values are not finite numbers, the first at column 3, row 2 "
               "(counted from 1 from the west and from the south) on day 1, hour 7: the time "
               "step may be too long for the explicit scheme at this weight; try a shorter time "
-              "step or a weight of 0.5 or more.\n");
-    std::ostringstream implicitScheme;
-    tally.report(implicitScheme, columns, 0.6);
-    EXPECT_NE(implicitScheme.str().find("may be too large"), std::string::npos);
+              "step or a weight of 0.5 or more.");
+    const Status implicitScheme = tally.check(columns, 0.6);
+    ASSERT_FALSE(implicitScheme.ok());
+    EXPECT_NE(implicitScheme.error().message.find("may be too large"), std::string::npos);
 }
 
 }  // namespace

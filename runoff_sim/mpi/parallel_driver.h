@@ -1,9 +1,8 @@
 #pragma once
 
-// The simulator's main sequence over the ranks of an MPI run (built with HYDRO_MPI): every
-// rank reads the case and builds the plan, then runs its share of the trees; rank 0 alone
-// prints and writes the output files. The console text and the files are those of a run in
-// one process.
+// The simulator over the ranks of MPI (built with HYDRO_MPI): the sequence of
+// runoff_sim/simulation.h, with the case read on rank 0 alone and the time loop spread over
+// the ranks. The console text and the files are those of a run in one process.
 
 #include <filesystem>
 #include <ostream>
