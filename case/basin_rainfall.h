@@ -41,4 +41,9 @@ struct RiversRainfall {
 [[nodiscard]] BasinRainfall basinRainfall(const StudyGrid& grid, const RainGrid& rain,
                                           std::int32_t riverNum);
 
+/// Upstream area of every cell, m2: the areas of the cells that drain through it by their
+/// flow directions (any cell, on a river or not), itself included. Cells on a loop of flow
+/// directions get only what drains into the loop from outside it.
+[[nodiscard]] std::vector<double> upstreamAreasM2(const StudyGrid& grid);
+
 }  // namespace hydro

@@ -79,4 +79,10 @@ inline constexpr std::array<D8Offset, 9> kD8Offsets{{
 /// downstream link, or whose downstream cell has all seven slots taken, registers nowhere.
 void registerWithDownstream(StudyGrid& grid, CellIndex cell);
 
+/// Area of a cell, m2: kCellHeight (926.6 m) north-south times its east-west width, in double
+/// precision as the simulator forms the rain it receives.
+[[nodiscard]] inline double cellAreaM2(const GridCell& cell) {
+    return kCellHeight * static_cast<double>(cell.cellWidth);
+}
+
 }  // namespace hydro

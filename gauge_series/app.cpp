@@ -9,6 +9,7 @@
 #include <system_error>
 #include <vector>
 
+#include "case/basin_rainfall.h"
 #include "case/case.h"
 #include "common/console.h"
 #include "common/file_transaction.h"
@@ -30,7 +31,6 @@ using results::Observations;
 using results::parseGauges;
 using results::parseObservations;
 using results::SnappedGauge;
-using results::upstreamAreasM2;
 
 namespace fs = std::filesystem;
 

@@ -4,8 +4,6 @@
 
 namespace hydro::gauges {
 
-using results::cellAreaM2;
-
 Result<std::vector<std::int32_t>> nearestRainPoints(const StudyGrid& grid, const RainGrid& rain) {
     std::vector<std::int32_t> points(grid.cells.size(), -1);
     for (CellIndex i = 0; i < static_cast<CellIndex>(grid.cells.size()); ++i) {

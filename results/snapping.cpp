@@ -9,52 +9,6 @@
 
 namespace hydro::results {
 
-std::vector<double> upstreamAreasM2(const StudyGrid& grid) {
-    const auto n = static_cast<std::size_t>(grid.rows) * static_cast<std::size_t>(grid.cols);
-    std::vector<CellIndex> down(n, kNoCell);
-    std::vector<std::int32_t> inflows(n, 0);
-    std::vector<double> area(n);
-    for (std::int32_t r = 0; r < grid.rows; ++r) {
-        for (std::int32_t c = 0; c < grid.cols; ++c) {
-            const CellIndex i = grid.index(r, c);
-            const auto k = static_cast<std::size_t>(i);
-            area[k] = cellAreaM2(grid[i]);
-            const std::int32_t dir = grid[i].flowDir;
-            if (dir < 1 || dir > 8) {
-                continue;
-            }
-            const D8Offset o = kD8Offsets[static_cast<std::size_t>(dir)];
-            const std::int32_t rr = r + o.row;
-            const std::int32_t cc = c + o.column;
-            if (rr >= 0 && rr < grid.rows && cc >= 0 && cc < grid.cols) {
-                down[k] = grid.index(rr, cc);
-                ++inflows[static_cast<std::size_t>(down[k])];
-            }
-        }
-    }
-    // Sources first: a cell passes its area on once every cell draining into it has.
-    std::vector<CellIndex> ready;
-    for (std::size_t k = 0; k < n; ++k) {
-        if (inflows[k] == 0) {
-            ready.push_back(static_cast<CellIndex>(k));
-        }
-    }
-    while (!ready.empty()) {
-        const auto k = static_cast<std::size_t>(ready.back());
-        ready.pop_back();
-        const CellIndex d = down[k];
-        if (d == kNoCell) {
-            continue;
-        }
-        const auto dk = static_cast<std::size_t>(d);
-        area[dk] += area[k];
-        if (--inflows[dk] == 0) {
-            ready.push_back(d);
-        }
-    }
-    return area;
-}
-
 Result<SnappedGauge> snapGauge(const Gauge& gauge, const StudyGrid& grid, const RiverList& rivers,
                                const EventParameters& p, const std::vector<double>& upstreamM2,
                                std::int64_t radius) {

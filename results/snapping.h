@@ -13,17 +13,6 @@
 
 namespace hydro::results {
 
-/// Area of a cell, m2: 926.6 m north-south times its east-west width, in double precision as
-/// the simulator forms the rain it receives.
-[[nodiscard]] inline double cellAreaM2(const GridCell& cell) {
-    return kCellHeight * static_cast<double>(cell.cellWidth);
-}
-
-/// Upstream area of every cell, m2: the areas of the cells that drain through it by their
-/// flow directions (any cell, on a river or not), itself included. Cells on a loop of flow
-/// directions get only what drains into the loop from outside it.
-[[nodiscard]] std::vector<double> upstreamAreasM2(const StudyGrid& grid);
-
 struct SnappedGauge {
     CellIndex cell = kNoCell;
     std::int32_t column = 0;  ///< from 1, from the west

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <sstream>
 
+#include "case/basin_rainfall.h"
 #include "case/outlet.h"
 #include "common/console.h"
 #include "results/snapping.h"
@@ -256,7 +257,7 @@ Result<Blocks> writeSeriesBlocks(PageOutput& page, const CaseInput& in,
                                  const EventDischarge& discharge, std::int64_t hours,
                                  std::ostream& progress) {
     const auto h = static_cast<std::size_t>(hours);
-    const std::vector<double> upstreamM2 = results::upstreamAreasM2(in.grid);
+    const std::vector<double> upstreamM2 = upstreamAreasM2(in.grid);
     Blocks blocks;
     blocks.cells =
         static_cast<std::size_t>(std::clamp<std::int64_t>(kBlockBytes / (4 * hours), 64, 65536));

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "case/grid_cell.h"
 #include "case/rain_grid.h"
 
 namespace hydro::runoff {
@@ -12,7 +13,7 @@ namespace hydro::runoff {
 /// Lateral inflow per metre of flow path, m^2/s, of a rain intensity in mm/hr falling on a
 /// cell of width `cellWidth` drained over `flowLength`.
 [[nodiscard]] inline double lateralInflow(float rainIntensity, float cellWidth, double flowLength) {
-    return static_cast<double>(rainIntensity) * 0.001 * 926.6 * static_cast<double>(cellWidth)
+    return static_cast<double>(rainIntensity) * 0.001 * kCellHeight * static_cast<double>(cellWidth)
            / flowLength / 3600.0;
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "case/basin_rainfall.h"
 #include "case/case.h"
 #include "tests/runoff_sim/case_builder.h"
 #include "tests/support/test_support.h"
