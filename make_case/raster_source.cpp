@@ -41,7 +41,7 @@ Result<Dataset> openRaster(const std::filesystem::path& path) {
     if (!ds || ds->GetRasterCount() < 1) {
         return Error{path.string() + " cannot open as a raster."};
     }
-    return Result<Dataset>(std::move(ds));
+    return {std::move(ds)};
 }
 
 /// The source's placement on the 30" WGS 84 grid, when it lies on one.
@@ -286,7 +286,7 @@ Result<Dataset> warpDem(const DemRequest& request, GDALDataset& ds, const GridSp
         return Error{request.path.string()
                      + " cannot be warped onto the 30-arc-second grid: " + CPLGetLastErrorMsg()};
     }
-    return Result<Dataset>(std::move(warped));
+    return {std::move(warped)};
 }
 
 }  // namespace
