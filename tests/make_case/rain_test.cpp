@@ -480,8 +480,7 @@ TEST_F(Rain, AFailurePartWayLeavesTheCaseAsItWas) {
     blocker += ".old-" + std::to_string(::getpid());
     fs::create_directories(blocker / "taken");
     EXPECT_EQ(rain(nc(later, "later.nc"), {}, &console), 1);
-    EXPECT_NE(console.find("param-event.dat cannot be put in place"), std::string::npos)
-        << console;
+    EXPECT_NE(console.find("param-event.dat cannot be put in place"), std::string::npos) << console;
     EXPECT_EQ(std::count(console.begin(), console.end(), '\n'), 1) << console;
     EXPECT_EQ(test::readText(caseDir() / "input" / "rain.dat"), rainBefore);
     EXPECT_EQ(test::readText(caseDir() / "param-event.dat"), paramsBefore);
