@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 
 namespace hydro {
 
@@ -65,6 +66,11 @@ struct GridShape {
             return std::nullopt;
         }
         return index(static_cast<std::int32_t>(rows - row), static_cast<std::int32_t>(column - 1));
+    }
+    /// The cell as the user names it: "column 3, row 5" (column from the west, row from the
+    /// south, both from 1).
+    [[nodiscard]] std::string userCellName(CellIndex i) const {
+        return "column " + std::to_string(userColumn(i)) + ", row " + std::to_string(userRow(i));
     }
 };
 

@@ -10,6 +10,7 @@
 #include "make_case/case_check.h"
 #include "make_case/case_input.h"
 #include "make_case/case_writer.h"
+#include "make_case/error_line.h"
 #include "make_case/flow_network.h"
 #include "make_case/gauge_rain.h"
 #include "make_case/outlets.h"
@@ -146,128 +147,323 @@ std::optional<std::int32_t> parseCount(const std::string& text, std::int32_t lea
     return v;
 }
 
-/// Parses the options after `terrain`; prints what is wrong.
-std::optional<TerrainOptions> parseTerrain(const std::vector<std::string>& args,
-                                           std::ostream& out) {
+/// Parses the value of a valued option of `terrain` into the options.
+Status takeTerrainOption(const std::string& a, const std::string& v, TerrainOptions& o) {
+    if (a == "--dem-crs") {
+        o.demCrs = v;
+    } else if (a == "--outlets") {
+        o.outlets = v;
+    } else if (a == "--flow-dir") {
+        o.flowDir = v;
+    } else if (a == "--flow-acc") {
+        o.flowAcc = v;
+    } else if (a == "--flow-dir-coding") {
+        if (v == "esri") {
+            o.flowDirCoding = FlowDirCoding::kEsri;
+        } else if (v == "model") {
+            o.flowDirCoding = FlowDirCoding::kModel;
+        } else {
+            return errorLine("--flow-dir-coding is esri or model, not \"", v, "\".");
+        }
+    } else {
+        const bool basin = a == "--min-basin-cells";
+        const auto n = parseCount(v, basin ? 1 : 0);
+        if (!n || (!basin && *n > 1000)) {
+            return errorLine(a,
+                             basin ? " takes a whole number of cells from 1"
+                                   : " takes a whole number of cells from 0 to 1000",
+                             ": \"", v, "\"");
+        }
+        (basin ? o.minBasinCells : o.snapRadius) = *n;
+    }
+    return success();
+}
+
+/// The four numbers of --bbox, from args[first].
+Result<std::array<double, 4>> parseBox(const std::vector<std::string>& args, std::size_t first) {
+    std::array<double, 4> box{};
+    for (std::size_t j = 0; j < 4; ++j) {
+        const auto v = parseDouble(args[first + j]);
+        if (!v) {
+            return errorLine("--bbox takes four numbers (degrees W S E N): \"", args[first + j],
+                             "\" is not one.");
+        }
+        box[j] = *v;
+    }
+    if (!(box[1] < box[3]) || box[1] < -90.0 || box[3] > 90.0) {
+        return Error{
+            "--bbox: the south edge must lie below the north edge, within -90 to 90 "
+            "degrees."};
+    }
+    return box;
+}
+
+/// Parses the options after `terrain`.
+Result<TerrainOptions> parseTerrain(const std::vector<std::string>& args) {
     TerrainOptions o;
     std::vector<std::string> positional;
     for (std::size_t k = 1; k < args.size(); ++k) {
         const std::string& a = args[k];
-        const auto value = [&](std::size_t count) -> bool {
-            if (k + count >= args.size()) {
-                sayLine(out, a, " needs ",
-                        count == 1 ? "a value" : std::to_string(count) + " values",
-                        "; see make_case --help.");
-                return false;
-            }
-            return true;
-        };
+        const bool valued = a == "--dem-crs" || a == "--outlets" || a == "--flow-dir"
+                            || a == "--flow-acc" || a == "--flow-dir-coding"
+                            || a == "--min-basin-cells" || a == "--snap-radius";
+        const std::size_t count = a == "--bbox" ? 4 : valued ? 1 : 0;
+        if (count > 0 && k + count >= args.size()) {
+            return errorLine(a, " needs ",
+                             count == 1 ? "a value" : std::to_string(count) + " values",
+                             "; see make_case --help.");
+        }
         if (a == "--bbox") {
-            if (!value(4)) {
-                return std::nullopt;
+            const auto box = parseBox(args, k + 1);
+            if (!box) {
+                return box.error();
             }
-            std::array<double, 4> box{};
-            for (std::size_t j = 0; j < 4; ++j) {
-                const auto v = parseDouble(args[k + 1 + j]);
-                if (!v) {
-                    sayLine(out, "--bbox takes four numbers (degrees W S E N): \"", args[k + 1 + j],
-                            "\" is not one.");
-                    return std::nullopt;
-                }
-                box[j] = *v;
-            }
-            if (!(box[1] < box[3]) || box[1] < -90.0 || box[3] > 90.0) {
-                sayLine(out,
-                        "--bbox: the south edge must lie below the north edge, within -90 to 90 "
-                        "degrees.");
-                return std::nullopt;
-            }
-            o.bbox = box;
+            o.bbox = *box;
             k += 4;
-        } else if (a == "--dem-crs" || a == "--outlets" || a == "--flow-dir" || a == "--flow-acc"
-                   || a == "--flow-dir-coding" || a == "--min-basin-cells"
-                   || a == "--snap-radius") {
-            if (!value(1)) {
-                return std::nullopt;
-            }
+        } else if (valued) {
             const std::string& v = args[++k];
-            if (a == "--dem-crs") {
-                o.demCrs = v;
-            } else if (a == "--outlets") {
-                o.outlets = v;
-            } else if (a == "--flow-dir") {
-                o.flowDir = v;
-            } else if (a == "--flow-acc") {
-                o.flowAcc = v;
-            } else if (a == "--flow-dir-coding") {
-                if (v == "esri") {
-                    o.flowDirCoding = FlowDirCoding::kEsri;
-                } else if (v == "model") {
-                    o.flowDirCoding = FlowDirCoding::kModel;
-                } else {
-                    sayLine(out, "--flow-dir-coding is esri or model, not \"", v, "\".");
-                    return std::nullopt;
-                }
-            } else {
-                const bool basin = a == "--min-basin-cells";
-                const auto n = parseCount(v, basin ? 1 : 0);
-                if (!n || (!basin && *n > 1000)) {
-                    sayLine(out, a,
-                            basin ? " takes a whole number of cells from 1"
-                                  : " takes a whole number of cells from 0 to 1000",
-                            ": \"", v, "\"");
-                    return std::nullopt;
-                }
-                (basin ? o.minBasinCells : o.snapRadius) = *n;
+            if (const Status taken = takeTerrainOption(a, v, o); !taken) {
+                return taken.error();
             }
         } else if (a.starts_with("--")) {
-            sayLine(out, "Unknown option ", a, "; see make_case --help.");
-            return std::nullopt;
+            return Error{"Unknown option " + a + "; see make_case --help."};
         } else {
             positional.push_back(a);
         }
     }
     if (positional.size() != 2) {
-        sayLine(out,
-                "make_case terrain takes a DEM and a case folder: make_case terrain DEM CASE "
-                "[options]; see make_case --help.");
-        return std::nullopt;
+        return Error{
+            "make_case terrain takes a DEM and a case folder: make_case terrain DEM CASE "
+            "[options]; see make_case --help."};
     }
     o.dem = positional[0];
     o.caseDir = positional[1];
     if (o.flowDir && !o.flowDirCoding) {
-        sayLine(out, "--flow-dir needs --flow-dir-coding esri or model.");
-        return std::nullopt;
+        return Error{"--flow-dir needs --flow-dir-coding esri or model."};
     }
     if ((o.flowDirCoding || o.flowAcc) && !o.flowDir) {
-        sayLine(out, "--flow-dir-coding and --flow-acc go with --flow-dir.");
-        return std::nullopt;
+        return Error{"--flow-dir-coding and --flow-acc go with --flow-dir."};
     }
     return o;
 }
 
 /// The parameter text to write, and the channel threshold it sets.
-std::optional<std::pair<std::string, std::int32_t>> parameterText(const fs::path& caseDir,
-                                                                  const GridSpec& gridSpec,
-                                                                  std::ostream& out) {
+struct ParameterText {
+    std::string text;
+    std::int32_t channelArea = kDefaultChannelArea;
+};
+Result<ParameterText> parameterText(const fs::path& caseDir, const GridSpec& gridSpec) {
     const fs::path path = caseDir / "param-event.dat";
     std::error_code ec;
     if (!fs::exists(path, ec)) {
-        return std::make_pair(defaultParameterText(gridSpec), kDefaultChannelArea);
+        return ParameterText{defaultParameterText(gridSpec), kDefaultChannelArea};
     }
     const auto existing = readCaseParameters(caseDir);
     if (!existing.ok()) {
-        sayLine(out, path.string(), ": ", existing.error().message,
-                " Correct it, or remove it to start from the defaults.");
-        return std::nullopt;
+        return Error{path.string() + ": " + existing.error().message
+                     + " Correct it, or remove it to start from the defaults."};
     }
     const auto text = readCaseParameterText(caseDir);
-    auto replaced = text.ok() ? replaceStudyGrid((*text), gridSpec) : std::nullopt;
+    auto replaced = text.ok() ? replaceStudyGrid((*text), gridSpec) : Result<std::string>(text);
     if (!replaced) {
-        sayLine(out, path.string(), " cannot be read.");
-        return std::nullopt;
+        return Error{path.string() + " cannot be read."};
     }
-    return std::make_pair(std::move(*replaced), (*existing).channelArea);
+    return ParameterText{std::move(*replaced), (*existing).channelArea};
+}
+
+/// The terrain and its network.
+struct TerrainNetwork {
+    Terrain terrain;
+    FlowNetwork net;
+};
+
+/// The DEM on the grid of the given directions, and the network those directions make.
+Result<TerrainNetwork> givenNetwork(const TerrainOptions& o, std::ostream& progress) {
+    const auto d8 = loadGridRaster(*o.flowDir, o.bbox, std::nullopt);
+    if (!d8) {
+        return d8.error();
+    }
+    auto dem =
+        loadDem(DemRequest{o.dem, o.demCrs, o.bbox}, d8->gridSpec, &progress, kProgressCells);
+    if (!dem) {
+        return dem.error();
+    }
+    TerrainNetwork t{std::move(*dem), {}};
+    Terrain& terrain = t.terrain;
+    FlowNetwork& net = t.net;
+    const auto n = static_cast<std::size_t>(terrain.gridSpec.cellCount());
+    net.flowDir.assign(n, 0);
+    for (std::size_t i = 0; i < n; ++i) {
+        if (d8->noData[i] != 0) {
+            terrain.outside[i] = 1;
+            continue;
+        }
+        const std::int32_t v = d8->values[i];
+        net.flowDir[i] = *o.flowDirCoding == FlowDirCoding::kEsri
+                             ? esriToModel(v)
+                             : static_cast<std::int8_t>(v >= 0 && v <= 8 ? v : 0);
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+        if (terrain.outside[i] != 0) {
+            net.flowDir[i] = 0;
+        }
+    }
+    fillOutsideElevation(terrain);
+    net.receiver = receivers(terrain.gridSpec, terrain.outside, net.flowDir);
+    OrderResult order = orderFromDirections(terrain.outside, net.receiver);
+    if (order.loopCell >= 0) {
+        return Error{o.flowDir->string() + " has a flow loop through "
+                     + terrain.gridSpec.shape().userCellName(order.loopCell)
+                     + " (from 1, from the west and the south)."};
+    }
+    net.order = std::move(order.order);
+    if (!o.flowAcc) {
+        net.flowAcc = accumulateFlow(net.receiver, net.order);
+        return t;
+    }
+    auto acc = loadGridRaster(*o.flowAcc, std::nullopt, terrain.gridSpec);
+    if (!acc) {
+        return acc.error();
+    }
+    net.flowAcc = std::move(acc->values);
+    for (std::size_t i = 0; i < n; ++i) {
+        if (terrain.outside[i] != 0) {
+            net.flowAcc[i] = 0;
+        }
+    }
+    return t;
+}
+
+/// The DEM on the grid of its extent or the box; the network is still to be derived.
+Result<TerrainNetwork> demOnly(const TerrainOptions& o, std::ostream& progress) {
+    auto dem =
+        loadDem(DemRequest{o.dem, o.demCrs, o.bbox}, std::nullopt, &progress, kProgressCells);
+    if (!dem) {
+        return dem.error();
+    }
+    return TerrainNetwork{std::move(*dem), {}};
+}
+
+/// The outlets and rivers of the network.
+struct Rivers {
+    std::vector<OutletRequest> requests;  ///< with --outlets
+    std::vector<SnappedOutlet> snapped;   ///< with --outlets
+    std::vector<std::int32_t> riverNum;
+    std::vector<RiverRecord> records;
+};
+Result<Rivers> numberRivers(const TerrainOptions& o, const TerrainNetwork& t,
+                            const CornerText& corner, std::int32_t channelArea) {
+    const GridSpec& gridSpec = t.terrain.gridSpec;
+    const FlowNetwork& net = t.net;
+    Rivers rivers;
+    std::vector<std::int32_t> outletCells;
+    if (o.outlets) {
+        auto read = readOutlets(*o.outlets);
+        if (!read) {
+            return read.error();
+        }
+        rivers.requests = std::move(*read);
+        const std::vector<double> area =
+            accumulateArea(gridSpec, corner.latF, net.receiver, net.order);
+        auto s = snapOutlets(rivers.requests, gridSpec, t.terrain.outside, net.flowAcc, area,
+                             o.snapRadius);
+        if (!s) {
+            return s.error();
+        }
+        rivers.snapped = std::move(*s);
+        for (const SnappedOutlet& so : rivers.snapped) {
+            outletCells.push_back(so.cell);
+        }
+    } else {
+        outletCells =
+            terminalOutlets(t.terrain.outside, net.receiver, net.flowAcc, o.minBasinCells);
+    }
+    std::vector<std::pair<std::int32_t, std::int32_t>> numbered;
+    for (std::size_t k = 0; k < outletCells.size(); ++k) {
+        numbered.emplace_back(outletCells[k], static_cast<std::int32_t>(k + 1));
+    }
+    rivers.riverNum = labelRivers(net.receiver, net.order, numbered);
+    rivers.records = riverRecords(gridSpec, rivers.riverNum, net.flowAcc, outletCells, channelArea);
+    return rivers;
+}
+
+/// The lines that describe the case written, on `out`.
+void printTerrainSummary(const TerrainOptions& o, const TerrainNetwork& t, const Rivers& rivers,
+                         const CornerText& corner, std::ostream& out) {
+    const GridSpec& gridSpec = t.terrain.gridSpec;
+    std::int64_t outside = 0;
+    for (const std::uint8_t v : t.terrain.outside) {
+        outside += v;
+    }
+    sayLine(out, "Grid: ", gridSpec.cols, " columns x ", gridSpec.rows,
+            " rows of 30 arc-seconds; outer south-west corner at longitude ", corner.lon,
+            ", latitude ", corner.lat, " (degrees, WGS 84).");
+    sayLine(out, "Cells outside the DEM: ", outside, ".");
+    if (!o.flowDir) {
+        sayLine(out, "Depressions filled: ", t.net.raisedCells, " cells raised, by at most ",
+                t.net.largestRaise, " m.");
+    }
+    if (o.outlets) {
+        printSnapTable(rivers.requests, rivers.snapped, gridSpec, out);
+    }
+    const std::vector<RiverRecord>& records = rivers.records;
+    if (records.empty()) {
+        sayLine(out, "Rivers: none (no basin reaches ", o.minBasinCells, " cells).");
+    } else {
+        const GridShape shape = gridSpec.shape();
+        sayLine(out, "Rivers: ", records.size(), ", river 1 of ", records[0].cells,
+                " cells with its outlet at ",
+                shape.userCellName(shape.index(records[0].row, records[0].col)), ".");
+    }
+    sayLine(out, "Case written to ", o.caseDir.string(), ".");
+}
+
+/// Builds and writes the case; stage lines on `progressOut` for large grids (and the DEM's
+/// warp), nothing else printed.
+Result<std::pair<TerrainNetwork, Rivers>> buildTerrain(const TerrainOptions& o,
+                                                       std::ostream& progressOut) {
+    Result<TerrainNetwork> built =
+        o.flowDir ? givenNetwork(o, progressOut) : demOnly(o, progressOut);
+    if (!built) {
+        return built.error();
+    }
+    TerrainNetwork& t = *built;
+    const GridSpec gridSpec = t.terrain.gridSpec;
+    if (gridSpec.rows < 3 || gridSpec.cols < 3) {
+        return Error{"The grid of " + std::to_string(gridSpec.cols) + " x "
+                     + std::to_string(gridSpec.rows)
+                     + " cells is too small: runoff_sim routes only cells off the border, "
+                       "so it needs at least 3 x 3."};
+    }
+    // An existing parameter file the simulator would refuse stops the run before any work.
+    const auto params = parameterText(o.caseDir, gridSpec);
+    if (!params) {
+        return params.error();
+    }
+    Progress progress(progressOut, gridSpec.cellCount());
+    const CornerText corner = cornerText(gridSpec);
+    if (!o.flowDir) {
+        progress.stage("filling depressions and tracing flow directions");
+        t.net = conditionTerrain(t.terrain, corner.latF);
+    }
+    progress.stage("numbering rivers");
+    auto rivers = numberRivers(o, t, corner, params->channelArea);
+    if (!rivers) {
+        return rivers.error();
+    }
+    progress.stage("writing the case folder");
+    CaseFiles files;
+    files.gridSpec = &gridSpec;
+    files.elevation = t.terrain.elevation;
+    files.flowDir = t.net.flowDir;
+    files.flowAcc = t.net.flowAcc;
+    files.riverNum = rivers->riverNum;
+    files.rivers = rivers->records;
+    files.parameterText = params->text;
+    if (const Status written = writeCase(o.caseDir, files); !written) {
+        return written.error();
+    }
+    return std::make_pair(std::move(t), std::move(*rivers));
 }
 
 }  // namespace
@@ -296,158 +492,13 @@ std::int8_t esriToModel(std::int32_t esri) {
 }
 
 int runTerrain(const TerrainOptions& o, std::ostream& out, std::ostream& progressOut) {
-    Terrain terrain;
-    FlowNetwork net;
-    const DemRequest demRequest{o.dem, o.demCrs, o.bbox};
-    if (o.flowDir) {
-        // Given directions: the grid is theirs, and no conditioning.
-        auto d8 = loadGridRaster(*o.flowDir, o.bbox, std::nullopt, out);
-        if (!d8) {
-            return kFailure;
-        }
-        auto dem = loadDem(demRequest, d8->gridSpec, out, &progressOut, kProgressCells);
-        if (!dem) {
-            return kFailure;
-        }
-        terrain = std::move(*dem);
-        const auto n = static_cast<std::size_t>(terrain.gridSpec.cellCount());
-        net.flowDir.assign(n, 0);
-        for (std::size_t i = 0; i < n; ++i) {
-            if (d8->noData[i] != 0) {
-                terrain.outside[i] = 1;
-                continue;
-            }
-            const std::int32_t v = d8->values[i];
-            net.flowDir[i] = *o.flowDirCoding == FlowDirCoding::kEsri
-                                 ? esriToModel(v)
-                                 : static_cast<std::int8_t>(v >= 0 && v <= 8 ? v : 0);
-        }
-        for (std::size_t i = 0; i < n; ++i) {
-            if (terrain.outside[i] != 0) {
-                net.flowDir[i] = 0;
-            }
-        }
-        fillOutsideElevation(terrain);
-        net.receiver = receivers(terrain.gridSpec, terrain.outside, net.flowDir);
-        OrderResult order = orderFromDirections(terrain.outside, net.receiver);
-        if (order.loopCell >= 0) {
-            return fail(
-                out,
-                o.flowDir->string() + " has a flow loop through column "
-                    + std::to_string(order.loopCell % terrain.gridSpec.cols + 1) + ", row "
-                    + std::to_string(terrain.gridSpec.rows - order.loopCell / terrain.gridSpec.cols)
-                    + " (from 1, from the west and the south).");
-        }
-        net.order = std::move(order.order);
-        if (o.flowAcc) {
-            auto acc = loadGridRaster(*o.flowAcc, std::nullopt, terrain.gridSpec, out);
-            if (!acc) {
-                return kFailure;
-            }
-            net.flowAcc = std::move(acc->values);
-            for (std::size_t i = 0; i < n; ++i) {
-                if (terrain.outside[i] != 0) {
-                    net.flowAcc[i] = 0;
-                }
-            }
-        } else {
-            net.flowAcc = accumulateFlow(net.receiver, net.order);
-        }
-    } else {
-        auto dem = loadDem(demRequest, std::nullopt, out, &progressOut, kProgressCells);
-        if (!dem) {
-            return kFailure;
-        }
-        terrain = std::move(*dem);
+    const auto built = buildTerrain(o, progressOut);
+    if (!built) {
+        return fail(out, built.error().message);
     }
-    const GridSpec gridSpec = terrain.gridSpec;
-    if (gridSpec.rows < 3 || gridSpec.cols < 3) {
-        return fail(out, "The grid of " + std::to_string(gridSpec.cols) + " x "
-                             + std::to_string(gridSpec.rows)
-                             + " cells is too small: runoff_sim routes only cells off the border, "
-                               "so it needs at least 3 x 3.");
-    }
-    // An existing parameter file the simulator would refuse stops the run before any work.
-    const auto params = parameterText(o.caseDir, gridSpec, out);
-    if (!params) {
-        return kFailure;
-    }
-    Progress progress(progressOut, gridSpec.cellCount());
-    const CornerText corner = cornerText(gridSpec);
-    if (!o.flowDir) {
-        progress.stage("filling depressions and tracing flow directions");
-        net = conditionTerrain(terrain, corner.latF);
-    }
-
-    progress.stage("numbering rivers");
-    std::vector<std::int32_t> outletCells;
-    std::vector<OutletRequest> requests;
-    std::vector<SnappedOutlet> snapped;
-    if (o.outlets) {
-        auto read = readOutlets(*o.outlets, out);
-        if (!read) {
-            return kFailure;
-        }
-        requests = std::move(*read);
-        const std::vector<double> area =
-            accumulateArea(gridSpec, corner.latF, net.receiver, net.order);
-        auto s =
-            snapOutlets(requests, gridSpec, terrain.outside, net.flowAcc, area, o.snapRadius, out);
-        if (!s) {
-            return kFailure;
-        }
-        snapped = std::move(*s);
-        for (const SnappedOutlet& so : snapped) {
-            outletCells.push_back(so.cell);
-        }
-    } else {
-        outletCells = terminalOutlets(terrain.outside, net.receiver, net.flowAcc, o.minBasinCells);
-    }
-    std::vector<std::pair<std::int32_t, std::int32_t>> numbered;
-    for (std::size_t k = 0; k < outletCells.size(); ++k) {
-        numbered.emplace_back(outletCells[k], static_cast<std::int32_t>(k + 1));
-    }
-    const std::vector<std::int32_t> riverNum = labelRivers(net.receiver, net.order, numbered);
-    const std::vector<RiverRecord> records =
-        riverRecords(gridSpec, riverNum, net.flowAcc, outletCells, params->second);
-
-    progress.stage("writing the case folder");
-    CaseFiles files;
-    files.gridSpec = &gridSpec;
-    files.elevation = terrain.elevation;
-    files.flowDir = net.flowDir;
-    files.flowAcc = net.flowAcc;
-    files.riverNum = riverNum;
-    files.rivers = records;
-    files.parameterText = params->first;
-    if (!writeCase(o.caseDir, files, out)) {
-        return kFailure;
-    }
-
-    std::int64_t outside = 0;
-    for (const std::uint8_t v : terrain.outside) {
-        outside += v;
-    }
-    sayLine(out, "Grid: ", gridSpec.cols, " columns x ", gridSpec.rows,
-            " rows of 30 arc-seconds; outer south-west corner at longitude ", corner.lon,
-            ", latitude ", corner.lat, " (degrees, WGS 84).");
-    sayLine(out, "Cells outside the DEM: ", outside, ".");
-    if (!o.flowDir) {
-        sayLine(out, "Depressions filled: ", net.raisedCells, " cells raised, by at most ",
-                net.largestRaise, " m.");
-    }
-    if (o.outlets) {
-        printSnapTable(requests, snapped, gridSpec, out);
-    }
-    if (records.empty()) {
-        sayLine(out, "Rivers: none (no basin reaches ", o.minBasinCells, " cells).");
-    } else {
-        sayLine(out, "Rivers: ", records.size(), ", river 1 of ", records[0].cells,
-                " cells with its outlet at column ", records[0].col + 1, ", row ",
-                gridSpec.rows - records[0].row, ".");
-    }
-    sayLine(out, "Case written to ", o.caseDir.string(), ".");
-    progress.stage("done");
+    const auto& [t, rivers] = *built;
+    printTerrainSummary(o, t, rivers, cornerText(t.terrain.gridSpec), out);
+    Progress(progressOut, t.terrain.gridSpec.cellCount()).stage("done");
     return 0;
 }
 
@@ -465,8 +516,8 @@ int runMakeCase(const std::vector<std::string>& args, std::ostream& out, std::os
         }
     }
     if (args[0] == "terrain") {
-        const auto options = parseTerrain(args, out);
-        return options ? runTerrain(*options, out, progress) : kFailure;
+        const auto options = parseTerrain(args);
+        return options ? runTerrain(*options, out, progress) : fail(out, options.error().message);
     }
     if (args[0] == "rain") {
         return runRainCommand(args, out, progress);

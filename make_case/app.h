@@ -2,8 +2,9 @@
 
 // make_case: builds the terrain of a case folder from a DEM (`terrain`), its hourly rain from a
 // rainfall product (`rain`, make_case/rain_case.h) and validates a case folder (`check`). The
-// functions print their own messages on `out`, progress on `progress`,
-// and return the exit status.
+// `run*` entry functions are the program's edge: they print the console lines and the one error
+// line on `out`, stage lines on `progress`, and return the exit status; everything below them
+// returns its failures as values.
 
 #include <array>
 #include <cstdint>

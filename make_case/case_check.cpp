@@ -37,19 +37,6 @@ private:
     CheckSummary summary_;
 };
 
-/// Cells are named as discharge_series numbers them: column from the west, row from the
-/// south, both from 1.
-struct CellName {
-    std::int32_t cols;
-    std::int32_t rows;
-    std::size_t cell;
-};
-std::ostream& operator<<(std::ostream& out, const CellName& n) {
-    const auto row = static_cast<std::int32_t>(n.cell / static_cast<std::size_t>(n.cols));
-    const auto col = static_cast<std::int32_t>(n.cell % static_cast<std::size_t>(n.cols));
-    return out << "column " << col + 1 << ", row " << n.rows - row;
-}
-
 struct Grids {
     std::vector<float> elevation;
     std::vector<std::int32_t> flowDir;
@@ -57,25 +44,34 @@ struct Grids {
     std::vector<std::int32_t> riverNum;
 };
 
+/// The study grid of the parameters.
+GridShape shapeOf(const EventParameters& p) {
+    return GridShape{p.studyRows, p.studyCols};
+}
+
+/// Cells are named as discharge_series numbers them: column from the west, row from the
+/// south, both from 1.
+std::string nameOf(const GridShape& shape, std::size_t cell) {
+    return shape.userCellName(static_cast<CellIndex>(cell));
+}
+
 /// The cell a code leads to, or -1 for 0, codes outside 1..8 and steps off the grid.
-std::int64_t downstreamOf(const EventParameters& p, std::int32_t code, std::size_t cell) {
+std::int64_t downstreamOf(const GridShape& shape, std::int32_t code, std::size_t cell) {
     if (code < 1 || code > 8) {
         return -1;
     }
-    const auto row = static_cast<std::int32_t>(cell / static_cast<std::size_t>(p.studyCols))
-                     + kD8Offsets[static_cast<std::size_t>(code)].row;
-    const auto col = static_cast<std::int32_t>(cell % static_cast<std::size_t>(p.studyCols))
-                     + kD8Offsets[static_cast<std::size_t>(code)].column;
-    if (row < 0 || row >= p.studyRows || col < 0 || col >= p.studyCols) {
+    const auto i = static_cast<CellIndex>(cell);
+    const D8Offset& step = kD8Offsets[static_cast<std::size_t>(code)];
+    const std::int32_t row = shape.rowOf(i) + step.row;
+    const std::int32_t col = shape.columnOf(i) + step.column;
+    if (!shape.contains(row, col)) {
         return -1;
     }
-    return std::int64_t{row} * p.studyCols + col;
+    return shape.index(row, col);
 }
 
-bool isBorder(const EventParameters& p, std::size_t cell) {
-    const auto row = static_cast<std::int32_t>(cell / static_cast<std::size_t>(p.studyCols));
-    const auto col = static_cast<std::int32_t>(cell % static_cast<std::size_t>(p.studyCols));
-    return row == 0 || col == 0 || row == p.studyRows - 1 || col == p.studyCols - 1;
+bool isBorder(const GridShape& shape, std::size_t cell) {
+    return shape.isBorder(static_cast<CellIndex>(cell));
 }
 
 bool readGrids(const fs::path& caseDir, const EventParameters& p, Grids& g, Findings& f) {
@@ -104,44 +100,48 @@ bool readGrids(const fs::path& caseDir, const EventParameters& p, Grids& g, Find
     return ok;
 }
 
-/// Codes, loops, accumulation, inflows and elevations. Returns false when a loop makes the
-/// accumulation recount meaningless.
-void checkNetwork(const EventParameters& p, const Grids& g, const std::vector<std::int32_t>& rivers,
-                  Findings& f) {
-    const std::size_t n = g.flowDir.size();
-    const auto name = [&](std::size_t cell) { return CellName{p.studyCols, p.studyRows, cell}; };
+/// Codes the simulator cannot follow on the cells it reads.
+void checkCodes(const GridShape& shape, const Grids& g, const std::vector<std::int32_t>& rivers,
+                Findings& f) {
     const auto listed = [&](std::int32_t r) {
         return r >= 0 && std::binary_search(rivers.begin(), rivers.end(), r);
     };
-
-    // Codes the simulator cannot follow on the cells it reads.
     std::size_t badCodes = 0;
     std::size_t firstBad = 0;
     std::size_t pits = 0;
     std::size_t firstPit = 0;
-    for (std::size_t i = 0; i < n; ++i) {
+    for (std::size_t i = 0; i < g.flowDir.size(); ++i) {
         if (g.riverNum[i] < 0) {
             continue;
         }
         if (g.flowDir[i] < 0 || g.flowDir[i] > 8) {
             firstBad = badCodes++ == 0 ? i : firstBad;
-        } else if (g.flowDir[i] == 0 && !isBorder(p, i) && listed(g.riverNum[i])) {
+        } else if (g.flowDir[i] == 0 && !isBorder(shape, i) && listed(g.riverNum[i])) {
             firstPit = pits++ == 0 ? i : firstPit;
-        } else if (!isBorder(p, i) && downstreamOf(p, g.flowDir[i], i) < 0) {
-            f.error("flowDir.bin: the cell at ", name(i),
+        } else if (!isBorder(shape, i) && downstreamOf(shape, g.flowDir[i], i) < 0) {
+            f.error("flowDir.bin: the cell at ", nameOf(shape, i),
                     " is off the border but its code points off the grid.");
         }
     }
     if (badCodes > 0) {
         f.error("flowDir.bin: ", badCodes, " river cells have codes outside 0 to 8, the first ",
-                g.flowDir[firstBad], " at ", name(firstBad), ".");
+                g.flowDir[firstBad], " at ", nameOf(shape, firstBad), ".");
     }
     if (pits > 0) {
         f.warning("flowDir.bin: ", pits, " simulated cells drain nowhere (code 0), the first at ",
-                  name(firstPit), "; their water leaves the basin there.");
+                  nameOf(shape, firstPit), "; their water leaves the basin there.");
     }
+}
 
-    // Loops: follow every path, marking cells on the current path and cells known to end.
+/// Loops: follows every path, marking cells on the current path and cells known to end.
+/// Returns true when a loop runs through river cells, which makes their order, inflows and
+/// accumulation meaningless; one among cells outside every river is never read.
+bool checkLoops(const GridShape& shape, const Grids& g, Findings& f) {
+    const std::size_t n = g.flowDir.size();
+    const auto next = [&](std::int64_t c) {
+        return downstreamOf(shape, g.flowDir[static_cast<std::size_t>(c)],
+                            static_cast<std::size_t>(c));
+    };
     std::vector<std::uint8_t> state(n, 0);  // 0 unseen, 1 on the path being walked, 2 ends
     std::vector<std::size_t> path;
     bool loop = false;
@@ -153,27 +153,23 @@ void checkNetwork(const EventParameters& p, const Grids& g, const std::vector<st
         while (c >= 0 && state[static_cast<std::size_t>(c)] == 0) {
             state[static_cast<std::size_t>(c)] = 1;
             path.push_back(static_cast<std::size_t>(c));
-            c = downstreamOf(p, g.flowDir[static_cast<std::size_t>(c)],
-                             static_cast<std::size_t>(c));
+            c = next(c);
         }
         if (c >= 0 && state[static_cast<std::size_t>(c)] == 1) {
-            // A loop through river cells makes their order and inflows meaningless; one among
-            // cells outside every river is never read.
             bool onRiver = false;
             std::int64_t k = c;
             do {
                 onRiver = onRiver || g.riverNum[static_cast<std::size_t>(k)] >= 0;
-                k = downstreamOf(p, g.flowDir[static_cast<std::size_t>(k)],
-                                 static_cast<std::size_t>(k));
+                k = next(k);
             } while (k != c);
             if (onRiver && !riverLoopSeen) {
                 riverLoopSeen = true;
                 f.error("flowDir.bin has a flow loop through the cell at ",
-                        name(static_cast<std::size_t>(c)), ".");
+                        nameOf(shape, static_cast<std::size_t>(c)), ".");
             } else if (!onRiver && !otherLoopSeen) {
                 otherLoopSeen = true;
                 f.warning("flowDir.bin has a flow loop outside every river, through the cell at ",
-                          name(static_cast<std::size_t>(c)), ".");
+                          nameOf(shape, static_cast<std::size_t>(c)), ".");
             }
             loop = loop || onRiver;
         }
@@ -181,76 +177,84 @@ void checkNetwork(const EventParameters& p, const Grids& g, const std::vector<st
             state[k] = 2;
         }
     }
+    return loop;
+}
 
-    // Inflows the simulator registers: river cells off the border with a downstream cell.
+/// Inflows the simulator registers: river cells off the border with a downstream cell.
+void checkInflows(const GridShape& shape, const Grids& g, Findings& f) {
+    const std::size_t n = g.flowDir.size();
     std::vector<std::uint8_t> inflows(n, 0);
-    std::vector<std::int32_t> recount(n, 1);
     for (std::size_t i = 0; i < n; ++i) {
-        const std::int64_t d = downstreamOf(p, g.flowDir[i], i);
-        if (d >= 0 && g.riverNum[i] >= 0 && !isBorder(p, i)) {
+        const std::int64_t d = downstreamOf(shape, g.flowDir[i], i);
+        if (d >= 0 && g.riverNum[i] >= 0 && !isBorder(shape, i)) {
             ++inflows[static_cast<std::size_t>(d)];
         }
     }
     for (std::size_t i = 0; i < n; ++i) {
         if (inflows[i] > 7 && g.riverNum[i] >= 0) {
             f.error("flowDir.bin: ", static_cast<int>(inflows[i]), " cells drain into the cell at ",
-                    name(i), "; the simulator takes at most 7 and drops the rest.");
+                    nameOf(shape, i), "; the simulator takes at most 7 and drops the rest.");
         }
     }
+}
 
-    // Flow accumulation against a recount from the directions, itself included.
-    if (!loop) {
-        std::vector<std::uint8_t> pending(n, 0);
-        for (std::size_t i = 0; i < n; ++i) {
-            const std::int64_t d = downstreamOf(p, g.flowDir[i], i);
-            if (d >= 0) {
-                ++pending[static_cast<std::size_t>(d)];
-            }
-        }
-        std::vector<std::size_t> ready;
-        for (std::size_t i = 0; i < n; ++i) {
-            if (pending[i] == 0) {
-                ready.push_back(i);
-            }
-        }
-        while (!ready.empty()) {
-            const std::size_t i = ready.back();
-            ready.pop_back();
-            const std::int64_t d = downstreamOf(p, g.flowDir[i], i);
-            if (d >= 0) {
-                const auto j = static_cast<std::size_t>(d);
-                recount[j] += recount[i];
-                if (--pending[j] == 0) {
-                    ready.push_back(j);
-                }
-            }
-        }
-        std::size_t wrong = 0;
-        std::size_t firstWrong = 0;
-        for (std::size_t i = 0; i < n; ++i) {
-            if (g.riverNum[i] >= 0 && g.flowAcc[i] != recount[i]) {
-                firstWrong = wrong++ == 0 ? i : firstWrong;
-            }
-        }
-        if (wrong > 0) {
-            f.error("flowAcc.bin disagrees with the flow directions on ", wrong,
-                    " river cells, the first at ", name(firstWrong), ": ", g.flowAcc[firstWrong],
-                    " where the directions give ", recount[firstWrong], ".");
+/// Flow accumulation against a recount from the directions, itself included (no loops).
+void checkAccumulation(const GridShape& shape, const Grids& g, Findings& f) {
+    const std::size_t n = g.flowDir.size();
+    std::vector<std::int32_t> recount(n, 1);
+    std::vector<std::uint8_t> pending(n, 0);
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::int64_t d = downstreamOf(shape, g.flowDir[i], i);
+        if (d >= 0) {
+            ++pending[static_cast<std::size_t>(d)];
         }
     }
+    std::vector<std::size_t> ready;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (pending[i] == 0) {
+            ready.push_back(i);
+        }
+    }
+    while (!ready.empty()) {
+        const std::size_t i = ready.back();
+        ready.pop_back();
+        const std::int64_t d = downstreamOf(shape, g.flowDir[i], i);
+        if (d >= 0) {
+            const auto j = static_cast<std::size_t>(d);
+            recount[j] += recount[i];
+            if (--pending[j] == 0) {
+                ready.push_back(j);
+            }
+        }
+    }
+    std::size_t wrong = 0;
+    std::size_t firstWrong = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (g.riverNum[i] >= 0 && g.flowAcc[i] != recount[i]) {
+            firstWrong = wrong++ == 0 ? i : firstWrong;
+        }
+    }
+    if (wrong > 0) {
+        f.error("flowAcc.bin disagrees with the flow directions on ", wrong,
+                " river cells, the first at ", nameOf(shape, firstWrong), ": ",
+                g.flowAcc[firstWrong], " where the directions give ", recount[firstWrong], ".");
+    }
+}
 
+/// Elevations of the river cells, and listed rivers without cells.
+void checkElevationsAndRivers(const GridShape& shape, const Grids& g,
+                              const std::vector<std::int32_t>& rivers, Findings& f) {
     std::size_t nonFinite = 0;
     std::size_t firstNonFinite = 0;
-    for (std::size_t i = 0; i < n; ++i) {
+    for (std::size_t i = 0; i < g.riverNum.size(); ++i) {
         if (g.riverNum[i] >= 0 && !std::isfinite(g.elevation[i])) {
             firstNonFinite = nonFinite++ == 0 ? i : firstNonFinite;
         }
     }
     if (nonFinite > 0) {
         f.error("modDem.bin: ", nonFinite, " river cells have no finite elevation, the first at ",
-                name(firstNonFinite), ".");
+                nameOf(shape, firstNonFinite), ".");
     }
-
     for (const std::int32_t r : rivers) {
         if (std::find(g.riverNum.begin(), g.riverNum.end(), r) == g.riverNum.end()) {
             f.error("riverNumList.dat lists river ", r, ", which has no cell in riverNum.bin.");
@@ -258,12 +262,25 @@ void checkNetwork(const EventParameters& p, const Grids& g, const std::vector<st
     }
 }
 
+/// Codes, loops, inflows, accumulation and elevations, in that order.
+void checkNetwork(const EventParameters& p, const Grids& g, const std::vector<std::int32_t>& rivers,
+                  Findings& f) {
+    const GridShape shape = shapeOf(p);
+    checkCodes(shape, g, rivers, f);
+    const bool loop = checkLoops(shape, g, f);
+    checkInflows(shape, g, f);
+    if (!loop) {
+        checkAccumulation(shape, g, f);
+    }
+    checkElevationsAndRivers(shape, g, rivers, f);
+}
+
 /// Cells the time loop runs: river cells off the border on a listed river.
 std::vector<std::size_t> simulatedCells(const EventParameters& p, const Grids& g,
                                         const std::vector<std::int32_t>& rivers) {
     std::vector<std::size_t> cells;
     for (std::size_t i = 0; i < g.riverNum.size(); ++i) {
-        if (g.riverNum[i] >= 0 && !isBorder(p, i)
+        if (g.riverNum[i] >= 0 && !isBorder(shapeOf(p), i)
             && std::binary_search(rivers.begin(), rivers.end(), g.riverNum[i])) {
             cells.push_back(i);
         }
@@ -273,9 +290,10 @@ std::vector<std::size_t> simulatedCells(const EventParameters& p, const Grids& g
 
 GridCell cellOf(const EventParameters& p, const Grids& g, std::size_t i) {
     GridCell cell;
-    const auto row = static_cast<std::int32_t>(i / static_cast<std::size_t>(p.studyCols));
-    const auto col = static_cast<std::int32_t>(i % static_cast<std::size_t>(p.studyCols));
-    cell.initGeometry(row, col, p.studyRows, p.studyCols, p.swLat, p.swLon, g.elevation[i]);
+    const GridShape shape = shapeOf(p);
+    const auto index = static_cast<CellIndex>(i);
+    cell.initGeometry(shape.rowOf(index), shape.columnOf(index), p.studyRows, p.studyCols, p.swLat,
+                      p.swLon, g.elevation[i]);
     cell.flowDir = g.flowDir[i];
     cell.flowAcc = g.flowAcc[i];
     cell.riverNum = g.riverNum[i];
@@ -285,7 +303,8 @@ GridCell cellOf(const EventParameters& p, const Grids& g, std::size_t i) {
 /// Coverage and size of the rain; returns the heaviest intensity of the event, mm/hr.
 float checkRain(const fs::path& caseDir, const EventParameters& p, const Grids& g,
                 const std::vector<std::size_t>& simulated, Findings& f) {
-    const auto name = [&](std::size_t cell) { return CellName{p.studyCols, p.studyRows, cell}; };
+    const GridShape shape = shapeOf(p);
+    const auto name = [&](std::size_t cell) { return nameOf(shape, cell); };
     const RainGrid points = caseRainPoints(p);
     std::size_t uncovered = 0;
     std::size_t firstUncovered = 0;
@@ -347,16 +366,15 @@ void checkCourant(const EventParameters& p, const Grids& g,
             continue;
         }
         const GridCell cell = cellOf(p, g, i);
-        const std::int64_t d = downstreamOf(p, cell.flowDir, i);
+        const std::int64_t d = downstreamOf(shapeOf(p), cell.flowDir, i);
         GridCell below;
         if (d >= 0) {
             below = cellOf(p, g, static_cast<std::size_t>(d));
         }
         const runoff::RoutingSetup s = runoff::setupRouting(cell, d >= 0 ? &below : nullptr, rp);
-        const double q =
-            intensity * 0.001 / 3600.0 * g.flowAcc[i] * 926.6 * static_cast<double>(cell.cellWidth);
-        const double c = std::pow(s.alpha, 1.0 / s.exponentM) * s.exponentM
-                         * std::pow(q, (s.exponentM - 1.0) / s.exponentM);
+        const double q = intensity * 0.001 / 3600.0 * g.flowAcc[i] * kCellHeight
+                         * static_cast<double>(cell.cellWidth);
+        const double c = runoff::celerityOf(s, q);
         const double courant = c * p.timeStep / s.dx;
         if (courant > worst) {
             worst = courant;
@@ -368,8 +386,8 @@ void checkCourant(const EventParameters& p, const Grids& g,
         f.warning("with the weight ", p.weight,
                   " below 0.5 the explicit scheme needs a Courant "
                   "number of at most 1, but the channel cell at ",
-                  CellName{p.studyCols, p.studyRows, worstCell}, " reaches ", worst, " at ", worstQ,
-                  " m3/s (", intensity,
+                  nameOf(shapeOf(p), worstCell), " reaches ", worst, " at ", worstQ, " m3/s (",
+                  intensity,
                   " mm/hr on its whole upstream area); shorten the time "
                   "step or raise the weight.");
     }

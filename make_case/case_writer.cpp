@@ -1,7 +1,5 @@
 #include "make_case/case_writer.h"
 
-#include <unistd.h>
-
 #include <bit>
 #include <cmath>
 #include <cstdio>
@@ -9,7 +7,7 @@
 #include <sstream>
 #include <system_error>
 
-#include "common/console.h"
+#include "common/file_transaction.h"
 #include "common/number_stream.h"
 #include "common/raw_grid_io.h"
 
@@ -23,12 +21,6 @@ std::string fixed(double v, int digits) {
     std::ostringstream s;
     s << std::fixed << std::setprecision(digits) << v;
     return s.str();
-}
-
-fs::path tempName(const fs::path& target) {
-    fs::path temp = target;
-    temp += ".part-" + std::to_string(::getpid());
-    return temp;
 }
 
 /// Writes a grid, row 0 north, in the file order: rows from the south, each west to east,
@@ -55,10 +47,23 @@ bool writeGrid(const fs::path& path, const GridSpec& gridSpec, std::span<const T
     return std::fflush(file.get()) == 0;
 }
 
-bool writeText(const fs::path& path, const std::string& text) {
-    const FileHandle file(std::fopen(path.c_str(), "wb"));
-    return file && std::fwrite(text.data(), 1, text.size(), file.get()) == text.size()
-           && std::fflush(file.get()) == 0;
+/// Writes a grid as the temporary of `target` in the transaction.
+template <class T, class Convert>
+Status addGrid(FileTransaction& files, const fs::path& target, const GridSpec& gridSpec,
+               std::span<const T> values, Convert convert) {
+    if (!writeGrid(files.add(target), gridSpec, values, convert)) {
+        return Error{target.string() + " cannot be written."};
+    }
+    return success();
+}
+
+std::string riverListText(std::span<const RiverRecord> rivers) {
+    std::ostringstream list;
+    for (const RiverRecord& r : rivers) {
+        list << r.number << ' ' << r.row << ' ' << r.col << ' ' << r.cells << ' ' << r.channelCells
+             << " 0 " << fixed(r.lon, 5) << ' ' << fixed(r.lat, 5) << '\n';
+    }
+    return list.str();
 }
 
 }  // namespace
@@ -83,8 +88,8 @@ std::string defaultParameterText(const GridSpec& gridSpec) {
     return s.str();
 }
 
-std::optional<std::string> replaceValues(const std::string& text, std::size_t first,
-                                         std::span<const std::string> values) {
+Result<std::string> replaceValues(const std::string& text, std::size_t first,
+                                  std::span<const std::string> values) {
     std::string result;
     std::size_t pos = 0;
     for (std::size_t k = 0; k < first + values.size(); ++k) {
@@ -93,7 +98,7 @@ std::optional<std::string> replaceValues(const std::string& text, std::size_t fi
             ++start;
         }
         if (start == text.size()) {
-            return std::nullopt;
+            return Error{"holds fewer than " + std::to_string(first + values.size()) + " values."};
         }
         std::size_t end = start;
         while (end < text.size() && !isTokenSpace(text[end])) {
@@ -107,7 +112,7 @@ std::optional<std::string> replaceValues(const std::string& text, std::size_t fi
     return result;
 }
 
-std::optional<std::string> replaceStudyGrid(const std::string& text, const GridSpec& gridSpec) {
+Result<std::string> replaceStudyGrid(const std::string& text, const GridSpec& gridSpec) {
     const CornerText corner = cornerText(gridSpec);
     const std::array<std::string, 4> values{std::to_string(gridSpec.cols),
                                             std::to_string(gridSpec.rows), corner.lon, corner.lat};
@@ -123,8 +128,8 @@ std::vector<RiverRecord> riverRecords(const GridSpec& gridSpec,
     for (std::size_t k = 0; k < outletCells.size(); ++k) {
         RiverRecord& r = records[k];
         r.number = static_cast<std::int32_t>(k + 1);
-        r.row = outletCells[k] / gridSpec.cols;
-        r.col = outletCells[k] % gridSpec.cols;
+        r.row = gridSpec.shape().rowOf(outletCells[k]);
+        r.col = gridSpec.shape().columnOf(outletCells[k]);
         r.lon = (static_cast<double>(gridSpec.westCells + r.col) + 0.5) / 120.0;
         r.lat =
             (static_cast<double>(gridSpec.southCells + gridSpec.rows - 1 - r.row) + 0.5) / 120.0;
@@ -142,14 +147,13 @@ std::vector<RiverRecord> riverRecords(const GridSpec& gridSpec,
     return records;
 }
 
-bool writeCase(const fs::path& caseDir, const CaseFiles& files, std::ostream& out) {
+Status writeCase(const fs::path& caseDir, const CaseFiles& files) {
     std::error_code ec;
     for (const fs::path& dir :
          {caseDir / "topoData", caseDir / "input", caseDir / "output" / "image"}) {
         fs::create_directories(dir, ec);
         if (ec) {
-            sayLine(out, dir.string(), " cannot be created (", ec.message(), ").");
-            return false;
+            return Error{dir.string() + " cannot be created (" + ec.message() + ")."};
         }
     }
     const fs::path topo = caseDir / "topoData";
@@ -157,48 +161,19 @@ bool writeCase(const fs::path& caseDir, const CaseFiles& files, std::ostream& ou
     const auto floatBits = [](float v) { return std::bit_cast<std::uint32_t>(v); };
     const auto intBits = [](std::int32_t v) { return static_cast<std::uint32_t>(v); };
     const auto dirBits = [](std::int8_t v) { return static_cast<std::uint32_t>(v); };
-
-    std::ostringstream list;
-    for (const RiverRecord& r : files.rivers) {
-        list << r.number << ' ' << r.row << ' ' << r.col << ' ' << r.cells << ' ' << r.channelCells
-             << " 0 " << fixed(r.lon, 5) << ' ' << fixed(r.lat, 5) << '\n';
-    }
-
-    struct Pending {
-        fs::path target;
-        bool ok;
-    };
-    std::vector<Pending> written;
-    const auto add = [&](const fs::path& target, bool ok) { written.push_back({target, ok}); };
-    add(topo / "modDem.bin",
-        writeGrid(tempName(topo / "modDem.bin"), gridSpec, files.elevation, floatBits));
-    add(topo / "flowDir.bin",
-        writeGrid(tempName(topo / "flowDir.bin"), gridSpec, files.flowDir, dirBits));
-    add(topo / "flowAcc.bin",
-        writeGrid(tempName(topo / "flowAcc.bin"), gridSpec, files.flowAcc, intBits));
-    add(topo / "riverNum.bin",
-        writeGrid(tempName(topo / "riverNum.bin"), gridSpec, files.riverNum, intBits));
-    add(topo / "riverNumList.dat", writeText(tempName(topo / "riverNumList.dat"), list.str()));
-    add(caseDir / "param-event.dat",
-        writeText(tempName(caseDir / "param-event.dat"), files.parameterText));
-
-    for (const Pending& p : written) {
-        if (!p.ok) {
-            sayLine(out, p.target.string(), " cannot be written.");
-            for (const Pending& q : written) {
-                fs::remove(tempName(q.target), ec);
-            }
-            return false;
+    FileTransaction transaction;
+    for (const Status& written :
+         {addGrid(transaction, topo / "modDem.bin", gridSpec, files.elevation, floatBits),
+          addGrid(transaction, topo / "flowDir.bin", gridSpec, files.flowDir, dirBits),
+          addGrid(transaction, topo / "flowAcc.bin", gridSpec, files.flowAcc, intBits),
+          addGrid(transaction, topo / "riverNum.bin", gridSpec, files.riverNum, intBits),
+          transaction.write(topo / "riverNumList.dat", riverListText(files.rivers)),
+          transaction.write(caseDir / "param-event.dat", files.parameterText)}) {
+        if (!written) {
+            return written.error();
         }
     }
-    for (const Pending& p : written) {
-        fs::rename(tempName(p.target), p.target, ec);
-        if (ec) {
-            sayLine(out, p.target.string(), " cannot be put in place (", ec.message(), ").");
-            return false;
-        }
-    }
-    return true;
+    return transaction.commit();
 }
 
 }  // namespace hydro::make_case

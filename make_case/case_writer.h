@@ -1,17 +1,16 @@
 #pragma once
 
 // Writes the terrain half of a case folder: the four topographic grids, the river list, the
-// study-grid fields of param-event.dat and the empty input/ and output/image/ folders. Every
-// file is written under a temporary name first and renamed into place once all are complete.
+// study-grid fields of param-event.dat and the empty input/ and output/image/ folders. The
+// files commit together (common/file_transaction.h).
 
 #include <cstdint>
 #include <filesystem>
-#include <optional>
-#include <ostream>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "common/result.h"
 #include "make_case/terrain_grid.h"
 
 namespace hydro::make_case {
@@ -36,14 +35,15 @@ inline constexpr std::int32_t kDefaultChannelArea = 50;
 [[nodiscard]] std::string defaultParameterText(const GridSpec& gridSpec);
 
 /// `text` (an existing param-event.dat) with its first four values replaced by the study grid,
-/// everything else kept byte for byte; nothing when it holds fewer than four values.
-[[nodiscard]] std::optional<std::string> replaceStudyGrid(const std::string& text,
-                                                          const GridSpec& gridSpec);
+/// everything else kept byte for byte. Fails ("holds fewer than 4 values.") on a shorter text.
+[[nodiscard]] Result<std::string> replaceStudyGrid(const std::string& text,
+                                                   const GridSpec& gridSpec);
 
 /// `text` with its values `first`, `first` + 1, ... (from 0) replaced by `values`, everything
-/// else kept byte for byte; nothing when it holds too few values.
-[[nodiscard]] std::optional<std::string> replaceValues(const std::string& text, std::size_t first,
-                                                       std::span<const std::string> values);
+/// else kept byte for byte. Fails ("holds fewer than <n> values.", n = `first` + the count of
+/// `values`) on a shorter text.
+[[nodiscard]] Result<std::string> replaceValues(const std::string& text, std::size_t first,
+                                                std::span<const std::string> values);
 
 struct CaseFiles {
     const GridSpec* gridSpec = nullptr;
@@ -55,10 +55,9 @@ struct CaseFiles {
     std::string parameterText;
 };
 
-/// Writes every file into `caseDir`; prints one line and returns false when one cannot be
-/// written, leaving the files that were there before untouched.
-[[nodiscard]] bool writeCase(const std::filesystem::path& caseDir, const CaseFiles& files,
-                             std::ostream& out);
+/// Writes every file into `caseDir` in one file transaction: when one cannot be written or
+/// put in place, the files that were there before stay untouched. Prints nothing.
+[[nodiscard]] Status writeCase(const std::filesystem::path& caseDir, const CaseFiles& files);
 
 /// The records of the rivers, with the channel cells counted against `channelArea`.
 [[nodiscard]] std::vector<RiverRecord> riverRecords(const GridSpec& gridSpec,

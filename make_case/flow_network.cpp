@@ -174,38 +174,18 @@ void steepestDirections(const GridSpec& gridSpec, const std::vector<float>& z,
     }
 }
 
-}  // namespace
+// The direction byte also carries two flags while the flood runs: a cell is closed once it has
+// entered a queue, and outside cells are never entered.
+constexpr std::int8_t kClosed = 16;
+constexpr std::int8_t kOutsideFlag = 32;
 
-FlowNetwork conditionTerrain(Terrain& terrain, float swLatF) {
-    const GridSpec& gridSpec = terrain.gridSpec;
-    const auto n = static_cast<std::size_t>(gridSpec.cellCount());
+/// Seeds the flood: the border and every inside cell next to an outside one, each closed with
+/// the code that takes its water off the grid or into the outside cell.
+void seedFlood(const GridSpec& gridSpec, std::span<const float> z,
+               std::span<const std::uint8_t> outside, const std::array<std::ptrdiff_t, 9>& delta,
+               std::span<std::int8_t> dir, RadixHeap& heap) {
     const std::int32_t cols = gridSpec.cols;
     const std::int32_t rows = gridSpec.rows;
-    std::vector<float>& z = terrain.elevation;
-    const std::vector<std::uint8_t>& outside = terrain.outside;
-    FlowNetwork net;
-    net.order.reserve(n);
-    // The direction byte also carries two flags while the flood runs: a cell is closed once it
-    // has entered a queue, and outside cells are never entered.
-    constexpr std::int8_t kClosed = 16;
-    constexpr std::int8_t kOutsideFlag = 32;
-    net.flowDir.assign(n, 0);
-    std::vector<std::int8_t>& dir = net.flowDir;
-    for (std::size_t i = 0; i < n; ++i) {
-        if (outside[i] != 0) {
-            dir[i] = kOutsideFlag;
-        }
-    }
-    std::array<std::ptrdiff_t, 9> delta{};
-    for (std::size_t k = 1; k <= 8; ++k) {
-        delta[k] = std::ptrdiff_t{kD8[k].row} * cols + kD8[k].column;
-    }
-
-    RadixHeap heap;
-    std::vector<std::int32_t> flat;  // cells raised to (or level with) the current level, FIFO
-    std::size_t flatHead = 0;
-
-    // Seeds: the border and every inside cell next to an outside one.
     for (std::int32_t r = 0; r < rows; ++r) {
         for (std::int32_t c = 0; c < cols; ++c) {
             const std::int32_t i = r * cols + c;
@@ -228,6 +208,51 @@ FlowNetwork conditionTerrain(Terrain& terrain, float swLatF) {
             }
         }
     }
+}
+
+/// Asks for the neighbourhood of cell `i` (far away in memory) while the current cell runs.
+inline void prefetchAround(std::span<const float> z, std::span<const std::int8_t> dir,
+                           std::int32_t cols, std::int32_t i) {
+    const auto ui = static_cast<std::size_t>(i);
+    const std::size_t n = z.size();
+    const std::size_t up =
+        ui >= static_cast<std::size_t>(cols) ? ui - static_cast<std::size_t>(cols) : ui;
+    const std::size_t down =
+        ui + static_cast<std::size_t>(cols) < n ? ui + static_cast<std::size_t>(cols) : ui;
+    for (const std::size_t p : {up, ui, down}) {
+        __builtin_prefetch(z.data() + p);
+        __builtin_prefetch(dir.data() + p);
+    }
+}
+
+}  // namespace
+
+FlowNetwork conditionTerrain(Terrain& terrain, float swLatF) {
+    const GridSpec& gridSpec = terrain.gridSpec;
+    const auto n = static_cast<std::size_t>(gridSpec.cellCount());
+    const std::int32_t cols = gridSpec.cols;
+    const std::int32_t rows = gridSpec.rows;
+    std::vector<float>& z = terrain.elevation;
+    const std::vector<std::uint8_t>& outside = terrain.outside;
+    FlowNetwork net;
+    net.order.reserve(n);
+    net.flowDir.assign(n, 0);
+    std::vector<std::int8_t>& dir = net.flowDir;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (outside[i] != 0) {
+            dir[i] = kOutsideFlag;
+        }
+    }
+    std::array<std::ptrdiff_t, 9> delta{};
+    for (std::size_t k = 1; k <= 8; ++k) {
+        delta[k] = std::ptrdiff_t{kD8[k].row} * cols + kD8[k].column;
+    }
+
+    RadixHeap heap;
+    std::vector<std::int32_t> flat;  // cells raised to (or level with) the current level, FIFO
+    std::size_t flatHead = 0;
+
+    seedFlood(gridSpec, z, outside, delta, dir, heap);
 
     const auto visit = [&](std::size_t j, float level, std::int32_t k)
         __attribute__((always_inline)) {
@@ -267,18 +292,7 @@ FlowNetwork conditionTerrain(Terrain& terrain, float swLatF) {
             }
         }
     };
-    const auto prefetch = [&](std::int32_t i) {
-        // The next cell's neighbourhood is far away in memory: ask for it while this one runs.
-        const auto ui = static_cast<std::size_t>(i);
-        const std::size_t up =
-            ui >= static_cast<std::size_t>(cols) ? ui - static_cast<std::size_t>(cols) : ui;
-        const std::size_t down =
-            ui + static_cast<std::size_t>(cols) < n ? ui + static_cast<std::size_t>(cols) : ui;
-        for (const std::size_t p : {up, ui, down}) {
-            __builtin_prefetch(z.data() + p);
-            __builtin_prefetch(dir.data() + p);
-        }
-    };
+    const auto prefetch = [&](std::int32_t i) { prefetchAround(z, dir, cols, i); };
 
     while (flatHead < flat.size() || !heap.empty()) {
         std::int32_t i = 0;

@@ -1,7 +1,5 @@
 #include "make_case/gauge_rain.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -17,8 +15,8 @@
 #include "case/event_start.h"
 #include "case/rain_grid.h"
 #include "common/console.h"
+#include "common/file_transaction.h"
 #include "common/number_stream.h"
-#include "common/raw_grid_io.h"
 #include "make_case/case_input.h"
 #include "make_case/params_command.h"
 
@@ -83,12 +81,6 @@ std::string shortest(T value) {
     std::array<char, 64> buf{};
     const auto r = std::to_chars(buf.data(), buf.data() + buf.size(), value);
     return {buf.data(), r.ptr};
-}
-
-bool writeText(const fs::path& path, const std::string& text) {
-    const FileHandle file(std::fopen(path.c_str(), "wb"));
-    return file && std::fwrite(text.data(), 1, text.size(), file.get()) == text.size()
-           && std::fflush(file.get()) == 0;
 }
 
 }  // namespace
@@ -331,65 +323,78 @@ std::string rainFileText(const GaugeRain& rain) {
     return text;
 }
 
-int runRainGauges(const std::vector<std::string>& args, std::ostream& out) {
-    std::vector<std::string> positional;
+namespace {
+
+/// What `make_case rain-gauges` was asked to do.
+struct GaugeRequest {
+    fs::path csv;
+    fs::path caseDir;
     double spacing = 0.05;
+};
+
+Result<GaugeRequest> parseRainGauges(const std::vector<std::string>& args) {
+    GaugeRequest request;
+    std::vector<std::string> positional;
     for (std::size_t k = 1; k < args.size(); ++k) {
         const std::string& a = args[k];
         if (a == "--spacing") {
             const auto v = k + 1 < args.size() ? parseDouble(args[k + 1]) : std::nullopt;
             if (!v) {
-                sayLine(out, "--spacing takes a number of degrees; see make_case --help.");
-                return kFailure;
+                return Error{"--spacing takes a number of degrees; see make_case --help."};
             }
-            spacing = *v;
+            request.spacing = *v;
             ++k;
         } else if (a.starts_with("--")) {
-            sayLine(out, "Unknown option ", a, " of make_case rain-gauges; see make_case --help.");
-            return kFailure;
+            return Error{"Unknown option " + a
+                         + " of make_case rain-gauges; see make_case --help."};
         } else {
             positional.push_back(a);
         }
     }
     if (positional.size() != 2) {
-        sayLine(out,
-                "make_case rain-gauges takes a gauge file and a case folder: make_case "
-                "rain-gauges RAIN_GAUGES.csv CASE [--spacing DEG]; see make_case --help.");
-        return kFailure;
+        return Error{
+            "make_case rain-gauges takes a gauge file and a case folder: make_case "
+            "rain-gauges RAIN_GAUGES.csv CASE [--spacing DEG]; see make_case --help."};
     }
-    const fs::path csv = positional[0];
-    const fs::path caseDir = positional[1];
-    const auto study = readCaseParameters(caseDir);
+    request.csv = positional[0];
+    request.caseDir = positional[1];
+    return request;
+}
+
+/// The gridded rain and the new text of param-event.dat.
+struct GaugeCase {
+    GaugeRain rain;
+    std::string parameterText;
+};
+
+Result<GaugeCase> gaugeCaseOf(const GaugeRequest& request) {
+    const fs::path parameters = CasePaths{request.caseDir}.parameters();
+    const auto study = readCaseParameters(request.caseDir);
     if (!study) {
-        sayLine(out, CasePaths{caseDir}.parameters().string(), ": ", study.error().message,
-                " Run make_case terrain first, or correct the file.");
-        return kFailure;
+        return Error{parameters.string() + ": " + study.error().message
+                     + " Run make_case terrain first, or correct the file."};
     }
-    std::ifstream in(csv, std::ios::binary);
+    std::ifstream in(request.csv, std::ios::binary);
     if (!in) {
-        sayLine(out, csv.string(), " cannot be opened.");
-        return kFailure;
+        return Error{request.csv.string() + " cannot be opened."};
     }
-    const auto records = readGaugeRecords(in, csv.string());
+    const auto records = readGaugeRecords(in, request.csv.string());
     if (!records) {
-        sayLine(out, records.error().message);
-        return kFailure;
+        return records.error();
     }
     // The corner as the file states it: the simulator's single-precision copy would put the
     // rain points a few micro-degrees off the round values the user expects.
-    const auto corner =
-        readOutputParameters(CasePaths{caseDir}.parameters(), nullptr, EchoStyle::kSeries);
+    const auto corner = readOutputParameters(parameters, nullptr, EchoStyle::kSeries);
     if (!corner) {
-        sayLine(out, corner.error().message);
-        return kFailure;
+        return corner.error();
     }
-    const auto rain = gridGaugeRain(*records, *study, corner->swLon, corner->swLat, spacing);
+    const double spacing = request.spacing;
+    auto rain = gridGaugeRain(*records, *study, corner->swLon, corner->swLat, spacing);
     if (!rain) {
-        sayLine(out, csv.string(), ": ", rain.error().message);
-        return kFailure;
+        return Error{request.csv.string() + ": " + rain.error().message};
     }
     const EventParameters& p = rain->params;
-    const auto text = readCaseParameterText(caseDir);
+    const auto text = readCaseParameterText(request.caseDir);
     const auto replaced =
         text ? replaceParameterValues(*text, {{5, std::to_string(p.rainCols)},
                                               {6, std::to_string(p.rainRows)},
@@ -398,46 +403,62 @@ int runRainGauges(const std::vector<std::string>& args, std::ostream& out) {
                                               {9, shortest(corner->swLon + spacing / 2.0)},
                                               {10, shortest(corner->swLat + spacing / 2.0)},
                                               {11, std::to_string(p.days)}})
-             : std::nullopt;
+             : Result<std::string>(text.error());
     if (!replaced) {
-        sayLine(out, CasePaths{caseDir}.parameters().string(), " cannot be read.");
-        return kFailure;
+        return Error{parameters.string() + " cannot be read."};
     }
-    // rain.dat first under a temporary name; it is put in place only once the parameters are.
-    std::error_code ec;
+    return GaugeCase{std::move(*rain), *replaced};
+}
+
+/// rain.dat and param-event.dat, committed together.
+Status writeGaugeCase(const fs::path& caseDir, const GaugeCase& gauged) {
     const fs::path rainPath = CasePaths{caseDir}.rainfall();
+    std::error_code ec;
     fs::create_directories(rainPath.parent_path(), ec);
-    fs::path temp = rainPath;
-    temp += ".part-" + std::to_string(::getpid());
-    if (!writeText(temp, rainFileText(*rain))) {
-        fs::remove(temp, ec);
-        sayLine(out, rainPath.string(), " cannot be written.");
+    FileTransaction files;
+    if (auto written = files.write(rainPath, rainFileText(gauged.rain)); !written) {
+        return written;
+    }
+    const auto staged =
+        stageParameterFile(files, caseDir, gauged.parameterText, "make_case rain-gauges: ");
+    if (!staged) {
+        return staged.error();
+    }
+    return files.commit();
+}
+
+}  // namespace
+
+int runRainGauges(const std::vector<std::string>& args, std::ostream& out) {
+    const auto request = parseRainGauges(args);
+    if (!request) {
+        sayLine(out, request.error().message);
         return kFailure;
     }
-    if (!replaceParameterFile(caseDir, *replaced, "make_case rain-gauges: ", out)) {
-        fs::remove(temp, ec);
+    const auto gauged = gaugeCaseOf(*request);
+    if (!gauged) {
+        sayLine(out, gauged.error().message);
         return kFailure;
     }
-    fs::rename(temp, rainPath, ec);
-    if (ec) {
-        fs::remove(temp, ec);
-        sayLine(out, rainPath.string(), " cannot be put in place (", ec.message(),
-                "); param-event.dat already holds the new rain grid, so run again.");
+    if (const Status written = writeGaugeCase(request->caseDir, *gauged); !written) {
+        sayLine(out, written.error().message);
         return kFailure;
     }
+    const GaugeRain& rain = gauged->rain;
+    const EventParameters& p = rain.params;
     double maxMm = 0.0;
-    for (const float v : rain->values) {
+    for (const float v : rain.values) {
         maxMm = std::max(maxMm, static_cast<double>(v));
     }
-    const EventStart start = fromUnixSeconds(rain->start);
-    sayLine(out, "Gauges: ", rain->gauges, "; hours with records: ", rain->gaugeHours, ", from ",
-            start.isoAfter(0), " to ", start.isoAfter(std::int64_t{rain->gaugeHours} * 3600), ".");
-    sayLine(out, "Rain grid: ", p.rainCols, " x ", p.rainRows, " points ", shortest(spacing),
-            " degrees apart; ", p.days, " day(s), the last ",
-            std::int64_t{p.days} * 24 - rain->gaugeHours, " hour(s) dry; largest intensity ",
+    const EventStart start = fromUnixSeconds(rain.start);
+    sayLine(out, "Gauges: ", rain.gauges, "; hours with records: ", rain.gaugeHours, ", from ",
+            start.isoAfter(0), " to ", start.isoAfter(std::int64_t{rain.gaugeHours} * 3600), ".");
+    sayLine(out, "Rain grid: ", p.rainCols, " x ", p.rainRows, " points ",
+            shortest(request->spacing), " degrees apart; ", p.days, " day(s), the last ",
+            std::int64_t{p.days} * 24 - rain.gaugeHours, " hour(s) dry; largest intensity ",
             shortest(static_cast<float>(maxMm)), " mm/h.");
-    sayLine(out, "Written ", rainPath.string(), " and the rain grid of ",
-            CasePaths{caseDir}.parameters().string(), ".");
+    sayLine(out, "Written ", CasePaths{request->caseDir}.rainfall().string(),
+            " and the rain grid of ", CasePaths{request->caseDir}.parameters().string(), ".");
     return 0;
 }
 

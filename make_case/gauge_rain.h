@@ -65,7 +65,8 @@ struct GaugeRain {
 /// row west to east, as the shortest text that reads back as the same float.
 [[nodiscard]] std::string rainFileText(const GaugeRain& rain);
 
-/// Runs `make_case rain-gauges CSV CASE [--spacing DEG]` (args[0] is "rain-gauges").
+/// Runs `make_case rain-gauges CSV CASE [--spacing DEG]` (args[0] is "rain-gauges"): rain.dat
+/// and param-event.dat commit together. Prints its lines on `out`; returns the exit status.
 [[nodiscard]] int runRainGauges(const std::vector<std::string>& args, std::ostream& out);
 
 }  // namespace hydro::make_case

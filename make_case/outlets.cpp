@@ -8,6 +8,7 @@
 
 #include "common/console.h"
 #include "common/number_stream.h"
+#include "make_case/error_line.h"
 
 namespace hydro::make_case {
 
@@ -31,18 +32,15 @@ std::vector<std::string> splitCsv(const std::string& line) {
 
 }  // namespace
 
-std::optional<std::vector<OutletRequest>> readOutlets(const std::filesystem::path& path,
-                                                      std::ostream& out) {
+Result<std::vector<OutletRequest>> readOutlets(const std::filesystem::path& path) {
     const std::string name = path.string();
     std::ifstream in(path);
     if (!in) {
-        sayLine(out, name, " cannot open.");
-        return std::nullopt;
+        return errorLine(name, " cannot open.");
     }
     std::string line;
     if (!std::getline(in, line)) {
-        sayLine(out, name, " is empty; it needs a header line: id,lon,lat[,area_km2]");
-        return std::nullopt;
+        return errorLine(name, " is empty; it needs a header line: id,lon,lat[,area_km2]");
     }
     const std::vector<std::string> header = splitCsv(line);
     std::ptrdiff_t idCol = -1;
@@ -62,9 +60,8 @@ std::optional<std::vector<OutletRequest>> readOutlets(const std::filesystem::pat
         }
     }
     if (idCol < 0 || lonCol < 0 || latCol < 0) {
-        sayLine(out, name,
-                " line 1 must name the columns id, lon and lat (and optionally area_km2).");
-        return std::nullopt;
+        return errorLine(
+            name, " line 1 must name the columns id, lon and lat (and optionally area_km2).");
     }
     std::vector<OutletRequest> outlets;
     for (int lineNo = 2; std::getline(in, line); ++lineNo) {
@@ -81,36 +78,33 @@ std::optional<std::vector<OutletRequest>> readOutlets(const std::filesystem::pat
         const auto lon = parseDouble(field(lonCol));
         const auto lat = parseDouble(field(latCol));
         if (o.id.empty() || !lon || !lat || *lat < -90.0 || *lat > 90.0) {
-            sayLine(out, name, " line ", lineNo,
-                    ": an outlet needs an id, a longitude and a latitude in degrees.");
-            return std::nullopt;
+            return errorLine(name, " line ", lineNo,
+                             ": an outlet needs an id, a longitude and a latitude in degrees.");
         }
         o.lon = *lon;
         o.lat = *lat;
         if (areaCol >= 0 && !field(areaCol).empty()) {
             const auto area = parseDouble(field(areaCol));
             if (!area || !(*area > 0.0)) {
-                sayLine(out, name, " line ", lineNo, ": area_km2 must be a positive number: \"",
-                        field(areaCol), "\"");
-                return std::nullopt;
+                return errorLine(name, " line ", lineNo, ": area_km2 must be a positive number: \"",
+                                 field(areaCol), "\"");
             }
             o.areaKm2 = *area;
         }
         outlets.push_back(o);
     }
     if (outlets.empty()) {
-        sayLine(out, name, " lists no outlet.");
-        return std::nullopt;
+        return errorLine(name, " lists no outlet.");
     }
     return outlets;
 }
 
-std::optional<std::vector<SnappedOutlet>> snapOutlets(std::span<const OutletRequest> outlets,
-                                                      const GridSpec& gridSpec,
-                                                      std::span<const std::uint8_t> outside,
-                                                      std::span<const std::int32_t> flowAcc,
-                                                      std::span<const double> areaKm2,
-                                                      std::int32_t radius, std::ostream& out) {
+Result<std::vector<SnappedOutlet>> snapOutlets(std::span<const OutletRequest> outlets,
+                                               const GridSpec& gridSpec,
+                                               std::span<const std::uint8_t> outside,
+                                               std::span<const std::int32_t> flowAcc,
+                                               std::span<const double> areaKm2,
+                                               std::int32_t radius) {
     std::vector<SnappedOutlet> snapped;
     for (const OutletRequest& o : outlets) {
         // The cell holding the point: columns from the west edge, rows from the north edge.
@@ -122,8 +116,7 @@ std::optional<std::vector<SnappedOutlet>> snapOutlets(std::span<const OutletRequ
         const double rowF =
             std::floor(static_cast<double>(gridSpec.southCells + gridSpec.rows) - o.lat * 120.0);
         if (!(colF >= 0.0 && colF < gridSpec.cols && rowF >= 0.0 && rowF < gridSpec.rows)) {
-            sayLine(out, "Outlet ", o.id, " at ", o.lon, ", ", o.lat, " lies off the grid.");
-            return std::nullopt;
+            return errorLine("Outlet ", o.id, " at ", o.lon, ", ", o.lat, " lies off the grid.");
         }
         const auto row0 = static_cast<std::int32_t>(rowF);
         const auto col0 = static_cast<std::int32_t>(colF);
@@ -153,15 +146,13 @@ std::optional<std::vector<SnappedOutlet>> snapOutlets(std::span<const OutletRequ
             }
         }
         if (best.cell < 0) {
-            sayLine(out, "Outlet ", o.id, " finds no inside cell off the border within ", radius,
-                    " cells; raise --snap-radius or move the outlet.");
-            return std::nullopt;
+            return errorLine("Outlet ", o.id, " finds no inside cell off the border within ",
+                             radius, " cells; raise --snap-radius or move the outlet.");
         }
         for (std::size_t k = 0; k < snapped.size(); ++k) {
             if (snapped[k].cell == best.cell) {
-                sayLine(out, "Outlets ", outlets[k].id, " and ", o.id,
-                        " snap to the same cell; give one of them another position.");
-                return std::nullopt;
+                return errorLine("Outlets ", outlets[k].id, " and ", o.id,
+                                 " snap to the same cell; give one of them another position.");
             }
         }
         snapped.push_back(best);
@@ -174,12 +165,12 @@ void printSnapTable(std::span<const OutletRequest> outlets, std::span<const Snap
     out << "outlet id, river, column, row, distance (cells), upstream area (km2), given area "
            "(km2)\n";
     for (std::size_t k = 0; k < snapped.size(); ++k) {
-        const std::int32_t row = snapped[k].cell / gridSpec.cols;
-        const std::int32_t col = snapped[k].cell % gridSpec.cols;
+        const GridShape shape = gridSpec.shape();
         std::ostringstream line;
-        line << outlets[k].id << ", " << k + 1 << ", " << col + 1 << ", " << gridSpec.rows - row
-             << ", " << std::fixed << std::setprecision(2) << snapped[k].distanceCells << ", "
-             << std::setprecision(1) << snapped[k].areaKm2 << ", ";
+        line << outlets[k].id << ", " << k + 1 << ", " << shape.userColumn(snapped[k].cell) << ", "
+             << shape.userRow(snapped[k].cell) << ", " << std::fixed << std::setprecision(2)
+             << snapped[k].distanceCells << ", " << std::setprecision(1) << snapped[k].areaKm2
+             << ", ";
         if (outlets[k].areaKm2) {
             line << *outlets[k].areaKm2;
         } else {

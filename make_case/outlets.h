@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "common/result.h"
 #include "make_case/terrain_grid.h"
 
 namespace hydro::make_case {
@@ -23,10 +24,9 @@ struct OutletRequest {
 };
 
 /// Reads the outlets file: a header line naming the columns `id`, `lon`, `lat` and optionally
-/// `area_km2` (in any order, other columns ignored), then one outlet a line. Prints one line
-/// naming the file and the line when something is wrong and returns nothing.
-[[nodiscard]] std::optional<std::vector<OutletRequest>> readOutlets(
-    const std::filesystem::path& path, std::ostream& out);
+/// `area_km2` (in any order, other columns ignored), then one outlet a line. The error names the
+/// file and the line when something is wrong.
+[[nodiscard]] Result<std::vector<OutletRequest>> readOutlets(const std::filesystem::path& path);
 
 struct SnappedOutlet {
     std::int32_t cell = -1;
@@ -37,15 +37,17 @@ struct SnappedOutlet {
 /// Snaps each outlet to an interior inside cell of the (2r+1) × (2r+1) window centred on the
 /// cell holding it: the largest flow accumulation, or with a given area the upstream area
 /// closest to it; equal candidates go to the nearer cell, then north to south and west to
-/// east. Prints one line and returns nothing when an outlet lies off the grid, finds no cell,
-/// or lands on the cell of an earlier outlet.
-[[nodiscard]] std::optional<std::vector<SnappedOutlet>> snapOutlets(
-    std::span<const OutletRequest> outlets, const GridSpec& gridSpec,
-    std::span<const std::uint8_t> outside, std::span<const std::int32_t> flowAcc,
-    std::span<const double> areaKm2, std::int32_t radius, std::ostream& out);
+/// east. Fails when an outlet lies off the grid, finds no cell, or lands on the cell of an
+/// earlier outlet.
+[[nodiscard]] Result<std::vector<SnappedOutlet>> snapOutlets(std::span<const OutletRequest> outlets,
+                                                             const GridSpec& gridSpec,
+                                                             std::span<const std::uint8_t> outside,
+                                                             std::span<const std::int32_t> flowAcc,
+                                                             std::span<const double> areaKm2,
+                                                             std::int32_t radius);
 
 /// The snapping table: id, river number, column and row as `discharge_series` numbers them,
-/// distance in cells, upstream area against the given one.
+/// distance in cells, upstream area against the given one; printed on `out`.
 void printSnapTable(std::span<const OutletRequest> outlets, std::span<const SnappedOutlet> snapped,
                     const GridSpec& gridSpec, std::ostream& out);
 

@@ -1,15 +1,11 @@
 #include "make_case/params_command.h"
 
-#include <unistd.h>
-
 #include <array>
-#include <cstdio>
-#include <system_error>
+#include <optional>
 
 #include "case/case.h"
 #include "common/console.h"
 #include "common/number_stream.h"
-#include "common/raw_grid_io.h"
 #include "make_case/case_input.h"
 #include "make_case/case_writer.h"
 
@@ -35,67 +31,16 @@ constexpr std::array<ParamOption, 7> kOptions{{
     {"--initial-runoff", 18},
 }};
 
-bool writeText(const fs::path& path, const std::string& text) {
-    const FileHandle file(std::fopen(path.c_str(), "wb"));
-    return file && std::fwrite(text.data(), 1, text.size(), file.get()) == text.size()
-           && std::fflush(file.get()) == 0;
-}
+/// What `make_case params` was asked to set.
+struct ParamsRequest {
+    std::filesystem::path caseDir;
+    std::map<int, std::string> values;    ///< by value number, from 1
+    std::map<int, std::string> optionOf;  ///< the option that set each value
+};
 
-}  // namespace
-
-std::optional<std::string> replaceParameterValues(const std::string& text,
-                                                  const std::map<int, std::string>& byNumber) {
-    // Each value in its own place through the case writer's replacement, which keeps the rest
-    // of the text byte for byte.
-    std::optional<std::string> result = text;
-    for (const auto& [number, value] : byNumber) {
-        result = replaceValues(*result, static_cast<std::size_t>(number - 1),
-                               std::span<const std::string>(&value, 1));
-        if (!result) {
-            return std::nullopt;
-        }
-    }
-    return result;
-}
-
-std::optional<EventParameters> replaceParameterFile(const fs::path& caseDir,
-                                                    const std::string& text,
-                                                    const std::string& context, std::ostream& out) {
-    const fs::path target = CasePaths{caseDir}.parameters();
-    fs::path temp = target;
-    temp += ".part-" + std::to_string(::getpid());
-    std::error_code ec;
-    if (!writeText(temp, text)) {
-        fs::remove(temp, ec);
-        sayLine(out, target.string(), " cannot be written.");
-        return std::nullopt;
-    }
-    auto params = readEventParameters(temp);
-    std::optional<Error> problem;
-    if (!params) {
-        problem = params.error();
-    } else if (auto tooLarge = gridSizeProblem(*params)) {
-        problem = tooLarge;
-    } else if (auto offGlobe = latitudeProblem(*params)) {
-        problem = offGlobe;
-    }
-    if (problem) {
-        fs::remove(temp, ec);
-        sayLine(out, context, problem->message, " Nothing was changed.");
-        return std::nullopt;
-    }
-    fs::rename(temp, target, ec);
-    if (ec) {
-        fs::remove(temp, ec);
-        sayLine(out, target.string(), " cannot be put in place (", ec.message(), ").");
-        return std::nullopt;
-    }
-    return *params;
-}
-
-int runParams(const std::vector<std::string>& args, std::ostream& out) {
-    std::map<int, std::string> values;
-    std::map<int, std::string> optionOf;
+/// Parses the arguments after `params`.
+Result<ParamsRequest> parseParams(const std::vector<std::string>& args) {
+    ParamsRequest request;
     std::vector<std::string> positional;
     for (std::size_t k = 1; k < args.size(); ++k) {
         const std::string& a = args[k];
@@ -110,12 +55,10 @@ int runParams(const std::vector<std::string>& args, std::ostream& out) {
             }
         }
         if (option == nullptr) {
-            sayLine(out, "Unknown option ", a, " of make_case params; see make_case --help.");
-            return kFailure;
+            return Error{"Unknown option " + a + " of make_case params; see make_case --help."};
         }
         if (k + 1 >= args.size()) {
-            sayLine(out, a, " needs a value; see make_case --help.");
-            return kFailure;
+            return Error{a + " needs a value; see make_case --help."};
         }
         const std::string& v = args[++k];
         // One value of the file: anything with white space would shift the values after it.
@@ -124,43 +67,103 @@ int runParams(const std::vector<std::string>& args, std::ostream& out) {
             oneToken = oneToken && !isTokenSpace(c);
         }
         if (!oneToken) {
-            sayLine(out, a, " takes one number, not \"", quoteToken(v), "\".");
-            return kFailure;
+            return Error{a + " takes one number, not \"" + quoteToken(v) + "\"."};
         }
-        values[option->number] = v;
-        optionOf[option->number] = a;
+        request.values[option->number] = v;
+        request.optionOf[option->number] = a;
     }
     if (positional.size() != 1) {
-        sayLine(out,
-                "make_case params takes one case folder: make_case params CASE --time-step S "
-                "...; see make_case --help.");
-        return kFailure;
+        return Error{
+            "make_case params takes one case folder: make_case params CASE --time-step S "
+            "...; see make_case --help."};
     }
-    const fs::path caseDir = positional[0];
-    const fs::path path = CasePaths{caseDir}.parameters();
-    if (values.empty()) {
-        sayLine(out,
-                "Nothing to set: name at least one of --time-step, --space-steps, --weight, "
-                "--manning-slope, --manning-channel, --channel-cells, --initial-runoff.");
-        return kFailure;
+    request.caseDir = positional[0];
+    if (request.values.empty()) {
+        return Error{
+            "Nothing to set: name at least one of --time-step, --space-steps, --weight, "
+            "--manning-slope, --manning-channel, --channel-cells, --initial-runoff."};
     }
-    const auto text = readCaseParameterText(caseDir);
-    const auto replaced = text ? replaceParameterValues(*text, values) : std::nullopt;
+    return request;
+}
+
+/// Sets the values in the case's param-event.dat; returns the file's values after.
+Result<EventParameters> setParameters(const ParamsRequest& request, const std::string& given) {
+    const fs::path path = CasePaths{request.caseDir}.parameters();
+    const auto text = readCaseParameterText(request.caseDir);
+    if (!text) {
+        return Error{path.string() + " cannot be read; run make_case terrain first."};
+    }
+    const auto replaced = replaceParameterValues(*text, request.values);
     if (!replaced) {
-        sayLine(out, path.string(),
-                text ? " holds fewer than 18 values; run make_case terrain to start a new one."
-                     : " cannot be read; run make_case terrain first.");
-        return kFailure;
+        return Error{path.string()
+                     + " holds fewer than 18 values; run make_case terrain to start a new one."};
     }
     // The reader names the value by number; the line starts with the options given, so the
     // user sees which of them broke a rule.
-    std::string given;
-    for (const auto& [number, name] : optionOf) {
-        given += (given.empty() ? "" : ", ") + name + " " + values[number];
-    }
-    const auto after =
-        replaceParameterFile(caseDir, *replaced, "make_case params (" + given + "): ", out);
+    FileTransaction files;
+    auto after =
+        stageParameterFile(files, request.caseDir, *replaced, "make_case params (" + given + "): ");
     if (!after) {
+        return after;
+    }
+    if (auto committed = files.commit(); !committed) {
+        return committed.error();
+    }
+    return after;
+}
+
+}  // namespace
+
+Result<std::string> replaceParameterValues(const std::string& text,
+                                           const std::map<int, std::string>& byNumber) {
+    // Each value in its own place through the case writer's replacement, which keeps the rest
+    // of the text byte for byte.
+    std::string result = text;
+    for (const auto& [number, value] : byNumber) {
+        auto replaced = replaceValues(result, static_cast<std::size_t>(number - 1),
+                                      std::span<const std::string>(&value, 1));
+        if (!replaced) {
+            return replaced;
+        }
+        result = std::move(*replaced);
+    }
+    return result;
+}
+
+Result<EventParameters> stageParameterFile(FileTransaction& files, const fs::path& caseDir,
+                                           const std::string& text, const std::string& context) {
+    const fs::path target = CasePaths{caseDir}.parameters();
+    if (auto written = files.write(target, text); !written) {
+        return written.error();
+    }
+    auto params = readEventParameters(temporaryPathOf(target));
+    std::optional<Error> problem;
+    if (!params) {
+        problem = params.error();
+    } else if (auto tooLarge = gridSizeProblem(*params)) {
+        problem = tooLarge;
+    } else if (auto offGlobe = latitudeProblem(*params)) {
+        problem = offGlobe;
+    }
+    if (problem) {
+        return Error{context + problem->message + " Nothing was changed."};
+    }
+    return params;
+}
+
+int runParams(const std::vector<std::string>& args, std::ostream& out) {
+    const auto request = parseParams(args);
+    if (!request) {
+        sayLine(out, request.error().message);
+        return kFailure;
+    }
+    std::string given;
+    for (const auto& [number, name] : request->optionOf) {
+        given += (given.empty() ? "" : ", ") + name + " " + request->values.at(number);
+    }
+    const auto after = setParameters(*request, given);
+    if (!after) {
+        sayLine(out, after.error().message);
         return kFailure;
     }
     if (!stepsFillTheHour(*after)) {
@@ -169,7 +172,7 @@ int runParams(const std::vector<std::string>& args, std::ostream& out) {
                 " x ", after->timeStep, " = ", after->subStepsPerHour * after->timeStep,
                 " s long.");
     }
-    sayLine(out, "Set in ", path.string(), ": ", given, ".");
+    sayLine(out, "Set in ", CasePaths{request->caseDir}.parameters().string(), ": ", given, ".");
     return 0;
 }
 

@@ -2,7 +2,6 @@
 
 #include <gdal_priv.h>
 #include <gdal_utils.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -16,9 +15,11 @@
 #include <sstream>
 
 #include "common/console.h"
+#include "common/file_transaction.h"
 #include "common/number_stream.h"
 #include "make_case/case_input.h"
 #include "make_case/case_writer.h"
+#include "make_case/error_line.h"
 #include "make_case/rain_source.h"
 
 namespace hydro::make_case {
@@ -27,7 +28,6 @@ namespace {
 
 namespace fs = std::filesystem;
 constexpr int kFailure = 1;
-constexpr double kCellHeightM = 926.6;
 
 std::string isoText(std::int64_t unix) {
     return fromUnixSeconds(0).isoAfter(unix);
@@ -61,18 +61,6 @@ std::string pointText(const RainSeries& s, std::size_t row, std::size_t col) {
     t.precision(6);
     t << "latitude " << s.lat[row] << ", longitude " << s.lon[col];
     return t.str();
-}
-
-bool writeText(const fs::path& path, const std::string& text) {
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(path.c_str(), "wb"), std::fclose);
-    return f && std::fwrite(text.data(), 1, text.size(), f.get()) == text.size()
-           && std::fflush(f.get()) == 0;
-}
-
-fs::path tempName(const fs::path& target) {
-    fs::path t = target;
-    t += ".part-" + std::to_string(::getpid());
-    return t;
 }
 
 /// The curve number of each window point: the raster averaged over the point's cell.
@@ -207,9 +195,8 @@ Result<RainWindow> chooseWindow(const RainSeries& s, const CaseData& data,
         }
         const std::int32_t k = findNearestRainCell(cell.latSec, cell.lonSec, full);
         if (k < 0) {
-            return Error{source + ": no rain point lies near the cell at column "
-                         + std::to_string(data.grid.userColumn(i)) + ", row "
-                         + std::to_string(data.grid.userRow(i)) + "."};
+            return Error{source + ": no rain point lies near the cell at "
+                         + data.grid.userCellName(i) + "."};
         }
         w.cells.push_back(i);
         fullNearest.push_back(k);
@@ -254,16 +241,43 @@ Result<RainWindow> chooseWindow(const RainSeries& s, const CaseData& data,
     }
 }
 
-// The command's stages in order, each printing its lines.
-// NOLINTNEXTLINE(readability-function-size)
-int runRain(const RainOptions& o, std::ostream& out, std::ostream& progress) {
-    const auto data = readCase(o.caseDir);
-    if (!data.ok()) {
-        sayLine(out, o.caseDir.string(), ": ", data.error().message);
-        return kFailure;
+namespace {
+
+/// The product cut to the window of the case.
+struct RainProduct {
+    RainSeries series;
+    RainWindow window;
+    std::string source;  ///< the first file, for the messages
+
+    [[nodiscard]] std::size_t points() const {
+        return static_cast<std::size_t>(window.rows) * static_cast<std::size_t>(window.cols);
     }
+    [[nodiscard]] std::size_t hours() const { return series.hours.size(); }
+    /// Row and column in the product's grid of window point `k`.
+    [[nodiscard]] std::size_t rowOf(std::size_t k) const {
+        return static_cast<std::size_t>(window.row0) + k / static_cast<std::size_t>(window.cols);
+    }
+    [[nodiscard]] std::size_t columnOf(std::size_t k) const {
+        return static_cast<std::size_t>(window.col0) + k % static_cast<std::size_t>(window.cols);
+    }
+    /// The product's value at window point `k` in hour `h`.
+    [[nodiscard]] float at(std::size_t h, std::size_t k) const {
+        return series.hours[h][rowOf(k) * series.lon.size() + columnOf(k)];
+    }
+    [[nodiscard]] std::string pointName(std::size_t k) const {
+        return pointText(series, rowOf(k), columnOf(k));
+    }
+    [[nodiscard]] std::string hourName(std::size_t h) const {
+        return isoText(series.startUnix + static_cast<std::int64_t>(h) * 3600);
+    }
+};
+
+/// Reads the product over the study area and cuts its window; names what it reads on
+/// `progress`.
+Result<RainProduct> readProduct(const RainOptions& o, const CaseData& data,
+                                std::ostream& progress) {
     RainReadOptions read = o.read;
-    const EventParameters& p = data->params;
+    const EventParameters& p = data.params;
     read.west = static_cast<double>(p.swLon);
     read.south = static_cast<double>(p.swLat);
     read.east = read.west + p.studyCols / 120.0;
@@ -271,176 +285,192 @@ int runRain(const RainOptions& o, std::ostream& out, std::ostream& progress) {
     sayLine(progress, "reading ",
             o.read.paths.size() == 1 ? o.read.paths[0].string()
                                      : std::to_string(o.read.paths.size()) + " files");
-    const auto series = readRainSeries(read);
+    auto series = readRainSeries(read);
     if (!series.ok()) {
-        sayLine(out, series.error().message);
-        return kFailure;
+        return series.error();
     }
     const std::string source = o.read.paths[0].string();
-    const auto window = chooseWindow(*series, *data, source);
+    auto window = chooseWindow(*series, data, source);
     if (!window.ok()) {
-        sayLine(out, window.error().message);
-        return kFailure;
+        return window.error();
     }
-    const RainWindow& w = *window;
-    const std::size_t hours = series->hours.size();
-    const auto points = static_cast<std::size_t>(w.rows) * static_cast<std::size_t>(w.cols);
-    const auto cols = series->lon.size();
-    const auto at = [&](std::size_t h, std::size_t k) {
-        const std::size_t r =
-            static_cast<std::size_t>(w.row0) + k / static_cast<std::size_t>(w.cols);
-        const std::size_t c =
-            static_cast<std::size_t>(w.col0) + k % static_cast<std::size_t>(w.cols);
-        return series->hours[h][r * cols + c];
-    };
-    std::vector<std::uint8_t> used(points, 0);
-    for (const std::int32_t k : w.nearest) {
+    return RainProduct{std::move(*series), std::move(*window), source};
+}
+
+/// Window points that simulated cells take.
+std::vector<std::uint8_t> usedPoints(const RainProduct& product) {
+    std::vector<std::uint8_t> used(product.points(), 0);
+    for (const std::int32_t k : product.window.nearest) {
         used[static_cast<std::size_t>(k)] = 1;
     }
-    // Missing and negative values, hour by hour, in the order rows from the south.
-    for (std::size_t h = 0; h < hours; ++h) {
-        for (std::size_t k = 0; k < points; ++k) {
-            const float v = at(h, k);
-            const std::size_t r =
-                static_cast<std::size_t>(w.row0) + k / static_cast<std::size_t>(w.cols);
-            const std::size_t c =
-                static_cast<std::size_t>(w.col0) + k % static_cast<std::size_t>(w.cols);
+    return used;
+}
+
+/// Missing values on the points simulated cells take, and negative values anywhere in the
+/// window, hour by hour, in the order rows from the south.
+Status checkValues(const RainProduct& product, std::span<const std::uint8_t> used) {
+    for (std::size_t h = 0; h < product.hours(); ++h) {
+        for (std::size_t k = 0; k < product.points(); ++k) {
+            const float v = product.at(h, k);
             if (used[k] != 0 && std::isnan(v)) {
-                sayLine(out, source, ": no value for the hour from ",
-                        isoText(series->startUnix + static_cast<std::int64_t>(h) * 3600), " at ",
-                        pointText(*series, r, c), ", which simulated cells take.");
-                return kFailure;
+                return errorLine(product.source, ": no value for the hour from ",
+                                 product.hourName(h), " at ", product.pointName(k),
+                                 ", which simulated cells take.");
             }
             if (v < 0.0F) {
-                sayLine(out, source, ": a negative value (", v, ") for the hour from ",
-                        isoText(series->startUnix + static_cast<std::int64_t>(h) * 3600), " at ",
-                        pointText(*series, r, c), ".");
-                return kFailure;
+                return errorLine(product.source, ": a negative value (", v, ") for the hour from ",
+                                 product.hourName(h), " at ", product.pointName(k), ".");
             }
         }
     }
-    // Hourly rain (mm) of every window point, and the effective rain after losses.
-    std::vector<double> cn;
-    if (o.loss.method == LossMethod::kCurveNumber) {
-        if (o.loss.curveNumberRaster) {
-            auto numbers = curveNumbers(*o.loss.curveNumberRaster, w);
-            if (!numbers.ok()) {
-                sayLine(out, numbers.error().message);
-                return kFailure;
-            }
-            cn = std::move(*numbers);
-        } else {
-            cn.assign(points, *o.loss.curveNumber);
-        }
+    return success();
+}
+
+/// Hourly rain (mm) of every window point, and the effective rain after losses.
+struct PointRain {
+    std::vector<std::vector<double>> rain;
+    std::vector<std::vector<double>> effective;
+};
+
+/// The curve number of every window point, when the loss takes them.
+Result<std::vector<double>> pointCurveNumbers(const RainProduct& product, const LossOptions& loss) {
+    if (loss.method != LossMethod::kCurveNumber) {
+        return std::vector<double>{};
     }
-    std::vector<std::vector<double>> rain(points);
-    std::vector<std::vector<double>> effective(points);
+    if (loss.curveNumberRaster) {
+        return curveNumbers(*loss.curveNumberRaster, product.window);
+    }
+    return std::vector<double>(product.points(), *loss.curveNumber);
+}
+
+Result<PointRain> pointRain(const RainProduct& product, const LossOptions& loss,
+                            std::span<const std::uint8_t> used) {
+    const auto cn = pointCurveNumbers(product, loss);
+    if (!cn.ok()) {
+        return cn.error();
+    }
+    const std::size_t points = product.points();
+    const std::size_t hours = product.hours();
+    PointRain r;
+    r.rain.resize(points);
+    r.effective.resize(points);
     for (std::size_t k = 0; k < points; ++k) {
         for (std::size_t h = 0; h < hours; ++h) {
-            const float v = at(h, k);
-            rain[k].push_back(std::isnan(v) ? 0.0 : static_cast<double>(v));
+            const float v = product.at(h, k);
+            r.rain[k].push_back(std::isnan(v) ? 0.0 : static_cast<double>(v));
         }
-        switch (o.loss.method) {
+        switch (loss.method) {
             case LossMethod::kNone:
-                effective[k] = rain[k];
+                r.effective[k] = r.rain[k];
                 break;
             case LossMethod::kInitialConstant:
-                effective[k] =
-                    initialConstantLoss(rain[k], o.loss.initialLoss, o.loss.constantLoss);
+                r.effective[k] =
+                    initialConstantLoss(r.rain[k], loss.initialLoss, loss.constantLoss);
                 break;
             case LossMethod::kCurveNumber:
-                if (!(cn[k] > 0.0 && cn[k] <= 100.0)) {
+                if (!((*cn)[k] > 0.0 && (*cn)[k] <= 100.0)) {
                     if (used[k] != 0) {
-                        sayLine(out, o.loss.curveNumberRaster->string(),
-                                ": no curve number from above 0 to 100 over the rain point at ",
-                                pointText(*series,
-                                          static_cast<std::size_t>(w.row0)
-                                              + k / static_cast<std::size_t>(w.cols),
-                                          static_cast<std::size_t>(w.col0)
-                                              + k % static_cast<std::size_t>(w.cols)),
-                                ".");
-                        return kFailure;
+                        return errorLine(
+                            loss.curveNumberRaster->string(),
+                            ": no curve number from above 0 to 100 over the rain point at ",
+                            product.pointName(k), ".");
                     }
-                    effective[k].assign(hours, 0.0);
+                    r.effective[k].assign(hours, 0.0);
                 } else {
-                    effective[k] = curveNumberLoss(rain[k], cn[k]);
+                    r.effective[k] = curveNumberLoss(r.rain[k], (*cn)[k]);
                 }
                 break;
         }
     }
+    return r;
+}
 
-    // rain.dat: whole days, the missing hours dry.
-    const auto days = static_cast<std::int32_t>((hours + 23) / 24);
+/// Whole days of the event, the hours after the product's last dry.
+std::int32_t daysOf(const RainProduct& product) {
+    return static_cast<std::int32_t>((product.hours() + 23) / 24);
+}
+
+/// The text of rain.dat: per hour its start, then the effective rain from the north row.
+std::string rainText(const RainProduct& product, const PointRain& r) {
+    const RainWindow& w = product.window;
+    const std::size_t hours = product.hours();
+    const std::int32_t days = daysOf(product);
     std::string text;
-    text.reserve(static_cast<std::size_t>(days) * 24U * (points * 4U + 32U));
+    text.reserve(static_cast<std::size_t>(days) * 24U * (product.points() * 4U + 32U));
     for (std::size_t h = 0; h < static_cast<std::size_t>(days) * 24U; ++h) {
         const EventStart t =
-            fromUnixSeconds(series->startUnix + static_cast<std::int64_t>(h) * 3600);
+            fromUnixSeconds(product.series.startUnix + static_cast<std::int64_t>(h) * 3600);
         text += std::to_string(t.year) + ' ' + std::to_string(t.month) + ' ' + std::to_string(t.day)
                 + ' ' + std::to_string(t.hour) + ' ' + std::to_string(t.minute) + ' '
                 + std::to_string(t.second) + '\n';
-        for (std::int32_t r = w.rows - 1; r >= 0; --r) {
+        for (std::int32_t row = w.rows - 1; row >= 0; --row) {
             for (std::int32_t c = 0; c < w.cols; ++c) {
-                const auto k = static_cast<std::size_t>(r) * static_cast<std::size_t>(w.cols)
+                const auto k = static_cast<std::size_t>(row) * static_cast<std::size_t>(w.cols)
                                + static_cast<std::size_t>(c);
-                const float v = h < hours ? static_cast<float>(effective[k][h]) : 0.0F;
+                const float v = h < hours ? static_cast<float>(r.effective[k][h]) : 0.0F;
                 text += floatText(v);
                 text += c + 1 < w.cols ? ' ' : '\n';
             }
         }
     }
-    const auto paramText = readCaseParameterText(o.caseDir);
-    const std::array<std::string, 7> values{
-        std::to_string(w.cols), std::to_string(w.rows), floatText(w.dx),     floatText(w.dy),
-        floatText(w.lon0),      floatText(w.lat0),      std::to_string(days)};
-    const auto newParams = paramText.ok() ? replaceValues(*paramText, 4, values) : std::nullopt;
-    const CasePaths paths{o.caseDir};
+    return text;
+}
+
+/// rain.dat and the rain-grid values and days of param-event.dat, committed together.
+Status writeRainCase(const fs::path& caseDir, const RainProduct& product,
+                     const std::string& rainFile) {
+    const RainWindow& w = product.window;
+    const CasePaths paths{caseDir};
+    const auto paramText = readCaseParameterText(caseDir);
+    const std::array<std::string, 7> values{std::to_string(w.cols),
+                                            std::to_string(w.rows),
+                                            floatText(w.dx),
+                                            floatText(w.dy),
+                                            floatText(w.lon0),
+                                            floatText(w.lat0),
+                                            std::to_string(daysOf(product))};
+    const auto newParams =
+        paramText.ok() ? replaceValues(*paramText, 4, values) : Result<std::string>(paramText);
     if (!newParams) {
-        sayLine(out, paths.parameters().string(), " cannot be read.");
-        return kFailure;
+        return Error{paths.parameters().string() + " cannot be read."};
     }
     std::error_code ec;
     fs::create_directories(paths.rainfall().parent_path(), ec);
-    const fs::path rainTemp = tempName(paths.rainfall());
-    const fs::path paramTemp = tempName(paths.parameters());
-    const bool written = writeText(rainTemp, text) && writeText(paramTemp, *newParams);
-    const auto check =
-        written ? readEventParameters(paramTemp) : Result<EventParameters>(Error{""});
-    if (!written || !check.ok()) {
-        fs::remove(rainTemp, ec);
-        fs::remove(paramTemp, ec);
-        sayLine(out, written ? paths.parameters().string() + ": " + check.error().message
-                             : paths.rainfall().string() + " cannot be written.");
-        return kFailure;
+    FileTransaction files;
+    if (!files.write(paths.rainfall(), rainFile) || !files.write(paths.parameters(), *newParams)) {
+        return Error{paths.rainfall().string() + " cannot be written."};
     }
-    fs::rename(rainTemp, paths.rainfall(), ec);
-    if (!ec) {
-        fs::rename(paramTemp, paths.parameters(), ec);
+    const auto check = readEventParameters(temporaryPathOf(paths.parameters()));
+    if (!check.ok()) {
+        return Error{paths.parameters().string() + ": " + check.error().message};
     }
-    if (ec) {
-        sayLine(out, paths.rainfall().string(), " cannot be put in place (", ec.message(), ").");
-        return kFailure;
-    }
+    return files.commit();
+}
 
-    // Totals over the simulated cells, each with the rain of its point: the basin, then each
-    // river.
+/// Totals over the simulated cells, each with the rain of its point: the basin, then each
+/// river; printed on `out` after the lines on the product and the rain points.
+void printRainSummary(const CaseData& data, const RainProduct& product, const PointRain& r,
+                      std::ostream& out) {
     struct Total {
         std::size_t cells = 0;
         double area = 0.0;  // m2
         double rainM3 = 0.0;
         double effectiveM3 = 0.0;
     };
+    const RainWindow& w = product.window;
+    const RainSeries& series = product.series;
+    const std::size_t hours = product.hours();
     Total basin;
     std::map<std::int32_t, Total> perRiver;
     for (std::size_t j = 0; j < w.cells.size(); ++j) {
-        const GridCell& cell = data->grid[w.cells[j]];
-        const double a = kCellHeightM * static_cast<double>(cell.cellWidth);
+        const GridCell& cell = data.grid[w.cells[j]];
+        const double a = kCellHeight * static_cast<double>(cell.cellWidth);
         const auto k = static_cast<std::size_t>(w.nearest[j]);
         double total = 0.0;
         double net = 0.0;
         for (std::size_t h = 0; h < hours; ++h) {
-            total += rain[k][h];
-            net += effective[k][h];
+            total += r.rain[k][h];
+            net += r.effective[k][h];
         }
         for (Total* t : {&basin, &perRiver[cell.riverNum]}) {
             ++t->cells;
@@ -449,15 +479,15 @@ int runRain(const RainOptions& o, std::ostream& out, std::ostream& progress) {
             t->effectiveM3 += net / 1000.0 * a;
         }
     }
-    sayLine(out, "Rainfall: ", series->description, ", ", hours, " hours from ",
-            isoText(series->startUnix), " to ",
-            isoText(series->startUnix + static_cast<std::int64_t>(hours) * 3600), ".");
-    if (series->spread) {
+    sayLine(out, "Rainfall: ", series.description, ", ", hours, " hours from ",
+            isoText(series.startUnix), " to ",
+            isoText(series.startUnix + static_cast<std::int64_t>(hours) * 3600), ".");
+    if (series.spread) {
         sayLine(out, "Steps longer than an hour were spread evenly over their hours.");
     }
     sayLine(out, "Rain points: ", w.cols, " x ", w.rows, ", spacing ", floatText(w.dx), " x ",
             floatText(w.dy), " degrees, south-west point at longitude ", floatText(w.lon0),
-            ", latitude ", floatText(w.lat0), "; ", days, " day(s) written.");
+            ", latitude ", floatText(w.lat0), "; ", daysOf(product), " day(s) written.");
     const auto totalLine = [&](const std::string& what, const Total& t) {
         std::ostringstream line;
         line.setf(std::ios::fixed);
@@ -474,19 +504,156 @@ int runRain(const RainOptions& o, std::ostream& out, std::ostream& progress) {
             totalLine("  river " + std::to_string(number), t);
         }
     }
+}
+
+/// The product, its rain on the window points and the two files; prints nothing but the
+/// progress line of `readProduct`.
+struct RainDone {
+    CaseData data;
+    RainProduct product;
+    PointRain rain;
+};
+Result<RainDone> makeRain(const RainOptions& o, std::ostream& progress) {
+    auto data = readCase(o.caseDir);
+    if (!data.ok()) {
+        return Error{o.caseDir.string() + ": " + data.error().message};
+    }
+    auto product = readProduct(o, *data, progress);
+    if (!product.ok()) {
+        return product.error();
+    }
+    const std::vector<std::uint8_t> used = usedPoints(*product);
+    if (const Status values = checkValues(*product, used); !values) {
+        return values.error();
+    }
+    auto rain = pointRain(*product, o.loss, used);
+    if (!rain.ok()) {
+        return rain.error();
+    }
+    const Status written = writeRainCase(o.caseDir, *product, rainText(*product, *rain));
+    if (!written) {
+        return written.error();
+    }
+    return RainDone{std::move(*data), std::move(*product), std::move(*rain)};
+}
+
+}  // namespace
+
+int runRain(const RainOptions& o, std::ostream& out, std::ostream& progress) {
+    const auto done = makeRain(o, progress);
+    if (!done.ok()) {
+        sayLine(out, done.error().message);
+        return kFailure;
+    }
+    printRainSummary(done->data, done->product, done->rain, out);
+    const CasePaths paths{o.caseDir};
     sayLine(out, "Written ", paths.rainfall().string(), " and the rain grid of ",
             paths.parameters().string(), ".");
     return 0;
 }
 
-int runRainCommand(const std::vector<std::string>& args, std::ostream& out,
-                   std::ostream& progress) {
-    RainOptions o;
-    std::vector<std::string> positional;
+namespace {
+
+/// The options of `rain` that take a value.
+const std::array<std::string, 11> kValued{
+    "--variable",    "--start", "--hours",        "--crs",           "--scale",       "--spacing",
+    "--time-format", "--loss",  "--initial-loss", "--constant-loss", "--curve-number"};
+
+/// The loss options as given, checked together once all are read.
+struct LossArgs {
     std::optional<std::string> loss;
     std::optional<double> initialLoss;
     std::optional<double> constantLoss;
     std::optional<std::string> curveNumber;
+};
+
+/// Takes the value `v` of option `a` into the options.
+Status takeRainOption(const std::string& a, const std::string& v, RainOptions& o, LossArgs& l) {
+    if (a == "--variable") {
+        o.read.variable = v;
+    } else if (a == "--start") {
+        o.read.start = parseIsoTime(v);
+        if (!o.read.start) {
+            return errorLine("--start takes an ISO 8601 UTC time such as 2022-10-18T00:00:00Z: \"",
+                             v, "\".");
+        }
+    } else if (a == "--hours") {
+        const auto n = parseInt32(v);
+        if (!n || *n < 1) {
+            return errorLine("--hours takes a whole number from 1: \"", v, "\".");
+        }
+        o.read.hours = *n;
+    } else if (a == "--crs") {
+        o.read.crs = v;
+    } else if (a == "--time-format") {
+        o.read.timeFormat = v;
+    } else if (a == "--loss") {
+        l.loss = v;
+    } else if (a == "--curve-number") {
+        l.curveNumber = v;
+    } else {
+        const bool strict = a == "--scale" || a == "--spacing";
+        const double least = 0.0;
+        const auto d = parseDouble(v);
+        if (!d || !std::isfinite(*d) || (strict ? !(*d > least) : !(*d >= least))) {
+            return errorLine(a, " takes a number ", strict ? "above " : "from ", least, ": \"", v,
+                             "\".");
+        }
+        if (a == "--scale") {
+            o.read.scale = *d;
+        } else if (a == "--spacing") {
+            o.read.spacing = *d;
+        } else if (a == "--initial-loss") {
+            l.initialLoss = d;
+        } else {
+            l.constantLoss = d;
+        }
+    }
+    return success();
+}
+
+/// The loss method the loss options describe.
+Result<LossOptions> lossOf(const LossArgs& l) {
+    LossOptions loss;
+    if (!l.loss) {
+        if (l.initialLoss || l.constantLoss || l.curveNumber) {
+            return Error{"--initial-loss, --constant-loss and --curve-number go with --loss."};
+        }
+    } else if (*l.loss == "initial-constant") {
+        if (!l.initialLoss || !l.constantLoss || l.curveNumber) {
+            return Error{
+                "--loss initial-constant takes --initial-loss MM and --constant-loss "
+                "MM_PER_H."};
+        }
+        loss.method = LossMethod::kInitialConstant;
+        loss.initialLoss = *l.initialLoss;
+        loss.constantLoss = *l.constantLoss;
+    } else if (*l.loss == "curve-number") {
+        if (!l.curveNumber || l.initialLoss || l.constantLoss) {
+            return Error{"--loss curve-number takes --curve-number CN (a number or a raster)."};
+        }
+        loss.method = LossMethod::kCurveNumber;
+        const auto cn = parseDouble(*l.curveNumber);
+        if (cn) {
+            if (!(*cn > 0.0 && *cn <= 100.0)) {
+                return Error{"--curve-number takes a number above 0 up to 100: \"" + *l.curveNumber
+                             + "\"."};
+            }
+            loss.curveNumber = *cn;
+        } else {
+            loss.curveNumberRaster = *l.curveNumber;
+        }
+    } else {
+        return Error{"--loss is initial-constant or curve-number, not \"" + *l.loss + "\"."};
+    }
+    return loss;
+}
+
+/// Parses the arguments after `rain`.
+Result<RainOptions> parseRain(const std::vector<std::string>& args) {
+    RainOptions o;
+    LossArgs l;
+    std::vector<std::string> positional;
     for (std::size_t k = 1; k < args.size(); ++k) {
         const std::string& a = args[k];
         if (a == "--time-is-end" || a == "--accumulated" || a == "--spread-evenly") {
@@ -499,117 +666,44 @@ int runRainCommand(const std::vector<std::string>& args, std::ostream& out,
             positional.push_back(a);
             continue;
         }
-        static const std::array<std::string, 11> kValued{
-            "--variable",     "--start",         "--hours",       "--crs",
-            "--scale",        "--spacing",       "--time-format", "--loss",
-            "--initial-loss", "--constant-loss", "--curve-number"};
         if (std::find(kValued.begin(), kValued.end(), a) == kValued.end()) {
-            sayLine(out, "Unknown option ", a, "; see make_case --help.");
-            return kFailure;
+            return Error{"Unknown option " + a + "; see make_case --help."};
         }
         if (k + 1 >= args.size()) {
-            sayLine(out, a, " needs a value; see make_case --help.");
-            return kFailure;
+            return Error{a + " needs a value; see make_case --help."};
         }
-        const std::string& v = args[++k];
-        const auto number = [&](double least, bool strict) -> std::optional<double> {
-            const auto d = parseDouble(v);
-            if (!d || !std::isfinite(*d) || (strict ? !(*d > least) : !(*d >= least))) {
-                sayLine(out, a, " takes a number ", strict ? "above " : "from ", least, ": \"", v,
-                        "\".");
-                return std::nullopt;
-            }
-            return d;
-        };
-        if (a == "--variable") {
-            o.read.variable = v;
-        } else if (a == "--start") {
-            o.read.start = parseIsoTime(v);
-            if (!o.read.start) {
-                sayLine(out, "--start takes an ISO 8601 UTC time such as 2022-10-18T00:00:00Z: \"",
-                        v, "\".");
-                return kFailure;
-            }
-        } else if (a == "--hours") {
-            const auto n = parseInt32(v);
-            if (!n || *n < 1) {
-                sayLine(out, "--hours takes a whole number from 1: \"", v, "\".");
-                return kFailure;
-            }
-            o.read.hours = *n;
-        } else if (a == "--crs") {
-            o.read.crs = v;
-        } else if (a == "--time-format") {
-            o.read.timeFormat = v;
-        } else if (a == "--loss") {
-            loss = v;
-        } else if (a == "--curve-number") {
-            curveNumber = v;
-        } else {
-            const bool positive = a == "--scale" || a == "--spacing";
-            const auto d = number(0.0, positive);
-            if (!d) {
-                return kFailure;
-            }
-            if (a == "--scale") {
-                o.read.scale = *d;
-            } else if (a == "--spacing") {
-                o.read.spacing = *d;
-            } else if (a == "--initial-loss") {
-                initialLoss = d;
-            } else {
-                constantLoss = d;
-            }
+        if (const Status taken = takeRainOption(a, args[++k], o, l); !taken) {
+            return taken.error();
         }
     }
     if (positional.size() < 2) {
-        sayLine(out,
-                "make_case rain takes the rainfall file(s) and a case folder: make_case rain "
-                "PRECIP... CASE [options]; see make_case --help.");
-        return kFailure;
+        return Error{
+            "make_case rain takes the rainfall file(s) and a case folder: make_case rain "
+            "PRECIP... CASE [options]; see make_case --help."};
     }
     o.caseDir = positional.back();
     positional.pop_back();
     for (const std::string& path : positional) {
         o.read.paths.emplace_back(path);
     }
+    auto loss = lossOf(l);
     if (!loss) {
-        if (initialLoss || constantLoss || curveNumber) {
-            sayLine(out, "--initial-loss, --constant-loss and --curve-number go with --loss.");
-            return kFailure;
-        }
-    } else if (*loss == "initial-constant") {
-        if (!initialLoss || !constantLoss || curveNumber) {
-            sayLine(out,
-                    "--loss initial-constant takes --initial-loss MM and --constant-loss "
-                    "MM_PER_H.");
-            return kFailure;
-        }
-        o.loss.method = LossMethod::kInitialConstant;
-        o.loss.initialLoss = *initialLoss;
-        o.loss.constantLoss = *constantLoss;
-    } else if (*loss == "curve-number") {
-        if (!curveNumber || initialLoss || constantLoss) {
-            sayLine(out, "--loss curve-number takes --curve-number CN (a number or a raster).");
-            return kFailure;
-        }
-        o.loss.method = LossMethod::kCurveNumber;
-        const auto cn = parseDouble(*curveNumber);
-        if (cn) {
-            if (!(*cn > 0.0 && *cn <= 100.0)) {
-                sayLine(out, "--curve-number takes a number above 0 up to 100: \"", *curveNumber,
-                        "\".");
-                return kFailure;
-            }
-            o.loss.curveNumber = *cn;
-        } else {
-            o.loss.curveNumberRaster = *curveNumber;
-        }
-    } else {
-        sayLine(out, "--loss is initial-constant or curve-number, not \"", *loss, "\".");
+        return loss.error();
+    }
+    o.loss = std::move(*loss);
+    return o;
+}
+
+}  // namespace
+
+int runRainCommand(const std::vector<std::string>& args, std::ostream& out,
+                   std::ostream& progress) {
+    const auto options = parseRain(args);
+    if (!options) {
+        sayLine(out, options.error().message);
         return kFailure;
     }
-    return runRain(o, out, progress);
+    return runRain(*options, out, progress);
 }
 
 }  // namespace hydro::make_case

@@ -76,8 +76,8 @@ bool isRegular(const std::vector<double>& v) {
 }
 
 /// Reorders the grid to rows from the south and columns from the west, longitudes within 180
-/// degrees of the study area's centre; then checks the spacing.
-Result<RainSeries> orient(const fs::path& path, Steps steps, const RainReadOptions& o) {
+/// degrees of the study area's centre (the values of `steps` too); then checks the spacing.
+Result<RainSeries> orientGrid(const fs::path& path, Steps& steps, const RainReadOptions& o) {
     const double centre = 0.5 * (o.west + o.east);
     std::vector<double> lon = steps.lon;
     for (double& x : lon) {
@@ -116,7 +116,13 @@ Result<RainSeries> orient(const fs::path& path, Steps steps, const RainReadOptio
         grid = std::move(out);
     }
 
-    // Steps to hours from the event's start.
+    return s;
+}
+
+/// Checks that the steps tile the hours without gaps; returns whether some are longer than an
+/// hour (to be spread).
+Result<bool> checkSteps(const fs::path& path, const Steps& steps, const RainReadOptions& o) {
+    bool spread = false;
     const std::size_t n = steps.t0.size();
     if (n == 0) {
         return bad(path, "it holds no time steps.");
@@ -138,8 +144,15 @@ Result<RainSeries> orient(const fs::path& path, Steps steps, const RainReadOptio
                                  + " does not follow the one before it (a gap, an overlap or "
                                    "steps out of order).");
         }
-        s.spread = s.spread || len > kHour;
+        spread = spread || len > kHour;
     }
+    return spread;
+}
+
+/// The start of the event: --start, which must begin a step, or the first step's.
+Result<std::int64_t> eventStart(const fs::path& path, const Steps& steps,
+                                const RainReadOptions& o) {
+    const std::size_t n = steps.t0.size();
     const std::int64_t start = o.start.value_or(steps.t0.front());
     bool startFound = false;
     for (std::size_t k = 0; k < n && !startFound; ++k) {
@@ -153,7 +166,15 @@ Result<RainSeries> orient(const fs::path& path, Steps steps, const RainReadOptio
                              + isoText(steps.t0.front()) + " and " + isoText(steps.t1.back())
                              + ".");
     }
-    const std::size_t points = s.lat.size() * cols;
+    return start;
+}
+
+/// The hourly intensities from `start`, steps longer than an hour spread over their hours and
+/// shorter ones gathered into theirs; only whole hours are kept.
+Result<std::vector<std::vector<float>>> hourlyValues(const fs::path& path, const Steps& steps,
+                                                     const RainReadOptions& o, std::int64_t start,
+                                                     std::size_t points) {
+    const std::size_t n = steps.t0.size();
     std::vector<std::vector<double>> sums;
     std::vector<std::int64_t> covered;
     std::vector<std::int32_t> parts;
@@ -203,6 +224,7 @@ Result<RainSeries> orient(const fs::path& path, Steps steps, const RainReadOptio
     if (wanted == 0) {
         return bad(path, "it holds no whole hour from " + isoText(start) + ".");
     }
+    std::vector<std::vector<float>> hours;
     for (std::size_t h = 0; h < wanted; ++h) {
         std::vector<float> hour(points);
         for (std::size_t p = 0; p < points; ++p) {
@@ -212,9 +234,32 @@ Result<RainSeries> orient(const fs::path& path, Steps steps, const RainReadOptio
             }
             hour[p] = static_cast<float>(x);  // accumulations: the sum, mm in the hour = mm/h
         }
-        s.hours.push_back(std::move(hour));
+        hours.push_back(std::move(hour));
     }
-    s.startUnix = start;
+    return hours;
+}
+
+/// The grid oriented and the steps turned into hours from the event's start.
+Result<RainSeries> orient(const fs::path& path, Steps steps, const RainReadOptions& o) {
+    auto s = orientGrid(path, steps, o);
+    if (!s) {
+        return s;
+    }
+    const auto spread = checkSteps(path, steps, o);
+    if (!spread) {
+        return spread.error();
+    }
+    s->spread = *spread;
+    const auto start = eventStart(path, steps, o);
+    if (!start) {
+        return start.error();
+    }
+    auto hours = hourlyValues(path, steps, o, *start, s->lat.size() * s->lon.size());
+    if (!hours) {
+        return hours.error();
+    }
+    s->hours = std::move(*hours);
+    s->startUnix = *start;
     return s;
 }
 
@@ -313,17 +358,10 @@ std::optional<std::pair<std::int64_t, std::int64_t>> timeUnits(const std::string
 }
 
 // One pass over the variable's axes, units and steps; its parts share a dozen locals.
-// NOLINTNEXTLINE(readability-function-size)
-Result<RainSeries> readNetCdf(const fs::path& path, const RainReadOptions& o) {
-    std::unique_ptr<GDALDataset> ds(GDALDataset::Open(
-        path.c_str(), GDAL_OF_MULTIDIM_RASTER | GDAL_OF_READONLY, nullptr, nullptr, nullptr));
-    if (!ds) {
-        return bad(path, "cannot be opened as NetCDF.");
-    }
-    const auto root = ds->GetRootGroup();
-    if (!root) {
-        return bad(path, "holds no variables.");
-    }
+/// The rainfall variable: --variable, or the only one with time, latitude and longitude
+/// dimensions.
+Result<std::string> rainVariable(const fs::path& path, const std::shared_ptr<GDALGroup>& root,
+                                 const RainReadOptions& o) {
     std::vector<std::string> candidates;
     for (const std::string& name : root->GetMDArrayNames()) {
         const auto a = root->OpenMDArray(name);
@@ -357,31 +395,14 @@ Result<RainSeries> readNetCdf(const fs::path& path, const RainReadOptions& o) {
         return bad(path,
                    "has several rainfall variables (" + list + "); choose one with --variable.");
     }
-    const auto var = root->OpenMDArray(name);
-    const auto dims = var->GetDimensions();
-    std::array<std::size_t, 3> position{};  // position of time, lat, lon among the dimensions
-    std::array<std::size_t, 3> size{};
-    for (std::size_t k = 0; k < 3; ++k) {
-        const auto axis = static_cast<std::size_t>(axisOf(dims[k])) - 1;
-        position[axis] = k;
-        size[axis] = static_cast<std::size_t>(dims[k]->GetSize());
-    }
-    Steps steps;
-    std::array<std::vector<double>, 3> coords;
-    for (std::size_t axis = 0; axis < 3; ++axis) {
-        const auto iv = dims[position[axis]]->GetIndexingVariable();
-        auto v = iv ? readAll(iv) : std::nullopt;
-        if (!v) {
-            return bad(path, "the dimension " + dims[position[axis]]->GetName()
-                                 + " has no coordinate values.");
-        }
-        coords[axis] = std::move(*v);
-    }
-    steps.lat = coords[1];
-    steps.lon = coords[2];
+    return name;
+}
 
-    // Time: CF units, calendar and optional bounds.
-    const auto timeVar = dims[position[0]]->GetIndexingVariable();
+/// The steps' start and end times from the CF time coordinate `times`, its units, calendar and
+/// optional bounds.
+Status netCdfTimes(const fs::path& path, const std::shared_ptr<GDALGroup>& root,
+                   const ArrayPtr& timeVar, const std::vector<double>& times,
+                   const RainReadOptions& o, Steps& steps) {
     const std::string calendar = lower(stringAttribute(timeVar, "calendar"));
     if (!calendar.empty() && calendar != "standard" && calendar != "gregorian"
         && calendar != "proleptic_gregorian") {
@@ -401,7 +422,6 @@ Result<RainSeries> readNetCdf(const fs::path& path, const RainReadOptions& o) {
         }
         return static_cast<std::int64_t>(s) + tu->second;
     };
-    const std::vector<double>& times = coords[0];
     const std::string boundsName = stringAttribute(timeVar, "bounds");
     if (!boundsName.empty()) {
         const auto bv = root->OpenMDArray(boundsName);
@@ -437,15 +457,21 @@ Result<RainSeries> readNetCdf(const fs::path& path, const RainReadOptions& o) {
         }
     }
 
-    // Units.
-    const std::string units = trim(stringAttribute(var, "units"));
+    return success();
+}
+
+/// What the values of `var` measure, and the factor that turns them into mm/h or mm.
+Result<std::pair<Kind, double>> netCdfUnits(const fs::path& path, const ArrayPtr& var,
+                                            const std::string& name, const std::string& units,
+                                            const RainReadOptions& o) {
+    Kind kind = Kind::kIntensity;
     const std::string methods = lower(stringAttribute(var, "cell_methods"));
     const std::string u = lower(units);
     double factor = 1.0;
     if (u == "mm h-1" || u == "mm/h" || u == "mm hr-1" || u == "mm/hr") {
-        steps.kind = Kind::kIntensity;
+        kind = Kind::kIntensity;
     } else if (u == "kg m-2 s-1" || u == "mm s-1" || u == "mm/s") {
-        steps.kind = Kind::kIntensity;
+        kind = Kind::kIntensity;
         factor = 3600.0;
     } else if (u == "m" || u == "mm") {
         if (methods.find("time: sum") == std::string::npos && !o.accumulated) {
@@ -453,14 +479,21 @@ Result<RainSeries> readNetCdf(const fs::path& path, const RainReadOptions& o) {
                                  + "\" without cell_methods \"time: sum\"; give --accumulated if "
                                    "the values are sums over each step.");
         }
-        steps.kind = Kind::kAccumulation;
+        kind = Kind::kAccumulation;
         factor = u == "m" ? 1000.0 : 1.0;
     } else {
         return bad(path, "the units of " + name + " are \"" + units
                              + "\", not one of mm h-1, mm/h, kg m-2 s-1, mm s-1, or m or mm "
                                "summed over each step.");
     }
-    factor *= o.scale;
+    return std::make_pair(kind, factor * o.scale);
+}
+
+/// The values of `var` unpacked and scaled, one grid per step, rows and columns as the file
+/// holds them; fill and missing values become NaN.
+Status netCdfValues(const fs::path& path, const ArrayPtr& var, const std::string& name,
+                    const std::array<std::size_t, 3>& position,
+                    const std::array<std::size_t, 3>& size, double factor, Steps& steps) {
     bool hasFill = false;
     const double fill = var->GetNoDataValueAsDouble(&hasFill);
     const auto missing = numberAttribute(var, "missing_value");
@@ -499,6 +532,61 @@ Result<RainSeries> readNetCdf(const fs::path& path, const RainReadOptions& o) {
             }
         }
         steps.values.push_back(std::move(grid));
+    }
+    return success();
+}
+
+Result<RainSeries> readNetCdf(const fs::path& path, const RainReadOptions& o) {
+    std::unique_ptr<GDALDataset> ds(GDALDataset::Open(
+        path.c_str(), GDAL_OF_MULTIDIM_RASTER | GDAL_OF_READONLY, nullptr, nullptr, nullptr));
+    if (!ds) {
+        return bad(path, "cannot be opened as NetCDF.");
+    }
+    const auto root = ds->GetRootGroup();
+    if (!root) {
+        return bad(path, "holds no variables.");
+    }
+    const auto variable = rainVariable(path, root, o);
+    if (!variable) {
+        return variable.error();
+    }
+    const std::string& name = *variable;
+    const auto var = root->OpenMDArray(name);
+    const auto dims = var->GetDimensions();
+    std::array<std::size_t, 3> position{};  // position of time, lat, lon among the dimensions
+    std::array<std::size_t, 3> size{};
+    for (std::size_t k = 0; k < 3; ++k) {
+        const auto axis = static_cast<std::size_t>(axisOf(dims[k])) - 1;
+        position[axis] = k;
+        size[axis] = static_cast<std::size_t>(dims[k]->GetSize());
+    }
+    Steps steps;
+    std::array<std::vector<double>, 3> coords;
+    for (std::size_t axis = 0; axis < 3; ++axis) {
+        const auto iv = dims[position[axis]]->GetIndexingVariable();
+        auto v = iv ? readAll(iv) : std::nullopt;
+        if (!v) {
+            return bad(path, "the dimension " + dims[position[axis]]->GetName()
+                                 + " has no coordinate values.");
+        }
+        coords[axis] = std::move(*v);
+    }
+    steps.lat = coords[1];
+    steps.lon = coords[2];
+
+    const auto timeVar = dims[position[0]]->GetIndexingVariable();
+    if (const Status timed = netCdfTimes(path, root, timeVar, coords[0], o, steps); !timed) {
+        return timed.error();
+    }
+    const std::string units = trim(stringAttribute(var, "units"));
+    const auto kind = netCdfUnits(path, var, name, units, o);
+    if (!kind) {
+        return kind.error();
+    }
+    steps.kind = kind->first;
+    if (const Status read = netCdfValues(path, var, name, position, size, kind->second, steps);
+        !read) {
+        return read.error();
     }
     auto series = orient(path, std::move(steps), o);
     if (series.ok()) {

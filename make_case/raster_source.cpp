@@ -10,8 +10,6 @@
 #include <memory>
 #include <sstream>
 
-#include "common/console.h"
-
 namespace hydro::make_case {
 
 namespace {
@@ -34,17 +32,16 @@ std::string num(double v) {
     return s.str();
 }
 
-Dataset openRaster(const std::filesystem::path& path, std::ostream& out) {
+Result<Dataset> openRaster(const std::filesystem::path& path) {
     GDALAllRegister();
     CPLPushErrorHandler(CPLQuietErrorHandler);
     Dataset ds(GDALDataset::FromHandle(
         GDALOpenEx(path.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY, nullptr, nullptr, nullptr)));
     CPLPopErrorHandler();
     if (!ds || ds->GetRasterCount() < 1) {
-        sayLine(out, path.string(), " cannot open as a raster.");
-        return nullptr;
+        return Error{path.string() + " cannot open as a raster."};
     }
-    return ds;
+    return {std::move(ds)};
 }
 
 /// The source's placement on the 30" WGS 84 grid, when it lies on one.
@@ -184,125 +181,147 @@ int CPL_STDCALL reportWarp(double done, const char* /*message*/, void* data) {
     return 1;
 }
 
-std::optional<GridSpec> gridOfBox(const std::array<double, 4>& box, const std::string& what,
-                                  std::ostream& out) {
+Result<GridSpec> gridOfBox(const std::array<double, 4>& box, const std::string& what) {
     auto gridSpec = gridInside(box[0], box[1], box[2], box[3]);
     if (!gridSpec) {
-        sayLine(out, what, " (", box[0], " ", box[1], " ", box[2], " ", box[3],
-                ") holds no whole 30-arc-second cell.");
+        std::ostringstream line;
+        line << what << " (" << box[0] << " " << box[1] << " " << box[2] << " " << box[3]
+             << ") holds no whole 30-arc-second cell.";
+        return Error{line.str()};
     }
-    return gridSpec;
+    return *gridSpec;
 }
 
-}  // namespace
-
-std::optional<Terrain> loadDem(const DemRequest& request, const std::optional<GridSpec>& onGrid,
-                               std::ostream& out, std::ostream* progress,
-                               std::int64_t progressCells) {
+/// The CRS of the DEM: the one the request names, else the DEM's own.
+Result<OGRSpatialReference> demCrs(const DemRequest& request, GDALDataset& ds) {
     const std::string name = request.path.string();
-    Dataset ds = openRaster(request.path, out);
-    if (!ds) {
-        return std::nullopt;
-    }
     std::array<double, 6> gt{};
-    if (ds->GetGeoTransform(gt.data()) != CE_None) {
-        sayLine(out, name,
-                " has no georeferencing (no geotransform); make_case needs to know "
-                "where its cells lie.");
-        return std::nullopt;
+    if (ds.GetGeoTransform(gt.data()) != CE_None) {
+        return Error{name
+                     + " has no georeferencing (no geotransform); make_case needs to know "
+                       "where its cells lie."};
     }
     OGRSpatialReference srs;
     if (request.crs) {
         if (srs.SetFromUserInput(request.crs->c_str()) != OGRERR_NONE) {
-            sayLine(out, "--dem-crs ", *request.crs,
-                    " names no coordinate reference system GDAL knows.");
-            return std::nullopt;
+            return Error{"--dem-crs " + *request.crs
+                         + " names no coordinate reference system GDAL knows."};
         }
-    } else if (ds->GetSpatialRef() == nullptr || ds->GetSpatialRef()->IsEmpty()) {
-        sayLine(out, name,
-                " has no coordinate reference system; name it with --dem-crs, for "
-                "example --dem-crs EPSG:32611 (WGS 84 / UTM zone 11N).");
-        return std::nullopt;
+    } else if (ds.GetSpatialRef() == nullptr || ds.GetSpatialRef()->IsEmpty()) {
+        return Error{name
+                     + " has no coordinate reference system; name it with --dem-crs, for "
+                       "example --dem-crs EPSG:32611 (WGS 84 / UTM zone 11N)."};
     } else {
-        srs = *ds->GetSpatialRef();
+        srs = *ds.GetSpatialRef();
     }
+    return srs;
+}
 
-    const std::optional<GridSpec> own = sourceGrid(*ds, &srs);
-    std::optional<GridSpec> target = onGrid;
+/// The grid to put the DEM on: `onGrid`, else the box's, else the DEM's own (`own`, when it
+/// lies on the 30" grid), else its footprint's.
+Result<GridSpec> demTarget(const DemRequest& request, const std::optional<GridSpec>& onGrid,
+                           const std::optional<GridSpec>& own, GDALDataset& ds,
+                           const OGRSpatialReference& srs) {
+    if (onGrid) {
+        return *onGrid;
+    }
+    if (request.bbox) {
+        return gridOfBox(*request.bbox, "--bbox");
+    }
+    if (own) {
+        return *own;
+    }
+    const std::string name = request.path.string();
+    const auto box = innerFootprint(ds, srs);
+    if (!box) {
+        return Error{name + ": its extent cannot be transformed to WGS 84."};
+    }
+    return gridOfBox(*box, name + "'s extent");
+}
+
+/// The DEM averaged onto `target` in memory; each tenth done is reported on `progress` when
+/// that is given.
+Result<Dataset> warpDem(const DemRequest& request, GDALDataset& ds, const GridSpec& target,
+                        std::ostream* progress) {
+    std::vector<std::string> args{"-of",
+                                  "MEM",
+                                  "-t_srs",
+                                  "EPSG:4326",
+                                  "-te",
+                                  num(target.westDeg()),
+                                  num(target.southDeg()),
+                                  num(target.eastDeg()),
+                                  num(target.northDeg()),
+                                  "-ts",
+                                  std::to_string(target.cols),
+                                  std::to_string(target.rows),
+                                  "-r",
+                                  "average",
+                                  "-ot",
+                                  "Float32",
+                                  "-dstnodata",
+                                  "nan"};
+    if (request.crs) {
+        args.insert(args.end(), {"-s_srs", *request.crs});
+    }
+    std::vector<char*> argv;
+    argv.reserve(args.size() + 1);
+    for (std::string& a : args) {
+        argv.push_back(a.data());
+    }
+    argv.push_back(nullptr);
+    GDALWarpAppOptions* options = GDALWarpAppOptionsNew(argv.data(), nullptr);
+    WarpProgress report{progress, 0};
+    if (progress != nullptr) {
+        GDALWarpAppOptionsSetProgress(options, reportWarp, &report);
+    }
+    GDALDatasetH source = GDALDataset::ToHandle(&ds);
+    int usageError = 0;
+    CPLPushErrorHandler(CPLQuietErrorHandler);
+    Dataset warped(
+        GDALDataset::FromHandle(GDALWarp("", nullptr, 1, &source, options, &usageError)));
+    CPLPopErrorHandler();
+    GDALWarpAppOptionsFree(options);
+    if (!warped) {
+        return Error{request.path.string()
+                     + " cannot be warped onto the 30-arc-second grid: " + CPLGetLastErrorMsg()};
+    }
+    return {std::move(warped)};
+}
+
+}  // namespace
+
+Result<Terrain> loadDem(const DemRequest& request, const std::optional<GridSpec>& onGrid,
+                        std::ostream* progress, std::int64_t progressCells) {
+    const std::string name = request.path.string();
+    auto ds = openRaster(request.path);
+    if (!ds) {
+        return ds.error();
+    }
+    const auto srs = demCrs(request, **ds);
+    if (!srs) {
+        return srs.error();
+    }
+    const std::optional<GridSpec> own = sourceGrid(**ds, &*srs);
+    const auto target = demTarget(request, onGrid, own, **ds, *srs);
     if (!target) {
-        if (request.bbox) {
-            target = gridOfBox(*request.bbox, "--bbox", out);
-        } else if (own) {
-            target = own;
-        } else {
-            const auto box = innerFootprint(*ds, srs);
-            if (!box) {
-                sayLine(out, name, ": its extent cannot be transformed to WGS 84.");
-                return std::nullopt;
-            }
-            target = gridOfBox(*box, name + "'s extent", out);
-        }
-        if (!target) {
-            return std::nullopt;
-        }
+        return target.error();
     }
-
     Terrain terrain;
     terrain.gridSpec = *target;
     if (own) {
         // Already on the grid: the values pass through unchanged.
-        if (!readOverlap(*ds, *own, *target, terrain.elevation, terrain.outside)) {
-            sayLine(out, name, " cannot be read.");
-            return std::nullopt;
+        if (!readOverlap(**ds, *own, *target, terrain.elevation, terrain.outside)) {
+            return Error{name + " cannot be read."};
         }
     } else {
-        std::vector<std::string> args{"-of",
-                                      "MEM",
-                                      "-t_srs",
-                                      "EPSG:4326",
-                                      "-te",
-                                      num(target->westDeg()),
-                                      num(target->southDeg()),
-                                      num(target->eastDeg()),
-                                      num(target->northDeg()),
-                                      "-ts",
-                                      std::to_string(target->cols),
-                                      std::to_string(target->rows),
-                                      "-r",
-                                      "average",
-                                      "-ot",
-                                      "Float32",
-                                      "-dstnodata",
-                                      "nan"};
-        if (request.crs) {
-            args.insert(args.end(), {"-s_srs", *request.crs});
-        }
-        std::vector<char*> argv;
-        argv.reserve(args.size() + 1);
-        for (std::string& a : args) {
-            argv.push_back(a.data());
-        }
-        argv.push_back(nullptr);
-        GDALWarpAppOptions* options = GDALWarpAppOptionsNew(argv.data(), nullptr);
-        WarpProgress report{progress, 0};
-        if (progress != nullptr && target->cellCount() > progressCells) {
-            GDALWarpAppOptionsSetProgress(options, reportWarp, &report);
-        }
-        GDALDatasetH source = GDALDataset::ToHandle(ds.get());
-        int usageError = 0;
-        CPLPushErrorHandler(CPLQuietErrorHandler);
-        Dataset warped(
-            GDALDataset::FromHandle(GDALWarp("", nullptr, 1, &source, options, &usageError)));
-        CPLPopErrorHandler();
-        GDALWarpAppOptionsFree(options);
+        const bool report = progress != nullptr && target->cellCount() > progressCells;
+        const auto warped = warpDem(request, **ds, *target, report ? progress : nullptr);
         if (!warped) {
-            sayLine(out, name,
-                    " cannot be warped onto the 30-arc-second grid: ", CPLGetLastErrorMsg());
-            return std::nullopt;
+            return warped.error();
         }
-        if (!readOverlap(*warped, *target, *target, terrain.elevation, terrain.outside)) {
-            sayLine(out, name, " cannot be read.");
-            return std::nullopt;
+        if (!readOverlap(**warped, *target, *target, terrain.elevation, terrain.outside)) {
+            return Error{name + " cannot be read."};
         }
     }
     for (std::size_t i = 0; i < terrain.elevation.size(); ++i) {
@@ -313,37 +332,34 @@ std::optional<Terrain> loadDem(const DemRequest& request, const std::optional<Gr
     return terrain;
 }
 
-std::optional<IntegerRaster> loadGridRaster(const std::filesystem::path& path,
-                                            const std::optional<std::array<double, 4>>& bbox,
-                                            const std::optional<GridSpec>& onGrid,
-                                            std::ostream& out) {
+Result<IntegerRaster> loadGridRaster(const std::filesystem::path& path,
+                                     const std::optional<std::array<double, 4>>& bbox,
+                                     const std::optional<GridSpec>& onGrid) {
     const std::string name = path.string();
-    Dataset ds = openRaster(path, out);
+    auto ds = openRaster(path);
     if (!ds) {
-        return std::nullopt;
+        return ds.error();
     }
-    const std::optional<GridSpec> own = sourceGrid(*ds, ds->GetSpatialRef());
+    const std::optional<GridSpec> own = sourceGrid(**ds, (*ds)->GetSpatialRef());
     if (!own) {
-        sayLine(out, name,
-                " is not on a 30-arc-second WGS 84 grid (cells of 1/120 degree, "
-                "edges on multiples of 30\"); flow directions cannot be resampled, so "
-                "give a raster on that grid or leave --flow-dir out.");
-        return std::nullopt;
+        return Error{name
+                     + " is not on a 30-arc-second WGS 84 grid (cells of 1/120 degree, "
+                       "edges on multiples of 30\"); flow directions cannot be resampled, so "
+                       "give a raster on that grid or leave --flow-dir out."};
     }
     IntegerRaster raster;
     raster.gridSpec = *own;
     if (onGrid) {
         raster.gridSpec = *onGrid;
     } else if (bbox) {
-        const auto box = gridOfBox(*bbox, "--bbox", out);
+        const auto box = gridOfBox(*bbox, "--bbox");
         if (!box) {
-            return std::nullopt;
+            return box.error();
         }
         raster.gridSpec = *box;
     }
-    if (!readOverlap(*ds, *own, raster.gridSpec, raster.values, raster.noData)) {
-        sayLine(out, name, " cannot be read.");
-        return std::nullopt;
+    if (!readOverlap(**ds, *own, raster.gridSpec, raster.values, raster.noData)) {
+        return Error{name + " cannot be read."};
     }
     return raster;
 }

@@ -17,9 +17,6 @@ namespace hydro::make_case {
 
 /// Cells per degree: a cell is 30 arc-seconds square.
 inline constexpr int kCellsPerDegree = 120;
-/// North-south extent of a cell, m, as the simulator takes it.
-inline constexpr double kCellHeight = 926.6;
-inline constexpr float kCellHeightF = 926.6F;
 
 /// Placement of a grid: its outer south-west corner in whole cells from (0°, 0°), and its size.
 struct GridSpec {
@@ -33,6 +30,8 @@ struct GridSpec {
     [[nodiscard]] double southDeg() const { return static_cast<double>(southCells) / 120.0; }
     [[nodiscard]] double eastDeg() const { return static_cast<double>(westCells + cols) / 120.0; }
     [[nodiscard]] double northDeg() const { return static_cast<double>(southCells + rows) / 120.0; }
+    /// Rows and columns, for the numberings of the cells (case/grid_shape.h).
+    [[nodiscard]] GridShape shape() const { return GridShape{rows, cols}; }
     bool operator==(const GridSpec&) const = default;
 };
 

@@ -92,6 +92,23 @@ struct WaveCell {
     return q == 0.0 ? 0.0 : std::pow(q, exponent);
 }
 
+/// The wave celerity of a cell, m/s, from the power of its discharge that `celerityPower` gives
+/// (the sweep keeps those powers from node to node).
+[[nodiscard]] inline double celerityOfPower(const WaveCell& cell, double power) {
+    return cell.celerityFactor * power;
+}
+
+/// The wave celerity of a cell at discharge `q` (m3/s), m/s, as the sweep takes it:
+/// pow(alpha, 1 / m) * m * pow(q, (m - 1) / m).
+[[nodiscard]] inline double celerity(const WaveScheme& w, const WaveCell& cell, double q) {
+    return celerityOfPower(cell, celerityPower(q, w.powExponent));
+}
+
+/// `celerity` straight from a cell's hydraulic constants.
+[[nodiscard]] inline double celerityOf(const RoutingSetup& s, double q) {
+    return celerity(WaveScheme::of(s.spaceSteps, s.dt, s.weight, s.exponentM), WaveCell::of(s), q);
+}
+
 /// One sub-step across one cell, node after node. `start` takes the lateral inflow per metre
 /// and the summed outflow of the upstream cells; each `node(j)` for j = 1..spaceSteps then
 /// turns the previous sub-step's discharge at node j (qOld) into this sub-step's (qNew), in
@@ -116,9 +133,8 @@ public:
         const WaveScheme& w = *w_;
         const double dt = w.dt;
         const double dx = cell_->dx;
-        const double k = cell_->celerityFactor;
         const double oldJ = q_[j];
-        const double c1 = k * powOldPrev_;
+        const double c1 = celerityOfPower(*cell_, powOldPrev_);
         const double est = (oldPrev_ + newPrev_) * 0.5 + lateralStep_;
         double powStar = 0.0;
         double powOldJ = 0.0;
@@ -132,7 +148,7 @@ public:
             powStar = celerityPower(oldJ, w.powExponent);
             powOldJ = powStar;
         }
-        const double c2 = k * powStar;
+        const double c2 = celerityOfPower(*cell_, powStar);
         const double c = (c1 + c2) * 0.5;
         const double numerator = w.weight * c * (cell_->dtOverDx * newPrev_ + dtQLat_) + oldJ
                                  - w.oneMinusWeight * c * dt * ((oldJ - oldPrev_) / dx - qLat_);

@@ -24,6 +24,9 @@ TEST(GridShape, TheThreeNumberingsMeetInOnePlace) {
     EXPECT_FALSE(g.indexOfUser(0, 1).has_value());
     EXPECT_FALSE(g.indexOfUser(4, 1).has_value());
     EXPECT_FALSE(g.indexOfUser(1, 5).has_value());
+    // The south-west cell is column 1, row 1; the north-east one column 3, row 4.
+    EXPECT_EQ(g.userCellName(g.index(3, 0)), "column 1, row 1");
+    EXPECT_EQ(g.userCellName(g.index(0, 2)), "column 3, row 4");
     EXPECT_TRUE(g.isBorder(g.index(0, 1)));
     EXPECT_FALSE(g.isBorder(g.index(1, 1)));
 }

@@ -17,11 +17,10 @@ using test::writeText;
 
 TEST(OutletsFile, ColumnsByNameAndFaultsByLine) {
     TempDir dir;
-    std::ostringstream out;
     writeText(dir / "g.csv",
               "lat, id ,lon,area_km2,name\r\n34.1,A,-118.2,12.5,x\n\n34.2,B,-118.3,,y\n");
-    const auto ok = readOutlets(dir / "g.csv", out);
-    ASSERT_TRUE(ok) << out.str();
+    const auto ok = readOutlets(dir / "g.csv");
+    ASSERT_TRUE(ok) << ok.error().message;
     ASSERT_EQ(ok->size(), 2U);
     EXPECT_EQ((*ok)[0].id, "A");
     EXPECT_EQ((*ok)[0].lon, -118.2);
@@ -39,9 +38,9 @@ TEST(OutletsFile, ColumnsByNameAndFaultsByLine) {
     for (const auto& [text, line] : faults) {
         SCOPED_TRACE(text);
         writeText(dir / "g.csv", text);
-        std::ostringstream msg;
-        EXPECT_FALSE(readOutlets(dir / "g.csv", msg));
-        EXPECT_NE(msg.str().find(line), std::string::npos) << msg.str();
+        const auto fault = readOutlets(dir / "g.csv");
+        ASSERT_FALSE(fault);
+        EXPECT_NE(fault.error().message.find(line), std::string::npos) << fault.error().message;
     }
 }
 
@@ -58,26 +57,26 @@ TEST(Snapping, WindowBorderAndSameCell) {
     const auto centre = [](std::int32_t row, std::int32_t col) {
         return OutletRequest{"g", (col + 0.5) / 120.0, (4 - row + 0.5) / 120.0, std::nullopt};
     };
-    std::ostringstream out;
     // From (2,2) within radius 1 the largest accumulation is (3,3); the border row 4 and
     // column 4 are never taken.
-    auto s = snapOutlets(std::vector{centre(2, 2)}, gridSpec, outside, acc, area, 1, out);
-    ASSERT_TRUE(s) << out.str();
+    auto s = snapOutlets(std::vector{centre(2, 2)}, gridSpec, outside, acc, area, 1);
+    ASSERT_TRUE(s) << s.error().message;
     EXPECT_EQ((*s)[0].cell, 3 * 5 + 3);
     EXPECT_NEAR((*s)[0].distanceCells, 1.41421, 1e-5);
-    s = snapOutlets(std::vector{centre(3, 3)}, gridSpec, outside, acc, area, 3, out);
+    s = snapOutlets(std::vector{centre(3, 3)}, gridSpec, outside, acc, area, 3);
     EXPECT_EQ((*s)[0].cell, 3 * 5 + 3);
     // With an area, the closest upstream area wins: 3.5 km² is cell 7, i.e. (1,2).
     OutletRequest byArea = centre(2, 2);
     byArea.areaKm2 = 3.4;
-    s = snapOutlets(std::vector{byArea}, gridSpec, outside, acc, area, 1, out);
+    s = snapOutlets(std::vector{byArea}, gridSpec, outside, acc, area, 1);
     EXPECT_EQ((*s)[0].cell, 7);
     // Two gauges on one cell, and a gauge whose window holds only border cells.
-    EXPECT_FALSE(
-        snapOutlets(std::vector{centre(2, 2), centre(3, 3)}, gridSpec, outside, acc, area, 1, out));
-    EXPECT_NE(out.str().find("snap to the same cell"), std::string::npos);
-    EXPECT_FALSE(snapOutlets(std::vector{centre(4, 4)}, gridSpec, outside, acc, area, 0, out));
-    EXPECT_NE(out.str().find("finds no inside cell off the border"), std::string::npos);
+    s = snapOutlets(std::vector{centre(2, 2), centre(3, 3)}, gridSpec, outside, acc, area, 1);
+    ASSERT_FALSE(s);
+    EXPECT_NE(s.error().message.find("snap to the same cell"), std::string::npos);
+    s = snapOutlets(std::vector{centre(4, 4)}, gridSpec, outside, acc, area, 0);
+    ASSERT_FALSE(s);
+    EXPECT_NE(s.error().message.find("finds no inside cell off the border"), std::string::npos);
 
     std::ostringstream table;
     printSnapTable(std::vector{byArea}, std::vector{SnappedOutlet{7, 1.0, 3.5}}, gridSpec, table);
@@ -87,7 +86,7 @@ TEST(Snapping, WindowBorderAndSameCell) {
 TEST(ParameterText, StudyGridReplacedEverythingElseKept) {
     const GridSpec gridSpec{-14201, 4109, 46, 19};
     const std::string before = "  199\t107\n-118.3430 34.2314 # rest\n17 9\n";
-    EXPECT_EQ(replaceStudyGrid(before, gridSpec),
+    EXPECT_EQ(*replaceStudyGrid(before, gridSpec),
               "  46\t19\n-118.341666667 34.2416666667 # rest\n17 9\n");
     EXPECT_FALSE(replaceStudyGrid("1 2 3", gridSpec));
 
@@ -115,8 +114,8 @@ TEST(CaseFiles, GridsRunFromTheSouthRowAndReplaceOnlyWhenComplete) {
     const std::vector<std::int32_t> river{-1, 1, 1, 2, 2, -1};
     const std::vector<RiverRecord> rivers{{1, 0, 1, 2, 1, -0.5, 0.0125}};
     CaseFiles files{&gridSpec, z, dir8, acc, river, rivers, "3 2 0 0\n"};
-    std::ostringstream out;
-    ASSERT_TRUE(writeCase(dir.path(), files, out)) << out.str();
+    const Status written = writeCase(dir.path(), files);
+    ASSERT_TRUE(written) << written.error().message;
     EXPECT_EQ(test::readFloats(dir / "topoData/modDem.bin"),
               (std::vector<float>{4, 5, 6, 1, 2, 3}));
     EXPECT_EQ(test::readText(dir / "topoData/riverNumList.dat"), "1 0 1 2 1 0 -0.50000 0.01250\n");
@@ -134,9 +133,9 @@ TEST(CaseFiles, GridsRunFromTheSouthRowAndReplaceOnlyWhenComplete) {
 
     // A case folder that cannot hold the files: nothing is put in place.
     test::writeText(dir / "blocked", "a file where a folder belongs");
-    std::ostringstream fail;
-    EXPECT_FALSE(writeCase(dir / "blocked", files, fail));
-    EXPECT_NE(fail.str().find("cannot be created"), std::string::npos) << fail.str();
+    const Status blocked = writeCase(dir / "blocked", files);
+    ASSERT_FALSE(blocked);
+    EXPECT_NE(blocked.error().message.find("cannot be created"), std::string::npos);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // calculations, and the whole chain through the simulator.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdlib>
@@ -461,6 +462,36 @@ TEST_F(Rain, RefusesWhatItCannotUseWithOneLine) {
     std::string console;
     twoVars.extraVariables = {"tp"};
     ASSERT_EQ(rain(nc(twoVars), {"--variable", "tp"}, &console), 0) << console;
+}
+
+TEST_F(Rain, AFailurePartWayLeavesTheCaseAsItWas) {
+    // A first run leaves rain.dat and param-event.dat of one event.
+    std::string console;
+    ASSERT_EQ(rain(nc(defaultFile()), {}, &console), 0) << console;
+    const std::string rainBefore = test::readText(caseDir() / "input" / "rain.dat");
+    const std::string paramsBefore = test::readText(caseDir() / "param-event.dat");
+
+    // A second run of another event, whose param-event.dat cannot be put in place: the place
+    // where the old one waits during the commit is taken by a folder. rain.dat goes in place
+    // first and must be taken back.
+    NcFile later = defaultFile();
+    later.time = steps(0.0, 1.0, 30);
+    fs::path blocker = caseDir() / "param-event.dat";
+    blocker += ".old-" + std::to_string(::getpid());
+    fs::create_directories(blocker / "taken");
+    EXPECT_EQ(rain(nc(later, "later.nc"), {}, &console), 1);
+    EXPECT_NE(console.find("param-event.dat cannot be put in place"), std::string::npos) << console;
+    EXPECT_EQ(std::count(console.begin(), console.end(), '\n'), 1) << console;
+    EXPECT_EQ(test::readText(caseDir() / "input" / "rain.dat"), rainBefore);
+    EXPECT_EQ(test::readText(caseDir() / "param-event.dat"), paramsBefore);
+    // Nothing half-written is left beside the files.
+    fs::remove_all(blocker);
+    for (const fs::path& folder : {caseDir(), caseDir() / "input"}) {
+        for (const auto& entry : fs::directory_iterator(folder)) {
+            EXPECT_EQ(entry.path().filename().string().find(".part-"), std::string::npos)
+                << entry.path();
+        }
+    }
 }
 
 /// A one-hour ESRI ASCII grid of 1 km cells in UTM zone 11 around the study area, every cell
