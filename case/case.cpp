@@ -8,11 +8,11 @@ Result<CaseData> readCase(const std::filesystem::path& root) {
     if (!params) {
         return params.error();
     }
-    if (auto tooLarge = gridSizeProblem(*params)) {
-        return *tooLarge;
+    if (const Status tooLarge = checkGridSize(*params); !tooLarge) {
+        return tooLarge.error();
     }
-    if (auto offTheGlobe = latitudeProblem(*params)) {
-        return *offTheGlobe;
+    if (const Status offTheGlobe = checkLatitudes(*params); !offTheGlobe) {
+        return offTheGlobe.error();
     }
     auto rivers = readRiverList(paths.riverList());
     if (!rivers) {

@@ -2,11 +2,10 @@
 
 namespace hydro {
 
-std::optional<Error> wholeFramesProblem(const std::string& name, std::uint64_t fileBytes,
-                                        const GridShape& shape) {
+Status checkWholeFrames(const std::string& name, std::uint64_t fileBytes, const GridShape& shape) {
     const std::uint64_t frameBytes = static_cast<std::uint64_t>(shape.cellCount()) * 4U;
     if (frameBytes == 0 || fileBytes % frameBytes == 0) {
-        return std::nullopt;
+        return success();
     }
     return Error{name + " holds " + std::to_string(fileBytes)
                  + " bytes, not a whole number of frames of " + std::to_string(shape.cols)
@@ -28,8 +27,9 @@ Status DischargeGrid::open(const std::filesystem::path& path, const GridShape& s
     }
     std::error_code ec;
     const auto bytes = std::filesystem::file_size(path, ec);
-    if (auto problem = wholeFramesProblem(name_, ec ? *values * 4U : bytes, shape)) {
-        return *problem;
+    if (const Status problem = checkWholeFrames(name_, ec ? *values * 4U : bytes, shape);
+        !problem) {
+        return problem.error();
     }
     const auto frameValues = static_cast<std::uint64_t>(shape.cellCount());
     frames_ = frameValues == 0 ? 0 : *values / frameValues;

@@ -22,9 +22,8 @@ inline constexpr float kNoDischarge = -9999.0F;
 
 /// A file of `fileBytes` bytes must hold whole frames of `shape`: otherwise it was written for
 /// another grid, and reading it would mix rows. The error names `name`.
-[[nodiscard]] std::optional<Error> wholeFramesProblem(const std::string& name,
-                                                      std::uint64_t fileBytes,
-                                                      const GridShape& shape);
+[[nodiscard]] Status checkWholeFrames(const std::string& name, std::uint64_t fileBytes,
+                                      const GridShape& shape);
 
 /// Random access to the frames of one discharge grid.
 class DischargeGrid {

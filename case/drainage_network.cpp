@@ -152,7 +152,7 @@ Result<StudyGrid> buildDrainageNetwork(const std::filesystem::path& topoDir,
     return grid;
 }
 
-std::optional<Error> nonFiniteElevation(const StudyGrid& grid, const RiverList& rivers) {
+Status checkElevationsFinite(const StudyGrid& grid, const RiverList& rivers) {
     // In file order, so that the cell named is the first a reader of the file meets.
     for (std::int64_t k = 0; k < grid.cellCount(); ++k) {
         const CellIndex i = grid.indexOfFilePosition(k);
@@ -171,7 +171,7 @@ std::optional<Error> nonFiniteElevation(const StudyGrid& grid, const RiverList& 
             }
         }
     }
-    return std::nullopt;
+    return success();
 }
 
 }  // namespace hydro

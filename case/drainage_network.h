@@ -46,7 +46,6 @@ void countUpstreamCells(StudyGrid& grid);
 
 /// Every routed cell and the cell it drains into need a finite elevation (the slope between
 /// them sets the flow): the first that has none, as an error naming modDem.bin.
-[[nodiscard]] std::optional<Error> nonFiniteElevation(const StudyGrid& grid,
-                                                      const RiverList& rivers);
+[[nodiscard]] Status checkElevationsFinite(const StudyGrid& grid, const RiverList& rivers);
 
 }  // namespace hydro

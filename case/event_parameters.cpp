@@ -358,7 +358,7 @@ Result<OutputParameters> readOutputParameters(const std::filesystem::path& path,
     return p;
 }
 
-std::optional<Error> gridSizeProblem(const EventParameters& p) {
+Status checkGridSize(const EventParameters& p) {
     constexpr std::int64_t kMaxCells = std::numeric_limits<std::int32_t>::max();
     const std::int64_t studyCells = std::int64_t{p.studyRows} * p.studyCols;
     const std::int64_t rainPoints = std::int64_t{p.rainRows} * p.rainCols;
@@ -375,14 +375,14 @@ std::optional<Error> gridSizeProblem(const EventParameters& p) {
                      + std::to_string(p.rainRows) + " points over " + std::to_string(p.days)
                      + " days is too large."};
     }
-    return std::nullopt;
+    return success();
 }
 
-std::optional<Error> latitudeProblem(const EventParameters& p) {
+Status checkLatitudes(const EventParameters& p) {
     const auto south = static_cast<double>(p.swLat);
     const double north = south + p.studyRows / 120.0;
     if (south >= -90.0 && north <= 90.0) {
-        return std::nullopt;
+        return success();
     }
     std::ostringstream line;
     line << "param-event.dat: the study grid runs from latitude " << south << " to " << north

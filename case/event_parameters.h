@@ -71,11 +71,11 @@ enum class EchoStyle { kMap, kSeries };
 
 /// Grids are addressed with 32-bit indices and every byte count must fit 64 bits: says what is
 /// too large (one line naming param-event.dat), or nothing when the grids can be sized.
-[[nodiscard]] std::optional<Error> gridSizeProblem(const EventParameters& p);
+[[nodiscard]] Status checkGridSize(const EventParameters& p);
 
 /// Every row must lie on the globe (its latitude sets the cell width): the study grid from
 /// its south edge `swLat` to its north edge must lie from -90 to 90 degrees.
-[[nodiscard]] std::optional<Error> latitudeProblem(const EventParameters& p);
+[[nodiscard]] Status checkLatitudes(const EventParameters& p);
 
 /// True when 3600 s is a whole number of time steps; otherwise every simulated hour is
 /// subStepsPerHour x timeStep seconds long, a little shorter than an hour.

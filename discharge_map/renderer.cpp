@@ -255,8 +255,9 @@ Status checkDischargeFile(const RawValueReader& reader, const FrameShape& shape,
     if (std::error_code ec; fs::is_regular_file(workDir / kDischargeFile, ec)) {
         const auto bytes = fs::file_size(workDir / kDischargeFile, ec);
         const GridShape grid{shape.rows, shape.cols};
-        if (auto problem = wholeFramesProblem("dischargeHourly.bin", ec ? 0 : bytes, grid)) {
-            return std::move(*problem);
+        if (const Status problem = checkWholeFrames("dischargeHourly.bin", ec ? 0 : bytes, grid);
+            !problem) {
+            return problem.error();
         }
     }
     return success();

@@ -80,8 +80,8 @@ int runDischargeNetcdf(std::span<const std::string> args, std::ostream& out,
         sayLine(out, params.error().message);
         return 1;
     }
-    if (const auto tooLarge = gridSizeProblem(*params)) {
-        sayLine(out, tooLarge->message);
+    if (const Status tooLarge = checkGridSize(*params); !tooLarge) {
+        sayLine(out, tooLarge.error().message);
         return 1;
     }
     auto start = readEventStart(paths.rainfall());

@@ -126,9 +126,10 @@ Result<std::vector<float>> readCellSeries(const std::filesystem::path& workDir,
         // A grid of frames of another size would give values of other cells.
         std::error_code ec;
         const auto bytes = std::filesystem::file_size(workDir / kDischargePath, ec);
-        if (auto problem = wholeFramesProblem("dischargeHourly.bin", ec ? *valuesHeld * 4U : bytes,
-                                              {p.studyRows, p.studyCols})) {
-            return std::move(*problem);
+        const Status whole = checkWholeFrames("dischargeHourly.bin", ec ? *valuesHeld * 4U : bytes,
+                                              {p.studyRows, p.studyCols});
+        if (!whole) {
+            return whole.error();
         }
         status = gatherBySeeking(grid, place, series);
     } else {

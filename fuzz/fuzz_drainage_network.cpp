@@ -82,8 +82,8 @@ extern "C" int LLVMFuzzerTestOneInput(  // NOLINT(readability-identifier-naming)
         numbers.push_back(cell.riverNum);
     }
     const hydro::RiverList rivers(numbers);
-    if (const auto e = hydro::nonFiniteElevation(*grid, rivers)) {
-        requirePrintableLine(e->message);
+    if (const Status e = hydro::checkElevationsFinite(*grid, rivers); !e) {
+        requirePrintableLine(e.error().message);
     }
     return 0;
 }

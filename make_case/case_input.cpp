@@ -41,11 +41,11 @@ Result<EventParameters> readCaseParameters(const fs::path& caseDir) {
     if (!params) {
         return params.error();
     }
-    if (auto tooLarge = gridSizeProblem(*params)) {
-        return *tooLarge;
+    if (const Status tooLarge = checkGridSize(*params); !tooLarge) {
+        return tooLarge.error();
     }
-    if (auto offGlobe = latitudeProblem(*params)) {
-        return *offGlobe;
+    if (const Status offGlobe = checkLatitudes(*params); !offGlobe) {
+        return offGlobe.error();
     }
     return params;
 }

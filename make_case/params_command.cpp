@@ -137,16 +137,10 @@ Result<EventParameters> stageParameterFile(FileTransaction& files, const fs::pat
         return written.error();
     }
     auto params = readEventParameters(temporaryPathOf(target));
-    std::optional<Error> problem;
-    if (!params) {
-        problem = params.error();
-    } else if (auto tooLarge = gridSizeProblem(*params)) {
-        problem = tooLarge;
-    } else if (auto offGlobe = latitudeProblem(*params)) {
-        problem = offGlobe;
-    }
-    if (problem) {
-        return Error{context + problem->message + " Nothing was changed."};
+    Status valid = params ? checkGridSize(*params) : Status(params.error());
+    valid = valid ? checkLatitudes(*params) : valid;
+    if (!valid) {
+        return Error{context + valid.error().message + " Nothing was changed."};
     }
     return params;
 }

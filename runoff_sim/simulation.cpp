@@ -79,11 +79,11 @@ Status readBasin(const CasePaths& paths, CaseState& s) {
         return rivers.error();
     }
     s.rivers = std::move(*rivers);
-    if (const auto tooLarge = gridSizeProblem(s.params)) {
-        return *tooLarge;
+    if (const Status tooLarge = checkGridSize(s.params); !tooLarge) {
+        return tooLarge.error();
     }
-    if (const auto offTheGlobe = latitudeProblem(s.params)) {
-        return *offTheGlobe;
+    if (const Status offTheGlobe = checkLatitudes(s.params); !offTheGlobe) {
+        return offTheGlobe.error();
     }
     s.rain = placeRainPoints(s.params);
     auto network = buildDrainageNetwork(paths.topoData(), s.params);
@@ -91,8 +91,8 @@ Status readBasin(const CasePaths& paths, CaseState& s) {
         return network.error();
     }
     // A slope needs two finite elevations.
-    if (const auto bad = nonFiniteElevation(*network, s.rivers)) {
-        return *bad;
+    if (const Status bad = checkElevationsFinite(*network, s.rivers); !bad) {
+        return bad.error();
     }
     s.network = std::move(*network);
     return success();
