@@ -24,21 +24,15 @@ std::size_t chunkValues(std::int64_t total) {
 /// Reads the next `out.size()` values of a grid file; on a short file, the error says how many
 /// values it holds and how many the grid needs.
 template <class T>
-std::optional<Error> readChunk(RawValueReader& reader, const char* name, std::span<T> out,
-                               std::int64_t before, std::int64_t needed) {
+Status readChunk(RawValueReader& reader, const char* name, std::span<T> out, std::int64_t before,
+                 std::int64_t needed) {
     const std::size_t got = reader.read(out);
     if (got < out.size()) {
         return Error{std::string(name) + " holds "
                      + std::to_string(before + static_cast<std::int64_t>(got))
                      + " values, but the study grid needs " + std::to_string(needed) + "."};
     }
-    return std::nullopt;
-}
-
-std::string where(const GridShape& shape, CellIndex i) {
-    return "column " + std::to_string(shape.userColumn(i)) + ", row "
-           + std::to_string(shape.userRow(i))
-           + " (counted from 1 from the west and from the south)";
+    return success();
 }
 
 }  // namespace
@@ -54,8 +48,9 @@ Status readElevation(const std::filesystem::path& topoDir, const EventParameters
     for (std::int64_t start = 0; start < total;) {
         const auto n = static_cast<std::size_t>(
             std::min<std::int64_t>(total - start, static_cast<std::int64_t>(kChunkValues)));
-        if (auto e = readChunk(reader, "modDem.bin", std::span(chunk.data(), n), start, total)) {
-            return *e;
+        if (Status read = readChunk(reader, "modDem.bin", std::span(chunk.data(), n), start, total);
+            !read) {
+            return read;
         }
         for (std::size_t k = 0; k < n; ++k, ++start) {
             const std::int32_t row = grid.rowOfFilePosition(start);
@@ -86,9 +81,10 @@ Status readTopology(const std::filesystem::path& topoDir, StudyGrid& grid) {
         const auto n = static_cast<std::size_t>(
             std::min<std::int64_t>(total - start, static_cast<std::int64_t>(kChunkValues)));
         for (std::size_t f = 0; f < readers.size(); ++f) {
-            if (auto e = readChunk(readers[f], kNames[f], std::span(chunks[f].data(), n), start,
-                                   total)) {
-                return *e;
+            if (Status read =
+                    readChunk(readers[f], kNames[f], std::span(chunks[f].data(), n), start, total);
+                !read) {
+                return read;
             }
         }
         for (std::size_t k = 0; k < n; ++k, ++start) {
@@ -109,7 +105,7 @@ Status readTopology(const std::filesystem::path& topoDir, StudyGrid& grid) {
         const GridCell& cell = grid[i];
         if (cell.isRiverInterior() && (cell.flowDir < 0 || cell.flowDir > 8)) {
             return Error{"flowDir.bin has the flow direction " + std::to_string(cell.flowDir)
-                         + " at " + where(grid, i)
+                         + " at " + grid.explainedCellName(i)
                          + ", a river cell off the border; codes must be 0 to 8."};
         }
     }
@@ -164,7 +160,7 @@ Status checkElevationsFinite(const StudyGrid& grid, const RiverList& rivers) {
             if (c != kNoCell && !std::isfinite(grid[c].elevation)) {
                 std::ostringstream line;
                 line << "modDem.bin has the elevation " << grid[c].elevation << " at "
-                     << where(grid, c)
+                     << grid.explainedCellName(c)
                      << (c == i ? ", a simulated cell" : ", the cell a simulated cell drains into")
                      << "; elevations there must be finite numbers.";
                 return Error{line.str()};

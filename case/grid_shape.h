@@ -72,6 +72,11 @@ struct GridShape {
     [[nodiscard]] std::string userCellName(CellIndex i) const {
         return "column " + std::to_string(userColumn(i)) + ", row " + std::to_string(userRow(i));
     }
+    /// The same, with how it is counted, for messages that a user reads without the manual:
+    /// "column 3, row 5 (counted from 1 from the west and from the south)".
+    [[nodiscard]] std::string explainedCellName(CellIndex i) const {
+        return userCellName(i) + " (counted from 1 from the west and from the south)";
+    }
 };
 
 }  // namespace hydro

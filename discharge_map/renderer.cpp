@@ -276,11 +276,8 @@ Result<ColourBounds> boundsOfFile(RawValueReader& reader, const FrameShape& shap
         const CellIndex cell =
             grid.indexOfFilePosition(static_cast<std::int64_t>(k % shape.cells()));
         return Error{"dischargeHourly.bin holds an infinite discharge in hour "
-                     + std::to_string(k / shape.cells() + 1) + " at column "
-                     + std::to_string(grid.userColumn(cell)) + ", row "
-                     + std::to_string(grid.userRow(cell))
-                     + " (counted from 1 from the west and from the south): it cannot be a bound "
-                       "of the colour scale."};
+                     + std::to_string(k / shape.cells() + 1) + " at " + grid.explainedCellName(cell)
+                     + ": it cannot be a bound of the colour scale."};
     }
     return bounds;
 }

@@ -100,10 +100,8 @@ Result<RoutingPlan> buildRoutingPlan(const StudyGrid& grid, const RiverList& riv
         const GridCell& cell = grid[index];
         const std::int32_t point = findNearestRainCell(cell.latSec, cell.lonSec, rain);
         if (point < 0) {
-            return Error{"No rainfall point of the input data lies near the cell at column "
-                         + std::to_string(grid.userColumn(index)) + ", row "
-                         + std::to_string(grid.userRow(index))
-                         + " (counted from 1 from the west and from the south)."};
+            return Error{"No rainfall point of the input data lies near the cell at "
+                         + grid.explainedCellName(index) + "."};
         }
         const GridCell* downstream = cell.downstream == kNoCell ? nullptr : &grid[cell.downstream];
         const RoutingSetup setup = setupRouting(cell, downstream, routing);
