@@ -72,6 +72,27 @@ TEST(KinematicWave, ChannelAndSlopeCells) {
     EXPECT_EQ(above.manningN, 0.03);
 }
 
+TEST(KinematicWave, CelerityIsTheSlopeOfTheRatingCurve) {
+    // The celerity the scheme and make_case's Courant check share is dQ/dA of Q = alpha * A^m:
+    // checked against a central difference of the rating curve, for a channel and a slope cell.
+    const GridCell down = riverCell(5, 1, 800.0F, 90.0F);
+    for (const std::int32_t acc : {1000, 20}) {
+        SCOPED_TRACE(acc);
+        const RoutingSetup s = setupRouting(riverCell(2, acc, 800.0F, 100.0F), &down, kParams);
+        EXPECT_EQ(celerityOf(s, 0.0), 0.0);
+        for (const double q : {0.01, 1.0, 250.0}) {
+            const double area = std::pow(q / s.alpha, 1.0 / s.exponentM);
+            const double h = area * 1e-6;
+            const double slope = (s.alpha * std::pow(area + h, s.exponentM)
+                                  - s.alpha * std::pow(area - h, s.exponentM))
+                                 / (2.0 * h);
+            EXPECT_NEAR(celerityOf(s, q), slope, 1e-6 * slope) << "q " << q;
+        }
+        // More water travels faster (m > 1).
+        EXPECT_LT(celerityOf(s, 1.0), celerityOf(s, 2.0));
+    }
+}
+
 TEST(KinematicWave, SlopeFloorAndNoDownstream) {
     const GridCell up = riverCell(5, 3, 760.0F, 100.0F);
     // Level and uphill links take the floor of 1e-5.
