@@ -78,12 +78,14 @@ Status FileTransaction::commit() {
     std::vector<Done> done;
     done.reserve(entries_.size());
     const auto undo = [&done]() noexcept {
-        for (auto it = done.rbegin(); it != done.rend(); ++it) {
+        // Latest first, as a falling index (clang-tidy 14 cannot read libstdc++'s reverse_view).
+        for (std::size_t k = done.size(); k-- > 0;) {
+            const Done& d = done[k];
             std::error_code ignored;
-            if (it->hadPrevious) {
-                fs::rename(backupPathOf(it->entry->target), it->entry->target, ignored);
+            if (d.hadPrevious) {
+                fs::rename(backupPathOf(d.entry->target), d.entry->target, ignored);
             } else {
-                fs::remove(it->entry->target, ignored);
+                fs::remove(d.entry->target, ignored);
             }
         }
     };
