@@ -82,7 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(  // NOLINT(readability-identifier-naming)
         numbers.push_back(cell.riverNum);
     }
     const hydro::RiverList rivers(numbers);
-    if (const Status e = hydro::checkElevationsFinite(*grid, rivers); !e) {
+    if (const hydro::Status e = hydro::checkElevationsFinite(*grid, rivers); !e) {
         requirePrintableLine(e.error().message);
     }
     return 0;

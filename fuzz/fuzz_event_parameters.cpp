@@ -32,10 +32,10 @@ extern "C" int LLVMFuzzerTestOneInput(  // NOLINT(readability-identifier-naming)
         require(p.weight >= 0.0 && p.weight <= 1.0, "a weight outside 0..1 accepted");
         require(p.manningSlope > 0.0 && p.manningChannel > 0.0, "a roughness of 0 accepted");
         require(p.channelArea >= 0 && p.initialRunoff >= 0.0, "a negative value accepted");
-        if (const Status e = hydro::checkGridSize(p); !e) {
+        if (const hydro::Status e = hydro::checkGridSize(p); !e) {
             requirePrintableLine(e.error().message);
         }
-        if (const Status e = hydro::checkLatitudes(p); !e) {
+        if (const hydro::Status e = hydro::checkLatitudes(p); !e) {
             requirePrintableLine(e.error().message);
         }
         static_cast<void>(hydro::stepsFillTheHour(p));
