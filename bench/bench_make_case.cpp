@@ -37,8 +37,7 @@ const fs::path& demFile() {
 }
 
 Terrain readDem() {
-    std::ostringstream out;
-    auto t = loadDem(DemRequest{demFile(), std::nullopt, std::nullopt}, std::nullopt, out);
+    auto t = loadDem(DemRequest{demFile(), std::nullopt, std::nullopt}, std::nullopt);
     markOutside(*t);
     return std::move(*t);
 }
@@ -95,9 +94,8 @@ void BM_writeCase(benchmark::State& state) {
     files.flowAcc = net.flowAcc;
     files.riverNum = riverNum;
     files.parameterText = defaultParameterText(t.gridSpec);
-    std::ostringstream out;
     for (auto _ : state) {
-        benchmark::DoNotOptimize(writeCase(caseDir, files, out));
+        benchmark::DoNotOptimize(writeCase(caseDir, files));
     }
     setCells(state);
 }
