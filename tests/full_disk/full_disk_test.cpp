@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -41,18 +43,14 @@ bool sameOutputs(const Tree& reference, const Tree& actual) {
     if (reference.size() != actual.size()) {
         return false;
     }
-    for (const auto& [path, bytes] : reference) {
-        const auto found = actual.find(path);
+    return std::ranges::all_of(reference, [&actual](const auto& file) {
+        const auto found = actual.find(file.first);
         if (found == actual.end()) {
             return false;
         }
-        const bool same = path.extension() == ".nc" ? found->second.size() == bytes.size()
-                                                    : found->second == bytes;
-        if (!same) {
-            return false;
-        }
-    }
-    return true;
+        return file.first.extension() == ".nc" ? found->second.size() == file.second.size()
+                                               : found->second == file.second;
+    });
 }
 
 /// Makes the folder hold exactly `tree`.
@@ -157,7 +155,7 @@ std::string quoted(const std::string& program) {
 
 TEST(FullDisk, EveryWriterCompletesOrSaysSoAndLeavesTheCaseAsItWas) {
     TempDir dir;
-    const make_case::GridSpec spec{-118 * 120, 34 * 120, 40, 30};
+    const make_case::GridSpec spec{std::int64_t{-118} * 120, std::int64_t{34} * 120, 40, 30};
     ASSERT_TRUE(
         make_case::writeTerrainGeoTiff(dir / "dem.tif", make_case::fractalTerrain(spec, 11)));
     writeText(dir / "rain.csv",

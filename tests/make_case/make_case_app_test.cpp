@@ -341,6 +341,7 @@ TEST(Terrain, AFailurePartWayLeavesTheCaseAsItWas) {
                                          "topoData/flowAcc.bin",      "topoData/riverNum.bin",
                                          "topoData/riverNumList.dat", "param-event.dat"};
     std::vector<std::string> before;
+    before.reserve(files.size());
     for (const std::string& f : files) {
         before.push_back(readText(o.caseDir / f));
     }
