@@ -2,9 +2,11 @@
 #include <new>
 
 #include "common/console.h"
+#include "common/process_setup.h"
 #include "discharge_map/renderer.h"
 
 int main() {
+    hydro::setUpProcess();
     try {
         return hydro::runDischargeMap(std::cin, std::cout, ".");
     } catch (const std::bad_alloc&) {

@@ -3,13 +3,15 @@
 #include <string>
 #include <vector>
 
+#include "common/process_setup.h"
 #include "discharge_netcdf/app.h"
 
 int main(int argc, char** argv) {
+    hydro::setUpProcess();
     try {
         const std::vector<std::string> args(argc > 1 ? argv + 1 : argv,
                                             argc > 1 ? argv + argc : argv);
-        return hydro::results::runDischargeNetcdf(args, std::cout, std::cerr);
+        return hydro::endRun(hydro::results::runDischargeNetcdf(args, std::cout, std::cerr));
     } catch (const std::bad_alloc&) {
         std::cout << "Not enough memory for this run." << std::endl;
         return 1;

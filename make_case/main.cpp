@@ -3,9 +3,11 @@
 #include <string>
 #include <vector>
 
+#include "common/process_setup.h"
 #include "make_case/app.h"
 
 int main(int argc, char** argv) {
+    hydro::setUpProcess();
     try {
         const std::vector<std::string> args(argc > 1 ? argv + 1 : argv,
                                             argc > 1 ? argv + argc : argv);

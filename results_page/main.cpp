@@ -3,9 +3,11 @@
 #include <string>
 #include <vector>
 
+#include "common/process_setup.h"
 #include "results_page/app.h"
 
 int main(int argc, char** argv) {
+    hydro::setUpProcess();
     try {
         const std::vector<std::string> args(argv + 1, argv + argc);
         return hydro::results_page::runResultsPage(args, std::cout, std::cerr);

@@ -3,6 +3,7 @@
 #include <iostream>
 #include <new>
 
+#include "common/process_setup.h"
 #include "runoff_sim/driver.h"
 #include "runoff_sim/routing_engine.h"
 
@@ -64,6 +65,7 @@ int runRanks() {
 }  // namespace
 
 int main() {
+    hydro::setUpProcess();
 #ifdef HYDRO_MPI
     return runRanks();
 #else

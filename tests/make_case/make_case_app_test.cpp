@@ -2,7 +2,9 @@
 // and on copies of it with one fault each.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <fstream>
@@ -324,6 +326,50 @@ TEST(Terrain, KeepsTheOtherParameterValuesOfAnExistingFile) {
     EXPECT_EQ(runTerrainOn(o, &console), 1);
     EXPECT_NE(console.find("Correct it, or remove it"), std::string::npos) << console;
     EXPECT_EQ(readText(dir / "case" / "param-event.dat"), "40 30 -118 34 x\n");
+}
+
+TEST(Terrain, AFailurePartWayLeavesTheCaseAsItWas) {
+    TempDir dir;
+    ASSERT_TRUE(writeTerrainGeoTiff(dir / "first.tif", fractalTerrain(kSpec, 3)));
+    ASSERT_TRUE(writeTerrainGeoTiff(dir / "second.tif", fractalTerrain(kSpec, 11)));
+    TerrainOptions o;
+    o.dem = dir / "first.tif";
+    o.caseDir = dir / "case";
+    std::string console;
+    ASSERT_EQ(runTerrainOn(o, &console), 0) << console;
+    const std::vector<std::string> files{"topoData/modDem.bin",       "topoData/flowDir.bin",
+                                         "topoData/flowAcc.bin",      "topoData/riverNum.bin",
+                                         "topoData/riverNumList.dat", "param-event.dat"};
+    std::vector<std::string> before;
+    before.reserve(files.size());
+    for (const std::string& f : files) {
+        before.push_back(readText(o.caseDir / f));
+    }
+
+    // Another DEM, whose param-event.dat (the last file) cannot be put in place: the place
+    // where the old one waits during the commit is taken by a folder. Every grid and the river
+    // list go in place first and must be taken back.
+    o.dem = dir / "second.tif";
+    fs::path blocker = o.caseDir / "param-event.dat";
+    blocker += ".old-" + std::to_string(::getpid());
+    fs::create_directories(blocker / "taken");
+    EXPECT_EQ(runTerrainOn(o, &console), 1);
+    EXPECT_NE(console.find("param-event.dat cannot be put in place ("), std::string::npos)
+        << console;
+    EXPECT_EQ(console.find("(Success)"), std::string::npos) << console;
+    EXPECT_EQ(std::count(console.begin(), console.end(), '\n'), 1) << console;
+    for (std::size_t k = 0; k < files.size(); ++k) {
+        EXPECT_TRUE(readText(o.caseDir / files[k]) == before[k]) << files[k];
+    }
+    fs::remove_all(blocker);
+    for (const auto& entry : fs::recursive_directory_iterator(o.caseDir)) {
+        const std::string name = entry.path().filename().string();
+        EXPECT_EQ(name.find(".part-"), std::string::npos) << entry.path();
+        EXPECT_EQ(name.find(".old-"), std::string::npos) << entry.path();
+    }
+    // The same run succeeds once the place is free, and changes the case.
+    ASSERT_EQ(runTerrainOn(o, &console), 0) << console;
+    EXPECT_FALSE(readText(o.caseDir / files[0]) == before[0]);
 }
 
 TEST(Terrain, GeoTiffOnTheGridPassesThroughUnchanged) {
