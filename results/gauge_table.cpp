@@ -57,6 +57,17 @@ std::string where(const std::string& fileName, std::size_t line) {
     return fileName + " line " + std::to_string(line);
 }
 
+/// The cells of a table row, which must be as many as the header's; `at` names the line.
+Result<std::vector<std::string>> rowCells(std::string_view text, std::size_t headerCells,
+                                          const std::string& at) {
+    std::vector<std::string> cells = splitCsvLine(text);
+    if (cells.size() != headerCells) {
+        return Error{at + " has " + std::to_string(cells.size()) + " cells, but the header "
+                     + std::to_string(headerCells) + "."};
+    }
+    return cells;
+}
+
 }  // namespace
 
 std::vector<std::string> splitCsvLine(std::string_view line) {
@@ -105,12 +116,12 @@ Result<std::vector<Gauge>> parseGauges(std::string_view text, const std::string&
     std::vector<Gauge> gauges;
     std::set<std::string> seen;
     for (std::size_t n = 1; n < lines.size(); ++n) {
-        const std::vector<std::string> cells = splitCsvLine(lines[n].text);
         const std::string at = where(fileName, lines[n].number);
-        if (cells.size() != header.size()) {
-            return Error{at + " has " + std::to_string(cells.size()) + " cells, but the header "
-                         + std::to_string(header.size()) + "."};
+        const Result<std::vector<std::string>> row = rowCells(lines[n].text, header.size(), at);
+        if (!row) {
+            return row.error();
         }
+        const std::vector<std::string>& cells = *row;
         Gauge g;
         g.id = cells[idCol];
         if (!isIdText(g.id)) {
@@ -182,12 +193,12 @@ Result<Observations> parseObservations(std::string_view text, const std::string&
     }
     std::vector<bool> given(static_cast<std::size_t>(hours), false);
     for (std::size_t n = 1; n < lines.size(); ++n) {
-        const std::vector<std::string> cells = splitCsvLine(lines[n].text);
         const std::string at = where(fileName, lines[n].number);
-        if (cells.size() != header.size()) {
-            return Error{at + " has " + std::to_string(cells.size()) + " cells, but the header "
-                         + std::to_string(header.size()) + "."};
+        const Result<std::vector<std::string>> row = rowCells(lines[n].text, header.size(), at);
+        if (!row) {
+            return row.error();
         }
+        const std::vector<std::string>& cells = *row;
         const auto hour = hourOf.find(cells[0]);
         if (hour == hourOf.end()) {
             ++obs.rowsOutsideEvent;

@@ -4,10 +4,8 @@
 // output truncated); never with a signal.
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <algorithm>
-#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -82,41 +80,15 @@ std::string differences(const Tree& expected, const Tree& actual) {
     return text;
 }
 
-struct Outcome {
-    int status = -1;  ///< exit status, or -1 after a signal
-    int signal = 0;
-    std::string console;
-};
+using Outcome = test::ShellOutcome;
 
 /// Runs `command` in `dir` under a file-size limit (none when `bytes` is negative), standard
 /// input from the file `input`.
 Outcome runLimited(const fs::path& dir, const std::string& command, const fs::path& input,
                    long long bytes) {
     const std::string limit = bytes < 0 ? "" : "prlimit --fsize=" + std::to_string(bytes) + " ";
-    const std::string line = "cd '" + dir.string() + "' && " + limit + command + " <'"
-                             + input.string() + "' 2>/dev/null";
-    Outcome out;
-    FILE* pipe = popen(line.c_str(), "r");
-    if (pipe == nullptr) {
-        ADD_FAILURE() << "cannot start " << line;
-        return out;
-    }
-    std::array<char, 4096> buffer{};
-    std::size_t got = 0;
-    while ((got = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) {
-        out.console.append(buffer.data(), got);
-    }
-    const int status = pclose(pipe);
-    // The shell reports a child's signal as status 128 + signal.
-    if (WIFSIGNALED(status)) {
-        out.signal = WTERMSIG(status);
-    } else if (WIFEXITED(status)) {
-        out.status = WEXITSTATUS(status);
-        if (out.status > 128) {
-            out.signal = out.status - 128;
-        }
-    }
-    return out;
+    return test::runShell("cd '" + dir.string() + "' && " + limit + command + " <'" + input.string()
+                          + "' 2>/dev/null");
 }
 
 std::vector<std::string> lines(const std::string& text) {
@@ -155,9 +127,9 @@ std::string quoted(const std::string& program) {
 
 TEST(FullDisk, EveryWriterCompletesOrSaysSoAndLeavesTheCaseAsItWas) {
     TempDir dir;
-    const make_case::GridSpec spec{std::int64_t{-118} * 120, std::int64_t{34} * 120, 40, 30};
+    const make_case::GridSpec gridSpec{std::int64_t{-118} * 120, std::int64_t{34} * 120, 40, 30};
     ASSERT_TRUE(
-        make_case::writeTerrainGeoTiff(dir / "dem.tif", make_case::fractalTerrain(spec, 11)));
+        make_case::writeTerrainGeoTiff(dir / "dem.tif", make_case::fractalTerrain(gridSpec, 11)));
     writeText(dir / "rain.csv",
               "time,id,lon,lat,mm\n"
               "2022-10-18T05:00:00Z,a,-117.9,34.1,4\n"

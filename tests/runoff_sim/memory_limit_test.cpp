@@ -5,7 +5,6 @@
 // fails before the simulation starts leaves the earlier results untouched.
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <array>
 #include <cstdio>
@@ -21,37 +20,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Outcome {
-    int status = -1;  ///< exit status, or -1 after a signal
-    int signal = 0;
-    std::string console;
-};
+using Outcome = test::ShellOutcome;
 
 Outcome runLimited(const fs::path& dir, std::int64_t bytes) {
-    const std::string command = "cd '" + dir.string() + "' && prlimit --as=" + std::to_string(bytes)
-                                + " '" RUNOFF_SIM_PROGRAM "' 2>/dev/null";
-    Outcome out;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) {
-        ADD_FAILURE() << "cannot start " << command;
-        return out;
-    }
-    std::array<char, 4096> buffer{};
-    std::size_t got = 0;
-    while ((got = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) {
-        out.console.append(buffer.data(), got);
-    }
-    const int status = pclose(pipe);
-    // The shell reports a child's signal as status 128 + signal.
-    if (WIFSIGNALED(status)) {
-        out.signal = WTERMSIG(status);
-    } else if (WIFEXITED(status)) {
-        out.status = WEXITSTATUS(status);
-        if (out.status > 128) {
-            out.signal = out.status - 128;
-        }
-    }
-    return out;
+    return test::runShell("cd '" + dir.string() + "' && prlimit --as=" + std::to_string(bytes)
+                          + " '" RUNOFF_SIM_PROGRAM "' 2>/dev/null");
 }
 
 std::string lastLine(const std::string& text) {

@@ -1,8 +1,11 @@
 #include "tests/support/test_support.h"
 
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <random>
@@ -79,6 +82,31 @@ std::vector<float> readFloats(const fs::path& path) {
     std::vector<float> values(bytes.size() / 4);
     std::memcpy(values.data(), bytes.data(), values.size() * 4);
     return values;
+}
+
+ShellOutcome runShell(const std::string& commandLine) {
+    ShellOutcome out;
+    FILE* pipe = popen(commandLine.c_str(), "r");
+    if (pipe == nullptr) {
+        out.console = "cannot start " + commandLine;
+        return out;
+    }
+    std::array<char, 4096> buffer{};
+    std::size_t got = 0;
+    while ((got = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) {
+        out.console.append(buffer.data(), got);
+    }
+    const int status = pclose(pipe);
+    // The shell reports a child's signal as status 128 + signal.
+    if (WIFSIGNALED(status)) {
+        out.signal = WTERMSIG(status);
+    } else if (WIFEXITED(status)) {
+        out.status = WEXITSTATUS(status);
+        if (out.status > 128) {
+            out.signal = out.status - 128;
+        }
+    }
+    return out;
 }
 
 }  // namespace hydro::test

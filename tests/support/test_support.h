@@ -38,6 +38,16 @@ void writeFloats(const std::filesystem::path& path, std::span<const float> value
 void writeInt32s(const std::filesystem::path& path, std::span<const std::int32_t> values);
 
 [[nodiscard]] std::string readText(const std::filesystem::path& path);
+
+/// How a command run through the shell ended, and what it printed on standard output.
+struct ShellOutcome {
+    int status = -1;  ///< exit status, or -1 after a signal
+    int signal = 0;   ///< the signal that ended it (the shell's 128 + signal counts too)
+    std::string console;
+};
+
+/// Runs `commandLine` through `/bin/sh` and collects its standard output.
+[[nodiscard]] ShellOutcome runShell(const std::string& commandLine);
 [[nodiscard]] std::vector<float> readFloats(const std::filesystem::path& path);
 
 }  // namespace hydro::test
