@@ -20,6 +20,12 @@ public:
         return success();
     }
     [[nodiscard]] RunStatus route(const FrameSink& sink) override { return engine_->run(sink); }
+    [[nodiscard]] Status gatherWater(std::vector<CellWater>& out) override {
+        out.reserve(plan_.cells.size());
+        collectCellWater(
+            plan_, *engine_, [&](std::size_t i) { return plan_.cells[i].framePosition; }, out);
+        return success();
+    }
 
 private:
     RoutingPlan plan_;
@@ -29,9 +35,10 @@ private:
 
 }  // namespace
 
-int runRunoffSim(const std::filesystem::path& caseDir, std::ostream& console) {
+int runRunoffSim(const std::filesystem::path& caseDir, std::ostream& console,
+                 const RunOptions& options) {
     LocalExecutor executor;
-    return runSimulation(CasePaths{caseDir}, console, executor);
+    return runSimulation(CasePaths{caseDir}, console, executor, options);
 }
 
 }  // namespace hydro::runoff

@@ -12,7 +12,9 @@ namespace hydro::runoff {
 
 /// Runs the whole simulation in the case folder `caseDir` (the working directory of the
 /// program: it holds "param-event.dat", "topoData/", "input/" and "output/"), printing to
-/// `console`. Returns the exit status: 0 after a complete run, 1 after a reported failure.
-[[nodiscard]] int runRunoffSim(const std::filesystem::path& caseDir, std::ostream& console);
+/// `console`, with the choices of `options`. Returns the exit status: 0 after a complete run,
+/// 1 after a reported failure.
+[[nodiscard]] int runRunoffSim(const std::filesystem::path& caseDir, std::ostream& console,
+                               const RunOptions& options = {});
 
 }  // namespace hydro::runoff

@@ -2,9 +2,12 @@
 #include <cstdlib>
 #include <iostream>
 #include <new>
+#include <string>
+#include <vector>
 
 #include "common/process_setup.h"
 #include "runoff_sim/driver.h"
+#include "runoff_sim/options.h"
 #include "runoff_sim/routing_engine.h"
 
 #ifdef HYDRO_MPI
@@ -29,7 +32,7 @@ void reportFailedThreadStart() {
 /// Under mpirun: one rank per process, each with its own OpenMP threads; only the master
 /// thread of a rank calls MPI. An allocation that fails outside the stages that the ranks agree
 /// on leaves no way to agree, so it ends every rank.
-int runRanks() {
+int runRanks(const hydro::runoff::RunOptions& options) {
     int provided = MPI_THREAD_SINGLE;
     if (MPI_Init_thread(nullptr, nullptr, MPI_THREAD_FUNNELED, &provided) != MPI_SUCCESS) {
         std::cout << "MPI cannot start." << std::endl;
@@ -51,7 +54,7 @@ int runRanks() {
             startingThreads.store(true);
             hydro::runoff::startThreadTeam();
             startingThreads.store(false);
-            status = hydro::runoff::runRunoffSimParallel(".", std::cout);
+            status = hydro::runoff::runRunoffSimParallel(".", std::cout, options);
         } catch (const std::bad_alloc&) {
             std::cout << hydro::runoff::kNotEnoughMemory << std::endl;
             MPI_Abort(MPI_COMM_WORLD, 1);
@@ -64,10 +67,28 @@ int runRanks() {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
     hydro::setUpProcess();
+    hydro::runoff::RunOptions options;
+    try {
+        const std::vector<std::string> args(argc > 1 ? argv + 1 : argv,
+                                            argc > 1 ? argv + argc : argv);
+        const auto line = hydro::runoff::parseCommandLine(args);
+        if (!line) {
+            std::cout << line.error().message << std::endl;
+            return 1;
+        }
+        if (line->help) {
+            std::cout << hydro::runoff::kUsage << std::endl;
+            return 0;
+        }
+        options = line->run;
+    } catch (const std::bad_alloc&) {
+        std::cout << hydro::runoff::kNotEnoughMemory << std::endl;
+        return 1;
+    }
 #ifdef HYDRO_MPI
-    return runRanks();
+    return runRanks(options);
 #else
     try {
         // Threads are started before any file is read or written, so that a runtime that
@@ -79,7 +100,7 @@ int main() {
         startingThreads.store(true);
         hydro::runoff::startThreadTeam();
         startingThreads.store(false);
-        return hydro::runoff::runRunoffSim(".", std::cout);
+        return hydro::runoff::runRunoffSim(".", std::cout, options);
     } catch (const std::bad_alloc&) {
         std::cout << hydro::runoff::kNotEnoughMemory << std::endl;
         return 1;

@@ -185,7 +185,9 @@ RankWork rankWork(const RoutingPlan& plan, const Decomposition& d, std::int32_t 
     std::vector<std::vector<std::int64_t>> positions(levels);
     for (std::size_t k = 0; k < levels; ++k) {
         RoutingPlan& p = work.plans[k];
+        p.kind = plan.kind;
         p.scheme = plan.scheme;
+        p.box = plan.box;
         p.subStepsPerHour = plan.subStepsPerHour;
         p.days = plan.days;
         p.cells.reserve(static_cast<std::size_t>(counts[k]));

@@ -6,7 +6,7 @@ namespace hydro::runoff {
 
 namespace {
 
-void copySeries(std::span<const float> from, float* to) {
+void copySeries(std::span<const SeriesValue> from, SeriesValue* to) {
     std::copy(from.begin(), from.end(), to);
 }
 
@@ -40,7 +40,7 @@ RankStepper::RankStepper(const RankWork& work, std::span<const CutRoute> routes,
             importRing_[k].push_back(rings++);
         }
     }
-    rings_.assign(static_cast<std::size_t>(rings) * levels * subSteps_, 0.0F);
+    rings_.assign(static_cast<std::size_t>(rings) * levels * subSteps_, 0.0);
 
     // Messages: one per peer rank and tick, its cuts in cut order; peers in rank order.
     std::vector<std::int32_t> inLink(static_cast<std::size_t>(ranks), -1);
@@ -128,8 +128,8 @@ RunStatus RankStepper::runTick(std::int64_t tick) {
             continue;
         }
         for (std::size_t slot = 0; slot < importRing_[k].size(); ++slot) {
-            const float* from = ring(importRing_[k][slot], hour);
-            const std::span<float> to = engine->importSeries(static_cast<std::int32_t>(slot));
+            const SeriesValue* from = ring(importRing_[k][slot], hour);
+            const std::span<SeriesValue> to = engine->importSeries(static_cast<std::int32_t>(slot));
             std::copy(from, from + subSteps_, to.begin());
         }
         if (engine->advance(static_cast<std::int32_t>(hour / 24) + 1,
@@ -148,7 +148,8 @@ void RankStepper::deliver(std::size_t level, std::int64_t tick, std::int64_t hou
     auto& boxes = outboxes_[static_cast<std::size_t>(tick % 2)];
     for (std::size_t slot = 0; slot < exportTo_[level].size(); ++slot) {
         const Destination& to = exportTo_[level][slot];
-        const std::span<const float> series = engine.exportSeries(static_cast<std::int32_t>(slot));
+        const std::span<const SeriesValue> series =
+            engine.exportSeries(static_cast<std::int32_t>(slot));
         if (to.ring >= 0) {
             copySeries(series, ring(to.ring, hour));
         } else {
@@ -197,8 +198,20 @@ std::span<const float> RankStepper::dayMaxima(std::int64_t day) const {
                                         values_);
 }
 
-std::span<const float> RankStepper::importedSeries(std::int32_t level, std::int32_t slot) {
+std::span<const SeriesValue> RankStepper::importedSeries(std::int32_t level, std::int32_t slot) {
     return engines_[static_cast<std::size_t>(level)]->importSeries(slot);
+}
+
+void RankStepper::collectWater(std::vector<CellWater>& out) const {
+    for (std::size_t k = 0; k < engines_.size(); ++k) {
+        if (!engines_[k]) {
+            continue;
+        }
+        const std::size_t offset = levelOffset_[k];
+        collectCellWater(
+            work_->plans[k], *engines_[k],
+            [&](std::size_t i) { return work_->framePositions[offset + i]; }, out);
+    }
 }
 
 }  // namespace hydro::runoff

@@ -13,12 +13,13 @@
 
 #include "runoff_sim/rank_split.h"
 #include "runoff_sim/routing_engine.h"
+#include "runoff_sim/water_balance.h"
 
 namespace hydro::runoff {
 
 class RankStepper {
 public:
-    /// A rank that this one exchanges series with, and the floats of each tick's message.
+    /// A rank that this one exchanges series with, and the values of each tick's message.
     struct Link {
         std::int32_t rank = 0;
         std::size_t values = 0;
@@ -39,10 +40,10 @@ public:
     [[nodiscard]] const std::vector<Link>& outbound() const { return outbound_; }
     /// Where the message of inbound link `i` sent at the previous tick goes before
     /// unpack(tick).
-    [[nodiscard]] std::span<float> inbox(std::size_t i) { return inboxes_[i]; }
+    [[nodiscard]] std::span<SeriesValue> inbox(std::size_t i) { return inboxes_[i]; }
     /// The message for outbound link `i` filled by tick `tick` (two ticks' messages are kept,
     /// so that one may still be in transit while the next is filled).
-    [[nodiscard]] std::span<const float> outbox(std::size_t i, std::int64_t tick) const {
+    [[nodiscard]] std::span<const SeriesValue> outbox(std::size_t i, std::int64_t tick) const {
         return outboxes_[static_cast<std::size_t>(tick % 2)][i];
     }
 
@@ -63,13 +64,18 @@ public:
     [[nodiscard]] std::span<const float> dayMaxima(std::int64_t day) const;
 
     /// The series import `slot` of level `level` was given for its last hour, and its cut.
-    [[nodiscard]] std::span<const float> importedSeries(std::int32_t level, std::int32_t slot);
+    [[nodiscard]] std::span<const SeriesValue> importedSeries(std::int32_t level,
+                                                              std::int32_t slot);
     [[nodiscard]] std::int32_t importCount(std::int32_t level) const {
         return static_cast<std::int32_t>(importRing_[static_cast<std::size_t>(level)].size());
     }
     [[nodiscard]] std::int32_t importCut(std::int32_t level, std::int32_t slot) const {
         return work_->importCut[static_cast<std::size_t>(level)][static_cast<std::size_t>(slot)];
     }
+
+    /// Appends the water of every cell of the rank after its last tick, with the cells' frame
+    /// positions in the whole frame.
+    void collectWater(std::vector<CellWater>& out) const;
 
 private:
     /// Where an export of a level goes: a local ring, or a place in an outbound message.
@@ -84,7 +90,7 @@ private:
         std::int32_t senderLevel = 0;
     };
 
-    [[nodiscard]] float* ring(std::int32_t r, std::int64_t hour) {
+    [[nodiscard]] SeriesValue* ring(std::int32_t r, std::int64_t hour) {
         return rings_.data()
                + (static_cast<std::size_t>(r) * static_cast<std::size_t>(levels_)
                   + static_cast<std::size_t>(hour % levels_))
@@ -101,14 +107,14 @@ private:
     std::vector<std::size_t> levelOffset_;                 ///< per level, into the rank's values
     std::size_t values_ = 0;
     /// Per cut this rank reads, `levels` hours of series.
-    std::vector<float> rings_;
+    std::vector<SeriesValue> rings_;
     std::vector<std::vector<std::int32_t>> importRing_;  ///< per level, per import slot
     std::vector<std::vector<Destination>> exportTo_;     ///< per level, per export slot
     std::vector<Link> inbound_;
     std::vector<Link> outbound_;
     std::vector<std::vector<Arrival>> arrivals_;  ///< per inbound link, in message order
-    std::vector<std::vector<float>> inboxes_;
-    std::array<std::vector<std::vector<float>>, 2> outboxes_;
+    std::vector<std::vector<SeriesValue>> inboxes_;
+    std::array<std::vector<std::vector<SeriesValue>>, 2> outboxes_;
     /// Frames in the making: hour h in slot h % levels, day d in slot d % daySlots.
     std::vector<float> hourly_;
     std::vector<float> dailyMean_;

@@ -79,7 +79,9 @@ std::vector<std::byte> packRankWork(const RankWork& work) {
     out.put(static_cast<std::uint64_t>(work.plans.size()));
     for (std::size_t k = 0; k < work.plans.size(); ++k) {
         const RoutingPlan& p = work.plans[k];
+        out.put(static_cast<std::int32_t>(p.kind));
         out.put(p.scheme);
+        out.put(p.box);
         out.put(p.subStepsPerHour);
         out.put(p.days);
         out.put(p.importCount);
@@ -107,7 +109,14 @@ RankWork unpackRankWork(std::span<const std::byte> bytes) {
     work.exportCut.resize(work.plans.size());
     for (std::size_t k = 0; k < work.plans.size(); ++k) {
         RoutingPlan& p = work.plans[k];
+        const auto kind = in.get<std::int32_t>();
+        if (kind != static_cast<std::int32_t>(Scheme::kLinear)
+            && kind != static_cast<std::int32_t>(Scheme::kConservative)) {
+            throw std::invalid_argument("a rank's work of an unknown scheme");
+        }
+        p.kind = static_cast<Scheme>(kind);
         p.scheme = in.get<WaveScheme>();
+        p.box = in.get<BoxScheme>();
         p.subStepsPerHour = in.get<std::int32_t>();
         p.days = in.get<std::int32_t>();
         p.importCount = in.get<std::int32_t>();

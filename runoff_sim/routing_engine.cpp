@@ -6,9 +6,14 @@
 #include <array>
 #include <limits>
 #include <new>
+#include <type_traits>
 #include <utility>
 
 namespace hydro::runoff {
+
+const char* schemeName(Scheme scheme) {
+    return scheme == Scheme::kConservative ? "conservative" : "linear";
+}
 
 // ----------------------------------------------------------------------------------------
 // Progress
@@ -198,32 +203,40 @@ struct CellHour {
     const RoutedCell* rc = nullptr;
     double lateralPrev = 0.0;
     double lateralNow = 0.0;
-    std::array<const float*, kUpstreamSlots> upstream{};
+    std::array<const SeriesValue*, kUpstreamSlots> upstream{};
     std::int32_t ownSlot = -1;
-    float* own = nullptr;
+    SeriesValue* own = nullptr;
     /// The hour runs on a private copy of the node discharges, so that threads working on
     /// cells whose nodes share a cache line do not contend for it every sub-step.
     std::array<double, kLocalNodes> local{};
     std::span<double> shared;
     std::span<double> q;
     HourlyMeanAccumulator sum;
+    CellVolumes volumes;
 
     /// Lateral inflow per metre (m²/s) and summed upstream outflow (m³/s) of sub-step `s`.
     [[nodiscard]] double qLat() const { return (lateralPrev + lateralNow) * 0.5; }
     [[nodiscard]] double inflow(std::size_t s) const {
         double total = 0.0;
         for (std::int32_t i = 0; i < rc->sourceCount; ++i) {
-            const float* up = upstream[static_cast<std::size_t>(i)];
-            total += static_cast<double>(up != nullptr ? up[s] : 0.0F);
+            const SeriesValue* up = upstream[static_cast<std::size_t>(i)];
+            total += up != nullptr ? up[s] : 0.0;
         }
         return total;
     }
-    void record(std::size_t s, double outlet) {
+    /// Records sub-step `s`: its outlet discharge, handed on in single precision or, with
+    /// `full`, as it is; and the volumes of the sub-step of `dt` seconds with lateral inflow
+    /// `lateral` per metre.
+    template <bool full>
+    void record(std::size_t s, double outlet, double lateral, double dt) {
         const auto outflow = static_cast<float>(outlet);
         sum.add(outflow);
+        const SeriesValue handed = full ? outlet : static_cast<double>(outflow);
         if (own != nullptr) {
-            own[s] = outflow;
+            own[s] = handed;
         }
+        volumes.rain += dt * lateral * rc->flowLength;
+        volumes.outflow += dt * handed;
         lateralPrev = lateralNow;
     }
 };
@@ -252,8 +265,9 @@ RoutingEngine::RoutingEngine(const RoutingPlan& plan, const RainGrid& rain, Prog
       subSteps_(static_cast<std::size_t>(plan.subStepsPerHour)),
       nodesPerCell_(static_cast<std::size_t>(plan.scheme.spaceSteps) + 1U),
       nodes_(plan.initialNodes),
-      imports_(static_cast<std::size_t>(plan.importCount) * subSteps_, 0.0F),
-      exports_(static_cast<std::size_t>(plan.exportCount) * subSteps_, 0.0F),
+      imports_(static_cast<std::size_t>(plan.importCount) * subSteps_, 0.0),
+      exports_(static_cast<std::size_t>(plan.exportCount) * subSteps_, 0.0),
+      volumes_(plan.cells.size()),
       pool_(subSteps_, plan.cells.size()),
       scheduler_(plan),
       frames_(plan) {}
@@ -278,6 +292,7 @@ RunStatus RoutingEngine::run(const FrameSink& sink) {
 
 void RoutingEngine::start() {
     std::copy(plan_->initialNodes.begin(), plan_->initialNodes.end(), nodes_.begin());
+    std::fill(volumes_.begin(), volumes_.end(), CellVolumes{});
     stopping_.store(false, std::memory_order_relaxed);
 }
 
@@ -358,10 +373,17 @@ void RoutingEngine::workCells(HourState when, StorePool::Cache& cache) {
         for (std::size_t i = 0; i < readyCount; ++i) {
             begin(hours[i], ready[i], when, cache);
         }
+        const bool conservative = plan_->conservative();
         if (readyCount == 2) {
-            runTwo(hours[0], hours[1]);
+            if (conservative) {
+                runTwo<BoxSweep>(hours[0], hours[1]);
+            } else {
+                runTwo<NodeSweep>(hours[0], hours[1]);
+            }
+        } else if (conservative) {
+            runOne<BoxSweep>(hours[0]);
         } else {
-            runOne(hours[0]);
+            runOne<NodeSweep>(hours[0]);
         }
         const std::size_t ran = readyCount;
         readyCount = 0;
@@ -390,7 +412,7 @@ void RoutingEngine::begin(CellHour& h, std::int32_t c, HourState when, StorePool
     h.lateralNow = lateral.now;
     for (std::int32_t i = 0; i < rc.sourceCount; ++i) {
         const std::int32_t src = plan_->sourceOf(rc, i);
-        const float* up = nullptr;
+        const SeriesValue* up = nullptr;
         if (src >= 0) {
             up = pool_.data(scheduler_.storeOf(src));
         } else if (src != -1) {
@@ -415,6 +437,7 @@ void RoutingEngine::begin(CellHour& h, std::int32_t c, HourState when, StorePool
         h.q = h.shared;
     }
     h.sum = {};
+    h.volumes = {};
 }
 
 void RoutingEngine::finish(CellHour& h, StorePool::Cache& cache) {
@@ -436,40 +459,67 @@ void RoutingEngine::finish(CellHour& h, StorePool::Cache& cache) {
                 + static_cast<std::ptrdiff_t>(static_cast<std::size_t>(rc.exportSlot) * subSteps_));
     }
     scheduler_.setStoreOf(h.cell, h.ownSlot);
+    CellVolumes& v = volumes_[static_cast<std::size_t>(h.cell)];
+    v.rain += h.volumes.rain;
+    v.outflow += h.volumes.outflow;
     frames_.addHourlyMean(h.cell, rc.framePosition, h.sum.mean(plan_->subStepsPerHour));
 }
 
+namespace {
+
+template <class Sweep>
+Sweep sweepOf(const RoutingPlan& plan, const RoutedCell& rc, std::span<double> q);
+template <>
+NodeSweep sweepOf<NodeSweep>(const RoutingPlan& plan, const RoutedCell& rc, std::span<double> q) {
+    return {plan.scheme, rc.wave, q};
+}
+template <>
+BoxSweep sweepOf<BoxSweep>(const RoutingPlan& plan, const RoutedCell& rc, std::span<double> q) {
+    return {plan.box, rc.box, q};
+}
+
+}  // namespace
+
 // One cell through the hour. The loop bounds are copied into locals, which the compiler keeps in
 // registers across the node updates.
+template <class Sweep>
 void RoutingEngine::runOne(CellHour& a) const {
+    constexpr bool full = std::is_same_v<Sweep, BoxSweep>;
     const std::size_t subSteps = subSteps_;
     const std::size_t nodes = nodesPerCell_;
-    NodeSweep sa(plan_->scheme, a.rc->wave, a.q);
+    const double dt = plan_->scheme.dt;
+    Sweep sa = sweepOf<Sweep>(*plan_, *a.rc, a.q);
     for (std::size_t s = 0; s < subSteps; ++s) {
-        sa.start(a.qLat(), a.inflow(s));
+        const double la = a.qLat();
+        sa.start(la, a.inflow(s));
         for (std::size_t j = 1; j < nodes; ++j) {
             sa.node(j);
         }
-        a.record(s, sa.outlet());
+        a.template record<full>(s, sa.outlet(), la, dt);
     }
 }
 
 // Two independent cells through the hour, node by node in step: the same arithmetic for each,
 // with the library calls of one overlapping those of the other.
+template <class Sweep>
 void RoutingEngine::runTwo(CellHour& a, CellHour& b) const {
+    constexpr bool full = std::is_same_v<Sweep, BoxSweep>;
     const std::size_t subSteps = subSteps_;
     const std::size_t nodes = nodesPerCell_;
-    NodeSweep sa(plan_->scheme, a.rc->wave, a.q);
-    NodeSweep sb(plan_->scheme, b.rc->wave, b.q);
+    const double dt = plan_->scheme.dt;
+    Sweep sa = sweepOf<Sweep>(*plan_, *a.rc, a.q);
+    Sweep sb = sweepOf<Sweep>(*plan_, *b.rc, b.q);
     for (std::size_t s = 0; s < subSteps; ++s) {
-        sa.start(a.qLat(), a.inflow(s));
-        sb.start(b.qLat(), b.inflow(s));
+        const double la = a.qLat();
+        const double lb = b.qLat();
+        sa.start(la, a.inflow(s));
+        sb.start(lb, b.inflow(s));
         for (std::size_t j = 1; j < nodes; ++j) {
             sa.node(j);
             sb.node(j);
         }
-        a.record(s, sa.outlet());
-        b.record(s, sb.outlet());
+        a.template record<full>(s, sa.outlet(), la, dt);
+        b.template record<full>(s, sb.outlet(), lb, dt);
     }
 }
 

@@ -19,15 +19,35 @@
 #include <vector>
 
 #include "case/grid_cell.h"
+#include "physics/conservative_wave.h"
 #include "physics/kinematic_wave.h"
 #include "runoff_sim/discharge_output.h"
 #include "runoff_sim/rain_cell.h"
 
 namespace hydro::runoff {
 
+/// How the kinematic wave is stepped.
+enum class Scheme {
+    /// The weighted upwind scheme on discharge with an estimated celerity (the simulator's
+    /// own since its first version; not volume-conservative).
+    kLinear,
+    /// The box scheme on storage (physics/conservative_wave.h): volume-conservative.
+    kConservative,
+};
+
+/// The scheme's name on the command line and in the files ("linear", "conservative").
+[[nodiscard]] const char* schemeName(Scheme scheme);
+
+/// Sub-step outflows as they pass from cell to cell (and between ranks), m³/s: the linear
+/// scheme hands on its outflow rounded to single precision (the values are exactly those
+/// floats), the conservative one in full.
+using SeriesValue = double;
+
 /// A cell the time loop runs, in the compact form the engine works on.
 struct RoutedCell {
     WaveCell wave;
+    BoxCell box;         ///< the conservative scheme's constants
+    double alpha = 0.0;  ///< of the rating curve Q = alpha * A^m
     double flowLength = 0.0;
     float cellWidth = 0.0F;
     std::int32_t rainPoint = 0;      ///< nearest rainfall point
@@ -39,12 +59,15 @@ struct RoutedCell {
     /// Where this cell's outflow is also handed out of the plan (a cell read by a part of the
     /// basin run elsewhere), or -1.
     std::int32_t exportSlot = -1;
+    std::int32_t river = 0;  ///< the listed river the cell belongs to
 };
 
 /// Everything the time loop needs, built once before it starts. A run never changes it: the
 /// same plan may run any number of times and gives the same bytes each time.
 struct RoutingPlan {
+    Scheme kind = Scheme::kLinear;
     WaveScheme scheme;
+    BoxScheme box;
     std::int32_t subStepsPerHour = 0;
     std::int32_t days = 0;
     /// In depth-first post-order of the reading forest, each cell after the cells it reads
@@ -69,6 +92,8 @@ struct RoutingPlan {
     [[nodiscard]] std::int32_t sourceOf(const RoutedCell& cell, std::int32_t slot) const {
         return sources[static_cast<std::size_t>(cell.firstSource) + static_cast<std::size_t>(slot)];
     }
+    /// The scheme of each run of `kind`.
+    [[nodiscard]] bool conservative() const { return kind == Scheme::kConservative; }
     /// Output frame with the values of cells that are not routed: -9999 for border cells and
     /// cells off the listed rivers, 0 for listed cells that never run.
     std::vector<float> frameTemplate;
@@ -111,6 +136,13 @@ struct FrameSink {
         day;
 };
 
+/// The water a routed cell took in as rain and gave off as outflow since the start of a run,
+/// m³: each a sum over the sub-steps in time order (the same bytes however the run is spread).
+struct CellVolumes {
+    double rain = 0.0;
+    double outflow = 0.0;
+};
+
 struct RoutingStats {
     std::int64_t peakStores = 0;  ///< most hourly outflow stores alive at once
 };
@@ -144,7 +176,7 @@ public:
     void release(Cache& cache, std::int32_t slot);
     /// Returns a thread's free stores to the shared list; may throw std::bad_alloc.
     void drain(Cache& cache);
-    [[nodiscard]] float* data(std::int32_t slot) {
+    [[nodiscard]] SeriesValue* data(std::int32_t slot) {
         const auto s = static_cast<std::size_t>(slot);
         return chunks_[s / kChunk].data() + (s % kChunk) * values_;
     }
@@ -155,7 +187,7 @@ private:
     static constexpr std::size_t kChunk = 256;
     static constexpr std::size_t kCacheSize = 32;
     std::size_t values_;
-    std::vector<std::vector<float>> chunks_;
+    std::vector<std::vector<SeriesValue>> chunks_;
     std::mutex mutex_;
     std::vector<std::int32_t> free_;
     std::int32_t next_ = 0;
@@ -253,16 +285,20 @@ public:
 
     /// The sub-step outflow series of import `i` for the next hour, to be filled before
     /// advance(); and of export `i` after the last hour run.
-    [[nodiscard]] std::span<float> importSeries(std::int32_t i) {
+    [[nodiscard]] std::span<SeriesValue> importSeries(std::int32_t i) {
         return std::span(imports_).subspan(static_cast<std::size_t>(i) * subSteps_, subSteps_);
     }
-    [[nodiscard]] std::span<const float> exportSeries(std::int32_t i) const {
+    [[nodiscard]] std::span<const SeriesValue> exportSeries(std::int32_t i) const {
         return std::span(exports_).subspan(static_cast<std::size_t>(i) * subSteps_, subSteps_);
     }
 
     /// Node discharges of every routed cell, m³/s, spaceSteps + 1 each in plan cell order:
     /// the initial profile before a run, the state at the end of the last hour run after it.
     [[nodiscard]] std::span<const double> nodeDischarges() const { return nodes_; }
+
+    /// Per routed cell in plan order, the rain it took in and the water it gave off since
+    /// start(): the outflow as handed on (see SeriesValue) times the sub-step.
+    [[nodiscard]] std::span<const CellVolumes> cellVolumes() const { return volumes_; }
 
     /// Store counts of the runs so far (stores are kept from one run to the next).
     [[nodiscard]] RoutingStats stats() const { return {pool_.created()}; }
@@ -274,7 +310,9 @@ private:
     void begin(engine_detail::CellHour& h, std::int32_t cell, engine_detail::HourState when,
                engine_detail::StorePool::Cache& cache);
     void finish(engine_detail::CellHour& h, engine_detail::StorePool::Cache& cache);
+    template <class Sweep>
     void runOne(engine_detail::CellHour& a) const;
+    template <class Sweep>
     void runTwo(engine_detail::CellHour& a, engine_detail::CellHour& b) const;
 
     const RoutingPlan* plan_;
@@ -283,8 +321,9 @@ private:
     std::size_t subSteps_;
     std::size_t nodesPerCell_;
     std::vector<double> nodes_;
-    std::vector<float> imports_;
-    std::vector<float> exports_;
+    std::vector<SeriesValue> imports_;
+    std::vector<SeriesValue> exports_;
+    std::vector<CellVolumes> volumes_;
     engine_detail::StorePool pool_;
     engine_detail::CellScheduler scheduler_;
     engine_detail::FrameAssembly frames_;

@@ -45,11 +45,13 @@ std::vector<std::int32_t> readingPostOrder(const std::vector<std::int32_t>& read
 
 Result<RoutingPlan> buildRoutingPlan(const StudyGrid& grid, const RiverList& rivers,
                                      const std::vector<CellIndex>& order, const RainGrid& rain,
-                                     const EventParameters& p) {
+                                     const EventParameters& p, Scheme scheme) {
     const RoutingParameters routing{p.manningSlope, p.manningChannel, p.channelArea,
                                     p.spaceSteps,   p.timeStep,       p.weight};
     RoutingPlan plan;
+    plan.kind = scheme;
     plan.scheme = WaveScheme::of(p.spaceSteps, p.timeStep, p.weight, exponentMOf(1.0));
+    plan.box = BoxScheme::of(plan.scheme.dt, p.weight);
     plan.subStepsPerHour = p.subStepsPerHour;
     plan.days = p.days;
 
@@ -110,6 +112,9 @@ Result<RoutingPlan> buildRoutingPlan(const StudyGrid& grid, const RiverList& riv
 
         RoutedCell& rc = plan.cells[at];
         rc.wave = WaveCell::of(setup);
+        rc.box = BoxCell::of(plan.box, setup.dx, setup.alpha);
+        rc.alpha = setup.alpha;
+        rc.river = cell.riverNum;
         rc.flowLength = setup.flowLength;
         rc.cellWidth = cell.cellWidth;
         rc.rainPoint = point;

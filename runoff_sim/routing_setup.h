@@ -12,10 +12,12 @@
 
 namespace hydro::runoff {
 
-/// Builds the plan for the cells in `order` (the sequential order of the time loop).
+/// Builds the plan for the cells in `order` (the sequential order of the time loop), to be
+/// stepped with `scheme`.
 /// The error names a routed cell that no rainfall point lies near.
 [[nodiscard]] Result<RoutingPlan> buildRoutingPlan(const StudyGrid& grid, const RiverList& rivers,
                                                    const std::vector<CellIndex>& order,
-                                                   const RainGrid& rain, const EventParameters& p);
+                                                   const RainGrid& rain, const EventParameters& p,
+                                                   Scheme scheme = Scheme::kLinear);
 
 }  // namespace hydro::runoff

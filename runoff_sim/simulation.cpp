@@ -1,6 +1,8 @@
 #include "runoff_sim/simulation.h"
 
+#include <charconv>
 #include <cstdint>
+#include <filesystem>
 #include <limits>
 #include <new>
 #include <optional>
@@ -8,6 +10,7 @@
 #include <vector>
 
 #include "common/console.h"
+#include "common/file_transaction.h"
 #include "runoff_sim/discharge_output.h"
 #include "runoff_sim/processing_order.h"
 #include "runoff_sim/routing_setup.h"
@@ -21,12 +24,14 @@ constexpr int kFailure = 1;
 /// What the stages hand on to the next ones; filled in the process that holds the case only
 /// (elsewhere it keeps its empty values, which only feed lines that nobody sees).
 struct CaseState {
+    RunOptions options;
     EventParameters params{};
     std::int64_t riverCount = 0;
     RiverList rivers;
     RainGrid rain;
     std::optional<StudyGrid> network;
     RoutingPlan plan;
+    std::vector<BalanceCell> balance;
     std::size_t classCount = 0;
 };
 
@@ -47,6 +52,19 @@ Status onCase(Executor& executor, const Stage& stage) {
     return executor.agree(executor.holdsCase() ? guarded(stage) : success());
 }
 
+/// The weight the scheme of the run can take: the conservative scheme is implicit and stable
+/// from 0.5 up.
+Status checkScheme(const CasePaths& paths, const CaseState& s) {
+    const double weight = s.params.weight;
+    if (s.options.scheme != Scheme::kConservative || (weight >= 0.5 && weight <= 1.0)) {
+        return success();
+    }
+    char text[32];
+    const auto end = std::to_chars(std::begin(text), std::end(text), weight).ptr;
+    return Error{paths.parameters().filename().string() + ": the conservative scheme needs a "
+                 + "weight from 0.5 to 1, not " + std::string(text, end) + "."};
+}
+
 /// read: the parameters echoed as they are read, then the number of rivers.
 Status readParameters(const CasePaths& paths, std::ostream& console, Executor& executor,
                       CaseState& s) {
@@ -56,7 +74,7 @@ Status readParameters(const CasePaths& paths, std::ostream& console, Executor& e
             return params.error();
         }
         s.params = *params;
-        return success();
+        return checkScheme(paths, s);
     });
     if (!status) {
         return status;
@@ -103,11 +121,12 @@ Status readBasin(const CasePaths& paths, CaseState& s) {
 /// The plan holds all that the time loop needs: the grid goes.
 Status planRun(CaseState& s) {
     const std::vector<CellIndex> order = orderRoutedCells(*s.network, s.rivers);
-    auto plan = buildRoutingPlan(*s.network, s.rivers, order, s.rain, s.params);
+    auto plan = buildRoutingPlan(*s.network, s.rivers, order, s.rain, s.params, s.options.scheme);
     if (!plan) {
         return plan.error();
     }
     s.plan = std::move(*plan);
+    s.balance = planBalance(s.plan);
     s.classCount = collectAccClasses(*s.network).size();
     s.network.reset();
     return success();
@@ -177,6 +196,37 @@ Status closeFiles(std::ostream& console, DischargeFiles& files) {
     return files.writeDescriptions();
 }
 
+/// The water balance file of an earlier run, gone.
+Status removeStaleBalance(const std::filesystem::path& outputDir) {
+    const std::filesystem::path path = outputDir / kWaterBalanceName;
+    std::error_code error;
+    std::filesystem::remove(path, error);
+    if (error) {
+        return Error{"./output/" + std::string(kWaterBalanceName) + " cannot be replaced ("
+                     + error.message() + ")."};
+    }
+    return success();
+}
+
+/// write: the water balance of the run, gathered from every process, in place once complete.
+Status writeBalance(const std::filesystem::path& outputDir, Executor& executor, CaseState& s) {
+    std::vector<CellWater> cells;
+    Status status = executor.agree(guarded([&] { return executor.gatherWater(cells); }));
+    if (!status) {
+        return status;
+    }
+    return onCase(executor, [&] {
+        const std::vector<RiverWater> rivers = waterBalance(s.balance, std::move(cells));
+        FileTransaction files;
+        const std::filesystem::path target = outputDir / kWaterBalanceName;
+        if (Status written = files.write(target, waterBalanceCsv(s.options.scheme, rivers));
+            !written) {
+            return written;
+        }
+        return files.commit();
+    });
+}
+
 /// check, route, write and report: the time loop and the output files.
 Status runEvent(const CasePaths& paths, std::ostream& console, Executor& executor, CaseState& s) {
     // The run's own state is allocated before any output file is touched.
@@ -196,7 +246,11 @@ Status runEvent(const CasePaths& paths, std::ostream& console, Executor& executo
     sayLine(console, "Runoff simulation starts.");
     DischargeFiles files;
     const EventParameters& p = s.params;
-    status = onCase(executor, [&] {
+    status = onCase(executor, [&]() -> Status {
+        // The balance of an earlier run no longer describes the grids once they are opened.
+        if (Status gone = removeStaleBalance(outputDir); !gone) {
+            return gone;
+        }
         return files.open(outputDir, {p.studyCols, p.studyRows, p.swLon, p.swLat}, p.days);
     });
     if (!status) {
@@ -227,13 +281,19 @@ Status runEvent(const CasePaths& paths, std::ostream& console, Executor& executo
     if (!status) {
         return status;
     }
+    status = writeBalance(outputDir, executor, s);
+    if (!status) {
+        return status;
+    }
     return onCase(executor, [&] { return nonFinite.check(p.studyCols, p.weight); });
 }
 
 }  // namespace
 
-int runSimulation(const CasePaths& paths, std::ostream& console, Executor& executor) {
+int runSimulation(const CasePaths& paths, std::ostream& console, Executor& executor,
+                  const RunOptions& options) {
     CaseState state;
+    state.options = options;
     Status status = readCase(paths, console, executor, state);
     if (status) {
         status = runEvent(paths, console, executor, state);

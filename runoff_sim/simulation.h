@@ -5,11 +5,13 @@
 // prints the console lines of a run, its progress lines and its failure lines.
 
 #include <ostream>
+#include <vector>
 
 #include "case/case.h"
 #include "case/rain_grid.h"
 #include "common/result.h"
 #include "runoff_sim/routing_engine.h"
+#include "runoff_sim/water_balance.h"
 
 namespace hydro::runoff {
 
@@ -42,11 +44,20 @@ public:
     /// Runs the event; the frames reach `sink` in file order in the process that holds the
     /// case. Every process returns the same status.
     [[nodiscard]] virtual RunStatus route(const FrameSink& sink) = 0;
+    /// After a complete route(): every routed cell's water (in any order) into `out` in the
+    /// process that holds the case; nothing elsewhere. The verdict of every process.
+    [[nodiscard]] virtual Status gatherWater(std::vector<CellWater>& out) = 0;
+};
+
+/// What the command line chose.
+struct RunOptions {
+    Scheme scheme = Scheme::kLinear;
 };
 
 /// Runs the simulation of the case at `paths` on `executor`, printing to `console` (a stream
 /// that discards everything outside the process that holds the case). Returns the exit status,
 /// the same in every process: 0 after a complete run, 1 after a reported failure.
-[[nodiscard]] int runSimulation(const CasePaths& paths, std::ostream& console, Executor& executor);
+[[nodiscard]] int runSimulation(const CasePaths& paths, std::ostream& console, Executor& executor,
+                                const RunOptions& options = {});
 
 }  // namespace hydro::runoff

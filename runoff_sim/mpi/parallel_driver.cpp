@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
 #include <new>
 #include <optional>
@@ -146,6 +147,27 @@ public:
         }
     }
 
+    [[nodiscard]] Status gatherWater(std::vector<CellWater>& out) override {
+        std::vector<CellWater> mine;
+        stepper_->collectWater(mine);
+        std::vector<std::byte> bytes(mine.size() * sizeof(CellWater));
+        if (!bytes.empty()) {
+            std::memcpy(bytes.data(), mine.data(), bytes.size());
+        }
+        mine = {};
+        std::vector<std::byte> all;
+        if (!gatherImages(ranks_, bytes, all)) {
+            return Error{kNotEnoughMemory, ErrorKind::kOutOfMemory};
+        }
+        if (ranks_.root()) {
+            out.resize(all.size() / sizeof(CellWater));
+            if (!out.empty()) {
+                std::memcpy(out.data(), all.data(), out.size() * sizeof(CellWater));
+            }
+        }
+        return success();
+    }
+
 private:
     /// Rank 0 cuts the plan into pieces and hands every other rank its own work, the routes of
     /// the cuts and the rainfall. The verdict of every rank.
@@ -193,11 +215,13 @@ private:
 
 }  // namespace
 
-int runRunoffSimParallel(const std::filesystem::path& caseDir, std::ostream& console) {
+int runRunoffSimParallel(const std::filesystem::path& caseDir, std::ostream& console,
+                         const RunOptions& options) {
     MpiExecutor executor;
     // Only rank 0 speaks; the others' lines go nowhere.
     std::ostream quiet(nullptr);
-    return runSimulation(CasePaths{caseDir}, executor.holdsCase() ? console : quiet, executor);
+    return runSimulation(CasePaths{caseDir}, executor.holdsCase() ? console : quiet, executor,
+                         options);
 }
 
 }  // namespace hydro::runoff

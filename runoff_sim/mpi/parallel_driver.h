@@ -7,11 +7,14 @@
 #include <filesystem>
 #include <ostream>
 
+#include "runoff_sim/simulation.h"
+
 namespace hydro::runoff {
 
 /// Runs the simulation in `caseDir` on the ranks of MPI_COMM_WORLD (MPI must be initialised);
 /// `console` is used on rank 0 only. Every rank returns the same exit status: 0 after a
 /// complete run, 1 when any rank failed (its line printed once, by rank 0).
-[[nodiscard]] int runRunoffSimParallel(const std::filesystem::path& caseDir, std::ostream& console);
+[[nodiscard]] int runRunoffSimParallel(const std::filesystem::path& caseDir, std::ostream& console,
+                                       const RunOptions& options = {});
 
 }  // namespace hydro::runoff

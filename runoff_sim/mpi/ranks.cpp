@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <new>
+#include <span>
 #include <string>
 
 namespace hydro::runoff {
@@ -16,8 +17,8 @@ constexpr std::size_t kImageChunk = std::size_t{1} << 28U;
 /// The size rank 0 sends in place of an image it could not make.
 constexpr std::uint64_t kNoImage = ~std::uint64_t{0};
 
-template <class Move>
-void inChunks(std::vector<std::byte>& bytes, Move move) {
+template <class Byte, class Move>
+void inChunks(std::span<Byte> bytes, Move move) {
     for (std::size_t at = 0; at < bytes.size(); at += kImageChunk) {
         move(bytes.data() + at, static_cast<int>(std::min(kImageChunk, bytes.size() - at)));
     }
@@ -73,7 +74,8 @@ bool broadcastImage(std::vector<std::byte>& bytes, const Ranks& ranks) {
     if (everywhere == 0) {
         return false;
     }
-    inChunks(bytes, [](std::byte* at, int n) { MPI_Bcast(at, n, MPI_BYTE, 0, MPI_COMM_WORLD); });
+    inChunks(std::span(bytes),
+             [](std::byte* at, int n) { MPI_Bcast(at, n, MPI_BYTE, 0, MPI_COMM_WORLD); });
     return true;
 }
 
@@ -107,7 +109,7 @@ bool sendImages(const Ranks& ranks, const std::function<std::vector<std::byte>(i
             ok = false;
             continue;
         }
-        inChunks(image, [r](std::byte* at, int n) {
+        inChunks(std::span(image), [r](std::byte* at, int n) {
             MPI_Send(at, n, MPI_BYTE, r, kImageTag, MPI_COMM_WORLD);
         });
     }
@@ -131,7 +133,7 @@ bool receiveImage(std::vector<std::byte>& mine) {
     if (room == 0) {
         return false;
     }
-    inChunks(mine, [](std::byte* at, int n) {
+    inChunks(std::span(mine), [](std::byte* at, int n) {
         MPI_Recv(at, n, MPI_BYTE, 0, kImageTag, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
     });
     return true;
@@ -145,6 +147,52 @@ bool scatterImages(const Ranks& ranks, const std::function<std::vector<std::byte
     int everywhere = 0;
     MPI_Allreduce(&ok, &everywhere, 1, MPI_INT, MPI_MIN, MPI_COMM_WORLD);
     return everywhere != 0;
+}
+
+namespace {
+
+constexpr int kGatherTag = 14;
+
+}  // namespace
+
+bool gatherImages(const Ranks& ranks, const std::vector<std::byte>& mine,
+                  std::vector<std::byte>& all) {
+    auto size = static_cast<std::uint64_t>(mine.size());
+    std::vector<std::uint64_t> sizes(ranks.root() ? static_cast<std::size_t>(ranks.size()) : 0U);
+    MPI_Gather(&size, 1, MPI_UINT64_T, sizes.data(), 1, MPI_UINT64_T, 0, MPI_COMM_WORLD);
+    int room = 1;
+    if (ranks.root()) {
+        std::uint64_t total = 0;
+        for (const std::uint64_t s : sizes) {
+            total += s;
+        }
+        try {
+            all.resize(static_cast<std::size_t>(total));
+        } catch (const std::bad_alloc&) {
+            room = 0;
+        }
+    }
+    MPI_Bcast(&room, 1, MPI_INT, 0, MPI_COMM_WORLD);
+    if (room == 0) {
+        return false;
+    }
+    if (ranks.root()) {
+        std::copy(mine.begin(), mine.end(), all.begin());
+        std::size_t at = mine.size();
+        for (int r = 1; r < ranks.size(); ++r) {
+            const std::span<std::byte> part(
+                all.data() + at, static_cast<std::size_t>(sizes[static_cast<std::size_t>(r)]));
+            inChunks(part, [r](std::byte* p, int n) {
+                MPI_Recv(p, n, MPI_BYTE, r, kGatherTag, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
+            });
+            at += part.size();
+        }
+    } else {
+        inChunks(std::span(mine), [](const std::byte* p, int n) {
+            MPI_Send(p, n, MPI_BYTE, 0, kGatherTag, MPI_COMM_WORLD);
+        });
+    }
+    return true;
 }
 
 }  // namespace hydro::runoff

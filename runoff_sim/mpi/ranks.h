@@ -42,4 +42,9 @@ private:
                                  const std::function<std::vector<std::byte>(int)>& make,
                                  std::vector<std::byte>& mine);
 
+/// Every rank's image `mine`, rank after rank, into `all` on rank 0 (untouched elsewhere).
+/// Returns false on every rank when rank 0 cannot make room.
+[[nodiscard]] bool gatherImages(const Ranks& ranks, const std::vector<std::byte>& mine,
+                                std::vector<std::byte>& all);
+
 }  // namespace hydro::runoff

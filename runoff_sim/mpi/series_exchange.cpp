@@ -16,7 +16,7 @@ void SeriesExchange::receive(std::int64_t tick) {
     if (tick > 0) {
         const auto& inbound = stepper_->inbound();
         for (std::size_t i = 0; i < inbound.size(); ++i) {
-            MPI_Irecv(stepper_->inbox(i).data(), static_cast<int>(inbound[i].values), MPI_FLOAT,
+            MPI_Irecv(stepper_->inbox(i).data(), static_cast<int>(inbound[i].values), MPI_DOUBLE,
                       inbound[i].rank, kSeriesTag, MPI_COMM_WORLD, &received_[i]);
         }
         MPI_Waitall(static_cast<int>(received_.size()), received_.data(), MPI_STATUSES_IGNORE);
@@ -31,9 +31,9 @@ void SeriesExchange::send(std::int64_t tick) {
     const auto& outbound = stepper_->outbound();
     auto& sent = sent_[static_cast<std::size_t>(tick % 2)];
     for (std::size_t i = 0; i < outbound.size(); ++i) {
-        const std::span<const float> box = stepper_->outbox(i, tick);
-        MPI_Isend(box.data(), static_cast<int>(box.size()), MPI_FLOAT, outbound[i].rank, kSeriesTag,
-                  MPI_COMM_WORLD, &sent[i]);
+        const std::span<const SeriesValue> box = stepper_->outbox(i, tick);
+        MPI_Isend(box.data(), static_cast<int>(box.size()), MPI_DOUBLE, outbound[i].rank,
+                  kSeriesTag, MPI_COMM_WORLD, &sent[i]);
     }
 }
 

@@ -43,6 +43,13 @@ public:
     [[nodiscard]] runoff::RunStatus route(const runoff::FrameSink& sink) override {
         return engine_->run(sink);
     }
+    [[nodiscard]] Status gatherWater(std::vector<runoff::CellWater>& out) override {
+        if (holdsCase_) {
+            runoff::collectCellWater(
+                plan_, *engine_, [&](std::size_t i) { return plan_.cells[i].framePosition; }, out);
+        }
+        return success();
+    }
     [[nodiscard]] int agreements() const { return agreements_; }
 
 private:

@@ -24,7 +24,7 @@ using Outcome = test::ShellOutcome;
 
 Outcome runLimited(const fs::path& dir, std::int64_t bytes) {
     return test::runShell("cd '" + dir.string() + "' && prlimit --as=" + std::to_string(bytes)
-                          + " '" RUNOFF_SIM_PROGRAM "' 2>/dev/null");
+                          + " '" RUNOFF_SIM_PROGRAM "' 2>stderr.txt");
 }
 
 std::string lastLine(const std::string& text) {
@@ -82,6 +82,10 @@ TEST(MemoryLimits, EveryRunCompletesOrSaysSoAndNeverDiesOfASignal) {
         ASSERT_EQ(r.signal, 0) << r.console;
         if (r.status == 127 && r.console.empty()) {
             continue;  // too small for the dynamic loader: the program never started
+        }
+        if (r.status == 1 && r.console.empty()
+            && readText(dir / "stderr.txt").find("libgomp: Out of memory") != std::string::npos) {
+            continue;  // the OpenMP runtime could not set itself up as it loaded, before main
         }
         const bool started = r.console.find("Runoff simulation starts.") != std::string::npos;
         if (r.status == 0) {

@@ -47,7 +47,7 @@ public:
                 while (outbound[j].rank != rankOf(*receiver)) {
                     ++j;
                 }
-                const std::span<const float> message = sender.outbox(j, tick - 1);
+                const std::span<const SeriesValue> message = sender.outbox(j, tick - 1);
                 ASSERT_EQ(message.size(), inbound[i].values);
                 std::copy(message.begin(), message.end(), receiver->inbox(i).begin());
             }
@@ -211,7 +211,7 @@ TEST(RankSplit, TheReaderOfACutGetsTheSeriesOfOneProcess) {
         ProgressPacer progress(0, 0, [](std::int64_t) {});
         RoutingEngine whole(tapped, c->rain, progress);
         whole.start();
-        std::vector<std::vector<float>> series;  // per hour, every cut's series in turn
+        std::vector<std::vector<SeriesValue>> series;  // per hour, every cut's series in turn
         for (std::int32_t h = 0; h < tapped.days * 24; ++h) {
             ASSERT_EQ(whole.advance(h / 24 + 1, h % 24 + 1), RunStatus::kComplete);
             series.emplace_back();
@@ -232,13 +232,13 @@ TEST(RankSplit, TheReaderOfACutGetsTheSeriesOfOneProcess) {
                         continue;
                     }
                     for (std::int32_t slot = 0; slot < s.importCount(k); ++slot) {
-                        const std::span<const float> got = s.importedSeries(k, slot);
+                        const std::span<const SeriesValue> got = s.importedSeries(k, slot);
                         const auto cut = static_cast<std::size_t>(s.importCut(k, slot));
                         const auto* want =
                             series[static_cast<std::size_t>(hour)].data() + cut * steps;
                         for (std::size_t j = 0; j < steps; ++j) {
-                            ASSERT_EQ(std::bit_cast<std::uint32_t>(got[j]),
-                                      std::bit_cast<std::uint32_t>(want[j]))
+                            ASSERT_EQ(std::bit_cast<std::uint64_t>(got[j]),
+                                      std::bit_cast<std::uint64_t>(want[j]))
                                 << ranks << " ranks, cut " << cut << ", hour " << hour;
                         }
                         ++compared;

@@ -1,0 +1,164 @@
+#pragma once
+
+// The mass-conserving kinematic wave of one cell: the continuity equation in storage form,
+// dA/dt + dQ/dx = q, with A = (Q / alpha)^(3/5) per metre of flow path (Manning's exponent
+// 5/3), on the nodes of the linear scheme and with its weight theta between the old and the
+// new time level. docs/model.md states the scheme; in short:
+//
+// Node j (1..N) stands for the box of length dx upstream of it, which stores A_j * dx. Over a
+// sub-step of dt the box takes in the flux F_(j-1) through its upstream face and the lateral
+// inflow q * dx, and gives off F_j = theta * Q_j(new) + (1 - theta) * Q_j(old):
+//
+//     A_j(new) * dx + dt * theta * Q_j(new) = A_j(old) * dx + dt * (F_(j-1) + q * dx
+//                                             - (1 - theta) * Q_j(old))             (= R)
+//
+// The left side grows with Q_j(new), so for R > 0 there is exactly one solution, found by
+// Newton's method on u = A^(1/3) (the equation is then a polynomial, dx u^3 + dt theta alpha
+// u^5 = R) with bisection as a safeguard. F_j is then taken from the box's balance itself,
+// (R - dx A_j(new)) / dt, so that storage, inflow, rain and outflow add up to round-off
+// however closely Newton converged. When R <= 0 (theta < 1 and an outflow of the old level
+// larger than what the box holds) the box empties: Q_j(new) = 0 and F_j is all it had. The
+// cell's outflow is F_N. Unconditionally stable for theta >= 0.5; no I/O here.
+
+#include <cmath>
+#include <cstddef>
+#include <span>
+
+namespace hydro::runoff {
+
+/// Constants of the conservative scheme shared by all cells of a run.
+struct BoxScheme {
+    double dt = 0.0;              ///< s
+    double weight = 0.0;          ///< theta, 0.5 to 1
+    double oneMinusWeight = 0.0;  ///< 1 - theta
+    double inverseDt = 0.0;       ///< 1 / dt
+
+    [[nodiscard]] static BoxScheme of(double dt, double weight) {
+        return {dt, weight, 1.0 - weight, 1.0 / dt};
+    }
+};
+
+/// Per-cell constants of the conservative scheme.
+struct BoxCell {
+    double dx = 0.0;             ///< space step, m
+    double alpha = 0.0;          ///< of Q = alpha * A^(5/3)
+    double inverseAlpha = 0.0;   ///< 1 / alpha
+    double dtWeightAlpha = 0.0;  ///< dt * theta * alpha: the u^5 coefficient of a box
+
+    [[nodiscard]] static BoxCell of(const BoxScheme& w, double dx, double alpha) {
+        return {dx, alpha, 1.0 / alpha, w.dt * w.weight * alpha};
+    }
+};
+
+/// Newton's method stops once a step changes u by no more than this share of u: quadratic
+/// convergence then leaves an error of the order of its square.
+inline constexpr double kBoxTolerance = 1e-9;
+/// Steps after which the solve settles for its bracket's middle (never reached in practice:
+/// the safeguarded iteration converges in a handful).
+inline constexpr int kBoxMaxSteps = 200;
+
+/// Flow area per metre of flow path (m²) of a discharge (m³/s) under the rating curve of a
+/// conservative cell: (Q / alpha)^(3/5); zero for no discharge.
+[[nodiscard]] inline double boxArea(const BoxCell& cell, double q) {
+    if (q <= 0.0) {
+        return 0.0;
+    }
+    const double u = std::pow(q * cell.inverseAlpha, 0.2);
+    return u * u * u;
+}
+
+/// The u >= 0 with dx u^3 + c u^5 = r for r > 0, starting from `guess` (u of the old level).
+/// f(u) = dx u^3 + c u^5 - r is increasing and convex for u > 0, so Newton's method from a
+/// point above the root falls monotonically onto it; a step that leaves the bracket known to
+/// hold the root is replaced by bisection, so the solve never diverges.
+[[nodiscard]] inline double solveBox(double dx, double c, double r, double guess) {
+    double lo = 0.0;
+    double hi = 0.0;
+    double u = guess;
+    if (u <= 0.0) {
+        // From a dry box: the root lies below (r / dx)^(1/3), where the storage alone holds r.
+        u = std::cbrt(r / dx);
+        hi = u;
+    } else {
+        hi = -1.0;  // no upper bound known yet
+    }
+    for (int step = 0; step < kBoxMaxSteps; ++step) {
+        const double u2 = u * u;
+        const double u3 = u2 * u;
+        const double f = dx * u3 + c * u3 * u2 - r;
+        if (f > 0.0) {
+            hi = u;
+        } else if (f < 0.0) {
+            lo = u;
+        } else {
+            return u;
+        }
+        const double slope = 3.0 * dx * u2 + 5.0 * c * u2 * u2;
+        double next = u - f / slope;
+        if (!(next > lo && (hi < 0.0 || next < hi))) {
+            next = hi < 0.0 ? 2.0 * u : 0.5 * (lo + hi);
+        }
+        if (std::abs(next - u) <= kBoxTolerance * next) {
+            return next;
+        }
+        u = next;
+    }
+    return hi < 0.0 ? u : 0.5 * (lo + hi);
+}
+
+/// One sub-step across one cell, node after node, in place: `q` holds the node discharges of
+/// the old level on entry and of the new level on return (node 0 takes the inflow). Returns
+/// the cell's outflow: the mean flux through its downstream face over the sub-step, m³/s.
+/// `rainOut` receives the lateral inflow the cell took in, m³ (q * dx * dt summed over the
+/// boxes).
+class BoxSweep {
+public:
+    BoxSweep(const BoxScheme& w, const BoxCell& cell, std::span<double> q)
+        : w_(&w), cell_(&cell), q_(q) {}
+
+    /// `qLat` is the lateral inflow per metre (m²/s), `inflow` the summed outflow of the
+    /// upstream cells (m³/s).
+    void start(double qLat, double inflow) {
+        boxRain_ = qLat * cell_->dx;
+        flux_ = inflow;
+        q_[0] = inflow;
+    }
+
+    void node(std::size_t j) {
+        const BoxScheme& w = *w_;
+        const BoxCell& cell = *cell_;
+        const double qOld = q_[j];
+        double uOld = 0.0;
+        if (qOld > 0.0) {
+            uOld = std::pow(qOld * cell.inverseAlpha, 0.2);
+        }
+        const double stored = cell.dx * (uOld * uOld * uOld);
+        const double gain = w.dt * (flux_ + boxRain_);
+        const double r = stored + gain - w.dt * (w.oneMinusWeight * qOld);
+        if (r <= 0.0) {
+            // The box gives off all it has and more would leave than there is.
+            q_[j] = 0.0;
+            flux_ = (stored + gain) * w.inverseDt;
+            return;
+        }
+        const double u = solveBox(cell.dx, cell.dtWeightAlpha, r, uOld);
+        const double u2 = u * u;
+        const double u3 = u2 * u;
+        q_[j] = cell.alpha * u3 * u2;
+        const double out = (r - cell.dx * u3) * w.inverseDt + w.oneMinusWeight * qOld;
+        flux_ = out > 0.0 ? out : 0.0;
+    }
+
+    /// The flux through the face of the last node swept: the cell's outflow once every node
+    /// is done.
+    [[nodiscard]] double outlet() const { return flux_; }
+
+private:
+    const BoxScheme* w_;
+    const BoxCell* cell_;
+    std::span<double> q_;
+    double boxRain_ = 0.0;
+    double flux_ = 0.0;
+};
+
+}  // namespace hydro::runoff
