@@ -6,7 +6,8 @@
 # A case folder ending in :nowrite gets /dev/full in place of the hourly grid, one ending in
 # :nooutput loses its output/ folder, one ending in :norain loses its rainfall file, and one
 # ending in :nonfinite runs the explicit scheme (weight 0) with one-hour steps over 40 space
-# steps, which turns discharges into values that are not numbers.
+# steps, which turns discharges into values that are not numbers; one ending in :conservative
+# runs the conservative scheme. The water balance is compared as well.
 set -euo pipefail
 program=$1 case=$2 work=$3 expected=$4
 shift 4
@@ -16,6 +17,8 @@ case=${case%%:*}
 rm -rf "$work"
 mkdir -p "$work"
 first=
+args=()
+[ "$variant" = conservative ] && args=(--scheme conservative)
 for count in "$@"; do
     n=${count%%x*}
     threads=1
@@ -32,7 +35,7 @@ for count in "$@"; do
     esac
     status=0
     (cd "$dir" && OMP_NUM_THREADS=$threads mpirun --oversubscribe --allow-run-as-root -n "$n" "$program" \
-        >console.txt 2>errors.txt) || status=$?
+        ${args[@]+"${args[@]}"} >console.txt 2>errors.txt) || status=$?
     if [ "$status" != "$expected" ]; then
         echo "$count ranks: exit status $status, expected $expected"
         cat "$dir/console.txt" "$dir/errors.txt"
@@ -47,7 +50,8 @@ for count in "$@"; do
         diff "$first/console.txt" "$dir/console.txt" || true
         exit 1
     fi
-    for grid in dischargeDaily.bin dischargeHourlyMaxInDay.bin dischargeHourly.bin; do
+    for grid in dischargeDaily.bin dischargeHourlyMaxInDay.bin dischargeHourly.bin \
+        water_balance.csv; do
         if [ -f "$first/output/$grid" ] && [ ! -L "$first/output/$grid" ] \
             && ! cmp -s "$first/output/$grid" "$dir/output/$grid"; then
             echo "$count ranks: $grid differs"
@@ -55,4 +59,4 @@ for count in "$@"; do
         fi
     done
 done
-echo "same exit status, console text and grids on $* ranks"
+echo "same exit status, console text, grids and water balance on $* ranks"
