@@ -46,6 +46,8 @@ endif()
 
 execute_process(COMMAND ${MAKE_CASE} check ${case}
                 RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
-if(NOT status EQUAL 0 OR NOT out MATCHES "^0 errors, 0 warnings")
+# Its one warning: the default space steps leave the linear scheme's volume error large.
+if(NOT status EQUAL 0 OR NOT out MATCHES "0 errors, 1 warning: the case is ready"
+   OR NOT out MATCHES "space steps runoff_sim's default linear scheme makes about")
     message(FATAL_ERROR "make_case check refused the made case (${status}):\n${out}${err}")
 endif()
