@@ -108,8 +108,8 @@ int runDischargeNetcdf(std::span<const std::string> args, std::ostream& out,
     job.params = *params;
     job.start = *start;
     job.history = history;
-    if (*balance) {
-        job.scheme = (*balance)->scheme;
+    if (balance->balance) {
+        job.scheme = balance->balance->scheme;
     }
     job.progress = &progress;
     job.deflateLevel = level;

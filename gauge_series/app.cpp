@@ -251,25 +251,29 @@ void printBalanceRow(std::ostream& out, const std::string& river, const results:
 }
 
 /// The simulator's water balance of the listed rivers, or the note that there is none.
-void printWaterBalance(std::ostream& out, const std::optional<results::WaterBalance>& balance) {
-    if (!balance) {
+void printWaterBalance(std::ostream& out, const results::RecordedBalance& recorded) {
+    if (!recorded.balance) {
         sayLine(out, "No water balance: output/", results::kWaterBalanceFile,
-                " is missing; runoff_sim writes it at the end of every run.");
+                recorded.earlierGaugeTable ? " holds gauge_series' earlier table, not the "
+                                             "simulator's"
+                                           : " is missing",
+                "; runoff_sim writes it at the end of every run.");
         return;
     }
+    const results::WaterBalance& balance = *recorded.balance;
     sayLine(out, "Water balance of the listed rivers (m3):");
     sayLine(out, std::setw(6), "river", std::setw(16), "rain", std::setw(16), "outflow",
             std::setw(16), "storage start", std::setw(16), "storage end", std::setw(12),
             "residual %", std::setw(13), "runoff coef.");
-    for (const results::BalanceRow& b : balance->rivers) {
+    for (const results::BalanceRow& b : balance.rivers) {
         printBalanceRow(out, std::to_string(b.river), b);
     }
-    printBalanceRow(out, "all", balance->all);
+    printBalanceRow(out, "all", balance.all);
 }
 
 void printSummary(std::ostream& out, const std::vector<Gauge>& gauges,
                   const std::optional<Observations>& observations, const std::vector<Skill>& skills,
-                  const std::optional<results::WaterBalance>& balance) {
+                  const results::RecordedBalance& balance) {
     if (observations) {
         if (observations->rowsOutsideEvent > 0) {
             sayLine(out, "Note: ", observations->rowsOutsideEvent,
@@ -349,8 +353,8 @@ struct Inputs {
     std::string history;  ///< the NetCDF `history` attribute
     std::vector<Gauge> gauges;
     std::optional<Observations> observations;
-    /// The simulator's balance of the run; none when it wrote none.
-    std::optional<results::WaterBalance> balance;
+    /// The simulator's balance of the run, if it wrote one.
+    results::RecordedBalance balance;
     std::int64_t hours = 0;
 };
 
@@ -530,8 +534,8 @@ Status writeOutputs(const fs::path& dir, const Inputs& in, Computed& c) {
     job.params = in.data.params;
     job.start = in.start;
     job.history = in.history;
-    if (in.balance) {
-        job.scheme = in.balance->scheme;
+    if (in.balance.balance) {
+        job.scheme = in.balance.balance->scheme;
     }
     job.gauges = &in.gauges;
     job.snapped = &c.snapped;

@@ -19,6 +19,10 @@ constexpr const char* kHeader =
     "scheme,river,cells,rain_m3,initial_storage_m3,inflow_m3,outflow_m3,final_storage_m3,"
     "residual_m3,residual_share";
 constexpr std::size_t kColumns = 10;
+/// The first line of the table gauge_series wrote under the same name, before it read the
+/// simulator's.
+constexpr std::string_view kEarlierGaugeHeader =
+    "river,cells,outlet_column,outlet_row,rain_m3,outflow_m3,difference_m3,runoff_coefficient";
 /// The names of the volume columns, 3 to 8, in the header's order.
 constexpr std::array<const char*, 6> kVolumeNames = {
     "rain_m3", "initial_storage_m3", "inflow_m3", "outflow_m3", "final_storage_m3", "residual_m3"};
@@ -159,13 +163,13 @@ Result<WaterBalance> parseWaterBalance(std::string_view text, const std::string&
     return balance;
 }
 
-Result<std::optional<WaterBalance>> readWaterBalance(const fs::path& outputDir) {
+Result<RecordedBalance> readWaterBalance(const fs::path& outputDir) {
     const fs::path path = outputDir / kWaterBalanceFile;
     const std::string name = std::string("output/") + kWaterBalanceFile;
     std::error_code ec;
     const fs::file_status status = fs::status(path, ec);
     if (status.type() == fs::file_type::not_found) {
-        return std::optional<WaterBalance>();
+        return RecordedBalance{};
     }
     if (fs::is_directory(status)) {
         return Error{name + " is a folder, not a table."};
@@ -183,11 +187,16 @@ Result<std::optional<WaterBalance>> readWaterBalance(const fs::path& outputDir) 
     if (in.bad()) {
         return Error{name + " cannot be read."};
     }
-    auto balance = parseWaterBalance(text.str(), name);
+    const std::string table = text.str();
+    if (table.starts_with(kEarlierGaugeHeader)
+        && table.substr(kEarlierGaugeHeader.size()).starts_with("\n")) {
+        return RecordedBalance{std::nullopt, true};
+    }
+    auto balance = parseWaterBalance(table, name);
     if (!balance) {
         return balance.error();
     }
-    return std::optional<WaterBalance>(std::move(*balance));
+    return RecordedBalance{std::move(*balance), false};
 }
 
 std::string schemeDescription(std::string_view scheme) {

@@ -49,11 +49,18 @@ struct WaterBalance {
 [[nodiscard]] Result<WaterBalance> parseWaterBalance(std::string_view text,
                                                      const std::string& fileName);
 
-/// The balance in `outputDir`, or nothing when the folder holds no balance file (results of a
-/// simulator that did not write one). A file that cannot be read or is malformed is an error
-/// naming it as output/water_balance.csv.
-[[nodiscard]] Result<std::optional<WaterBalance>> readWaterBalance(
-    const std::filesystem::path& outputDir);
+/// What an output folder holds of the simulator's balance.
+struct RecordedBalance {
+    std::optional<WaterBalance> balance;  ///< none without the simulator's file
+    /// The file is the table that gauge_series wrote under the same name before it showed the
+    /// simulator's balance (river,cells,outlet_column,...): results of an earlier simulator.
+    bool earlierGaugeTable = false;
+};
+
+/// The balance in `outputDir`; none when the folder holds no balance file, or the earlier
+/// gauge_series table (results of a simulator that did not write one). Any other file that
+/// cannot be read or is malformed is an error naming it as output/water_balance.csv.
+[[nodiscard]] Result<RecordedBalance> readWaterBalance(const std::filesystem::path& outputDir);
 
 /// One sentence on a scheme `parseWaterBalance` accepts: what it steps and whether it keeps
 /// the volume.

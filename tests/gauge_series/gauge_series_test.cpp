@@ -227,6 +227,21 @@ TEST(GaugeSeries, WithoutTheSimulatorsBalanceTheRestIsWritten) {
     ASSERT_TRUE(nc.ok());
     EXPECT_EQ(nc.text("", "scheme"), "(missing)");
     EXPECT_EQ(nc.text("", "scheme_description"), "(missing)");
+
+    // The table an earlier gauge_series wrote under the same name is no simulator's balance,
+    // and stays as it was.
+    const std::string earlier =
+        "river,cells,outlet_column,outlet_row,rain_m3,outflow_m3,difference_m3,"
+        "runoff_coefficient\n1,4,5,2,675224.5,412345.6,262878.9,0.6107\n";
+    test::writeText(out / "water_balance.csv", earlier);
+    const Outcome again = runGauges(plane.args());
+    ASSERT_EQ(again.status, 0) << again.out;
+    EXPECT_NE(again.out.find("\nNo water balance: output/water_balance.csv holds gauge_series' "
+                             "earlier table, not the simulator's; runoff_sim writes it at the "
+                             "end of every run.\n"),
+              std::string::npos)
+        << again.out;
+    EXPECT_EQ(test::readText(out / "water_balance.csv"), earlier);
 }
 
 TEST(GaugeSeries, SeriesAreTheStoredValues) {

@@ -126,14 +126,25 @@ TEST(RunRecord, ReadsTheOutputFolder) {
     test::TempDir dir;
     const auto missing = readWaterBalance(dir.path());
     ASSERT_TRUE(missing) << missing.error().message;
-    EXPECT_FALSE(missing->has_value());
+    EXPECT_FALSE(missing->balance.has_value());
+    EXPECT_FALSE(missing->earlierGaugeTable);
+
+    // What gauge_series wrote under this name before the simulator did: no balance, no error.
+    test::writeText(dir / "water_balance.csv",
+                    "river,cells,outlet_column,outlet_row,rain_m3,outflow_m3,difference_m3,"
+                    "runoff_coefficient\n1,4,5,2,6.7e5,4.1e5,2.6e5,0.61\n");
+    const auto earlier = readWaterBalance(dir.path());
+    ASSERT_TRUE(earlier) << earlier.error().message;
+    EXPECT_FALSE(earlier->balance.has_value());
+    EXPECT_TRUE(earlier->earlierGaugeTable);
 
     test::writeText(dir / "water_balance.csv",
                     std::string(kHeader) + "conservative,all,0,0,0,0,0,0,0,\n");
     const auto present = readWaterBalance(dir.path());
     ASSERT_TRUE(present) << present.error().message;
-    ASSERT_TRUE(present->has_value());
-    EXPECT_EQ((*present)->scheme, "conservative");
+    ASSERT_TRUE(present->balance.has_value());
+    EXPECT_FALSE(present->earlierGaugeTable);
+    EXPECT_EQ(present->balance->scheme, "conservative");
 
     test::writeText(dir / "water_balance.csv", "scheme\n");
     const auto malformed = readWaterBalance(dir.path());
