@@ -12,6 +12,7 @@
 #include "common/number_stream.h"
 #include "results/event_time.h"
 #include "results/grid_netcdf.h"
+#include "results/run_record.h"
 
 namespace hydro::results {
 
@@ -35,7 +36,8 @@ and the case's param-event.dat and input/rain.dat:
   time_of_peak          (lat, lon)        end of the hour of that largest mean
 
 Times are hours since the event start, the date in rain.dat's first block header (UTC);
-cells outside the simulated rivers hold the fill value -9999.
+cells outside the simulated rivers hold the fill value -9999. The global attributes scheme
+and scheme_description name the run's routing scheme, from output/water_balance.csv.
 
 Options:
   --deflate LEVEL   zlib level of the grids, 0 (none: fastest, largest) to 9; default 1
@@ -89,6 +91,12 @@ int runDischargeNetcdf(std::span<const std::string> args, std::ostream& out,
         sayLine(out, start.error().message);
         return 1;
     }
+    // The scheme of the run, from the simulator's water balance when it wrote one.
+    const auto balance = readWaterBalance(paths.output());
+    if (!balance) {
+        sayLine(out, balance.error().message);
+        return 1;
+    }
     std::string history = isoNow() + " discharge_netcdf " + caseDir.string();
     if (start->fallback) {
         sayLine(out, "Note: ", kFallbackNote);
@@ -100,6 +108,9 @@ int runDischargeNetcdf(std::span<const std::string> args, std::ostream& out,
     job.params = *params;
     job.start = *start;
     job.history = history;
+    if (balance->balance) {
+        job.scheme = balance->balance->scheme;
+    }
     job.progress = &progress;
     job.deflateLevel = level;
     if (const Status written = writeGridNetcdf(job); !written) {

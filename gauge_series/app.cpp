@@ -17,9 +17,9 @@
 #include "gauge_series/catchment.h"
 #include "gauge_series/gauge_netcdf.h"
 #include "gauge_series/skill.h"
-#include "gauge_series/water_balance.h"
 #include "results/event_time.h"
 #include "results/gauge_table.h"
+#include "results/run_record.h"
 #include "results/series.h"
 #include "results/snapping.h"
 #include "results/svg_plot.h"
@@ -70,13 +70,15 @@ area is closest to it. Then writes into CASE_DIR/output:
                         hour, ISO 8601 UTC, values exactly as in dischargeHourly.bin
   gauge_discharge.nc    the same as a CF-1.8 timeSeries file
   gauge_<id>.svg        each gauge's hydrograph over the rain on its catchment
-  water_balance.csv     per listed river: rain on its routed cells, outflow at its outlet,
-                        their difference (m3) and the runoff coefficient
 
 With --observed OBS.csv (columns time,<id>,...; the same time stamps; empty cells for missing
 values) also gauge_observed.csv (the observations on the event's hours) and gauge_skill.csv
 (n, NSE, KGE, KGE', percent bias, peaks, peak error and timing over the hours with both
 values; an undefined score is left empty), and the observations dashed in the hydrographs.
+
+The console shows each listed river's water balance from the simulator's
+output/water_balance.csv: rain, outflow, channel storage at the start and at the end, the
+residual the scheme made or lost as a share of the rain, and the runoff coefficient.
 
 Options:
   --observed OBS.csv   observed discharge, m3/s
@@ -238,23 +240,40 @@ std::string skillCsv(const std::vector<Gauge>& gauges,
     return skill;
 }
 
-std::string waterBalanceCsv(const StudyGrid& grid, const std::vector<RiverBalance>& balance) {
-    std::string wb =
-        "river,cells,outlet_column,outlet_row,rain_m3,outflow_m3,difference_m3,"
-        "runoff_coefficient\n";
-    for (const RiverBalance& b : balance) {
-        wb += std::to_string(b.river) + "," + std::to_string(b.cells) + ","
-              + std::to_string(grid.userColumn(b.outlet)) + ","
-              + std::to_string(grid.userRow(b.outlet)) + "," + shortest(b.rainM3) + ","
-              + shortest(b.outflowM3) + "," + shortest(b.differenceM3()) + ","
-              + optionalText(b.runoffCoefficient()) + "\n";
+/// One row of the console's water balance.
+void printBalanceRow(std::ostream& out, const std::string& river, const results::BalanceRow& b) {
+    const std::string share = b.residualShare ? fixed(*b.residualShare * 100.0, 2) : "-";
+    const auto coefficient = b.runoffCoefficient();
+    sayLine(out, std::setw(6), river, std::setw(16), fixed(b.rain, 0), std::setw(16),
+            fixed(b.outflow, 0), std::setw(16), fixed(b.initialStorage, 0), std::setw(16),
+            fixed(b.finalStorage, 0), std::setw(12), share, std::setw(13),
+            coefficient ? fixed(*coefficient, 4) : "-");
+}
+
+/// The simulator's water balance of the listed rivers, or the note that there is none.
+void printWaterBalance(std::ostream& out, const results::RecordedBalance& recorded) {
+    if (!recorded.balance) {
+        sayLine(out, "No water balance: output/", results::kWaterBalanceFile,
+                recorded.earlierGaugeTable ? " holds gauge_series' earlier table, not the "
+                                             "simulator's"
+                                           : " is missing",
+                "; runoff_sim writes it at the end of every run.");
+        return;
     }
-    return wb;
+    const results::WaterBalance& balance = *recorded.balance;
+    sayLine(out, "Water balance of the listed rivers (m3):");
+    sayLine(out, std::setw(6), "river", std::setw(16), "rain", std::setw(16), "outflow",
+            std::setw(16), "storage start", std::setw(16), "storage end", std::setw(12),
+            "residual %", std::setw(13), "runoff coef.");
+    for (const results::BalanceRow& b : balance.rivers) {
+        printBalanceRow(out, std::to_string(b.river), b);
+    }
+    printBalanceRow(out, "all", balance.all);
 }
 
 void printSummary(std::ostream& out, const std::vector<Gauge>& gauges,
                   const std::optional<Observations>& observations, const std::vector<Skill>& skills,
-                  const std::vector<RiverBalance>& balance) {
+                  const results::RecordedBalance& balance) {
     if (observations) {
         if (observations->rowsOutsideEvent > 0) {
             sayLine(out, "Note: ", observations->rowsOutsideEvent,
@@ -276,58 +295,32 @@ void printSummary(std::ostream& out, const std::vector<Gauge>& gauges,
                     f(s.kgePrime, 3), std::setw(10), f(s.pbiasPct, 1));
         }
     }
-    sayLine(out, "Water balance of the listed rivers (m3):");
-    sayLine(out, std::setw(6), "river", std::setw(16), "rain", std::setw(16), "outflow",
-            std::setw(16), "difference", std::setw(13), "runoff coef.");
-    for (const RiverBalance& b : balance) {
-        const auto c = b.runoffCoefficient();
-        sayLine(out, std::setw(6), b.river, std::setw(16), fixed(b.rainM3, 0), std::setw(16),
-                fixed(b.outflowM3, 0), std::setw(16), fixed(b.differenceM3(), 0), std::setw(13),
-                c ? fixed(*c, 4) : "-");
-    }
+    printWaterBalance(out, balance);
 }
 
-/// The hourly series of the gauges' cells, read from the hourly discharge; the rivers' outlets
-/// are read too, for the outflow volumes of `balance`.
+/// The hourly series of the gauges' cells, read from the hourly discharge.
 Result<std::vector<std::vector<float>>> readGaugeSeries(const CasePaths& paths,
                                                         const StudyGrid& grid, std::int64_t hours,
                                                         const std::vector<SnappedGauge>& snapped,
-                                                        std::vector<RiverBalance>& balance,
                                                         std::ostream& progress) {
     DischargeGrid hourly;
     if (auto open = hourly.open(paths.hourlyDischarge(), grid, static_cast<std::uint64_t>(hours));
         !open) {
         return open.error();
     }
-    std::vector<CellIndex> wanted;
-    wanted.reserve(snapped.size() + balance.size());
-    for (const SnappedGauge& s : snapped) {
-        wanted.push_back(s.cell);
-    }
-    for (const RiverBalance& b : balance) {
-        wanted.push_back(b.outlet);
-    }
     std::vector<std::vector<float>> values;
-    values.reserve(wanted.size());
-    for (std::size_t k = 0; k < wanted.size(); ++k) {
-        auto series =
-            hourly.readCellSeries(grid.filePosition(wanted[k]), static_cast<std::uint64_t>(hours));
+    values.reserve(snapped.size());
+    for (std::size_t k = 0; k < snapped.size(); ++k) {
+        auto series = hourly.readCellSeries(grid.filePosition(snapped[k].cell),
+                                            static_cast<std::uint64_t>(hours));
         if (!series) {
             return series.error();
         }
         values.push_back(std::move(*series));
         if (hours >= 2400) {
-            progress << "gauge_series: series " << k + 1 << " of " << wanted.size() << std::endl;
+            progress << "gauge_series: series " << k + 1 << " of " << snapped.size() << std::endl;
         }
     }
-    for (std::size_t b = 0; b < balance.size(); ++b) {
-        double volume = 0.0;
-        for (const float q : values[snapped.size() + b]) {
-            volume += static_cast<double>(q) * 3600.0;
-        }
-        balance[b].outflowM3 = volume;
-    }
-    values.resize(snapped.size());
     return values;
 }
 
@@ -360,6 +353,8 @@ struct Inputs {
     std::string history;  ///< the NetCDF `history` attribute
     std::vector<Gauge> gauges;
     std::optional<Observations> observations;
+    /// The simulator's balance of the run, if it wrote one.
+    results::RecordedBalance balance;
     std::int64_t hours = 0;
 };
 
@@ -390,8 +385,8 @@ Status readGaugeTables(const Options& options, Inputs& in) {
     return success();
 }
 
-/// Case, gauges and observations. The note on a stand-in event start goes to `out` as soon as
-/// it is known, before anything else can fail.
+/// Case, gauges, observations and the simulator's water balance. The note on a stand-in event start
+/// goes to `out` as soon as it is known, before anything else can fail.
 Result<Inputs> readInputs(const Options& options, std::span<const std::string> args,
                           std::ostream& out) {
     Inputs in;
@@ -422,6 +417,11 @@ Result<Inputs> readInputs(const Options& options, std::span<const std::string> a
     if (auto tables = readGaugeTables(options, in); !tables) {
         return tables.error();
     }
+    auto balance = results::readWaterBalance(options.caseDir / "output");
+    if (!balance) {
+        return balance.error();
+    }
+    in.balance = std::move(*balance);
     return in;
 }
 
@@ -442,15 +442,13 @@ Result<std::vector<SnappedGauge>> snapGauges(const Inputs& in, std::int64_t radi
 /// What the run computed from the inputs, for the files and the console.
 struct Computed {
     std::vector<SnappedGauge> snapped;
-    std::vector<std::int32_t> rainPoints;  ///< the rain point nearest to each cell
-    std::vector<RiverBalance> balance;
+    std::vector<std::int32_t> rainPoints;    ///< the rain point nearest to each cell
     std::vector<std::vector<float>> values;  ///< per gauge, hours 1..H
     std::vector<std::string> stamps;         ///< the end of each hour, ISO 8601
     std::vector<Skill> skills;               ///< per gauge, with observations only
 };
 
-/// Snaps the gauges (and prints where they went), plans the water balance and reads the
-/// series.
+/// Snaps the gauges (and prints where they went) and reads their series.
 Result<Computed> compute(const Inputs& in, const Options& options, std::ostream& out,
                          std::ostream& progress) {
     Computed c;
@@ -465,9 +463,8 @@ Result<Computed> compute(const Inputs& in, const Options& options, std::ostream&
         return points.error();
     }
     c.rainPoints = std::move(*points);
-    c.balance = planWaterBalance(in.data.grid, in.data.rivers, in.rain, c.rainPoints);
-    auto read = readGaugeSeries(CasePaths{options.caseDir}, in.data.grid, in.hours, c.snapped,
-                                c.balance, progress);
+    auto read =
+        readGaugeSeries(CasePaths{options.caseDir}, in.data.grid, in.hours, c.snapped, progress);
     if (!read) {
         return read.error();
     }
@@ -505,8 +502,7 @@ private:
     Status status_ = success();
 };
 
-/// The observation tables, the hydrographs and the water balance; the skill scores are left
-/// in `c.skills`.
+/// The observation tables and the hydrographs; the skill scores are left in `c.skills`.
 void writeScoresAndPlots(TableWriter& write, const Inputs& in, Computed& c) {
     if (in.observations) {
         const std::string header = seriesHeader(in.gauges);
@@ -522,7 +518,6 @@ void writeScoresAndPlots(TableWriter& write, const Inputs& in, Computed& c) {
                       in.observations ? &in.observations->series[k] : nullptr);
         write("gauge_" + in.gauges[k].id + ".svg", results::renderHydrographSvg(plot));
     }
-    write("water_balance.csv", waterBalanceCsv(grid, c.balance));
 }
 
 /// Every output file, put in place together once all are complete.
@@ -539,6 +534,9 @@ Status writeOutputs(const fs::path& dir, const Inputs& in, Computed& c) {
     job.params = in.data.params;
     job.start = in.start;
     job.history = in.history;
+    if (in.balance.balance) {
+        job.scheme = in.balance.balance->scheme;
+    }
     job.gauges = &in.gauges;
     job.snapped = &c.snapped;
     job.series = &c.values;
@@ -576,10 +574,9 @@ int runGaugeSeries(std::span<const std::string> args, std::ostream& out, std::os
     if (auto written = writeOutputs(outputDir, *inputs, *computed); !written) {
         return fail(out, written.error());
     }
-    printSummary(out, inputs->gauges, inputs->observations, computed->skills, computed->balance);
+    printSummary(out, inputs->gauges, inputs->observations, computed->skills, inputs->balance);
     sayLine(out, "Wrote ", inputs->gauges.size(), " gauge series of ", inputs->hours,
-            " hours (from ", computed->stamps.front(), ") and the water balance to ",
-            outputDir.string());
+            " hours (from ", computed->stamps.front(), ") to ", outputDir.string());
     return 0;
 }
 

@@ -2,8 +2,9 @@
 
 // The gauge_series program: "gauge_series CASE GAUGES.csv [--observed OBS.csv]
 // [--snap-radius N]" places the gauges on the simulated rivers and writes, into CASE/output,
-// their hourly discharge (CSV and CF-NetCDF), their cells, their hydrographs, the skill
-// against observations when given, and the water balance of every listed river.
+// their hourly discharge (CSV and CF-NetCDF), their cells, their hydrographs and the skill
+// against observations when given; the console also shows the simulator's water balance of
+// every listed river.
 
 #include <ostream>
 #include <span>

@@ -64,22 +64,4 @@ std::vector<double> meanRainfall(const StudyGrid& grid, const RainGrid& rain,
     return sum;
 }
 
-double rainVolumeM3(const StudyGrid& grid, const RainGrid& rain,
-                    const std::vector<std::int32_t>& points, const std::vector<CellIndex>& cells) {
-    double volume = 0.0;
-    for (const CellIndex i : cells) {
-        const std::int32_t p = points[static_cast<std::size_t>(i)];
-        if (p < 0) {
-            continue;
-        }
-        const auto width = static_cast<double>(grid[i].cellWidth);
-        for (std::int32_t d = 1; d <= rain.days; ++d) {
-            for (std::int32_t h = 0; h < 24; ++h) {
-                volume += static_cast<double>(rain.rainAt(p, d, h)) * 0.001 * kCellHeight * width;
-            }
-        }
-    }
-    return volume;
-}
-
 }  // namespace hydro::gauges

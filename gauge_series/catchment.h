@@ -25,10 +25,4 @@ Result<std::vector<std::int32_t>> nearestRainPoints(const StudyGrid& grid, const
                                                const std::vector<std::int32_t>& points,
                                                const std::vector<CellIndex>& cells);
 
-/// Volume of the event's rain on `cells`, m3: the sum over cells and hours of
-/// intensity (mm/h) * 0.001 * 926.6 m * cell width, in double precision.
-[[nodiscard]] double rainVolumeM3(const StudyGrid& grid, const RainGrid& rain,
-                                  const std::vector<std::int32_t>& points,
-                                  const std::vector<CellIndex>& cells);
-
 }  // namespace hydro::gauges

@@ -89,6 +89,7 @@ Layout defineLayout(NetcdfFile& nc, const GaugeNetcdfJob& job, std::size_t idLen
     nc.text(kGlobalAttr, "history", job.history);
     nc.text(kGlobalAttr, "event_start", results::isoHourEnd(job.start, 0));
     results::putEventParameterAttributes(nc, job.params);
+    results::putSchemeAttributes(nc, job.scheme);
     nc.endDefinitions();
     return l;
 }

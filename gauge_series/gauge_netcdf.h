@@ -4,6 +4,7 @@
 // timeSeries, orthogonal multidimensional layout): discharge(station, time).
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,7 @@ struct GaugeNetcdfJob {
     EventParameters params;
     EventStart start;
     std::string history;
+    std::optional<std::string> scheme;  ///< the run's routing scheme, when known
     const std::vector<results::Gauge>* gauges = nullptr;
     const std::vector<results::SnappedGauge>* snapped = nullptr;
     /// Per gauge, hours 1..H, m3/s as stored in the hourly grid.

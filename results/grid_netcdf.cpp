@@ -6,6 +6,7 @@
 #include "common/file_transaction.h"
 #include "results/event_time.h"
 #include "results/grid_vrt.h"
+#include "results/run_record.h"
 
 #ifndef HYDRO_VERSION
 #define HYDRO_VERSION "unknown"
@@ -38,6 +39,13 @@ int defineCrs(NetcdfFile& nc) {
     // GDAL before 3.x and some other readers look for this name.
     nc.text(crs, "spatial_ref", kWgs84Wkt);
     return crs;
+}
+
+void putSchemeAttributes(NetcdfFile& nc, const std::optional<std::string>& scheme) {
+    if (scheme) {
+        nc.text(NetcdfFile::kGlobal, "scheme", *scheme);
+        nc.text(NetcdfFile::kGlobal, "scheme_description", schemeDescription(*scheme));
+    }
 }
 
 void putEventParameterAttributes(NetcdfFile& nc, const EventParameters& p) {
@@ -167,6 +175,7 @@ Layout defineLayout(NetcdfFile& nc, const GridNetcdfJob& job) {
     nc.text(kGlobalAttr, "history", job.history);
     nc.text(kGlobalAttr, "event_start", isoHourEnd(job.start, 0));
     putEventParameterAttributes(nc, p);
+    putSchemeAttributes(nc, job.scheme);
     nc.endDefinitions();
     return l;
 }

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -33,6 +34,10 @@ int defineCrs(NetcdfFile& nc);
 /// The 18 event parameters as global attributes named after them.
 void putEventParameterAttributes(NetcdfFile& nc, const EventParameters& p);
 
+/// The routing scheme of the run as global attributes `scheme` ("linear", "conservative")
+/// and `scheme_description` (one sentence); none when the scheme is not known.
+void putSchemeAttributes(NetcdfFile& nc, const std::optional<std::string>& scheme);
+
 /// The program and project version, for the `source` attribute.
 [[nodiscard]] std::string sourceText(const std::string& program);
 
@@ -41,9 +46,10 @@ struct GridNetcdfJob {
     std::filesystem::path target;     ///< the NetCDF file to write (under a temporary name)
     EventParameters params;
     EventStart start;
-    std::string history;               ///< the `history` attribute
-    std::ostream* progress = nullptr;  ///< progress lines, or none
-    int deflateLevel = kDeflateLevel;  ///< 0 (none) to 9
+    std::string history;                ///< the `history` attribute
+    std::optional<std::string> scheme;  ///< the run's routing scheme, when known
+    std::ostream* progress = nullptr;   ///< progress lines, or none
+    int deflateLevel = kDeflateLevel;   ///< 0 (none) to 9
 };
 
 /// Writes the whole file under a temporary name beside `job.target` and puts it in place

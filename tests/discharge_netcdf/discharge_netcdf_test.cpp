@@ -1,7 +1,7 @@
 // The NetCDF conversion of the discharge grids: every value as in the raw files, the frame
 // order and the south-to-north rows kept, the event maximum and its hour, the time axes from
-// rain.dat's start, the attributes a CF reader needs, a long event, and inputs that must fail
-// without leaving a file behind.
+// rain.dat's start, the attributes a CF reader needs and the run's scheme, a long event, and
+// inputs that must fail without leaving a file behind.
 
 #include <gtest/gtest.h>
 #include <netcdf.h>
@@ -16,6 +16,7 @@
 #include "case/event_start.h"
 #include "discharge_netcdf/app.h"
 #include "results/event_time.h"
+#include "results/run_record.h"
 #include "tests/discharge_netcdf/netcdf_read.h"
 #include "tests/runoff_sim/case_builder.h"
 #include "tests/support/test_support.h"
@@ -210,6 +211,9 @@ TEST(DischargeNetcdf, AttributesACfReaderNeeds) {
     EXPECT_EQ(nc.number("", "event_time_step_s"), 600.0);
     EXPECT_EQ(nc.number("", "event_south_west_latitude_deg"), static_cast<double>(34.2314F));
     EXPECT_EQ(nc.number("", "event_weighting_factor"), 0.6);
+    // No water balance in the output folder: the scheme is not known.
+    EXPECT_EQ(nc.text("", "scheme"), "(missing)");
+    EXPECT_EQ(nc.text("", "scheme_description"), "(missing)");
     for (const char* name :
          {"discharge", "discharge_daily_mean", "discharge_daily_max", "discharge_event_max"}) {
         SCOPED_TRACE(name);
@@ -239,6 +243,22 @@ TEST(DischargeNetcdf, AttributesACfReaderNeeds) {
     EXPECT_EQ(nc.text("lon", "axis"), "X");
     EXPECT_EQ(nc.text("crs", "grid_mapping_name"), "latitude_longitude");
     EXPECT_NE(nc.text("crs", "crs_wkt").find(R"(AUTHORITY["EPSG","4326"])"), std::string::npos);
+}
+
+TEST(DischargeNetcdf, TheSchemeOfTheRunFromItsWaterBalance) {
+    test::TempDir dir;
+    writeCase(dir.path(), 4, 3, 1, "2021 3 14 6 30 0");
+    writeGrids(dir.path(), 4, 3, 1);
+    test::writeText(dir / "output/water_balance.csv",
+                    "scheme,river,cells,rain_m3,initial_storage_m3,inflow_m3,outflow_m3,"
+                    "final_storage_m3,residual_m3,residual_share\n"
+                    "conservative,1,12,5,0,0,4,1,0,0\n"
+                    "conservative,all,12,5,0,0,4,1,0,0\n");
+    const Outcome run = convert(dir.path());
+    ASSERT_EQ(run.status, 0) << run.out;
+    NcReader nc(dir / "output/discharge.nc");
+    EXPECT_EQ(nc.text("", "scheme"), "conservative");
+    EXPECT_EQ(nc.text("", "scheme_description"), schemeDescription("conservative"));
 }
 
 #ifdef HYDRO_NCDUMP
@@ -311,6 +331,12 @@ TEST(DischargeNetcdf, InputsThatMustFailLeaveNoFile) {
          "ROF file cannot open."},
         {"parameters missing", [](const fs::path& d) { fs::remove(d / "param-event.dat"); },
          "param-event.dat cannot open."},
+        {"a water balance of another kind",
+         [](const fs::path& d) {
+             test::writeText(d / "output/water_balance.csv", "river,rain,outflow\n1,2,3\n");
+         },
+         "output/water_balance.csv does not start with the water balance's header "
+         "(scheme,river,cells,...)."},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -1,6 +1,7 @@
-// gauge_series on small simulated cases: the water balance of a plane under constant rain
-// against the hand computation, the series exactly as stored in the hourly grid (CSV and
-// NetCDF), observations aligned and scored, and a refused gauge that leaves nothing behind.
+// gauge_series on small simulated cases: the simulator's water balance of a plane under
+// constant rain on the console (and a note without it), the series exactly as stored in the
+// hourly grid (CSV and NetCDF), observations aligned and scored, and refused inputs that leave
+// nothing behind.
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -8,12 +9,14 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <iomanip>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "gauge_series/app.h"
 #include "results/gauge_table.h"
+#include "results/run_record.h"
 #include "runoff_sim/driver.h"
 #include "tests/discharge_netcdf/netcdf_read.h"
 #include "tests/runoff_sim/case_builder.h"
@@ -117,39 +120,128 @@ std::vector<std::vector<std::string>> csvRows(const std::string& text) {
     return rows;
 }
 
-TEST(GaugeSeries, WaterBalanceOfAPlaneUnderConstantRain) {
+/// The lines of `text` from the one that starts with `first` on; empty without it.
+std::vector<std::string> linesFrom(const std::string& text, const std::string& first) {
+    std::vector<std::string> lines;
+    const std::size_t at = text.find(first);
+    if (at == std::string::npos) {
+        return lines;
+    }
+    std::istringstream in(text.substr(at));
+    std::string line;
+    while (std::getline(in, line)) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+std::vector<std::string> tokens(const std::string& line) {
+    std::istringstream in(line);
+    std::vector<std::string> out;
+    std::string t;
+    while (in >> t) {
+        out.push_back(t);
+    }
+    return out;
+}
+
+std::string fixedText(double v, int decimals) {
+    std::ostringstream s;
+    s << std::fixed << std::setprecision(decimals) << v;
+    return s.str();
+}
+
+TEST(GaugeSeries, WaterBalanceIsTheSimulatorsOwn) {
     const PlaneCase plane;
     ASSERT_TRUE(plane.simulated());
+    const fs::path file = plane.dir() / "output/water_balance.csv";
+    const std::string recorded = test::readText(file);
     const Outcome run = runGauges(plane.args());
     ASSERT_EQ(run.status, 0) << run.out;
-    const auto rows = csvRows(test::readText(plane.dir() / "output/water_balance.csv"));
-    ASSERT_EQ(rows.size(), 2U);
-    EXPECT_EQ(rows[0],
-              (std::vector<std::string>{"river", "cells", "outlet_column", "outlet_row", "rain_m3",
-                                        "outflow_m3", "difference_m3", "runoff_coefficient"}));
-    const auto& r = rows[1];
-    EXPECT_EQ(r[0], "1");
-    EXPECT_EQ(r[1], "4");
-    EXPECT_EQ(r[2], "5");  // column 4 from 0 is column 5 from 1
-    EXPECT_EQ(r[3], "2");
+    EXPECT_EQ(test::readText(file), recorded);
+    const auto balance = results::parseWaterBalance(recorded, "water_balance.csv");
+    ASSERT_TRUE(balance) << balance.error().message;
+    ASSERT_EQ(balance->rivers.size(), 1U);
+    const results::BalanceRow& r = balance->rivers[0];
     // By hand: the middle row's centre lies at 35 degrees + 45 arc-seconds (126045 s); its
     // width is cos(126045 / 3600 / 180 * 3.14) * 926.6 m in single precision. Four cells take
-    // 10 mm/h for 24 hours.
+    // 10 mm/h for 24 hours. The scheme takes the rain of a 600 s step as the mean of its two
+    // ends, so the first step gets half of it: half a step of the day's 144 is not taken in.
     const float width = static_cast<float>(std::cos(126045.0 / 3600.0 / 180.0 * 3.14)) * 926.6F;
     const double rain = 4.0 * 24.0 * 10.0 * 0.001 * 926.6 * static_cast<double>(width);
-    EXPECT_NEAR(std::stod(r[4]), rain, rain * 1e-12);
-    // The outflow is the outlet's 24 hourly means times 3600 s.
+    EXPECT_NEAR(r.rain, rain * (1.0 - 0.5 / 144.0), rain * 1e-9);
+    // The water that left is what the outlet's hourly means carried, to their float rounding.
     double outflow = 0.0;
     for (std::size_t h = 0; h < 24; ++h) {
         outflow += static_cast<double>(plane.hourly(h, middle(4))) * 3600.0;
     }
-    EXPECT_DOUBLE_EQ(std::stod(r[5]), outflow);
-    EXPECT_NEAR(std::stod(r[6]), std::stod(r[4]) - outflow, 1e-6);
-    const double coefficient = std::stod(r[7]);
-    EXPECT_DOUBLE_EQ(coefficient, outflow / std::stod(r[4]));
-    // Water only enters as rain, and some is still on the plane when the day ends.
-    EXPECT_GT(coefficient, 0.0);
-    EXPECT_LT(coefficient, 1.0);
+    EXPECT_NEAR(r.outflow, outflow, outflow * 1e-6);
+
+    const std::vector<std::string> table =
+        linesFrom(run.out, "Water balance of the listed rivers (m3):\n");
+    ASSERT_EQ(table.size(), 5U) << run.out;
+    EXPECT_EQ(table[1],
+              " river            rain         outflow   storage start     storage end  "
+              "residual % runoff coef.");
+    for (std::size_t k = 2; k < 4; ++k) {
+        SCOPED_TRACE(table[k]);
+        EXPECT_EQ(table[k].size(), table[1].size());
+        const std::vector<std::string> t = tokens(table[k]);
+        ASSERT_EQ(t.size(), 7U);
+        // One river: the total is the river's.
+        const results::BalanceRow& row = k == 2 ? r : balance->all;
+        EXPECT_EQ(t[0], k == 2 ? "1" : "all");
+        EXPECT_EQ(t[1], fixedText(row.rain, 0));
+        EXPECT_EQ(t[2], fixedText(row.outflow, 0));
+        // Dry channels at the start; water still on the plane when the day ends.
+        EXPECT_EQ(t[3], "0");
+        EXPECT_EQ(t[4], fixedText(row.finalStorage, 0));
+        EXPECT_GT(row.finalStorage, 0.0);
+        ASSERT_TRUE(row.residualShare.has_value());
+        EXPECT_EQ(t[5], fixedText(*row.residualShare * 100.0, 2));
+        EXPECT_EQ(t[6], fixedText(row.outflow / row.rain, 4));
+        EXPECT_GT(std::stod(t[6]), 0.0);
+        EXPECT_LT(std::stod(t[6]), 1.0);
+    }
+    EXPECT_TRUE(table[4].starts_with("Wrote 2 gauge series of 24 hours")) << table[4];
+}
+
+TEST(GaugeSeries, WithoutTheSimulatorsBalanceTheRestIsWritten) {
+    const PlaneCase plane;
+    ASSERT_TRUE(plane.simulated());
+    const fs::path out = plane.dir() / "output";
+    fs::remove(out / "water_balance.csv");
+    const Outcome run = runGauges(plane.args());
+    ASSERT_EQ(run.status, 0) << run.out;
+    EXPECT_NE(run.out.find("\nNo water balance: output/water_balance.csv is missing; runoff_sim "
+                           "writes it at the end of every run.\nWrote 2 gauge series"),
+              std::string::npos)
+        << run.out;
+    EXPECT_EQ(run.out.find("Water balance of"), std::string::npos);
+    EXPECT_FALSE(fs::exists(out / "water_balance.csv"));
+    for (const char* name :
+         {"gauge_cells.csv", "gauge_discharge.csv", "gauge_out.svg", "gauge_up.svg"}) {
+        EXPECT_TRUE(fs::exists(out / name)) << name;
+    }
+    test::NcReader nc(out / "gauge_discharge.nc");
+    ASSERT_TRUE(nc.ok());
+    EXPECT_EQ(nc.text("", "scheme"), "(missing)");
+    EXPECT_EQ(nc.text("", "scheme_description"), "(missing)");
+
+    // The table an earlier gauge_series wrote under the same name is no simulator's balance,
+    // and stays as it was.
+    const std::string earlier =
+        "river,cells,outlet_column,outlet_row,rain_m3,outflow_m3,difference_m3,"
+        "runoff_coefficient\n1,4,5,2,675224.5,412345.6,262878.9,0.6107\n";
+    test::writeText(out / "water_balance.csv", earlier);
+    const Outcome again = runGauges(plane.args());
+    ASSERT_EQ(again.status, 0) << again.out;
+    EXPECT_NE(again.out.find("\nNo water balance: output/water_balance.csv holds gauge_series' "
+                             "earlier table, not the simulator's; runoff_sim writes it at the "
+                             "end of every run.\n"),
+              std::string::npos)
+        << again.out;
+    EXPECT_EQ(test::readText(out / "water_balance.csv"), earlier);
 }
 
 TEST(GaugeSeries, SeriesAreTheStoredValues) {
@@ -187,6 +279,8 @@ TEST(GaugeSeries, SeriesAreTheStoredValues) {
     ASSERT_TRUE(nc.ok());
     EXPECT_EQ(nc.text("", "featureType"), "timeSeries");
     EXPECT_EQ(nc.text("", "Conventions"), "CF-1.8");
+    EXPECT_EQ(nc.text("", "scheme"), "linear");
+    EXPECT_EQ(nc.text("", "scheme_description"), results::schemeDescription("linear"));
     EXPECT_EQ(nc.text("station_id", "cf_role"), "timeseries_id");
     EXPECT_EQ(nc.text("discharge", "coordinates"), "time lat lon station_id");
     const std::vector<float> q = nc.floats("discharge");
@@ -317,6 +411,16 @@ TEST(GaugeSeries, RefusedInputsLeaveNoOutput) {
         EXPECT_EQ(
             run.out.substr(run.out.rfind('\n', run.out.size() - 2) + 1),
             "dischargeHourly.bin holds 23 frames of 6 columns x 3 rows, but 24 are needed.\n");
+    }
+    {
+        SCOPED_TRACE("a water balance cut short");
+        const fs::path file = out / "water_balance.csv";
+        const std::string whole = test::readText(file);
+        test::writeText(file, whole.substr(0, whole.find("\nlinear,all,") + 1));
+        const Outcome run = runGauges(plane.args());
+        test::writeText(file, whole);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.out, "output/water_balance.csv ends before its row \"all\".\n");
     }
     {
         SCOPED_TRACE("missing observation file");

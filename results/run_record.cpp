@@ -1,0 +1,211 @@
+#include "results/run_record.h"
+
+#include <array>
+#include <charconv>
+#include <fstream>
+#include <sstream>
+#include <system_error>
+
+#include "common/number_stream.h"
+#include "results/gauge_table.h"
+
+namespace hydro::results {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kHeader =
+    "scheme,river,cells,rain_m3,initial_storage_m3,inflow_m3,outflow_m3,final_storage_m3,"
+    "residual_m3,residual_share";
+constexpr std::size_t kColumns = 10;
+/// The first line of the table gauge_series wrote under the same name, before it read the
+/// simulator's.
+constexpr std::string_view kEarlierGaugeHeader =
+    "river,cells,outlet_column,outlet_row,rain_m3,outflow_m3,difference_m3,runoff_coefficient";
+/// The names of the volume columns, 3 to 8, in the header's order.
+constexpr std::array<const char*, 6> kVolumeNames = {
+    "rain_m3", "initial_storage_m3", "inflow_m3", "outflow_m3", "final_storage_m3", "residual_m3"};
+/// Far above the table of any basin (a row is about 200 bytes).
+constexpr std::uintmax_t kLargestBytes = std::uintmax_t{1} << 26U;
+
+/// `token` in quotes, safe to print.
+std::string inQuotes(std::string_view token) {
+    return "\"" + quoteToken(token) + "\"";
+}
+
+bool isScheme(std::string_view s) {
+    return s == "linear" || s == "conservative";
+}
+
+std::optional<std::int64_t> parseCount(std::string_view token) {
+    std::int64_t v = 0;
+    const auto r = std::from_chars(token.data(), token.data() + token.size(), v);
+    if (r.ec != std::errc() || r.ptr != token.data() + token.size() || v < 0) {
+        return std::nullopt;
+    }
+    return v;
+}
+
+/// Reads one data row's cells into `row`; `at` names the line.
+Status parseRow(const std::vector<std::string>& cells, const std::string& at, BalanceRow& row) {
+    if (cells[1] != "all") {
+        const auto river = parseInt32(cells[1]);
+        if (!river || *river < 0) {
+            return Error{at + ": river " + inQuotes(cells[1]) + " is no river number."};
+        }
+        row.river = *river;
+    }
+    const auto count = parseCount(cells[2]);
+    if (!count) {
+        return Error{at + ": cells " + inQuotes(cells[2]) + " is no count of cells."};
+    }
+    row.cells = *count;
+    std::array<double, kVolumeNames.size()> volumes{};
+    for (std::size_t k = 0; k < volumes.size(); ++k) {
+        const auto v = parseDouble(cells[3 + k]);
+        if (!v) {
+            return Error{at + ": " + kVolumeNames[k] + " " + inQuotes(cells[3 + k])
+                         + " is not a number."};
+        }
+        volumes[k] = *v;
+    }
+    row.rain = volumes[0];
+    row.initialStorage = volumes[1];
+    row.inflow = volumes[2];
+    row.outflow = volumes[3];
+    row.finalStorage = volumes[4];
+    row.residual = volumes[5];
+    if (!cells[9].empty()) {
+        const auto share = parseDouble(cells[9]);
+        if (!share) {
+            return Error{at + ": residual_share " + inQuotes(cells[9]) + " is not a number."};
+        }
+        row.residualShare = *share;
+    }
+    return success();
+}
+
+/// The table's lines without their line breaks; the error when the last one has none.
+Result<std::vector<std::string_view>> linesOf(std::string_view text, const std::string& name) {
+    std::vector<std::string_view> lines;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        const std::size_t end = text.find('\n', at);
+        if (end == std::string_view::npos) {
+            return Error{name + " ends in the middle of line " + std::to_string(lines.size() + 1)
+                         + "."};
+        }
+        std::string_view line = text.substr(at, end - at);
+        if (!line.empty() && line.back() == '\r') {
+            line.remove_suffix(1);
+        }
+        lines.push_back(line);
+        at = end + 1;
+    }
+    return lines;
+}
+
+}  // namespace
+
+Result<WaterBalance> parseWaterBalance(std::string_view text, const std::string& fileName) {
+    const auto lines = linesOf(text, fileName);
+    if (!lines) {
+        return lines.error();
+    }
+    if (lines->empty()) {
+        return Error{fileName + " is empty."};
+    }
+    if ((*lines)[0] != kHeader) {
+        return Error{fileName + " does not start with the water balance's header (scheme,river,"
+                     + "cells,...)."};
+    }
+    WaterBalance balance;
+    bool ended = false;
+    for (std::size_t k = 1; k < lines->size(); ++k) {
+        const std::string at = fileName + " line " + std::to_string(k + 1);
+        if (ended) {
+            return Error{at + " follows the row \"all\", which ends the table."};
+        }
+        const std::vector<std::string> cells = splitCsvLine((*lines)[k]);
+        if (cells.size() != kColumns) {
+            return Error{at + " has " + std::to_string(cells.size()) + " cells, not "
+                         + std::to_string(kColumns) + "."};
+        }
+        if (k == 1) {
+            if (!isScheme(cells[0])) {
+                return Error{at + ": scheme " + inQuotes(cells[0])
+                             + " is neither linear nor conservative."};
+            }
+            balance.scheme = cells[0];
+        } else if (cells[0] != balance.scheme) {
+            return Error{at + ": scheme " + inQuotes(cells[0]) + " differs from line 2's "
+                         + balance.scheme + "."};
+        }
+        BalanceRow row;
+        if (Status parsed = parseRow(cells, at, row); !parsed) {
+            return parsed.error();
+        }
+        if (row.river < 0) {
+            balance.all = row;
+            ended = true;
+        } else if (!balance.rivers.empty() && row.river <= balance.rivers.back().river) {
+            return Error{at + ": river " + std::to_string(row.river) + " follows river "
+                         + std::to_string(balance.rivers.back().river)
+                         + "; the rivers go in ascending order."};
+        } else {
+            balance.rivers.push_back(row);
+        }
+    }
+    if (!ended) {
+        return Error{fileName + " ends before its row \"all\"."};
+    }
+    return balance;
+}
+
+Result<RecordedBalance> readWaterBalance(const fs::path& outputDir) {
+    const fs::path path = outputDir / kWaterBalanceFile;
+    const std::string name = std::string("output/") + kWaterBalanceFile;
+    std::error_code ec;
+    const fs::file_status status = fs::status(path, ec);
+    if (status.type() == fs::file_type::not_found) {
+        return RecordedBalance{};
+    }
+    if (fs::is_directory(status)) {
+        return Error{name + " is a folder, not a table."};
+    }
+    const auto size = fs::file_size(path, ec);
+    if (!ec && size > kLargestBytes) {
+        return Error{name + " is too large for a water balance."};
+    }
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        return Error{name + " cannot open.", ErrorKind::kCannotOpen};
+    }
+    std::ostringstream text;
+    text << in.rdbuf();
+    if (in.bad()) {
+        return Error{name + " cannot be read."};
+    }
+    const std::string table = text.str();
+    if (table.starts_with(kEarlierGaugeHeader)
+        && table.substr(kEarlierGaugeHeader.size()).starts_with("\n")) {
+        return RecordedBalance{std::nullopt, true};
+    }
+    auto balance = parseWaterBalance(table, name);
+    if (!balance) {
+        return balance.error();
+    }
+    return RecordedBalance{std::move(*balance), false};
+}
+
+std::string schemeDescription(std::string_view scheme) {
+    if (scheme == "conservative") {
+        return "Box scheme of the kinematic wave on channel storage: keeps the water's volume "
+               "to round-off.";
+    }
+    return "Weighted upwind scheme of the kinematic wave on discharge with an estimated "
+           "celerity: not volume-conservative.";
+}
+
+}  // namespace hydro::results
