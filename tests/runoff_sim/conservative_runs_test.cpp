@@ -271,9 +271,11 @@ SimCase randomBasin(unsigned seed, std::int32_t rows, std::int32_t cols) {
     SimCase c;
     c.studyRows = rows;
     c.studyCols = cols;
-    const auto n = static_cast<std::size_t>(rows * cols);
+    const std::int32_t count = rows * cols;
+    const auto n = static_cast<std::size_t>(count);
     const auto at = [cols](std::int32_t r, std::int32_t k) {
-        return static_cast<std::size_t>(r * cols + k);
+        const std::int32_t i = r * cols + k;
+        return static_cast<std::size_t>(i);
     };
     c.elevation.assign(n, 0.0F);
     c.flowDir.assign(n, 0);
@@ -291,7 +293,8 @@ SimCase randomBasin(unsigned seed, std::int32_t rows, std::int32_t cols) {
         attached.push_back(i);
     }
     std::uniform_real_distribution<float> drop(0.0F, 30.0F);
-    while (attached.size() < static_cast<std::size_t>((rows - 2) * (cols - 2))) {
+    const std::int32_t interior = (rows - 2) * (cols - 2);
+    while (attached.size() < static_cast<std::size_t>(interior)) {
         const std::size_t from = attached[random() % attached.size()];
         const auto r = static_cast<std::int32_t>(from) / cols;
         const auto k = static_cast<std::int32_t>(from) % cols;
@@ -332,8 +335,8 @@ SimCase randomBasin(unsigned seed, std::int32_t rows, std::int32_t cols) {
         v = random() % 3 == 0 ? 0.0F : drop(random) * 2.0F;
     }
     c.rain = [rain, n, cols](int, int hourIndex, int row, int col) {
-        return rain[static_cast<std::size_t>(hourIndex) * n
-                    + static_cast<std::size_t>(row * cols + col)];
+        const int cell = row * cols + col;
+        return rain[static_cast<std::size_t>(hourIndex) * n + static_cast<std::size_t>(cell)];
     };
     c.channelArea = 4;
     return c;

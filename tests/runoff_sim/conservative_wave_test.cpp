@@ -24,12 +24,14 @@ double boxResidual(double dx, double c, double r, double u) {
 
 /// The root to round-off: bisection in long double on a bracket of both a priori bounds.
 double referenceRoot(double dx, double c, double r) {
+    const auto dxL = static_cast<long double>(dx);
+    const auto cL = static_cast<long double>(c);
+    const auto rL = static_cast<long double>(r);
     long double lo = 0.0L;
-    long double hi = std::cbrt(static_cast<long double>(r) / dx);
+    long double hi = std::cbrt(rL / dxL);
     for (int i = 0; i < 400 && lo < hi; ++i) {
         const long double mid = 0.5L * (lo + hi);
-        const long double f = static_cast<long double>(dx) * mid * mid * mid
-                              + static_cast<long double>(c) * mid * mid * mid * mid * mid - r;
+        const long double f = dxL * mid * mid * mid + cL * mid * mid * mid * mid * mid - rL;
         (f > 0 ? hi : lo) = mid;
     }
     return static_cast<double>(0.5L * (lo + hi));
