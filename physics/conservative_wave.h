@@ -28,6 +28,7 @@
 // (more would leave than the box holds) the box empties: Q_j(new) = 0 and F_j is all it had.
 // The cell's outflow is F_N. Unconditionally stable for theta >= 0.5; no I/O here.
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <span>
@@ -76,26 +77,37 @@ inline constexpr int kBoxMaxSteps = 200;
     return u * u * u;
 }
 
+/// Where the lower of the two terms of dx u^3 + c u^5 alone reaches r: an upper bound of the
+/// root, and at most 2^(1/3) times it (at the root the larger term holds at least r / 2).
+[[nodiscard]] inline double boxBound(double dx, double c, double r) {
+    return std::min(std::cbrt(r / dx), std::pow(r / c, 0.2));
+}
+
 /// The u >= 0 with dx u^3 + c u^5 = r for r > 0, starting from `guess` (u of the old level).
 /// f(u) = dx u^3 + c u^5 - r is increasing and convex for u > 0, so Newton's method from a
-/// point above the root falls monotonically onto it; a step that leaves the bracket known to
-/// hold the root is replaced by bisection, so the solve never diverges.
+/// point above the root falls monotonically onto it, and a step from below lands above it. A
+/// start from a dry box, or from a guess where one term alone exceeds r, goes on from
+/// boxBound; a step that leaves the bracket known to hold the root is replaced by bisection
+/// (by boxBound while no upper bound is known), so the solve never diverges. It stops once
+/// Newton's step changes u by no more than kBoxTolerance of u.
 [[nodiscard]] inline double solveBox(double dx, double c, double r, double guess) {
     double lo = 0.0;
-    double hi = 0.0;
-    double u = guess;
-    if (u <= 0.0) {
-        // From a dry box: the root lies below (r / dx)^(1/3), where the storage alone holds r.
-        u = std::cbrt(r / dx);
-        hi = u;
-    } else {
-        hi = -1.0;  // no upper bound known yet
-    }
+    double hi = -1.0;  // no upper bound known yet
+    double u = guess > 0.0 ? guess : boxBound(dx, c, r);
     for (int step = 0; step < kBoxMaxSteps; ++step) {
         const double u2 = u * u;
         const double u3 = u2 * u;
-        const double f = dx * u3 + c * u3 * u2 - r;
+        const double storage = dx * u3;
+        const double flux = c * u3 * u2;
+        const double f = storage + flux - r;
         if (f > 0.0) {
+            if (hi < 0.0 && (storage > r || flux > r)) {
+                // Far above the root, where Newton's method would creep down: restart from
+                // the bound.
+                u = boxBound(dx, c, r);
+                hi = u;
+                continue;
+            }
             hi = u;
         } else if (f < 0.0) {
             lo = u;
@@ -104,11 +116,13 @@ inline constexpr int kBoxMaxSteps = 200;
         }
         const double slope = 3.0 * dx * u2 + 5.0 * c * u2 * u2;
         double next = u - f / slope;
-        if (!(next > lo && (hi < 0.0 || next < hi))) {
-            next = hi < 0.0 ? 2.0 * u : 0.5 * (lo + hi);
-        }
+        // Tested before the bracket: at the root to round-off the step vanishes, and `next`
+        // equals the end of the bracket it was taken from.
         if (std::abs(next - u) <= kBoxTolerance * next) {
             return next;
+        }
+        if (!(next > lo && (hi < 0.0 || next < hi))) {
+            next = hi < 0.0 ? boxBound(dx, c, r) : 0.5 * (lo + hi);
         }
         u = next;
     }
@@ -118,8 +132,6 @@ inline constexpr int kBoxMaxSteps = 200;
 /// One sub-step across one cell, node after node, in place: `q` holds the node discharges of
 /// the old level on entry and of the new level on return (node 0 takes the inflow). Returns
 /// the cell's outflow: the mean flux through its downstream face over the sub-step, m³/s.
-/// `rainOut` receives the lateral inflow the cell took in, m³ (q * dx * dt summed over the
-/// boxes).
 class BoxSweep {
 public:
     BoxSweep(const BoxScheme& w, const BoxCell& cell, std::span<double> q)

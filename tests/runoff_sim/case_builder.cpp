@@ -72,6 +72,16 @@ void SimCase::write(const std::filesystem::path& dir) const {
     std::filesystem::create_directories(dir / "output");
 }
 
+void putRainPointOnEveryCell(SimCase& c) {
+    // Cell centres lie 15 arc-seconds inside the cell's south-west corner, 30 apart.
+    c.rainCols = c.studyCols;
+    c.rainRows = c.studyRows;
+    c.rainDx = "0.008333333333";
+    c.rainDy = "0.008333333333";
+    c.rainLon0 = "135.004166666667";
+    c.rainLat0 = "35.004166666667";
+}
+
 SimCase confluenceCase() {
     SimCase c;
     // North row first. The interior 3 x 3 drains to the centre-south cell (row 3, col 2),

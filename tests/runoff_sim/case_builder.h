@@ -47,6 +47,11 @@ struct SimCase {
     void write(const std::filesystem::path& dir) const;
 };
 
+/// Places a rainfall point on the centre of every cell of the study grid (south-west corner at
+/// 135 E 35 N, the default), so that each cell takes exactly the rain `rain` gives its own row
+/// and column.
+void putRainPointOnEveryCell(SimCase& c);
+
 /// A 5 x 5 basin: a confluence of two branches in the interior, every interior cell on
 /// river 1, rain falling in hours 2 to 4.
 [[nodiscard]] SimCase confluenceCase();

@@ -159,7 +159,7 @@ SimCase inconsistentBranchingCase() {
     return c;
 }
 
-std::unique_ptr<PlannedCase> planCase(const SimCase& c) {
+std::unique_ptr<PlannedCase> planCase(const SimCase& c, runoff::Scheme scheme) {
     auto planned = std::make_unique<PlannedCase>();
     c.write(planned->dir.path());
     auto p = readEventParameters(planned->dir / "param-event.dat");
@@ -181,7 +181,7 @@ std::unique_ptr<PlannedCase> planCase(const SimCase& c) {
     planned->rain = std::move(*rain);
     const RiverList rivers({1});
     auto plan = runoff::buildRoutingPlan(*grid, rivers, runoff::orderRoutedCells(*grid, rivers),
-                                         planned->rain, *p);
+                                         planned->rain, *p, scheme);
     if (!plan) {
         ADD_FAILURE() << plan.error().message;
         return nullptr;

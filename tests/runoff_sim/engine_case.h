@@ -47,9 +47,10 @@ struct PlannedCase {
     runoff::RoutingPlan plan;
 };
 
-/// Writes, reads and plans `c` with river 1 listed; fails the test (and returns null) when a
-/// stage refuses it.
-[[nodiscard]] std::unique_ptr<PlannedCase> planCase(const SimCase& c);
+/// Writes, reads and plans `c` with river 1 listed, to be stepped with `scheme`; fails the test
+/// (and returns null) when a stage refuses it.
+[[nodiscard]] std::unique_ptr<PlannedCase> planCase(
+    const SimCase& c, runoff::Scheme scheme = runoff::Scheme::kLinear);
 
 /// Every frame of a run in the order the sink receives them (each day's 24 hourly frames, then
 /// its daily mean and daily maximum frames), as bit patterns.

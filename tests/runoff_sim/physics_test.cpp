@@ -80,13 +80,7 @@ Basin makeBasin(const RainField& rain, const char* weight, int spaceSteps, int d
     SimCase& c = b.sim;
     c.studyCols = kSize;
     c.studyRows = kSize;
-    // Cell centres lie 15 arc-seconds inside the cell's south-west corner, 30 apart.
-    c.rainCols = kSize;
-    c.rainRows = kSize;
-    c.rainDx = "0.008333333333";
-    c.rainDy = "0.008333333333";
-    c.rainLon0 = "135.004166666667";
-    c.rainLat0 = "35.004166666667";
+    putRainPointOnEveryCell(c);
     c.days = days;
     c.timeStep = 600;
     c.spaceSteps = spaceSteps;
