@@ -12,10 +12,12 @@
 //     F_j = theta * Q_j(new) + (1 - theta) * Q_j(old) + K_j,
 //
 // where K_j, of the old level, is the limited antidiffusive flux of a second-order upwind
-// scheme: 1/2 (1 - C) minmod(Q_j - Q_(j-1), Q_(j+1) - Q_j), with C the Courant number of the
-// node; zero at extrema, where C >= 1, and never below -(1 - theta) Q_j(old) (at the last node
-// the slope behind stands for the one ahead). Without it the scheme is first order and
-// spreads a passing wave over a few cells. The balance of the box,
+// scheme: 1/2 (1 - C) minmod(D_j, D_(j+1)), with D_j = Q_j - Q_(j-1) - q dx the change
+// between nodes beyond what the lateral inflow adds (so that the steady profile of a steady
+// rain stays exactly steady) and C the Courant number of the node; zero at extrema, where
+// C >= 1, and never below -(1 - theta) Q_j(old) (at the last node the change behind stands
+// for the one ahead). Without it the scheme is first order and spreads a passing wave over a
+// few cells. The balance of the box,
 //
 //     A_j(new) * dx + dt * theta * Q_j(new) = A_j(old) * dx + dt * (F_(j-1) + q * dx
 //                                             - (1 - theta) * Q_j(old) - K_j)      (= R),
@@ -156,8 +158,8 @@ public:
         }
         // The antidiffusive flux K_j of the old level.
         double correction = 0.0;
-        const double back = qOld - oldPrev_;
-        const double ahead = j + 1 < q_.size() ? q_[j + 1] - qOld : back;
+        const double back = (qOld - oldPrev_) - boxRain_;
+        const double ahead = j + 1 < q_.size() ? (q_[j + 1] - qOld) - boxRain_ : back;
         const double courant = cell.courantFactor * (uOld * uOld);
         if (courant < 1.0 && back * ahead > 0.0) {
             const double slope = std::abs(back) < std::abs(ahead) ? back : ahead;
