@@ -161,8 +161,8 @@ TEST(ConservativeRuns, KinematicPlaneFollowsTheCharacteristics) {
     // Three cells of 760 m: 4, 10 and 40 space steps a cell are 12, 30 and 120 boxes on the
     // plane. At the equilibrium the wave moves 16 m in a 60 s sub-step, under a box even at 40
     // space steps, so the space step is what the error measures. Measured, as a share of the
-    // equilibrium discharge: 8.7 %, 4.5 % and 1.5 % at weight 0.6 (first order in space), and
-    // 1.9 % at 40 space steps fully implicit (first order in time as well).
+    // equilibrium discharge: 4.2 %, 1.8 % and 0.9 % at weight 0.6, and 1.9 % at 40 space steps
+    // fully implicit (first order in time).
     double previous = 1.0;
     for (const std::int32_t steps : {4, 10, 40}) {
         SCOPED_TRACE(steps);
@@ -421,8 +421,8 @@ double outletPeak(const std::filesystem::path& dir, const std::vector<float>& ho
 }
 
 TEST(ConservativeRuns, ExampleBasinKeepsItsWaterAndItsPeakSettles) {
-    // The example's 20,002 routed cells over its two days at the hourly sub-step (its own
-    // minute sub-step costs sixty times as much). Measured: at most 2e-14 of a river's rain.
+    // The example's 20,002 routed cells over its two days, the water at the hourly sub-step
+    // (its own minute sub-step costs sixty times as much), the peak at twenty minutes. Measured: at most 2e-14 of a river's rain.
     double largest = 0.0;
     for (const char* weight : {"0.5", "1"}) {
         SCOPED_TRACE(settingLabel(weight, 3600, 4));
@@ -430,14 +430,15 @@ TEST(ConservativeRuns, ExampleBasinKeepsItsWaterAndItsPeakSettles) {
         writeExample(dir.path(), 3600, 4, weight);
         largest = std::max(largest, expectConserved(runConservative(dir.path()).balance, 1e-9));
     }
-    // At weight 0.6, 4 and 40 space steps: the water again, and the outlet's peak hourly
-    // discharge, which a first-order scheme in space lowers on coarse steps (measured: 4626
-    // m³/s at 1 space step, 5166 at 4, 5320 at 10, 5412 at 40: 4.8 % from 4 to 40).
+    // At the example's weight 0.6 and 20-minute steps, 4 and 40 space steps: the water again,
+    // and the outlet's peak hourly discharge, which a scheme of first order in space would
+    // lower on coarse steps (measured: 5370 m³/s at 4 space steps, 5553 at 40, 3.4 %; at the
+    // example's own one-minute steps 5212, 5584, 5685 and 5749 m³/s at 1, 4, 10 and 40).
     std::vector<double> peaks;
     for (const std::int32_t steps : {4, 40}) {
-        SCOPED_TRACE(settingLabel("0.6", 3600, steps));
+        SCOPED_TRACE(settingLabel("0.6", 1200, steps));
         TempDir dir;
-        writeExample(dir.path(), 3600, steps, "0.6");
+        writeExample(dir.path(), 1200, steps, "0.6");
         const RunResult run = runConservative(dir.path());
         largest = std::max(largest, expectConserved(run.balance, 1e-9));
         ASSERT_FALSE(run.hourly.empty());
@@ -446,7 +447,7 @@ TEST(ConservativeRuns, ExampleBasinKeepsItsWaterAndItsPeakSettles) {
     }
     RecordProperty("largest_residual_share", scientific(largest));
     EXPECT_GT(peaks[0], 1000.0);
-    EXPECT_LT(std::abs(peaks[1] - peaks[0]), 0.05 * peaks[0]);
+    EXPECT_LT(std::abs(peaks[1] - peaks[0]), 0.04 * peaks[0]);
 }
 
 // ----------------------------------------------------------------------------------------
