@@ -80,7 +80,7 @@ void BM_nodeUpdate(benchmark::State& state) {
     }
     // Arguments for the pow benchmark: the node discharges the day left behind.
     if (state.range(1) == 0) {
-        const std::span<const double> last = engine.nodeDischarges();
+        const std::span<const double> last = engine.nodeStates();
         e.powArguments.assign(last.begin(), last.end());
         std::erase_if(e.powArguments, [](double q) { return q == 0.0; });
     }

@@ -63,20 +63,28 @@ struct BoxCell {
 };
 
 /// Newton's method stops once a step changes u by no more than this share of u: quadratic
-/// convergence then leaves an error of the order of its square.
-inline constexpr double kBoxTolerance = 1e-9;
+/// convergence then leaves an error of the order of its square, 1e-12 of u.
+inline constexpr double kBoxTolerance = 1e-6;
 /// Steps after which the solve settles for its bracket's middle (never reached in practice:
 /// the safeguarded iteration converges in a handful).
 inline constexpr int kBoxMaxSteps = 200;
 
-/// Flow area per metre of flow path (m²) of a discharge (m³/s) under the rating curve of a
-/// conservative cell: (Q / alpha)^(3/5); zero for no discharge.
-[[nodiscard]] inline double boxArea(const BoxCell& cell, double q) {
-    if (q <= 0.0) {
-        return 0.0;
-    }
-    const double u = std::pow(q * cell.inverseAlpha, 0.2);
+/// The state the scheme keeps at a node: u = A^(1/3) = (Q / alpha)^(1/5) of a discharge Q
+/// (m³/s); zero for no discharge. Keeping u instead of Q spares every node update a power
+/// function: the area is u^3 and the discharge alpha u^5.
+[[nodiscard]] inline double boxStateOf(const BoxCell& cell, double q) {
+    return q > 0.0 ? std::pow(q * cell.inverseAlpha, 0.2) : 0.0;
+}
+
+/// Flow area per metre of flow path (m²) of a node state u.
+[[nodiscard]] inline double boxAreaOf(double u) {
     return u * u * u;
+}
+
+/// Discharge (m³/s) of a node state u.
+[[nodiscard]] inline double boxDischargeOf(const BoxCell& cell, double u) {
+    const double u2 = u * u;
+    return cell.alpha * (u2 * u2 * u);
 }
 
 /// Where the lower of the two terms of dx u^3 + c u^5 alone reaches r: an upper bound of the
@@ -131,35 +139,35 @@ inline constexpr int kBoxMaxSteps = 200;
     return hi < 0.0 ? u : 0.5 * (lo + hi);
 }
 
-/// One sub-step across one cell, node after node, in place: `q` holds the node discharges of
-/// the old level on entry and of the new level on return (node 0 takes the inflow). Returns
-/// the cell's outflow: the mean flux through its downstream face over the sub-step, m³/s.
+/// One sub-step across one cell, node after node, in place. `nodes` holds the cell's state:
+/// node 0 the inflow of the last sub-step (m³/s), nodes 1..N their u (boxStateOf); the old
+/// level on entry, the new one on return. Returns the cell's outflow: the mean flux through
+/// its downstream face over the sub-step, m³/s.
 class BoxSweep {
 public:
-    BoxSweep(const BoxScheme& w, const BoxCell& cell, std::span<double> q)
-        : w_(&w), cell_(&cell), q_(q) {}
+    BoxSweep(const BoxScheme& w, const BoxCell& cell, std::span<double> nodes)
+        : w_(&w), cell_(&cell), u_(nodes) {}
 
     /// `qLat` is the lateral inflow per metre (m²/s), `inflow` the summed outflow of the
     /// upstream cells (m³/s).
     void start(double qLat, double inflow) {
         boxRain_ = qLat * cell_->dx;
         flux_ = inflow;
-        oldPrev_ = q_[0];
-        q_[0] = inflow;
+        oldPrev_ = u_[0];
+        u_[0] = inflow;
+        oldHere_ = u_.size() > 1 ? boxDischargeOf(*cell_, u_[1]) : 0.0;
     }
 
     void node(std::size_t j) {
         const BoxScheme& w = *w_;
         const BoxCell& cell = *cell_;
-        const double qOld = q_[j];
-        double uOld = 0.0;
-        if (qOld > 0.0) {
-            uOld = std::pow(qOld * cell.inverseAlpha, 0.2);
-        }
+        const double uOld = u_[j];
+        const double qOld = oldHere_;
+        const double qNext = j + 1 < u_.size() ? boxDischargeOf(cell, u_[j + 1]) : 0.0;
         // The antidiffusive flux K_j of the old level.
         double correction = 0.0;
         const double back = (qOld - oldPrev_) - boxRain_;
-        const double ahead = j + 1 < q_.size() ? (q_[j + 1] - qOld) - boxRain_ : back;
+        const double ahead = j + 1 < u_.size() ? (qNext - qOld) - boxRain_ : back;
         const double courant = cell.courantFactor * (uOld * uOld);
         if (courant < 1.0 && back * ahead > 0.0) {
             const double slope = std::abs(back) < std::abs(ahead) ? back : ahead;
@@ -170,20 +178,19 @@ public:
             }
         }
         oldPrev_ = qOld;
-        const double stored = cell.dx * (uOld * uOld * uOld);
+        oldHere_ = qNext;
+        const double stored = cell.dx * boxAreaOf(uOld);
         const double available = stored + w.dt * (flux_ + boxRain_);
         const double r = available - w.dt * (w.oneMinusWeight * qOld + correction);
         if (r <= 0.0) {
             // The box gives off all it has and more would leave than there is.
-            q_[j] = 0.0;
+            u_[j] = 0.0;
             flux_ = available * w.inverseDt;
             return;
         }
         const double u = solveBox(cell.dx, cell.dtWeightAlpha, r, uOld);
-        const double u2 = u * u;
-        const double u3 = u2 * u;
-        q_[j] = cell.alpha * u3 * u2;
-        const double out = (available - cell.dx * u3) * w.inverseDt;
+        u_[j] = u;
+        const double out = (available - cell.dx * boxAreaOf(u)) * w.inverseDt;
         flux_ = out > 0.0 ? out : 0.0;
     }
 
@@ -194,10 +201,11 @@ public:
 private:
     const BoxScheme* w_;
     const BoxCell* cell_;
-    std::span<double> q_;
+    std::span<double> u_;
     double boxRain_ = 0.0;
     double flux_ = 0.0;
-    double oldPrev_ = 0.0;  // node j - 1 of the old level
+    double oldPrev_ = 0.0;  // discharge of node j - 1, old level
+    double oldHere_ = 0.0;  // discharge of node j, old level
 };
 
 }  // namespace hydro::runoff

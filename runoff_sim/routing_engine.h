@@ -87,7 +87,8 @@ struct RoutingPlan {
     [[nodiscard]] static constexpr std::int32_t importOf(std::int32_t source) {
         return -2 - source;
     }
-    /// Initial node discharges of every routed cell, m³/s, spaceSteps + 1 each, in cell order.
+    /// Initial node states of every routed cell, spaceSteps + 1 each, in cell order (see
+    /// RoutingEngine::nodeStates).
     std::vector<double> initialNodes;
     [[nodiscard]] std::int32_t sourceOf(const RoutedCell& cell, std::int32_t slot) const {
         return sources[static_cast<std::size_t>(cell.firstSource) + static_cast<std::size_t>(slot)];
@@ -292,9 +293,11 @@ public:
         return std::span(exports_).subspan(static_cast<std::size_t>(i) * subSteps_, subSteps_);
     }
 
-    /// Node discharges of every routed cell, m³/s, spaceSteps + 1 each in plan cell order:
-    /// the initial profile before a run, the state at the end of the last hour run after it.
-    [[nodiscard]] std::span<const double> nodeDischarges() const { return nodes_; }
+    /// Node states of every routed cell, spaceSteps + 1 each in plan cell order: the initial
+    /// profile before a run, the state at the end of the last hour run after it. The linear
+    /// scheme's are discharges (m³/s); the conservative scheme's are the inflow of the last
+    /// sub-step (m³/s) at node 0 and u = A^(1/3) at the others (physics/conservative_wave.h).
+    [[nodiscard]] std::span<const double> nodeStates() const { return nodes_; }
 
     /// Per routed cell in plan order, the rain it took in and the water it gave off since
     /// start(): the outflow as handed on (see SeriesValue) times the sub-step.

@@ -107,12 +107,18 @@ Result<RoutingPlan> buildRoutingPlan(const StudyGrid& grid, const RiverList& riv
         }
         const GridCell* downstream = cell.downstream == kNoCell ? nullptr : &grid[cell.downstream];
         const RoutingSetup setup = setupRouting(cell, downstream, routing);
-        setInitialDischarge(cell, setup, p.initialRunoff,
-                            std::span(plan.initialNodes.data() + at * nodesPerCell, nodesPerCell));
+        const std::span<double> nodes(plan.initialNodes.data() + at * nodesPerCell, nodesPerCell);
+        setInitialDischarge(cell, setup, p.initialRunoff, nodes);
 
         RoutedCell& rc = plan.cells[at];
         rc.wave = WaveCell::of(setup);
         rc.box = BoxCell::of(plan.box, setup.dx, setup.alpha);
+        if (scheme == Scheme::kConservative) {
+            // The conservative scheme keeps u = A^(1/3) at nodes 1..N.
+            for (std::size_t j = 1; j < nodes.size(); ++j) {
+                nodes[j] = boxStateOf(rc.box, nodes[j]);
+            }
+        }
         rc.alpha = setup.alpha;
         rc.river = cell.riverNum;
         rc.flowLength = setup.flowLength;

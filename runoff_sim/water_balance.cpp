@@ -12,7 +12,7 @@ double cellStorage(const RoutingPlan& plan, const RoutedCell& cell, std::span<co
     double total = 0.0;
     if (plan.conservative()) {
         for (std::size_t j = 1; j < nodes.size(); ++j) {
-            total += boxArea(cell.box, nodes[j]) * cell.box.dx;
+            total += boxAreaOf(nodes[j]) * cell.box.dx;
         }
         return total;
     }

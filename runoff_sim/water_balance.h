@@ -17,7 +17,7 @@ namespace hydro::runoff {
 
 /// Channel storage of a routed cell, m³: the flow area of nodes 1..N (each standing for the
 /// reach of one space step upstream of it) under the scheme's rating curve, times the space
-/// step. `nodes` holds the cell's N + 1 node discharges.
+/// step. `nodes` holds the cell's N + 1 node states (RoutingEngine::nodeStates).
 [[nodiscard]] double cellStorage(const RoutingPlan& plan, const RoutedCell& cell,
                                  std::span<const double> nodes);
 
@@ -48,7 +48,7 @@ template <class PositionOf>
 void collectCellWater(const RoutingPlan& plan, const RoutingEngine& engine,
                       const PositionOf& positionOf, std::vector<CellWater>& out) {
     const std::span<const CellVolumes> volumes = engine.cellVolumes();
-    const std::span<const double> nodes = engine.nodeDischarges();
+    const std::span<const double> nodes = engine.nodeStates();
     const auto perCell = static_cast<std::size_t>(plan.scheme.spaceSteps) + 1U;
     for (std::size_t i = 0; i < plan.cells.size(); ++i) {
         out.push_back({positionOf(i), volumes[i].rain, volumes[i].outflow,

@@ -422,7 +422,8 @@ double outletPeak(const std::filesystem::path& dir, const std::vector<float>& ho
 
 TEST(ConservativeRuns, ExampleBasinKeepsItsWaterAndItsPeakSettles) {
     // The example's 20,002 routed cells over its two days, the water at the hourly sub-step
-    // (its own minute sub-step costs sixty times as much), the peak at twenty minutes. Measured: at most 2e-14 of a river's rain.
+    // (its own minute sub-step costs sixty times as much), the peak at twenty minutes. Measured: at
+    // most 2e-14 of a river's rain.
     double largest = 0.0;
     for (const char* weight : {"0.5", "1"}) {
         SCOPED_TRACE(settingLabel(weight, 3600, 4));

@@ -90,10 +90,10 @@ TestCell makeCell(float elevationDrop, std::int32_t flowAcc, std::int32_t spaceS
     return t;
 }
 
-double storageOf(const BoxCell& cell, const std::vector<double>& q) {
+double storageOf(const BoxCell& cell, const std::vector<double>& u) {
     double total = 0.0;
-    for (std::size_t j = 1; j < q.size(); ++j) {
-        total += boxArea(cell, q[j]) * cell.dx;
+    for (std::size_t j = 1; j < u.size(); ++j) {
+        total += boxAreaOf(u[j]) * cell.dx;
     }
     return total;
 }
@@ -116,8 +116,8 @@ TEST(ConservativeWave, DryCellsStayExactlyDry) {
             EXPECT_EQ(sweep(t, q, 0.0, 0.0), 0.0);
         }
         EXPECT_EQ(q, std::vector<double>(5, 0.0));
-        EXPECT_EQ(boxArea(t.box, 0.0), 0.0);
-        EXPECT_EQ(boxArea(t.box, -1.0), 0.0);
+        EXPECT_EQ(boxStateOf(t.box, 0.0), 0.0);
+        EXPECT_EQ(boxStateOf(t.box, -1.0), 0.0);
     }
 }
 
@@ -128,17 +128,19 @@ TEST(ConservativeWave, SteadyProfileUnderSteadyRainStaysSteady) {
             const TestCell t = makeCell(5.0F, 200, 10, dt, weight);
             const double qLat = lateralInflow(30.0F, 760.0F, t.setup.flowLength);
             const double inflow = 12.5;
-            std::vector<double> q(11);
-            for (std::size_t j = 0; j < q.size(); ++j) {
-                q[j] = inflow + qLat * t.box.dx * static_cast<double>(j);
+            std::vector<double> steady(11);
+            std::vector<double> state(11);
+            for (std::size_t j = 0; j < steady.size(); ++j) {
+                steady[j] = inflow + qLat * t.box.dx * static_cast<double>(j);
+                state[j] = j == 0 ? steady[j] : boxStateOf(t.box, steady[j]);
             }
-            const std::vector<double> steady = q;
             for (int k = 0; k < 200; ++k) {
-                const double out = sweep(t, q, qLat, inflow);
+                const double out = sweep(t, state, qLat, inflow);
                 ASSERT_NEAR(out, steady.back(), 1e-12 * steady.back()) << "sub-step " << k;
             }
-            for (std::size_t j = 0; j < q.size(); ++j) {
-                EXPECT_NEAR(q[j], steady[j], 1e-12 * steady[j]) << "node " << j;
+            for (std::size_t j = 0; j < steady.size(); ++j) {
+                const double q = j == 0 ? state[j] : boxDischargeOf(t.box, state[j]);
+                EXPECT_NEAR(q, steady[j], 1e-12 * steady[j]) << "node " << j;
             }
         }
     }

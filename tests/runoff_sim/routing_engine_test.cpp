@@ -82,7 +82,7 @@ TEST(RoutingEngine, APlanRunsAgainWithTheSameBytes) {
     const test::EventFrames first = test::collectFrames(engine);
     ASSERT_EQ(first.status, RunStatus::kComplete);
     // The run moved the engine's nodes on, and left the plan's alone.
-    const std::span<const double> after = engine.nodeDischarges();
+    const std::span<const double> after = engine.nodeStates();
     EXPECT_FALSE(std::equal(after.begin(), after.end(), initial.begin(), initial.end()));
     EXPECT_EQ(c->plan.initialNodes, initial);
 
