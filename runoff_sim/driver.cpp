@@ -20,10 +20,11 @@ public:
         return success();
     }
     [[nodiscard]] RunStatus route(const FrameSink& sink) override { return engine_->run(sink); }
-    [[nodiscard]] Status gatherWater(std::vector<CellWater>& out) override {
-        out.reserve(plan_.cells.size());
-        collectCellWater(
-            plan_, *engine_, [&](std::size_t i) { return plan_.cells[i].framePosition; }, out);
+    [[nodiscard]] Status gatherWater(std::vector<RiverTotals>& totals) override {
+        const std::vector<RiverTotals> mine = finalTotals(plan_, *engine_);
+        for (std::size_t r = 0; r < mine.size(); ++r) {
+            totals[r].add(mine[r]);
+        }
         return success();
     }
 

@@ -188,6 +188,7 @@ RankWork rankWork(const RoutingPlan& plan, const Decomposition& d, std::int32_t 
         p.kind = plan.kind;
         p.scheme = plan.scheme;
         p.box = plan.box;
+        p.riverCount = plan.riverCount;
         p.subStepsPerHour = plan.subStepsPerHour;
         p.days = plan.days;
         p.cells.reserve(static_cast<std::size_t>(counts[k]));

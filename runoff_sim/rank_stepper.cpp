@@ -202,16 +202,18 @@ std::span<const SeriesValue> RankStepper::importedSeries(std::int32_t level, std
     return engines_[static_cast<std::size_t>(level)]->importSeries(slot);
 }
 
-void RankStepper::collectWater(std::vector<CellWater>& out) const {
+std::vector<RiverTotals> RankStepper::riverTotals() const {
+    std::vector<RiverTotals> totals(static_cast<std::size_t>(work_->plans.front().riverCount));
     for (std::size_t k = 0; k < engines_.size(); ++k) {
         if (!engines_[k]) {
             continue;
         }
-        const std::size_t offset = levelOffset_[k];
-        collectCellWater(
-            work_->plans[k], *engines_[k],
-            [&](std::size_t i) { return work_->framePositions[offset + i]; }, out);
+        const std::vector<RiverTotals> level = finalTotals(work_->plans[k], *engines_[k]);
+        for (std::size_t r = 0; r < totals.size(); ++r) {
+            totals[r].add(level[r]);
+        }
     }
+    return totals;
 }
 
 }  // namespace hydro::runoff

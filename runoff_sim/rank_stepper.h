@@ -73,9 +73,8 @@ public:
         return work_->importCut[static_cast<std::size_t>(level)][static_cast<std::size_t>(slot)];
     }
 
-    /// Appends the water of every cell of the rank after its last tick, with the cells' frame
-    /// positions in the whole frame.
-    void collectWater(std::vector<CellWater>& out) const;
+    /// The river totals (finalTotals) of the rank's cells after its last tick.
+    [[nodiscard]] std::vector<RiverTotals> riverTotals() const;
 
 private:
     /// Where an export of a level goes: a local ring, or a place in an outbound message.

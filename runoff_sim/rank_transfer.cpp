@@ -82,6 +82,7 @@ std::vector<std::byte> packRankWork(const RankWork& work) {
         out.put(static_cast<std::int32_t>(p.kind));
         out.put(p.scheme);
         out.put(p.box);
+        out.put(p.riverCount);
         out.put(p.subStepsPerHour);
         out.put(p.days);
         out.put(p.importCount);
@@ -117,6 +118,10 @@ RankWork unpackRankWork(std::span<const std::byte> bytes) {
         p.kind = static_cast<Scheme>(kind);
         p.scheme = in.get<WaveScheme>();
         p.box = in.get<BoxScheme>();
+        p.riverCount = in.get<std::int32_t>();
+        if (p.riverCount < 0) {
+            throw std::invalid_argument("a rank's work with a negative river count");
+        }
         p.subStepsPerHour = in.get<std::int32_t>();
         p.days = in.get<std::int32_t>();
         p.importCount = in.get<std::int32_t>();

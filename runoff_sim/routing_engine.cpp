@@ -212,7 +212,9 @@ struct CellHour {
     std::span<double> shared;
     std::span<double> q;
     HourlyMeanAccumulator sum;
-    CellVolumes volumes;
+    double rain = 0.0;     ///< m³ taken in this hour
+    double outflow = 0.0;  ///< m³ handed on this hour
+    BoxCell box;           ///< the conservative scheme's constants of the cell
 
     /// Lateral inflow per metre (m²/s) and summed upstream outflow (m³/s) of sub-step `s`.
     [[nodiscard]] double qLat() const { return (lateralPrev + lateralNow) * 0.5; }
@@ -229,14 +231,14 @@ struct CellHour {
     /// `lateral` per metre.
     template <bool full>
     void record(std::size_t s, double outlet, double lateral, double dt) {
-        const auto outflow = static_cast<float>(outlet);
-        sum.add(outflow);
-        const SeriesValue handed = full ? outlet : static_cast<double>(outflow);
+        const auto single = static_cast<float>(outlet);
+        sum.add(single);
+        const SeriesValue handed = full ? outlet : static_cast<double>(single);
         if (own != nullptr) {
             own[s] = handed;
         }
-        volumes.rain += dt * lateral * rc->flowLength;
-        volumes.outflow += dt * handed;
+        rain += dt * lateral * rc->flowLength;
+        outflow += dt * handed;
         lateralPrev = lateralNow;
     }
 };
@@ -267,7 +269,8 @@ RoutingEngine::RoutingEngine(const RoutingPlan& plan, const RainGrid& rain, Prog
       nodes_(plan.initialNodes),
       imports_(static_cast<std::size_t>(plan.importCount) * subSteps_, 0.0),
       exports_(static_cast<std::size_t>(plan.exportCount) * subSteps_, 0.0),
-      volumes_(plan.cells.size()),
+      totals_(static_cast<std::size_t>(std::max(omp_get_max_threads(), 1)),
+              std::vector<RiverTotals>(static_cast<std::size_t>(plan.riverCount))),
       pool_(subSteps_, plan.cells.size()),
       scheduler_(plan),
       frames_(plan) {}
@@ -292,7 +295,9 @@ RunStatus RoutingEngine::run(const FrameSink& sink) {
 
 void RoutingEngine::start() {
     std::copy(plan_->initialNodes.begin(), plan_->initialNodes.end(), nodes_.begin());
-    std::fill(volumes_.begin(), volumes_.end(), CellVolumes{});
+    for (auto& thread : totals_) {
+        std::fill(thread.begin(), thread.end(), RiverTotals{});
+    }
     stopping_.store(false, std::memory_order_relaxed);
 }
 
@@ -318,6 +323,12 @@ RunStatus RoutingEngine::advance(std::int32_t day, std::int32_t hour) {
 
 void RoutingEngine::runHour(HourState when) {
     scheduler_.startHour();
+    // One set of river totals per thread the region may have (the count may have been raised
+    // since the engine was made).
+    const auto threads = static_cast<std::size_t>(std::max(omp_get_max_threads(), 1));
+    if (totals_.size() < threads) {
+        totals_.resize(threads, std::vector<RiverTotals>(totals_.front().size()));
+    }
     // Everything written before the fork (the counts, the nodes and frames of the previous
     // hour) happens before the threads' work, and everything they write happens before the
     // code after the join.
@@ -437,7 +448,11 @@ void RoutingEngine::begin(CellHour& h, std::int32_t c, HourState when, StorePool
         h.q = h.shared;
     }
     h.sum = {};
-    h.volumes = {};
+    h.rain = 0.0;
+    h.outflow = 0.0;
+    if (plan_->conservative()) {
+        h.box = BoxCell::of(plan_->box, rc.wave.dx, rc.alpha);
+    }
 }
 
 void RoutingEngine::finish(CellHour& h, StorePool::Cache& cache) {
@@ -459,23 +474,29 @@ void RoutingEngine::finish(CellHour& h, StorePool::Cache& cache) {
                 + static_cast<std::ptrdiff_t>(static_cast<std::size_t>(rc.exportSlot) * subSteps_));
     }
     scheduler_.setStoreOf(h.cell, h.ownSlot);
-    CellVolumes& v = volumes_[static_cast<std::size_t>(h.cell)];
-    v.rain += h.volumes.rain;
-    v.outflow += h.volumes.outflow;
+    std::vector<RiverTotals>& totals = totals_[static_cast<std::size_t>(omp_get_thread_num())];
+    RiverTotals& own = totals[static_cast<std::size_t>(rc.river)];
+    own.rain.add(h.rain);
+    if (rc.drainsInto < 0) {
+        own.leaving.add(h.outflow);
+    } else if (rc.drainsInto != rc.river) {
+        own.toOtherRivers.add(h.outflow);
+        totals[static_cast<std::size_t>(rc.drainsInto)].inflow.add(h.outflow);
+    }
     frames_.addHourlyMean(h.cell, rc.framePosition, h.sum.mean(plan_->subStepsPerHour));
 }
 
 namespace {
 
 template <class Sweep>
-Sweep sweepOf(const RoutingPlan& plan, const RoutedCell& rc, std::span<double> q);
+Sweep sweepOf(const RoutingPlan& plan, const CellHour& h);
 template <>
-NodeSweep sweepOf<NodeSweep>(const RoutingPlan& plan, const RoutedCell& rc, std::span<double> q) {
-    return {plan.scheme, rc.wave, q};
+NodeSweep sweepOf<NodeSweep>(const RoutingPlan& plan, const CellHour& h) {
+    return {plan.scheme, h.rc->wave, h.q};
 }
 template <>
-BoxSweep sweepOf<BoxSweep>(const RoutingPlan& plan, const RoutedCell& rc, std::span<double> q) {
-    return {plan.box, rc.box, q};
+BoxSweep sweepOf<BoxSweep>(const RoutingPlan& plan, const CellHour& h) {
+    return {plan.box, h.box, h.q};
 }
 
 }  // namespace
@@ -488,7 +509,7 @@ void RoutingEngine::runOne(CellHour& a) const {
     const std::size_t subSteps = subSteps_;
     const std::size_t nodes = nodesPerCell_;
     const double dt = plan_->scheme.dt;
-    Sweep sa = sweepOf<Sweep>(*plan_, *a.rc, a.q);
+    Sweep sa = sweepOf<Sweep>(*plan_, a);
     for (std::size_t s = 0; s < subSteps; ++s) {
         const double la = a.qLat();
         sa.start(la, a.inflow(s));
@@ -507,8 +528,8 @@ void RoutingEngine::runTwo(CellHour& a, CellHour& b) const {
     const std::size_t subSteps = subSteps_;
     const std::size_t nodes = nodesPerCell_;
     const double dt = plan_->scheme.dt;
-    Sweep sa = sweepOf<Sweep>(*plan_, *a.rc, a.q);
-    Sweep sb = sweepOf<Sweep>(*plan_, *b.rc, b.q);
+    Sweep sa = sweepOf<Sweep>(*plan_, a);
+    Sweep sb = sweepOf<Sweep>(*plan_, b);
     for (std::size_t s = 0; s < subSteps; ++s) {
         const double la = a.qLat();
         const double lb = b.qLat();
@@ -521,6 +542,16 @@ void RoutingEngine::runTwo(CellHour& a, CellHour& b) const {
         a.template record<full>(s, sa.outlet(), la, dt);
         b.template record<full>(s, sb.outlet(), lb, dt);
     }
+}
+
+std::vector<RiverTotals> RoutingEngine::riverTotals() const {
+    std::vector<RiverTotals> all(totals_.front().size());
+    for (const auto& thread : totals_) {
+        for (std::size_t r = 0; r < all.size(); ++r) {
+            all[r].add(thread[r]);
+        }
+    }
+    return all;
 }
 
 void startThreadTeam() {

@@ -23,6 +23,7 @@
 #include "physics/kinematic_wave.h"
 #include "runoff_sim/discharge_output.h"
 #include "runoff_sim/rain_cell.h"
+#include "runoff_sim/river_totals.h"
 
 namespace hydro::runoff {
 
@@ -46,7 +47,6 @@ using SeriesValue = double;
 /// A cell the time loop runs, in the compact form the engine works on.
 struct RoutedCell {
     WaveCell wave;
-    BoxCell box;         ///< the conservative scheme's constants
     double alpha = 0.0;  ///< of the rating curve Q = alpha * A^m
     double flowLength = 0.0;
     float cellWidth = 0.0F;
@@ -59,7 +59,10 @@ struct RoutedCell {
     /// Where this cell's outflow is also handed out of the plan (a cell read by a part of the
     /// basin run elsewhere), or -1.
     std::int32_t exportSlot = -1;
-    std::int32_t river = 0;  ///< the listed river the cell belongs to
+    std::int32_t river = 0;  ///< index of the cell's river in RoutingPlan::riverNumbers
+    /// Index of the river whose cell reads this one's outflow, or -1 when no routed cell reads
+    /// it (the water leaves the routed cells): kept through the split over ranks.
+    std::int32_t drainsInto = -1;
 };
 
 /// Everything the time loop needs, built once before it starts. A run never changes it: the
@@ -68,6 +71,10 @@ struct RoutingPlan {
     Scheme kind = Scheme::kLinear;
     WaveScheme scheme;
     BoxScheme box;
+    /// The listed rivers with routed cells, ascending (in the whole plan; a rank's plan keeps
+    /// only their count).
+    std::vector<std::int32_t> riverNumbers;
+    std::int32_t riverCount = 0;
     std::int32_t subStepsPerHour = 0;
     std::int32_t days = 0;
     /// In depth-first post-order of the reading forest, each cell after the cells it reads
@@ -135,13 +142,6 @@ struct FrameSink {
     std::function<bool(std::int32_t day, std::span<const float> dailyMean,
                        std::span<const float> dailyMax)>
         day;
-};
-
-/// The water a routed cell took in as rain and gave off as outflow since the start of a run,
-/// m³: each a sum over the sub-steps in time order (the same bytes however the run is spread).
-struct CellVolumes {
-    double rain = 0.0;
-    double outflow = 0.0;
 };
 
 struct RoutingStats {
@@ -299,9 +299,11 @@ public:
     /// sub-step (m³/s) at node 0 and u = A^(1/3) at the others (physics/conservative_wave.h).
     [[nodiscard]] std::span<const double> nodeStates() const { return nodes_; }
 
-    /// Per routed cell in plan order, the rain it took in and the water it gave off since
-    /// start(): the outflow as handed on (see SeriesValue) times the sub-step.
-    [[nodiscard]] std::span<const CellVolumes> cellVolumes() const { return volumes_; }
+    /// Per river of the plan, since start(): the rain its cells took in, and the water they
+    /// gave off (the outflow as handed on, see SeriesValue, times the sub-step) out of the
+    /// routed cells or into other rivers, and took in from other rivers. Cells and storage are
+    /// left to the caller.
+    [[nodiscard]] std::vector<RiverTotals> riverTotals() const;
 
     /// Store counts of the runs so far (stores are kept from one run to the next).
     [[nodiscard]] RoutingStats stats() const { return {pool_.created()}; }
@@ -326,7 +328,8 @@ private:
     std::vector<double> nodes_;
     std::vector<SeriesValue> imports_;
     std::vector<SeriesValue> exports_;
-    std::vector<CellVolumes> volumes_;
+    /// Per thread, per river: exact sums, so that the order of the cells does not matter.
+    std::vector<std::vector<RiverTotals>> totals_;
     engine_detail::StorePool pool_;
     engine_detail::CellScheduler scheduler_;
     engine_detail::FrameAssembly frames_;

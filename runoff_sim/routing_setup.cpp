@@ -93,6 +93,20 @@ Result<RoutingPlan> buildRoutingPlan(const StudyGrid& grid, const RiverList& riv
         position[static_cast<std::size_t>(rankAt[at])] = static_cast<std::int32_t>(at);
     }
 
+    // The rivers with routed cells, and each one's index.
+    for (const CellIndex index : order) {
+        plan.riverNumbers.push_back(grid[index].riverNum);
+    }
+    std::sort(plan.riverNumbers.begin(), plan.riverNumbers.end());
+    plan.riverNumbers.erase(std::unique(plan.riverNumbers.begin(), plan.riverNumbers.end()),
+                            plan.riverNumbers.end());
+    plan.riverCount = static_cast<std::int32_t>(plan.riverNumbers.size());
+    const auto riverIndexOf = [&](std::int32_t number) {
+        return static_cast<std::int32_t>(
+            std::lower_bound(plan.riverNumbers.begin(), plan.riverNumbers.end(), number)
+            - plan.riverNumbers.begin());
+    };
+
     const auto nodesPerCell = static_cast<std::size_t>(p.spaceSteps) + 1U;
     plan.cells.resize(order.size());
     plan.initialNodes.resize(order.size() * nodesPerCell);
@@ -112,21 +126,23 @@ Result<RoutingPlan> buildRoutingPlan(const StudyGrid& grid, const RiverList& riv
 
         RoutedCell& rc = plan.cells[at];
         rc.wave = WaveCell::of(setup);
-        rc.box = BoxCell::of(plan.box, setup.dx, setup.alpha);
+        rc.alpha = setup.alpha;
         if (scheme == Scheme::kConservative) {
             // The conservative scheme keeps u = A^(1/3) at nodes 1..N.
+            const BoxCell box = BoxCell::of(plan.box, setup.dx, setup.alpha);
             for (std::size_t j = 1; j < nodes.size(); ++j) {
-                nodes[j] = boxStateOf(rc.box, nodes[j]);
+                nodes[j] = boxStateOf(box, nodes[j]);
             }
         }
-        rc.alpha = setup.alpha;
-        rc.river = cell.riverNum;
+        rc.river = riverIndexOf(cell.riverNum);
         rc.flowLength = setup.flowLength;
         rc.cellWidth = cell.cellWidth;
         rc.rainPoint = point;
         rc.framePosition = grid.filePosition(index);
         const std::int32_t r = reader[static_cast<std::size_t>(k)];
         rc.reader = r >= 0 ? position[static_cast<std::size_t>(r)] : -1;
+        rc.drainsInto =
+            r >= 0 ? riverIndexOf(grid[order[static_cast<std::size_t>(r)]].riverNum) : -1;
         rc.firstSource = static_cast<std::int32_t>(plan.sources.size());
         rc.sourceCount = cell.upstreamCount;
         for (std::int32_t slot = 0; slot < cell.upstreamCount; ++slot) {

@@ -31,7 +31,8 @@ struct CaseState {
     RainGrid rain;
     std::optional<StudyGrid> network;
     RoutingPlan plan;
-    std::vector<BalanceCell> balance;
+    std::vector<std::int32_t> riverNumbers;
+    std::vector<RiverTotals> planned;  ///< cells and initial storage per river
     std::size_t classCount = 0;
 };
 
@@ -126,7 +127,8 @@ Status planRun(CaseState& s) {
         return plan.error();
     }
     s.plan = std::move(*plan);
-    s.balance = planBalance(s.plan);
+    s.riverNumbers = s.plan.riverNumbers;
+    s.planned = plannedTotals(s.plan);
     s.classCount = collectAccClasses(*s.network).size();
     s.network.reset();
     return success();
@@ -210,13 +212,16 @@ Status removeStaleBalance(const std::filesystem::path& outputDir) {
 
 /// write: the water balance of the run, gathered from every process, in place once complete.
 Status writeBalance(const std::filesystem::path& outputDir, Executor& executor, CaseState& s) {
-    std::vector<CellWater> cells;
-    Status status = executor.agree(guarded([&] { return executor.gatherWater(cells); }));
+    Status status = executor.agree(guarded([&] { return executor.gatherWater(s.planned); }));
     if (!status) {
         return status;
     }
-    return onCase(executor, [&] {
-        const std::vector<RiverWater> rivers = waterBalance(s.balance, std::move(cells));
+    return onCase(executor, [&]() -> Status {
+        const std::vector<RiverWater> rivers = waterBalance(s.riverNumbers, s.planned);
+        if (rivers.empty()) {
+            // Volumes that are not numbers: the check of the grids that follows says why.
+            return success();
+        }
         FileTransaction files;
         const std::filesystem::path target = outputDir / kWaterBalanceName;
         if (Status written = files.write(target, waterBalanceCsv(s.options.scheme, rivers));

@@ -44,9 +44,10 @@ public:
     /// Runs the event; the frames reach `sink` in file order in the process that holds the
     /// case. Every process returns the same status.
     [[nodiscard]] virtual RunStatus route(const FrameSink& sink) = 0;
-    /// After a complete route(): every routed cell's water (in any order) into `out` in the
-    /// process that holds the case; nothing elsewhere. The verdict of every process.
-    [[nodiscard]] virtual Status gatherWater(std::vector<CellWater>& out) = 0;
+    /// After a complete route(): the river totals of the run (finalTotals) of every process,
+    /// added into `totals` in the process that holds the case, which sized it; nothing
+    /// elsewhere. The verdict of every process.
+    [[nodiscard]] virtual Status gatherWater(std::vector<RiverTotals>& totals) = 0;
 };
 
 /// What the command line chose.

@@ -1,10 +1,7 @@
 #include "runoff_sim/water_balance.h"
 
-#include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <map>
-#include <stdexcept>
 
 namespace hydro::runoff {
 
@@ -12,7 +9,7 @@ double cellStorage(const RoutingPlan& plan, const RoutedCell& cell, std::span<co
     double total = 0.0;
     if (plan.conservative()) {
         for (std::size_t j = 1; j < nodes.size(); ++j) {
-            total += boxAreaOf(nodes[j]) * cell.box.dx;
+            total += boxAreaOf(nodes[j]) * cell.wave.dx;
         }
         return total;
     }
@@ -26,67 +23,69 @@ double cellStorage(const RoutingPlan& plan, const RoutedCell& cell, std::span<co
     return total;
 }
 
-std::vector<BalanceCell> planBalance(const RoutingPlan& plan) {
+std::vector<RiverTotals> plannedTotals(const RoutingPlan& plan) {
     const auto perCell = static_cast<std::size_t>(plan.scheme.spaceSteps) + 1U;
     const std::span<const double> nodes(plan.initialNodes);
-    std::vector<BalanceCell> cells;
-    cells.reserve(plan.cells.size());
+    std::vector<RiverTotals> totals(static_cast<std::size_t>(plan.riverCount));
     for (std::size_t i = 0; i < plan.cells.size(); ++i) {
         const RoutedCell& rc = plan.cells[i];
-        const std::int32_t into =
-            rc.reader >= 0 ? plan.cells[static_cast<std::size_t>(rc.reader)].river : -1;
-        cells.push_back({rc.framePosition, rc.river, into,
-                         cellStorage(plan, rc, nodes.subspan(i * perCell, perCell))});
+        RiverTotals& t = totals[static_cast<std::size_t>(rc.river)];
+        ++t.cells;
+        t.initialStorage.add(cellStorage(plan, rc, nodes.subspan(i * perCell, perCell)));
     }
-    std::sort(cells.begin(), cells.end(), [](const BalanceCell& a, const BalanceCell& b) {
-        return a.framePosition < b.framePosition;
-    });
-    return cells;
+    return totals;
 }
 
-std::vector<RiverWater> waterBalance(std::span<const BalanceCell> plan,
-                                     std::vector<CellWater> cells) {
-    std::sort(cells.begin(), cells.end(), [](const CellWater& a, const CellWater& b) {
-        return a.framePosition < b.framePosition;
-    });
-    if (cells.size() != plan.size()) {
-        throw std::logic_error("the water balance got another set of cells than planned");
+std::vector<RiverTotals> finalTotals(const RoutingPlan& plan, const RoutingEngine& engine) {
+    const auto perCell = static_cast<std::size_t>(plan.scheme.spaceSteps) + 1U;
+    const std::span<const double> nodes = engine.nodeStates();
+    std::vector<RiverTotals> totals = engine.riverTotals();
+    for (std::size_t i = 0; i < plan.cells.size(); ++i) {
+        const RoutedCell& rc = plan.cells[i];
+        totals[static_cast<std::size_t>(rc.river)].finalStorage.add(
+            cellStorage(plan, rc, nodes.subspan(i * perCell, perCell)));
     }
-    std::map<std::int32_t, RiverWater> rivers;
-    RiverWater all;
-    for (std::size_t i = 0; i < plan.size(); ++i) {
-        const BalanceCell& b = plan[i];
-        const CellWater& w = cells[i];
-        if (w.framePosition != b.framePosition) {
-            throw std::logic_error("the water balance got another set of cells than planned");
+    return totals;
+}
+
+namespace {
+
+/// The row of `t`: the water that came out or stayed, less what was there or came in.
+RiverWater rowOf(std::int32_t river, const RiverTotals& t, const ExactVolume& outflow,
+                 const ExactVolume& inflow) {
+    ExactVolume residual = outflow;
+    residual.add(t.finalStorage);
+    residual.subtract(t.initialStorage);
+    residual.subtract(t.rain);
+    residual.subtract(inflow);
+    return {river,       t.cells,      t.rain.m3(),         t.initialStorage.m3(),
+            inflow.m3(), outflow.m3(), t.finalStorage.m3(), residual.m3()};
+}
+
+bool finite(const RiverTotals& t) {
+    return t.rain.finite() && t.leaving.finite() && t.toOtherRivers.finite() && t.inflow.finite()
+           && t.initialStorage.finite() && t.finalStorage.finite();
+}
+
+}  // namespace
+
+std::vector<RiverWater> waterBalance(std::span<const std::int32_t> riverNumbers,
+                                     std::span<const RiverTotals> totals) {
+    std::vector<RiverWater> rows;
+    RiverTotals all;
+    for (std::size_t r = 0; r < totals.size(); ++r) {
+        const RiverTotals& t = totals[r];
+        if (!finite(t)) {
+            return {};
         }
-        RiverWater& r = rivers[b.river];
-        r.river = b.river;
-        ++r.cells;
-        r.rain += w.rain;
-        r.initialStorage += b.initialStorage;
-        r.finalStorage += w.storage;
-        if (b.drainsInto != b.river) {
-            r.outflow += w.outflow;
-        }
-        if (b.drainsInto >= 0 && b.drainsInto != b.river) {
-            rivers[b.drainsInto].inflow += w.outflow;
-        }
-        ++all.cells;
-        all.rain += w.rain;
-        all.initialStorage += b.initialStorage;
-        all.finalStorage += w.storage;
-        if (b.drainsInto < 0) {
-            all.outflow += w.outflow;
-        }
+        ExactVolume outflow = t.leaving;
+        outflow.add(t.toOtherRivers);
+        rows.push_back(rowOf(riverNumbers[r], t, outflow, t.inflow));
+        all.add(t);
     }
-    std::vector<RiverWater> out;
-    out.reserve(rivers.size() + 1);
-    for (const auto& [number, r] : rivers) {
-        out.push_back(r);
-    }
-    out.push_back(all);
-    return out;
+    // Between the rivers the water only changes hands: all of them give off what leaves.
+    rows.push_back(rowOf(-1, all, all.leaving, ExactVolume{}));
+    return rows;
 }
 
 namespace {
@@ -110,13 +109,13 @@ std::string waterBalanceCsv(Scheme scheme, std::span<const RiverWater> rivers) {
         out += ',';
         out += std::to_string(r.cells);
         for (const double v :
-             {r.rain, r.initialStorage, r.inflow, r.outflow, r.finalStorage, r.residual()}) {
+             {r.rain, r.initialStorage, r.inflow, r.outflow, r.finalStorage, r.residual}) {
             out += ',';
             appendNumber(out, v);
         }
         out += ',';
         if (r.rain > 0.0) {
-            appendNumber(out, r.residual() / r.rain);
+            appendNumber(out, r.residual / r.rain);
         }
         out += '\n';
     }

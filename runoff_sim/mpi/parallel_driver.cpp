@@ -147,22 +147,24 @@ public:
         }
     }
 
-    [[nodiscard]] Status gatherWater(std::vector<CellWater>& out) override {
-        std::vector<CellWater> mine;
-        stepper_->collectWater(mine);
-        std::vector<std::byte> bytes(mine.size() * sizeof(CellWater));
+    [[nodiscard]] Status gatherWater(std::vector<RiverTotals>& totals) override {
+        // Every rank's totals travel to rank 0, which adds them (exactly: the order of the
+        // ranks does not matter).
+        const std::vector<RiverTotals> mine = stepper_->riverTotals();
+        std::vector<std::byte> bytes(mine.size() * sizeof(RiverTotals));
         if (!bytes.empty()) {
             std::memcpy(bytes.data(), mine.data(), bytes.size());
         }
-        mine = {};
         std::vector<std::byte> all;
         if (!gatherImages(ranks_, bytes, all)) {
             return Error{kNotEnoughMemory, ErrorKind::kOutOfMemory};
         }
-        if (ranks_.root()) {
-            out.resize(all.size() / sizeof(CellWater));
-            if (!out.empty()) {
-                std::memcpy(out.data(), all.data(), out.size() * sizeof(CellWater));
+        if (ranks_.root() && !totals.empty()) {
+            RiverTotals t;
+            for (std::size_t at = 0; at + sizeof(RiverTotals) <= all.size();
+                 at += sizeof(RiverTotals)) {
+                std::memcpy(&t, all.data() + at, sizeof(RiverTotals));
+                totals[(at / sizeof(RiverTotals)) % totals.size()].add(t);
             }
         }
         return success();

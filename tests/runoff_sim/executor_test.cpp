@@ -43,10 +43,12 @@ public:
     [[nodiscard]] runoff::RunStatus route(const runoff::FrameSink& sink) override {
         return engine_->run(sink);
     }
-    [[nodiscard]] Status gatherWater(std::vector<runoff::CellWater>& out) override {
+    [[nodiscard]] Status gatherWater(std::vector<runoff::RiverTotals>& totals) override {
         if (holdsCase_) {
-            runoff::collectCellWater(
-                plan_, *engine_, [&](std::size_t i) { return plan_.cells[i].framePosition; }, out);
+            const auto mine = runoff::finalTotals(plan_, *engine_);
+            for (std::size_t r = 0; r < mine.size(); ++r) {
+                totals[r].add(mine[r]);
+            }
         }
         return success();
     }
