@@ -15,8 +15,8 @@ using hydro::fuzz::requirePrintableLine;
 namespace {
 
 void requireFinite(const hydro::results::BalanceRow& r) {
-    for (const double v : {r.rain, r.initialStorage, r.inflow, r.outflow, r.finalStorage,
-                           r.residual}) {
+    for (const double v :
+         {r.rain, r.initialStorage, r.inflow, r.outflow, r.finalStorage, r.residual}) {
         require(std::isfinite(v), "a volume that is not a finite number");
     }
     require(r.cells >= 0, "a negative cell count");
