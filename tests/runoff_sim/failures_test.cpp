@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "runoff_sim/driver.h"
+#include "runoff_sim/options.h"
 #include "tests/runoff_sim/case_builder.h"
 #include "tests/support/test_support.h"
 
@@ -190,6 +191,58 @@ TEST(SimulationFailures, ARoutedCellFarFromEveryRainPoint) {
     EXPECT_EQ(runoff::runRunoffSim(dir.path(), out), 1);
     EXPECT_NE(out.str().find("No rainfall point of the input data lies near the cell at column "),
               std::string::npos);
+}
+
+}  // namespace
+}  // namespace hydro::test
+
+namespace hydro::test {
+namespace {
+
+TEST(SimulationFailures, TheConservativeSchemeRefusesAWeightBelowOneHalf) {
+    for (const char* weight : {"0.49", "0"}) {
+        SCOPED_TRACE(weight);
+        TempDir dir;
+        SimCase c = confluenceCase();
+        c.weight = weight;
+        c.write(dir.path());
+        writeText(dir / "output/water_balance.csv", "earlier balance");
+        const std::string before = listing(dir / "output");
+        std::ostringstream out;
+        EXPECT_EQ(runoff::runRunoffSim(dir.path(), out, {runoff::Scheme::kConservative}), 1);
+        std::string console = out.str();
+        ASSERT_FALSE(console.empty());
+        console.pop_back();
+        EXPECT_EQ(console.substr(console.rfind('\n') + 1),
+                  std::string("param-event.dat: the conservative scheme needs a weight from 0.5 "
+                              "to 1, not ")
+                      + weight + ".");
+        EXPECT_EQ(listing(dir / "output"), before);
+        // The linear scheme takes it.
+        std::ostringstream linear;
+        EXPECT_EQ(runoff::runRunoffSim(dir.path(), linear), 0) << linear.str();
+    }
+}
+
+TEST(SimulatorCommandLine, SchemesHelpAndWhatIsRefused) {
+    using runoff::parseCommandLine;
+    EXPECT_EQ(parseCommandLine({})->run.scheme, runoff::Scheme::kLinear);
+    EXPECT_FALSE(parseCommandLine({})->help);
+    EXPECT_EQ(parseCommandLine({"--scheme", "conservative"})->run.scheme,
+              runoff::Scheme::kConservative);
+    EXPECT_EQ(parseCommandLine({"--scheme=linear"})->run.scheme, runoff::Scheme::kLinear);
+    EXPECT_TRUE(parseCommandLine({"--help"})->help);
+    const std::pair<std::vector<std::string>, std::string> refused[] = {
+        {{"--scheme"}, "--scheme needs a value: linear or conservative."},
+        {{"--scheme", "box"}, "--scheme must be linear or conservative, not \"box\"."},
+        {{"--scheme=\x1b[2J"}, "--scheme must be linear or conservative, not \"\\x1B[2J\"."},
+        {{"case"}, "Unknown argument \"case\" (runoff_sim --help lists the options)."},
+    };
+    for (const auto& [args, line] : refused) {
+        const auto parsed = parseCommandLine(args);
+        ASSERT_FALSE(parsed);
+        EXPECT_EQ(parsed.error().message, line);
+    }
 }
 
 }  // namespace
