@@ -88,7 +88,7 @@ Result<std::int64_t> zoneOffset(Cursor& in) {
     }
     const char sign = in.peek();
     if (sign != '+' && sign != '-') {
-        return invalid("is not an ISO 8601 time");
+        return invalid(std::string(kNotIsoTime));
     }
     ++in.at;
     const auto hours = in.number(1, 2);
@@ -161,19 +161,18 @@ bool readClock(Cursor& in, Fields& f) {
 
 /// The date, an optional time and the zone; the error says what is wrong.
 Result<std::int64_t> readInstant(Cursor& in, DateAlone dateAlone) {
-    constexpr const char* kNotIso = "is not an ISO 8601 time";
     Fields f;
     const auto y = in.number(1, 6);
     if (!y || !in.take('-')) {
-        return invalid(kNotIso);
+        return invalid(std::string(kNotIsoTime));
     }
     const auto mo = in.number(1, 2);
     if (!mo || !in.take('-')) {
-        return invalid(kNotIso);
+        return invalid(std::string(kNotIsoTime));
     }
     const auto d = in.number(1, 2);
     if (!d || in.digitNext()) {
-        return invalid(kNotIso);
+        return invalid(std::string(kNotIsoTime));
     }
     f.year = *y;
     f.month = *mo;
@@ -182,10 +181,10 @@ Result<std::int64_t> readInstant(Cursor& in, DateAlone dateAlone) {
     const bool t = in.take('T') || in.take('t');
     const std::size_t blanks = t ? 0 : in.blanks();
     if ((t || blanks > 0) && in.digitNext() && !readClock(in, f)) {
-        return invalid(kNotIso);
+        return invalid(std::string(kNotIsoTime));
     }
     if (t && !f.timeGiven) {
-        return invalid(kNotIso);
+        return invalid(std::string(kNotIsoTime));
     }
     if (!f.timeGiven) {
         in.at = afterDate;

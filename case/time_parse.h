@@ -23,6 +23,9 @@ inline constexpr std::int64_t kLastInstant = 253402300799;
 /// The reason given for instants outside kFirstInstant..kLastInstant.
 inline constexpr const char* kOutsideYears = "lies outside the years 1 to 9999";
 
+/// The reason given for text that is no ISO 8601 date-time at all (callers may add an example).
+inline constexpr std::string_view kNotIsoTime = "is not an ISO 8601 time";
+
 /// True for a leap year of the proleptic Gregorian calendar.
 [[nodiscard]] constexpr bool isLeapYear(std::int64_t year) {
     return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;

@@ -94,8 +94,9 @@ Result<std::vector<GaugeRecord>> readGaugeRecords(std::istream& in, const std::s
         GaugeRecord r;
         const auto time = parseIsoInstant(f[0]);
         if (!time) {
-            return Error{where + "the time \"" + quoteToken(f[0]) + "\" " + time.error().message
-                         + " (such as 2022-10-18T05:00:00Z)."};
+            return Error{
+                where + "the time \"" + quoteToken(f[0]) + "\" " + time.error().message
+                + (time.error().message == kNotIsoTime ? " (such as 2022-10-18T05:00:00Z)." : ".")};
         }
         r.hourStart = *time;
         if (f[1].empty()) {

@@ -198,8 +198,9 @@ Result<Observations> parseObservations(std::string_view text, const std::string&
         const std::vector<std::string>& cells = *row;
         const auto time = parseIsoInstant(cells[0]);
         if (!time) {
-            return Error{at + ": the time \"" + quoteToken(cells[0]) + "\" " + time.error().message
-                         + " (such as 2000-01-01T01:00:00Z)."};
+            return Error{
+                at + ": the time \"" + quoteToken(cells[0]) + "\" " + time.error().message
+                + (time.error().message == kNotIsoTime ? " (such as 2000-01-01T01:00:00Z)." : ".")};
         }
         // Both instants lie within the years 1 to 9999: the difference cannot overflow.
         const std::int64_t after = *time - startSeconds;

@@ -144,9 +144,11 @@ Status addObservations(std::string_view observedCsv, std::vector<Gauge>& gauges,
         }
         const auto time = parseIsoInstant(f[0]);
         if (!time) {
-            return lineError(obsName, number,
-                             "\"" + quoteToken(f[0]) + "\" " + time.error().message
-                                 + " (such as 2000-01-01T01:00:00Z).");
+            return lineError(
+                obsName, number,
+                "\"" + quoteToken(f[0]) + "\" " + time.error().message
+                    + (time.error().message == kNotIsoTime ? " (such as 2000-01-01T01:00:00Z)."
+                                                           : "."));
         }
         const double hour = static_cast<double>(*time - startSeconds) / 3600.0;
         for (std::size_t c = 1; c < f.size(); ++c) {
