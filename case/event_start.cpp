@@ -4,6 +4,7 @@
 #include <iomanip>
 #include <sstream>
 
+#include "case/time_parse.h"
 #include "common/number_stream.h"
 
 namespace hydro {
@@ -12,30 +13,8 @@ namespace {
 
 constexpr std::int64_t kSecondsPerDay = 86400;
 
-bool isLeap(std::int64_t y) {
-    return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
-}
-
-std::int32_t daysInMonth(std::int64_t y, std::int32_t m) {
-    static constexpr std::array<std::int32_t, 12> kDays{31, 28, 31, 30, 31, 30,
-                                                        31, 31, 30, 31, 30, 31};
-    return m == 2 && isLeap(y) ? 29 : kDays[static_cast<std::size_t>(m - 1)];
-}
-
-/// Days from 1970-01-01 to the civil date (y, m, d) of the proleptic Gregorian calendar.
-std::int64_t daysFromCivil(std::int64_t y, std::int64_t m, std::int64_t d) {
-    y -= m <= 2 ? 1 : 0;
-    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const std::int64_t yoe = y - era * 400;
-    const std::int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const std::int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + doe - 719468;
-}
-
 bool isValid(const std::array<std::int32_t, 6>& v) {
-    const auto [y, m, d, h, mi, s] = v;
-    return y >= 1 && y <= 9999 && m >= 1 && m <= 12 && d >= 1 && d <= daysInMonth(y, m) && h >= 0
-           && h <= 23 && mi >= 0 && mi <= 59 && s >= 0 && s <= 59;
+    return civilInstant(v[0], v[1], v[2], v[3], v[4], v[5]).has_value();
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include "case/case.h"
 #include "case/event_start.h"
 #include "case/rain_grid.h"
+#include "case/time_parse.h"
 #include "common/console.h"
 #include "common/file_transaction.h"
 #include "common/number_stream.h"
@@ -62,20 +63,6 @@ std::vector<std::string> splitComma(const std::string& line) {
     }
 }
 
-std::optional<int> digits(const std::string& s, std::size_t at, std::size_t count) {
-    if (at + count > s.size()) {
-        return std::nullopt;
-    }
-    int v = 0;
-    for (std::size_t k = at; k < at + count; ++k) {
-        if (s[k] < '0' || s[k] > '9') {
-            return std::nullopt;
-        }
-        v = v * 10 + (s[k] - '0');
-    }
-    return v;
-}
-
 template <class T>
 std::string shortest(T value) {
     std::array<char, 64> buf{};
@@ -84,51 +71,6 @@ std::string shortest(T value) {
 }
 
 }  // namespace
-
-std::optional<std::int64_t> parseIsoUtc(const std::string& text) {
-    // YYYY-MM-DDTHH:MM[:SS](Z|+00:00)
-    const auto year = digits(text, 0, 4);
-    const auto month = digits(text, 5, 2);
-    const auto day = digits(text, 8, 2);
-    const auto hour = digits(text, 11, 2);
-    const auto minute = digits(text, 14, 2);
-    if (!year || !month || !day || !hour || !minute || text[4] != '-' || text[7] != '-'
-        || (text[10] != 'T' && text[10] != ' ') || text[13] != ':') {
-        return std::nullopt;
-    }
-    std::size_t pos = 16;
-    int second = 0;
-    if (pos < text.size() && text[pos] == ':') {
-        const auto s = digits(text, pos + 1, 2);
-        if (!s) {
-            return std::nullopt;
-        }
-        second = *s;
-        pos += 3;
-    }
-    const std::string zone = text.substr(std::min(pos, text.size()));
-    if (zone != "Z" && zone != "+00:00") {
-        return std::nullopt;
-    }
-    EventStart t;
-    t.year = *year;
-    t.month = *month;
-    t.day = *day;
-    t.hour = *hour;
-    t.minute = *minute;
-    t.second = second;
-    if (t.month < 1 || t.month > 12 || t.day < 1 || t.day > 31 || t.hour > 23 || t.minute > 59
-        || t.second > 59) {
-        return std::nullopt;
-    }
-    const std::int64_t seconds = t.unixSeconds();
-    // 31 February and the like come back as another day.
-    const EventStart back = fromUnixSeconds(seconds);
-    if (back.month != t.month || back.day != t.day) {
-        return std::nullopt;
-    }
-    return seconds;
-}
 
 Result<std::vector<GaugeRecord>> readGaugeRecords(std::istream& in, const std::string& name) {
     std::string line;
@@ -150,10 +92,11 @@ Result<std::vector<GaugeRecord>> readGaugeRecords(std::istream& in, const std::s
                          + std::to_string(f.size()) + "."};
         }
         GaugeRecord r;
-        const auto time = parseIsoUtc(f[0]);
+        const auto time = parseIsoInstant(f[0]);
         if (!time) {
-            return Error{where + "\"" + quoteToken(f[0])
-                         + "\" is not an ISO 8601 UTC time such as 2022-10-18T05:00:00Z."};
+            return Error{
+                where + "the time \"" + quoteToken(f[0]) + "\" " + time.error().message
+                + (time.error().message == kNotIsoTime ? " (such as 2022-10-18T05:00:00Z)." : ".")};
         }
         r.hourStart = *time;
         if (f[1].empty()) {
@@ -282,6 +225,10 @@ Result<GaugeRain> gridGaugeRain(const std::vector<GaugeRecord>& records,
         }
     }
     p.days = static_cast<std::int32_t>((hours + 23) / 24);
+    if (!instantPlus(first, (std::int64_t{p.days} * 24 - 1) * kSecondsPerHour)) {
+        return Error{"The event's last day (from " + fromUnixSeconds(first).isoAfter(0) + ") "
+                     + kOutsideYears + "."};
+    }
     rain.start = first;
     rain.gaugeHours = static_cast<std::int32_t>(hours);
     rain.gauges = static_cast<std::int32_t>(ids.size());

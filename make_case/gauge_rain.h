@@ -24,10 +24,6 @@ struct GaugeRecord {
     double mm = 0.0;   ///< rain of the hour, mm
 };
 
-/// Seconds since 1970-01-01T00:00:00Z of an ISO 8601 UTC time: "2022-10-18T05:00:00Z",
-/// "2022-10-18T05:00Z" or "+00:00" for "Z"; nothing for anything else or an invalid date.
-[[nodiscard]] std::optional<std::int64_t> parseIsoUtc(const std::string& text);
-
 /// Reads the records of a CSV file with the header "time,id,lon,lat,mm"; `name` names the
 /// file in the one-line error.
 [[nodiscard]] Result<std::vector<GaugeRecord>> readGaugeRecords(std::istream& in,

@@ -14,6 +14,7 @@
 #include <memory>
 #include <sstream>
 
+#include "case/time_parse.h"
 #include "common/console.h"
 #include "common/file_transaction.h"
 #include "common/number_stream.h"
@@ -572,11 +573,12 @@ Status takeRainOption(const std::string& a, const std::string& v, RainOptions& o
     if (a == "--variable") {
         o.read.variable = v;
     } else if (a == "--start") {
-        o.read.start = parseIsoTime(v);
-        if (!o.read.start) {
-            return errorLine("--start takes an ISO 8601 UTC time such as 2022-10-18T00:00:00Z: \"",
-                             v, "\".");
+        const auto start = parseIsoInstant(v, DateAlone::kAccepted);
+        if (!start) {
+            return errorLine("--start takes an ISO 8601 time such as 2022-10-18T00:00:00Z: \"",
+                             quoteToken(v), "\" ", start.error().message, ".");
         }
+        o.read.start = *start;
     } else if (a == "--hours") {
         const auto n = parseInt32(v);
         if (!n || *n < 1) {

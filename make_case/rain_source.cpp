@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <charconv>
 #include <cmath>
 #include <ctime>
 #include <limits>
@@ -14,6 +15,8 @@
 #include <numeric>
 
 #include "case/event_start.h"
+#include "case/time_parse.h"
+#include "common/number_stream.h"
 
 namespace hydro::make_case {
 
@@ -37,6 +40,13 @@ std::string trim(const std::string& s) {
     const auto b = s.find_first_not_of(" \t");
     const auto e = s.find_last_not_of(" \t");
     return b == std::string::npos ? std::string() : s.substr(b, e - b + 1);
+}
+
+/// The shortest text that reads back as `v`.
+std::string shortest(double v) {
+    std::array<char, 64> buf{};
+    const auto r = std::to_chars(buf.data(), buf.data() + buf.size(), v);
+    return {buf.data(), r.ptr};
 }
 
 std::string isoText(std::int64_t unix) {
@@ -245,6 +255,11 @@ Result<RainSeries> orient(const fs::path& path, Steps steps, const RainReadOptio
     if (!s) {
         return s;
     }
+    for (std::size_t k = 0; k < steps.t0.size(); ++k) {
+        if (!instantPlus(steps.t0[k], 0) || !instantPlus(steps.t1[k], 0)) {
+            return bad(path, "the time step " + std::to_string(k + 1) + " " + kOutsideYears + ".");
+        }
+    }
     const auto spread = checkSteps(path, steps, o);
     if (!spread) {
         return spread.error();
@@ -257,6 +272,12 @@ Result<RainSeries> orient(const fs::path& path, Steps steps, const RainReadOptio
     auto hours = hourlyValues(path, steps, o, *start, s->lat.size() * s->lon.size());
     if (!hours) {
         return hours.error();
+    }
+    // rain.dat heads every hour of whole days with its date.
+    const auto lastHour = static_cast<std::int64_t>((hours->size() + 23) / 24 * 24 - 1);
+    if (!instantPlus(*start, lastHour * kHour)) {
+        return bad(path,
+                   "the event's last day (from " + isoText(*start) + ") " + kOutsideYears + ".");
     }
     s->hours = std::move(*hours);
     s->startUnix = *start;
@@ -325,38 +346,6 @@ std::optional<std::vector<double>> readAll(const ArrayPtr& a) {
     return v;
 }
 
-/// Seconds per unit and the epoch of CF time units such as "hours since 2022-10-18 00:00".
-std::optional<std::pair<std::int64_t, std::int64_t>> timeUnits(const std::string& units) {
-    const std::string u = lower(trim(units));
-    const auto since = u.find(" since ");
-    if (since == std::string::npos) {
-        return std::nullopt;
-    }
-    const std::string unit = u.substr(0, since);
-    std::int64_t seconds = 0;
-    if (unit == "seconds" || unit == "second" || unit == "s") {
-        seconds = 1;
-    } else if (unit == "minutes" || unit == "minute" || unit == "min") {
-        seconds = 60;
-    } else if (unit == "hours" || unit == "hour" || unit == "h") {
-        seconds = kHour;
-    } else if (unit == "days" || unit == "day" || unit == "d") {
-        seconds = 86400;
-    } else {
-        return std::nullopt;
-    }
-    std::string epoch = trim(u.substr(since + 7));
-    std::replace(epoch.begin(), epoch.end(), 't', ' ');
-    if (!epoch.empty() && epoch.back() == 'z') {
-        epoch.pop_back();
-    }
-    const auto t = parseIsoTime(epoch);
-    if (!t) {
-        return std::nullopt;
-    }
-    return std::make_pair(seconds, *t);
-}
-
 // One pass over the variable's axes, units and steps; its parts share a dozen locals.
 /// The rainfall variable: --variable, or the only one with time, latitude and longitude
 /// dimensions.
@@ -404,23 +393,26 @@ Status netCdfTimes(const fs::path& path, const std::shared_ptr<GDALGroup>& root,
                    const ArrayPtr& timeVar, const std::vector<double>& times,
                    const RainReadOptions& o, Steps& steps) {
     const std::string calendar = lower(stringAttribute(timeVar, "calendar"));
-    if (!calendar.empty() && calendar != "standard" && calendar != "gregorian"
-        && calendar != "proleptic_gregorian") {
-        return bad(path, "the time calendar \"" + calendar
+    if (!isGregorianCalendar(calendar)) {
+        return bad(path, "the time calendar \"" + quoteToken(calendar)
                              + "\" is not known (standard, gregorian or proleptic_gregorian).");
     }
     const std::string tUnits = stringAttribute(timeVar, "units");
-    const auto tu = timeUnits(tUnits);
+    const auto tu = parseCfTimeUnits(tUnits);
     if (!tu) {
-        return bad(path, "the time units \"" + tUnits
-                             + "\" are not known (seconds, minutes, hours or days since a date).");
+        return bad(path,
+                   "the time units \"" + quoteToken(tUnits) + "\" " + tu.error().message + ".");
     }
+    // A value that is no number, or whose instant lies outside the years 1 to 9999.
+    std::optional<std::string> fault;
     const auto toUnix = [&](double v) -> std::optional<std::int64_t> {
-        const double s = std::round(v * static_cast<double>(tu->first));
-        if (!std::isfinite(s) || std::fabs(s) > 1e15) {
+        auto t = cfInstant(*tu, v);
+        if (!t) {
+            fault = "the time value " + shortest(v) + " (" + quoteToken(tUnits) + ") "
+                    + t.error().message + ".";
             return std::nullopt;
         }
-        return static_cast<std::int64_t>(s) + tu->second;
+        return *t;
     };
     const std::string boundsName = stringAttribute(timeVar, "bounds");
     if (!boundsName.empty()) {
@@ -433,7 +425,7 @@ Status netCdfTimes(const fs::path& path, const std::shared_ptr<GDALGroup>& root,
             const auto a = toUnix((*b)[2 * k]);
             const auto e = toUnix((*b)[2 * k + 1]);
             if (!a || !e) {
-                return bad(path, "a time bound is not a number.");
+                return bad(path, "a time bound: " + *fault);
             }
             steps.t0.push_back(*a);
             steps.t1.push_back(*e);
@@ -446,10 +438,11 @@ Status netCdfTimes(const fs::path& path, const std::shared_ptr<GDALGroup>& root,
         for (const double v : times) {
             const auto u = toUnix(v);
             if (!u) {
-                return bad(path, "a time value is not a number.");
+                return bad(path, *fault);
             }
             t.push_back(*u);
         }
+        // Both within the years 1 to 9999, so no sum below overflows.
         const std::int64_t len = t[1] - t[0];
         for (const std::int64_t x : t) {
             steps.t0.push_back(o.timeIsEnd ? x - len : x);
@@ -604,9 +597,8 @@ std::optional<std::int64_t> timeFromName(const fs::path& path, const std::string
     if (end == nullptr) {
         return std::nullopt;
     }
-    EventStart t{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour,
-                 tm.tm_min,         tm.tm_sec,     false};
-    return t.unixSeconds();
+    return civilInstant(std::int64_t{tm.tm_year} + 1900, std::int64_t{tm.tm_mon} + 1, tm.tm_mday,
+                        tm.tm_hour, tm.tm_min, tm.tm_sec);
 }
 
 /// One band on a latitude-longitude grid: the raster's own cells when it is geographic,
@@ -757,32 +749,6 @@ bool isNetCdf(const fs::path& path) {
 }
 
 }  // namespace
-
-std::optional<std::int64_t> parseIsoTime(const std::string& text) {
-    int y = 0;
-    int mo = 0;
-    int d = 0;
-    int h = 0;
-    int mi = 0;
-    double s = 0.0;
-    std::string t = text;
-    std::replace(t.begin(), t.end(), 'T', ' ');
-    if (!t.empty() && (t.back() == 'Z' || t.back() == 'z')) {
-        t.pop_back();
-    }
-    // A fixed pattern whose count of fields read is checked below.
-    // NOLINTNEXTLINE(cppcoreguidelines-pro-type-vararg)
-    const int got = std::sscanf(t.c_str(), "%d-%d-%d %d:%d:%lf", &y, &mo, &d, &h, &mi, &s);
-    if (got != 3 && got < 5) {
-        return std::nullopt;
-    }
-    if (mo < 1 || mo > 12 || d < 1 || d > 31 || h < 0 || h > 23 || mi < 0 || mi > 59 || s < 0.0
-        || s >= 60.0 || y < 1 || y > 9999) {
-        return std::nullopt;
-    }
-    const EventStart e{y, mo, d, h, mi, static_cast<std::int32_t>(s), false};
-    return e.unixSeconds();
-}
 
 std::unique_ptr<GDALDataset> averageInMemory(GDALDataset& src, std::vector<std::string> args) {
     for (const char* a : {"-r", "average", "-ot", "Float64", "-dstnodata", "nan", "-of", "MEM"}) {

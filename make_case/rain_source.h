@@ -53,7 +53,4 @@ struct RainSeries {
 /// Reads the product. Errors name the file and what is wrong.
 [[nodiscard]] Result<RainSeries> readRainSeries(const RainReadOptions& options);
 
-/// "2022-10-18T00:50:00Z" and its shorter forms as seconds since 1970; nothing when not a time.
-[[nodiscard]] std::optional<std::int64_t> parseIsoTime(const std::string& text);
-
 }  // namespace hydro::make_case

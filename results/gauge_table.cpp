@@ -5,8 +5,8 @@
 #include <map>
 #include <set>
 
+#include "case/time_parse.h"
 #include "common/number_stream.h"
-#include "results/event_time.h"
 
 namespace hydro::results {
 
@@ -187,10 +187,7 @@ Result<Observations> parseObservations(std::string_view text, const std::string&
         target[c] = it->second;
         obs.series[it->second].assign(static_cast<std::size_t>(hours), std::nullopt);
     }
-    std::map<std::string, std::int64_t> hourOf;
-    for (std::int64_t h = 1; h <= hours; ++h) {
-        hourOf.emplace(results::isoHourEnd(start, h), h);
-    }
+    const std::int64_t startSeconds = start.unixSeconds();
     std::vector<bool> given(static_cast<std::size_t>(hours), false);
     for (std::size_t n = 1; n < lines.size(); ++n) {
         const std::string at = where(fileName, lines[n].number);
@@ -199,12 +196,19 @@ Result<Observations> parseObservations(std::string_view text, const std::string&
             return row.error();
         }
         const std::vector<std::string>& cells = *row;
-        const auto hour = hourOf.find(cells[0]);
-        if (hour == hourOf.end()) {
+        const auto time = parseIsoInstant(cells[0]);
+        if (!time) {
+            return Error{
+                at + ": the time \"" + quoteToken(cells[0]) + "\" " + time.error().message
+                + (time.error().message == kNotIsoTime ? " (such as 2000-01-01T01:00:00Z)." : ".")};
+        }
+        // Both instants lie within the years 1 to 9999: the difference cannot overflow.
+        const std::int64_t after = *time - startSeconds;
+        if (after <= 0 || after % 3600 != 0 || after / 3600 > hours) {
             ++obs.rowsOutsideEvent;
             continue;
         }
-        const auto index = static_cast<std::size_t>(hour->second - 1);
+        const auto index = static_cast<std::size_t>(after / 3600 - 1);
         if (given[index]) {
             return Error{at + ": the time " + cells[0] + " is given twice."};
         }

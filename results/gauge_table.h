@@ -33,10 +33,11 @@ struct Observations {
     std::vector<std::string> unknownIds;  ///< columns that name no gauge of the list
 };
 
-/// Parses the observation table `text` against the gauge list: each row's time must be an
-/// hour end of the event as ISO 8601 UTC ("2000-01-01T01:00:00Z"); rows at other times are
-/// counted and skipped; a time given twice, a value that is not a number or is negative, and
-/// a row with the wrong number of cells are errors naming the line.
+/// Parses the observation table `text` against the gauge list: each row's time is an ISO 8601
+/// date-time in any form parseIsoInstant takes ("2000-01-01T01:00:00Z", "2000-01-01T02:00+01:00");
+/// rows whose time is no hour end of the event are counted and skipped; a time that cannot be
+/// read, a time given twice, a value that is not a number or is negative, and a row with the
+/// wrong number of cells are errors naming the line.
 Result<Observations> parseObservations(std::string_view text, const std::string& fileName,
                                        const std::vector<Gauge>& gauges, const EventStart& start,
                                        std::int64_t hours);

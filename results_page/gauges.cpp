@@ -4,6 +4,7 @@
 #include <map>
 #include <set>
 
+#include "case/time_parse.h"
 #include "common/number_stream.h"
 
 namespace hydro::results_page {
@@ -55,68 +56,6 @@ std::vector<std::pair<std::size_t, std::string_view>> tableLines(std::string_vie
     }
     return lines;
 }
-
-std::optional<std::int64_t> digits(std::string_view text, std::size_t pos, std::size_t count) {
-    if (pos + count > text.size()) {
-        return std::nullopt;
-    }
-    std::int64_t value = 0;
-    for (std::size_t i = pos; i < pos + count; ++i) {
-        if (text[i] < '0' || text[i] > '9') {
-            return std::nullopt;
-        }
-        value = value * 10 + (text[i] - '0');
-    }
-    return value;
-}
-
-}  // namespace
-
-std::int64_t unixSeconds(std::int64_t year, std::int64_t month, std::int64_t day, std::int64_t hour,
-                         std::int64_t minute, std::int64_t second) {
-    // Days from the civil date (proleptic Gregorian calendar), counted from 1970-01-01.
-    const std::int64_t y = month <= 2 ? year - 1 : year;
-    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const std::int64_t yearOfEra = y - era * 400;
-    const std::int64_t dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-    const std::int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-    const std::int64_t days = era * 146097 + dayOfEra - 719468;
-    return ((days * 24 + hour) * 60 + minute) * 60 + second;
-}
-
-std::optional<std::int64_t> parseIsoUtc(std::string_view text) {
-    // YYYY-MM-DDTHH:MM, then optionally :SS, then optionally Z or +00:00.
-    const auto year = digits(text, 0, 4);
-    const auto month = digits(text, 5, 2);
-    const auto day = digits(text, 8, 2);
-    const auto hour = digits(text, 11, 2);
-    const auto minute = digits(text, 14, 2);
-    constexpr std::size_t kMinuteEnd = 16;
-    if (!year || !month || !day || !hour || !minute || text.size() < kMinuteEnd || text[4] != '-'
-        || text[7] != '-' || (text[10] != 'T' && text[10] != ' ') || text[13] != ':') {
-        return std::nullopt;
-    }
-    std::string_view rest = text.substr(kMinuteEnd);
-    std::int64_t second = 0;
-    if (!rest.empty() && rest.front() == ':') {
-        const auto s = digits(rest, 1, 2);
-        if (!s) {
-            return std::nullopt;
-        }
-        second = *s;
-        rest.remove_prefix(3);
-    }
-    if (!rest.empty() && rest != "Z" && rest != "+00:00") {
-        return std::nullopt;
-    }
-    if (*month < 1 || *month > 12 || *day < 1 || *day > 31 || *hour > 23 || *minute > 59
-        || second > 59) {
-        return std::nullopt;
-    }
-    return unixSeconds(*year, *month, *day, *hour, *minute, second);
-}
-
-namespace {
 
 Error lineError(const std::string& file, std::size_t line, const std::string& what) {
     return Error{file + " line " + std::to_string(line) + ": " + what};
@@ -203,11 +142,13 @@ Status addObservations(std::string_view observedCsv, std::vector<Gauge>& gauges,
                              "expected " + std::to_string(header.size()) + " fields, found "
                                  + std::to_string(f.size()) + ".");
         }
-        const auto time = parseIsoUtc(f[0]);
+        const auto time = parseIsoInstant(f[0]);
         if (!time) {
-            return lineError(obsName, number,
-                             "\"" + std::string(f[0])
-                                 + "\" is not an ISO 8601 UTC time such as 2000-01-01T01:00:00Z.");
+            return lineError(
+                obsName, number,
+                "\"" + quoteToken(f[0]) + "\" " + time.error().message
+                    + (time.error().message == kNotIsoTime ? " (such as 2000-01-01T01:00:00Z)."
+                                                           : "."));
         }
         const double hour = static_cast<double>(*time - startSeconds) / 3600.0;
         for (std::size_t c = 1; c < f.size(); ++c) {

@@ -29,19 +29,11 @@ struct Gauge {
     std::vector<Observation> observed;
 };
 
-/// Seconds since 1970-01-01T00:00:00Z of an ISO 8601 UTC time "YYYY-MM-DDTHH:MM[:SS]" with an
-/// optional "Z" or "+00:00"; nothing when the text is no such time.
-[[nodiscard]] std::optional<std::int64_t> parseIsoUtc(std::string_view text);
-
-/// Seconds since 1970-01-01T00:00:00Z of a date and time of the Gregorian calendar.
-[[nodiscard]] std::int64_t unixSeconds(std::int64_t year, std::int64_t month, std::int64_t day,
-                                       std::int64_t hour, std::int64_t minute, std::int64_t second);
-
 /// Reads gauge_cells.csv ("id,column,row,lon,lat,upstream_km2,river" and a line per gauge) and,
 /// when given, gauge_observed.csv ("time,<id1>,<id2>,..." and a line per time, empty where
-/// nothing was observed). Gauges must lie in the `cols` x `rows` grid; observation times are
-/// turned into hours after `startSeconds`. The error is one line naming the file, its line and
-/// what is wrong.
+/// nothing was observed). Gauges must lie in the `cols` x `rows` grid; observation times, ISO
+/// 8601 date-times as parseIsoInstant reads them, are turned into hours after `startSeconds`. The
+/// error is one line naming the file, its line and what is wrong.
 [[nodiscard]] Result<std::vector<Gauge>> parseGauges(std::string_view cellsCsv,
                                                      const std::optional<std::string>& observedCsv,
                                                      std::int32_t cols, std::int32_t rows,

@@ -354,6 +354,33 @@ TEST(GaugeSeries, ObservationsAlignedAndScored) {
     EXPECT_NE(svg.find(">Observed (m\xC2\xB3/s)</text>"), std::string::npos);
 }
 
+TEST(GaugeSeries, ObservationStampsWithAZoneOrWithoutSecondsCount) {
+    const PlaneCase plane;
+    ASSERT_TRUE(plane.simulated());
+    // Hours 1, 2 and 3 of the event in three forms; hour 3 twice is one time given twice.
+    test::writeText(plane.dir() / "obs.csv",
+                    "time,out\n2000-01-01T01:00:00+00:00,1\n2000-01-01T02:00Z,2\n"
+                    "2000-01-01T05:00+02:00,3\n");
+    const Outcome run = runGauges(plane.args({"--observed", (plane.dir() / "obs.csv").string()}));
+    ASSERT_EQ(run.status, 0) << run.out;
+    EXPECT_EQ(run.out.find("outside the event's hours"), std::string::npos) << run.out;
+    const auto skill = csvRows(test::readText(plane.dir() / "output/gauge_skill.csv"));
+    ASSERT_EQ(skill.size(), 3U);
+    EXPECT_EQ(skill[1][0], "out");
+    EXPECT_EQ(skill[1][1], "3");
+    const auto observed = csvRows(test::readText(plane.dir() / "output/gauge_observed.csv"));
+    ASSERT_EQ(observed.size(), 25U);
+    EXPECT_EQ(observed[3], (std::vector<std::string>{"2000-01-01T03:00:00Z", "3", ""}));
+
+    test::writeText(plane.dir() / "obs.csv",
+                    "time,out\n2000-01-01T03:00:00Z,1\n2000-01-01T04:00+01:00,2\n");
+    const Outcome twice = runGauges(plane.args({"--observed", (plane.dir() / "obs.csv").string()}));
+    EXPECT_EQ(twice.status, 1);
+    EXPECT_NE(twice.out.find("line 3: the time 2000-01-01T04:00+01:00 is given twice."),
+              std::string::npos)
+        << twice.out;
+}
+
 TEST(GaugeSeries, GaugeWithoutObservationsGetsAnEmptyRow) {
     const PlaneCase plane;
     ASSERT_TRUE(plane.simulated());

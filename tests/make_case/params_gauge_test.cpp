@@ -93,6 +93,20 @@ TEST_F(ParamsCase, RefusesWhatTheSimulatorRefusesAndChangesNothing) {
     }
 }
 
+TEST_F(ParamsCase, RainGaugesRefuseYearsOutsideTheCalendar) {
+    const std::string before = readText(caseDir() / "input" / "rain.dat");
+    writeText(dir_ / "year0.csv", "time,id,lon,lat,mm\n0000-10-18T05:00:00Z,a,10.1,45.1,4\n");
+    std::string console;
+    ASSERT_EQ(run({"rain-gauges", (dir_ / "year0.csv").string(), caseDir().string()}, &console), 1);
+    EXPECT_EQ(console, (dir_ / "year0.csv").string()
+                           + " line 2: the time \"0000-10-18T05:00:00Z\" lies outside the years 1 "
+                             "to 9999.\n");
+    writeText(dir_ / "late.csv", "time,id,lon,lat,mm\n9999-12-31T05:00:00Z,a,10.1,45.1,4\n");
+    ASSERT_EQ(run({"rain-gauges", (dir_ / "late.csv").string(), caseDir().string()}, &console), 1);
+    EXPECT_NE(console.find("lies outside the years 1 to 9999"), std::string::npos) << console;
+    EXPECT_EQ(readText(caseDir() / "input" / "rain.dat"), before);
+}
+
 TEST_F(ParamsCase, TheSimulatorRunsWithEverythingParamsAccepts) {
     const std::vector<std::vector<std::string>> settings{
         {"--time-step", "3600", "--space-steps", "1", "--weight", "1", "--channel-cells", "0",
@@ -206,18 +220,21 @@ TEST(GaugeInterpolation, GridHoursPaddingAndFileText) {
 TEST(GaugeRecords, ReadAndRefused) {
     std::istringstream good(
         "time , id,lon,lat,mm\r\n2024-02-29T23:00Z,x,7,50,0.5\n\n2024-03-01T00:00:00+00:00,x,7,"
-        "50,0\n");
+        "50,0\n2024-03-01T03:00+02:00,x,7,50,0\n");
     const auto r = readGaugeRecords(good, "g.csv");
     ASSERT_TRUE(r.ok()) << r.error().message;
-    ASSERT_EQ(r->size(), 2U);
+    ASSERT_EQ(r->size(), 3U);
     EXPECT_EQ((*r)[1].hourStart - (*r)[0].hourStart, 3600);
+    EXPECT_EQ((*r)[2].hourStart - (*r)[0].hourStart, 2 * 3600);  // 01:00 UTC
     EXPECT_EQ(fromUnixSeconds((*r)[0].hourStart).isoAfter(0), "2024-02-29T23:00:00Z");
 
     const std::vector<std::pair<std::string, std::string>> bad{
         {"t,id,lon,lat,mm\n", "header"},
         {"time,id,lon,lat,mm\n", "no records"},
         {"time,id,lon,lat,mm\n2023-02-29T00:00Z,x,7,50,1\n", "line 2"},
-        {"time,id,lon,lat,mm\n2023-02-28T00:00+01:00,x,7,50,1\n", "ISO 8601"},
+        {"time,id,lon,lat,mm\nyesterday,x,7,50,1\n", "\"yesterday\" is not an ISO 8601 time"},
+        {"time,id,lon,lat,mm\n0000-12-31T00:00Z,x,7,50,1\n", "lies outside the years 1 to 9999"},
+        {"time,id,lon,lat,mm\n2023-02-28T00:00+01:0,x,7,50,1\n", "UTC offset"},
         {"time,id,lon,lat,mm\n2023-02-28T00:00Z,x,7,50\n", "5 fields"},
         {"time,id,lon,lat,mm\n2023-02-28T00:00Z,x,7,50,-1\n", "from 0 to 1000"},
         {"time,id,lon,lat,mm\n2023-02-28T00:00Z,x,7,50,9999\n", "from 0 to 1000"},

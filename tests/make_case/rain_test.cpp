@@ -464,6 +464,65 @@ TEST_F(Rain, RefusesWhatItCannotUseWithOneLine) {
     ASSERT_EQ(rain(nc(twoVars), {"--variable", "tp"}, &console), 0) << console;
 }
 
+TEST_F(Rain, UtcOffsetsOfTheUnitsAndOfStartAreApplied) {
+    // The reference 08:00 at +02:00 is 06:00 UTC; so is --start 10:00+04:00 (with the hours
+    // from 06:00, as the file has them).
+    std::string console;
+    NcFile offset = defaultFile();
+    offset.timeUnits = "hours since 2021-07-14 08:00:00 +02:00";
+    ASSERT_EQ(rain(nc(offset), {}, &console), 0) << console;
+    EXPECT_EQ(readEventStart(caseDir() / "input" / "rain.dat")->isoAfter(0),
+              "2021-07-14T06:00:00Z");
+    ASSERT_EQ(rain(nc(defaultFile()), {"--start", "2021-07-14T11:00+04:00"}, &console), 0)
+        << console;
+    EXPECT_EQ(readEventStart(caseDir() / "input" / "rain.dat")->isoAfter(0),
+              "2021-07-14T07:00:00Z");
+    offset.timeUnits = "hours since 2021-07-14T04:00:00-0200";
+    ASSERT_EQ(rain(nc(offset), {"--start", "2021-07-14 08:00:00 +01"}, &console), 0) << console;
+    EXPECT_EQ(readEventStart(caseDir() / "input" / "rain.dat")->isoAfter(0),
+              "2021-07-14T07:00:00Z");
+}
+
+TEST_F(Rain, DatesOutsideTheCalendarOrItsYearsAreRefused) {
+    const auto refuses = [&](const NcFile& f, const std::vector<std::string>& options,
+                             const std::string& line) {
+        std::string console;
+        EXPECT_EQ(rain(nc(f), options, &console), 1) << line;
+        EXPECT_EQ(console, line + "\n");
+        EXPECT_FALSE(fs::exists(caseDir() / "input" / "rain.dat")) << line;
+    };
+    const std::string file = (work_ / "rain.nc").string();
+    NcFile feb30 = defaultFile();
+    feb30.timeUnits = "hours since 2022-02-30";
+    refuses(feb30, {},
+            file + ": the time units \"hours since 2022-02-30\" give a reference date that is no "
+                   "date of the calendar.");
+    NcFile early = defaultFile();
+    early.timeUnits = "hours since 1970-01-01";
+    early.time = steps(-1e10, 1.0, 5);
+    refuses(early, {},
+            file + ": the time value -1e+10 (hours since 1970-01-01) lies outside the years 1 to "
+                   "9999.");
+    NcFile late = defaultFile();
+    late.timeUnits = "hours since 9999-12-31 20:00";
+    late.time = steps(0.0, 1.0, 3);  // rain.dat would head the day's last hours with 10000
+    refuses(late, {},
+            file + ": the event's last day (from 9999-12-31T20:00:00Z) lies outside the years 1 "
+                   "to 9999.");
+    late.time = steps(0.0, 1.0, 4);  // the fourth step ends at 10000-01-01T00:00
+    refuses(late, {}, file + ": the time step 4 lies outside the years 1 to 9999.");
+    late.time = steps(0.0, 1.0, 5);
+    refuses(late, {},
+            file + ": the time value 4 (hours since 9999-12-31 20:00) lies outside the years 1 "
+                   "to 9999.");
+    refuses(defaultFile(), {"--start", "2021-02-29T06:00:00Z"},
+            "--start takes an ISO 8601 time such as 2022-10-18T00:00:00Z: "
+            "\"2021-02-29T06:00:00Z\" is no date of the calendar.");
+    refuses(defaultFile(), {"--start", "0000-07-14T06:00:00Z"},
+            "--start takes an ISO 8601 time such as 2022-10-18T00:00:00Z: "
+            "\"0000-07-14T06:00:00Z\" lies outside the years 1 to 9999.");
+}
+
 TEST_F(Rain, AFailurePartWayLeavesTheCaseAsItWas) {
     // A first run leaves rain.dat and param-event.dat of one event.
     std::string console;

@@ -91,6 +91,11 @@ TEST(GaugeTable, RefusedObservationTables) {
          "o.csv line 2: the discharge of A must be a number of 0 or more (m3/s) or empty, not "
          "\"n/a\"."},
         {"time,A\n2000-01-01T01:00:00Z\n", "o.csv line 2 has 1 cells, but the header 2."},
+        {"time,A\nyesterday,1\n",
+         "o.csv line 2: the time \"yesterday\" is not an ISO 8601 time (such as "
+         "2000-01-01T01:00:00Z)."},
+        {"time,A\n2000-02-30T01:00:00Z,1\n",
+         "o.csv line 2: the time \"2000-02-30T01:00:00Z\" is no date of the calendar."},
     };
     for (const auto& [text, message] : cases) {
         SCOPED_TRACE(text);
