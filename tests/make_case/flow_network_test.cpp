@@ -84,7 +84,7 @@ TEST(Geometry, GridInsideSnapsInwardWithTolerance) {
 TEST(Geometry, GridsBeyondAPoleOrTheMemoryCannotMakeACase) {
     constexpr std::int64_t kAny = std::numeric_limits<std::int64_t>::max();
     // The whole globe fits, given the memory.
-    const GridSpec world{-180 * 120, -90 * 120, 360 * 120, 180 * 120};
+    const GridSpec world{-21600, -10800, 43200, 21600};
     EXPECT_FALSE(gridUnfit(world, kAny));
     const auto small = gridUnfit(world, std::int64_t{8'000'000'000});
     ASSERT_TRUE(small);
@@ -92,7 +92,7 @@ TEST(Geometry, GridsBeyondAPoleOrTheMemoryCannotMakeACase) {
                           "more than the 8 GB of memory here"),
               std::string::npos)
         << *small;
-    const auto numbered = gridUnfit(GridSpec{0, -90 * 120, 100'000, 21'000}, kAny);
+    const auto numbered = gridUnfit(GridSpec{0, -10800, 100'000, 21'000}, kAny);
     ASSERT_TRUE(numbered);
     EXPECT_NE(numbered->find("at most 2000000000 cells"), std::string::npos) << *numbered;
     // 89.8 degrees in single precision and 24 rows end beyond 90; 23 rows do not.
