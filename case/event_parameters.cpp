@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 #include <sstream>
 #include <string>
@@ -378,6 +379,27 @@ Status checkGridSize(const EventParameters& p) {
     return success();
 }
 
+namespace {
+
+/// A latitude as judged against `limit`: six digits, or as many more as it takes to show a
+/// value beyond the limit as beyond it (the corner is read in single precision, so 90 may be
+/// 90.0000031).
+std::string judgedText(double latitude, double limit) {
+    std::ostringstream text;
+    for (int digits = 6; digits <= 17; ++digits) {
+        text.str({});
+        text.precision(digits);
+        text << latitude;
+        const double shown = std::strtod(text.str().c_str(), nullptr);
+        if ((latitude > limit) == (shown > limit) && (latitude < limit) == (shown < limit)) {
+            break;
+        }
+    }
+    return text.str();
+}
+
+}  // namespace
+
 Status checkLatitudes(const EventParameters& p) {
     const auto south = static_cast<double>(p.swLat);
     const double north = south + p.studyRows / 120.0;
@@ -385,8 +407,8 @@ Status checkLatitudes(const EventParameters& p) {
         return success();
     }
     std::ostringstream line;
-    line << "param-event.dat: the study grid runs from latitude " << south << " to " << north
-         << " degrees (value 4 and " << p.studyRows
+    line << "param-event.dat: the study grid runs from latitude " << judgedText(south, -90.0)
+         << " to " << judgedText(north, 90.0) << " degrees (value 4 and " << p.studyRows
          << " rows of 30 arc-seconds); latitudes must lie from -90 to 90.";
     return Error{line.str()};
 }

@@ -195,6 +195,11 @@ Result<std::array<double, 4>> parseBox(const std::vector<std::string>& args, std
             "--bbox: the south edge must lie below the north edge, within -90 to 90 "
             "degrees."};
     }
+    if (!(box[0] >= -180.0 && box[0] <= 180.0 && box[2] >= -180.0 && box[2] <= 180.0)) {
+        return Error{
+            "--bbox: the west and east edges must lie within -180 to 180 degrees (an east edge "
+            "west of the west edge crosses the antimeridian)."};
+    }
     return box;
 }
 

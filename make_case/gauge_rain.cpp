@@ -20,6 +20,7 @@
 #include "common/number_stream.h"
 #include "make_case/case_input.h"
 #include "make_case/params_command.h"
+#include "make_case/rain_limits.h"
 
 namespace hydro::make_case {
 
@@ -28,15 +29,8 @@ namespace {
 namespace fs = std::filesystem;
 constexpr int kFailure = 1;
 constexpr std::int64_t kSecondsPerHour = 3600;
-/// Events longer than a year are refused: the simulator holds every hour of every point.
-constexpr std::int64_t kMaxHours = std::int64_t{366} * 24;
-/// Rain grids above this many points are refused (the study grid is 30" cells at most).
-constexpr std::int64_t kMaxPoints = 4'000'000;
 constexpr double kEarthRadiusKm = 6371.0088;
 constexpr double kOnGaugeKm = 0.001;
-/// More rain than this in one hour is a data fault (the heaviest hours measured hold about
-/// 300 mm), such as a no-data marker; it also keeps every value within single precision.
-constexpr double kMaxMmPerHour = 1000.0;
 
 std::string trim(const std::string& s) {
     std::size_t b = 0;
@@ -114,7 +108,7 @@ Result<std::vector<GaugeRecord>> readGaugeRecords(std::istream& in, const std::s
         r.lon = *lon;
         r.lat = *lat;
         const auto mm = parseDouble(f[4]);
-        if (!mm || !std::isfinite(*mm) || *mm < 0.0 || *mm > kMaxMmPerHour) {
+        if (!mm || !std::isfinite(*mm) || *mm < 0.0 || *mm > kMaxRainMmPerHour) {
             return Error{where + "the rain must be a number of mm from 0 to 1000: \""
                          + quoteToken(f[4]) + "\"."};
         }
@@ -175,9 +169,9 @@ Result<GaugeRain> gridGaugeRain(const std::vector<GaugeRecord>& records,
     const double height = study.studyRows / 120.0;
     const auto cols = static_cast<std::int64_t>(std::ceil(width / spacing - 1e-9));
     const auto rows = static_cast<std::int64_t>(std::ceil(height / spacing - 1e-9));
-    if (std::max<std::int64_t>(cols, 1) * std::max<std::int64_t>(rows, 1) > kMaxPoints) {
+    if (std::max<std::int64_t>(cols, 1) * std::max<std::int64_t>(rows, 1) > kMaxRainPoints) {
         return Error{"--spacing " + shortest(spacing) + " gives more than "
-                     + std::to_string(kMaxPoints) + " rain points; take a wider spacing."};
+                     + std::to_string(kMaxRainPoints) + " rain points; take a wider spacing."};
     }
     p.rainCols = static_cast<std::int32_t>(std::max<std::int64_t>(cols, 1));
     p.rainRows = static_cast<std::int32_t>(std::max<std::int64_t>(rows, 1));
@@ -213,9 +207,9 @@ Result<GaugeRain> gridGaugeRain(const std::vector<GaugeRecord>& records,
         hour.push_back(&r);
     }
     const std::int64_t hours = (last - first) / kSecondsPerHour + 1;
-    if (hours > kMaxHours) {
+    if (hours > kMaxEventHours) {
         return Error{"The records span " + std::to_string(hours) + " hours; at most "
-                     + std::to_string(kMaxHours) + " (a year) make one event."};
+                     + std::to_string(kMaxEventHours) + " (a year) make one event."};
     }
     for (std::int64_t h = 0; h < hours; ++h) {
         if (!byHour.contains(h)) {

@@ -4,6 +4,7 @@
 #include <fstream>
 #include <iomanip>
 #include <limits>
+#include <map>
 #include <sstream>
 
 #include "common/console.h"
@@ -34,6 +35,10 @@ std::vector<std::string> splitCsv(const std::string& line) {
 
 Result<std::vector<OutletRequest>> readOutlets(const std::filesystem::path& path) {
     const std::string name = path.string();
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec)) {
+        return errorLine(name, " is a folder, not a table of outlets (id,lon,lat[,area_km2]).");
+    }
     std::ifstream in(path);
     if (!in) {
         return errorLine(name, " cannot open.");
@@ -64,6 +69,7 @@ Result<std::vector<OutletRequest>> readOutlets(const std::filesystem::path& path
             name, " line 1 must name the columns id, lon and lat (and optionally area_km2).");
     }
     std::vector<OutletRequest> outlets;
+    std::map<std::string, int> firstLine;  // line of each id
     for (int lineNo = 2; std::getline(in, line); ++lineNo) {
         if (line.find_first_not_of(" \t\r") == std::string::npos) {
             continue;
@@ -77,7 +83,8 @@ Result<std::vector<OutletRequest>> readOutlets(const std::filesystem::path& path
         o.id = field(idCol);
         const auto lon = parseDouble(field(lonCol));
         const auto lat = parseDouble(field(latCol));
-        if (o.id.empty() || !lon || !lat || *lat < -90.0 || *lat > 90.0) {
+        if (o.id.empty() || !lon || !std::isfinite(*lon) || !lat
+            || !(*lat >= -90.0 && *lat <= 90.0)) {
             return errorLine(name, " line ", lineNo,
                              ": an outlet needs an id, a longitude and a latitude in degrees.");
         }
@@ -91,6 +98,11 @@ Result<std::vector<OutletRequest>> readOutlets(const std::filesystem::path& path
             }
             o.areaKm2 = *area;
         }
+        if (const auto seen = firstLine.find(o.id); seen != firstLine.end()) {
+            return errorLine(name, " line ", lineNo, ": the outlet id \"", quoteToken(o.id),
+                             "\" is already on line ", seen->second, "; ids must differ.");
+        }
+        firstLine.emplace(o.id, lineNo);
         outlets.push_back(o);
     }
     if (outlets.empty()) {

@@ -21,6 +21,7 @@
 #include "make_case/case_input.h"
 #include "make_case/case_writer.h"
 #include "make_case/error_line.h"
+#include "make_case/rain_limits.h"
 #include "make_case/rain_source.h"
 
 namespace hydro::make_case {
@@ -307,8 +308,8 @@ std::vector<std::uint8_t> usedPoints(const RainProduct& product) {
     return used;
 }
 
-/// Missing values on the points simulated cells take, and negative values anywhere in the
-/// window, hour by hour, in the order rows from the south.
+/// Missing values on the points simulated cells take, and negative, non-finite or implausible
+/// values anywhere in the window, hour by hour, in the order rows from the south.
 Status checkValues(const RainProduct& product, std::span<const std::uint8_t> used) {
     for (std::size_t h = 0; h < product.hours(); ++h) {
         for (std::size_t k = 0; k < product.points(); ++k) {
@@ -321,6 +322,12 @@ Status checkValues(const RainProduct& product, std::span<const std::uint8_t> use
             if (v < 0.0F) {
                 return errorLine(product.source, ": a negative value (", v, ") for the hour from ",
                                  product.hourName(h), " at ", product.pointName(k), ".");
+            }
+            if (static_cast<double>(v) > kMaxRainMmPerHour) {
+                return errorLine(product.source, ": ", v, " mm of rain in the hour from ",
+                                 product.hourName(h), " at ", product.pointName(k),
+                                 "; rain must be finite and at most ", kMaxRainMmPerHour,
+                                 " mm in an hour (check the units and --scale).");
             }
         }
     }
@@ -581,13 +588,20 @@ Status takeRainOption(const std::string& a, const std::string& v, RainOptions& o
         o.read.start = *start;
     } else if (a == "--hours") {
         const auto n = parseInt32(v);
-        if (!n || *n < 1) {
-            return errorLine("--hours takes a whole number from 1: \"", v, "\".");
+        if (!n || *n < 1 || *n > kMaxEventHours) {
+            return errorLine("--hours takes a whole number from 1 to ", kMaxEventHours,
+                             " (a year): \"", quoteToken(v), "\".");
         }
         o.read.hours = *n;
     } else if (a == "--crs") {
         o.read.crs = v;
     } else if (a == "--time-format") {
+        if (v.find('%') == std::string::npos) {
+            return errorLine(
+                "--time-format takes a strptime pattern with the fields of the time "
+                "in the file names, such as RW_%Y%m%d-%H%M.asc: \"",
+                quoteToken(v), "\" has none.");
+        }
         o.read.timeFormat = v;
     } else if (a == "--loss") {
         l.loss = v;

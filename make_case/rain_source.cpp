@@ -9,14 +9,17 @@
 #include <cctype>
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <ctime>
 #include <limits>
 #include <memory>
 #include <numeric>
+#include <sstream>
 
 #include "case/event_start.h"
 #include "case/time_parse.h"
 #include "common/number_stream.h"
+#include "make_case/rain_limits.h"
 
 namespace hydro::make_case {
 
@@ -88,6 +91,14 @@ bool isRegular(const std::vector<double>& v) {
 /// Reorders the grid to rows from the south and columns from the west, longitudes within 180
 /// degrees of the study area's centre (the values of `steps` too); then checks the spacing.
 Result<RainSeries> orientGrid(const fs::path& path, Steps& steps, const RainReadOptions& o) {
+    const auto offGlobe = [](double lat) { return !(lat >= -90.0 && lat <= 90.0); };
+    if (std::any_of(steps.lat.begin(), steps.lat.end(), offGlobe)) {
+        return bad(path, "a latitude of the grid is not a number from -90 to 90.");
+    }
+    const auto notFinite = [](double lon) { return !std::isfinite(lon); };
+    if (std::any_of(steps.lon.begin(), steps.lon.end(), notFinite)) {
+        return bad(path, "a longitude of the grid is not a number.");
+    }
     const double centre = 0.5 * (o.west + o.east);
     std::vector<double> lon = steps.lon;
     for (double& x : lon) {
@@ -179,12 +190,32 @@ Result<std::int64_t> eventStart(const fs::path& path, const Steps& steps,
     return start;
 }
 
+/// The hours of step `k` from `start` that fall before hour `cap`: the first and one past the
+/// last of its sub-hours (a step longer than an hour has one per hour, a shorter one only one).
+std::pair<std::int64_t, std::int64_t> subHoursWanted(const Steps& steps, std::size_t k,
+                                                     std::int64_t start, std::int64_t cap) {
+    const std::int64_t len = steps.t1[k] - steps.t0[k];
+    if (len <= kHour) {
+        return {0, steps.t0[k] >= start && (steps.t0[k] - start) / kHour < cap ? 1 : 0};
+    }
+    // Sub-hour j starts at t0 + j hours; keep those from `start` to before hour `cap`, so that
+    // a step of many years costs only the hours wanted.
+    const std::int64_t e = start - steps.t0[k];
+    const std::int64_t hoursUp = e >= 0 ? (e + kHour - 1) / kHour : -(-e / kHour);
+    const std::int64_t first = std::max<std::int64_t>(0, hoursUp);
+    const std::int64_t end = std::min(len / kHour, hoursUp + cap);
+    return {first, std::max(first, end)};
+}
+
 /// The hourly intensities from `start`, steps longer than an hour spread over their hours and
-/// shorter ones gathered into theirs; only whole hours are kept.
+/// shorter ones gathered into theirs; only whole hours are kept, at most --hours of them and
+/// never more than an event may hold.
 Result<std::vector<std::vector<float>>> hourlyValues(const fs::path& path, const Steps& steps,
                                                      const RainReadOptions& o, std::int64_t start,
                                                      std::size_t points) {
     const std::size_t n = steps.t0.size();
+    // One hour beyond the limit is gathered, to tell a product that runs on.
+    const std::int64_t cap = o.hours ? *o.hours : kMaxEventHours + 1;
     std::vector<std::vector<double>> sums;
     std::vector<std::int64_t> covered;
     std::vector<std::int32_t> parts;
@@ -194,11 +225,9 @@ Result<std::vector<std::vector<float>>> hourlyValues(const fs::path& path, const
             continue;
         }
         const std::int64_t subHours = len > kHour ? len / kHour : 1;
-        for (std::int64_t j = 0; j < subHours; ++j) {
+        const auto [jFirst, jEnd] = subHoursWanted(steps, k, start, cap);
+        for (std::int64_t j = jFirst; j < jEnd; ++j) {
             const std::int64_t from = steps.t0[k] + j * (len > kHour ? kHour : 0);
-            if (from < start) {
-                continue;
-            }
             const auto h = static_cast<std::size_t>((from - start) / kHour);
             if (sums.size() <= h) {
                 sums.resize(h + 1, std::vector<double>(points, 0.0));
@@ -230,6 +259,10 @@ Result<std::vector<std::vector<float>>> hourlyValues(const fs::path& path, const
                                  + isoText(start) + ", fewer than --hours "
                                  + std::to_string(*o.hours) + ".");
         }
+    } else if (complete > static_cast<std::size_t>(kMaxEventHours)) {
+        return bad(path, "it holds more than " + std::to_string(kMaxEventHours)
+                             + " whole hours (a year) from " + isoText(start)
+                             + ", more than one event may; choose them with --start and --hours.");
     }
     if (wanted == 0) {
         return bad(path, "it holds no whole hour from " + isoText(start) + ".");
@@ -590,6 +623,29 @@ Result<RainSeries> readNetCdf(const fs::path& path, const RainReadOptions& o) {
 
 // ---------------------------------------------------------------- other rasters
 
+/// Whether points of `srs` can be transformed to WGS 84 longitude and latitude.
+bool reachesLatLon(const OGRSpatialReference& srs) {
+    OGRSpatialReference wgs84;
+    wgs84.SetWellKnownGeogCS("WGS84");
+    wgs84.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+    const std::unique_ptr<OGRCoordinateTransformation, void (*)(OGRCoordinateTransformation*)> ct(
+        OGRCreateCoordinateTransformation(&srs, &wgs84), OGRCoordinateTransformation::DestroyCT);
+    return ct != nullptr;
+}
+
+/// A number as GDAL's options take it: six decimals when they hold it exactly, else every
+/// digit it needs.
+std::string exactText(double v) {
+    std::string text = std::to_string(v);
+    if (std::strtod(text.c_str(), nullptr) != v) {
+        std::ostringstream s;
+        s.precision(17);
+        s << v;
+        text = s.str();
+    }
+    return text;
+}
+
 std::optional<std::int64_t> timeFromName(const fs::path& path, const std::string& format) {
     std::tm tm{};
     const std::string name = path.filename().string();
@@ -613,7 +669,7 @@ Result<std::pair<Steps, std::vector<std::vector<float>>>> readRasterBands(
     OGRSpatialReference srs;
     if (o.crs) {
         if (srs.SetFromUserInput(o.crs->c_str()) != OGRERR_NONE) {
-            return Error{"--crs \"" + *o.crs + "\" is not a CRS GDAL knows."};
+            return Error{"--crs \"" + quoteToken(*o.crs) + "\" is not a CRS GDAL knows."};
         }
     } else if (const OGRSpatialReference* own = src->GetSpatialRef()) {
         srs = *own;
@@ -621,6 +677,11 @@ Result<std::pair<Steps, std::vector<std::vector<float>>>> readRasterBands(
         return bad(path, "names no CRS; give it with --crs.");
     }
     srs.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+    if (!reachesLatLon(srs)) {
+        return o.crs ? Error{"--crs \"" + quoteToken(*o.crs)
+                             + "\" cannot be transformed to WGS 84 longitude and latitude."}
+                     : bad(path, "its CRS cannot be transformed to WGS 84 longitude and latitude.");
+    }
     std::array<double, 6> gt{};
     if (src->GetGeoTransform(gt.data()) != CE_None || gt[2] != 0.0 || gt[4] != 0.0) {
         return bad(path, "has no north-up geotransform.");
@@ -633,6 +694,14 @@ Result<std::pair<Steps, std::vector<std::vector<float>>>> readRasterBands(
         const double s = (std::floor(o.south / sp) - 2.0) * sp;
         const double e = (std::ceil(o.east / sp) + 2.0) * sp;
         const double n = (std::ceil(o.north / sp) + 2.0) * sp;
+        const double points = std::round((e - w) / sp) * std::round((n - s) / sp);
+        if (!(points <= static_cast<double>(kMaxRainPoints))) {
+            std::ostringstream line;
+            line << "--spacing " << sp << " makes a grid of " << points
+                 << " rain points around the study area, more than " << kMaxRainPoints
+                 << "; take a wider spacing.";
+            return Error{line.str()};
+        }
         char* wkt = nullptr;
         srs.exportToWkt(&wkt);
         const std::string srcWkt = wkt != nullptr ? wkt : "";
@@ -647,12 +716,12 @@ Result<std::pair<Steps, std::vector<std::vector<float>>>> readRasterBands(
                                       std::to_string(e),
                                       std::to_string(n),
                                       "-tr",
-                                      std::to_string(sp),
-                                      std::to_string(sp)};
+                                      exactText(sp),
+                                      exactText(sp)};
         warped = averageInMemory(*src, std::move(args));
         if (!warped) {
-            return bad(path, std::string("cannot be averaged onto latitude-longitude: ")
-                                 + CPLGetLastErrorMsg());
+            return bad(path, "cannot be averaged onto latitude-longitude: \""
+                                 + quoteToken(CPLGetLastErrorMsg()) + "\".");
         }
         ds = warped.get();
         ds->GetGeoTransform(gt.data());

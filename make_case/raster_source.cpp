@@ -10,6 +10,8 @@
 #include <memory>
 #include <sstream>
 
+#include "common/number_stream.h"
+
 namespace hydro::make_case {
 
 namespace {
@@ -192,6 +194,14 @@ Result<GridSpec> gridOfBox(const std::array<double, 4>& box, const std::string& 
     return *gridSpec;
 }
 
+/// The grid when it can make a case; otherwise the line naming `what` chose it.
+Result<GridSpec> fitGrid(const GridSpec& gridSpec, const std::string& what) {
+    if (const auto why = gridUnfit(gridSpec, physicalMemoryBytes())) {
+        return Error{what + ": " + *why};
+    }
+    return gridSpec;
+}
+
 /// The CRS of the DEM: the one the request names, else the DEM's own.
 Result<OGRSpatialReference> demCrs(const DemRequest& request, GDALDataset& ds) {
     const std::string name = request.path.string();
@@ -204,7 +214,7 @@ Result<OGRSpatialReference> demCrs(const DemRequest& request, GDALDataset& ds) {
     OGRSpatialReference srs;
     if (request.crs) {
         if (srs.SetFromUserInput(request.crs->c_str()) != OGRERR_NONE) {
-            return Error{"--dem-crs " + *request.crs
+            return Error{"--dem-crs " + quoteToken(*request.crs)
                          + " names no coordinate reference system GDAL knows."};
         }
     } else if (ds.GetSpatialRef() == nullptr || ds.GetSpatialRef()->IsEmpty()) {
@@ -283,8 +293,8 @@ Result<Dataset> warpDem(const DemRequest& request, GDALDataset& ds, const GridSp
     CPLPopErrorHandler();
     GDALWarpAppOptionsFree(options);
     if (!warped) {
-        return Error{request.path.string()
-                     + " cannot be warped onto the 30-arc-second grid: " + CPLGetLastErrorMsg()};
+        return Error{request.path.string() + " cannot be warped onto the 30-arc-second grid: \""
+                     + quoteToken(CPLGetLastErrorMsg()) + "\"."};
     }
     return {std::move(warped)};
 }
@@ -303,7 +313,10 @@ Result<Terrain> loadDem(const DemRequest& request, const std::optional<GridSpec>
         return srs.error();
     }
     const std::optional<GridSpec> own = sourceGrid(**ds, &*srs);
-    const auto target = demTarget(request, onGrid, own, **ds, *srs);
+    auto target = demTarget(request, onGrid, own, **ds, *srs);
+    if (target) {
+        target = fitGrid(*target, request.bbox && !onGrid ? "--bbox" : name);
+    }
     if (!target) {
         return target.error();
     }
@@ -357,6 +370,9 @@ Result<IntegerRaster> loadGridRaster(const std::filesystem::path& path,
             return box.error();
         }
         raster.gridSpec = *box;
+    }
+    if (const auto fits = fitGrid(raster.gridSpec, bbox && !onGrid ? "--bbox" : name); !fits) {
+        return fits.error();
     }
     if (!readOverlap(**ds, *own, raster.gridSpec, raster.values, raster.noData)) {
         return Error{name + " cannot be read."};

@@ -1,8 +1,13 @@
 #include "make_case/terrain_grid.h"
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <iomanip>
+#include <limits>
 #include <sstream>
+
+#include "case/event_parameters.h"
 
 namespace hydro::make_case {
 
@@ -61,8 +66,10 @@ std::optional<std::int64_t> onEdge(double degrees) {
 }
 
 std::optional<GridSpec> gridInside(double west, double south, double east, double north) {
-    if (!(std::isfinite(west) && std::isfinite(south) && std::isfinite(east)
-          && std::isfinite(north))) {
+    // Far beyond the globe the whole cells would overflow; such a box holds no grid.
+    constexpr double kFar = 1e6;
+    const auto near = [](double degrees) { return std::fabs(degrees) <= kFar; };
+    if (!(near(west) && near(south) && near(east) && near(north))) {
         return std::nullopt;
     }
     if (east < west) {
@@ -82,13 +89,56 @@ std::optional<GridSpec> gridInside(double west, double south, double east, doubl
     const std::int64_t northCells = inward(north, false);
     const std::int64_t cols = eastCells - gridSpec.westCells;
     const std::int64_t rows = northCells - gridSpec.southCells;
-    if (cols < 1 || rows < 1 || cols > 2'000'000'000 || rows > 2'000'000'000
-        || cols * rows > 2'000'000'000) {
+    if (cols < 1 || rows < 1) {
         return std::nullopt;
     }
     gridSpec.cols = static_cast<std::int32_t>(cols);
     gridSpec.rows = static_cast<std::int32_t>(rows);
     return gridSpec;
+}
+
+}  // namespace hydro::make_case
+
+namespace hydro::make_case {
+
+std::int64_t physicalMemoryBytes() {
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long pageSize = sysconf(_SC_PAGE_SIZE);
+    if (pages <= 0 || pageSize <= 0) {
+        return std::numeric_limits<std::int64_t>::max();
+    }
+    return std::int64_t{pages} * std::int64_t{pageSize};
+}
+
+std::optional<std::string> gridUnfit(const GridSpec& gridSpec, std::int64_t memoryBytes) {
+    std::ostringstream why;
+    // The simulator's own test, on the corner as it reads it back from param-event.dat.
+    EventParameters asRead;
+    asRead.swLat = cornerText(gridSpec).latF;
+    asRead.studyRows = gridSpec.rows;
+    if (!checkLatitudes(asRead)) {
+        why << "the grid runs from latitude " << gridSpec.southDeg() << " to "
+            << gridSpec.northDeg()
+            << ", to or beyond a pole, where runoff_sim (reading its corner in single precision) "
+               "finds it off the globe; keep it within -90 to 90 degrees with --bbox.";
+        return why.str();
+    }
+    const std::int64_t cells = gridSpec.cellCount();
+    const double gigabytes = static_cast<double>(cells) * kBytesPerCell / 1e9;
+    if (cells > kMaxGridCells || gigabytes > static_cast<double>(memoryBytes) / 1e9) {
+        why.precision(3);
+        why << "the grid of " << gridSpec.cols << " x " << gridSpec.rows << " cells needs about "
+            << gigabytes << " GB (" << kBytesPerCell << " bytes a cell)";
+        if (cells > kMaxGridCells) {
+            why << "; a case holds at most " << kMaxGridCells << " cells";
+        } else {
+            why << ", more than the " << static_cast<double>(memoryBytes) / 1e9
+                << " GB of memory here";
+        }
+        why << ": take a smaller area with --bbox.";
+        return why.str();
+    }
+    return std::nullopt;
 }
 
 }  // namespace hydro::make_case

@@ -94,6 +94,21 @@ inline constexpr double kEdgeTolerance = 1e-6;
 [[nodiscard]] std::optional<GridSpec> gridInside(double west, double south, double east,
                                                  double north);
 
+/// Bytes make_case holds per cell of a grid while it builds a case (31 measured, rounded up).
+inline constexpr std::int64_t kBytesPerCell = 32;
+/// Most cells of a grid: cells are numbered in 32 bits.
+inline constexpr std::int64_t kMaxGridCells = 2'000'000'000;
+
+/// The machine's physical memory, bytes (the largest number when it cannot be told).
+[[nodiscard]] std::int64_t physicalMemoryBytes();
+
+/// Why a grid cannot make a case, as the end of a line after what names the grid: it reaches
+/// a pole as runoff_sim reads it (latitudes beyond -90 to 90 from its single-precision corner),
+/// or it needs more than `memoryBytes` (at `kBytesPerCell`) or more than `kMaxGridCells`
+/// cells. Nothing when it can.
+[[nodiscard]] std::optional<std::string> gridUnfit(const GridSpec& gridSpec,
+                                                   std::int64_t memoryBytes);
+
 /// The whole number of cells of a coordinate on a 30" edge (within 1e-6°), or nothing.
 [[nodiscard]] std::optional<std::int64_t> onEdge(double degrees);
 

@@ -153,6 +153,22 @@ TEST(EventParameters, BadValuesAreNamedAndEarlierEchoStays) {
               std::string::npos);
 }
 
+TEST(EventParameters, LatitudesAreShownAsJudged) {
+    // 89.8 reads as 89.8000031 in single precision: 24 rows end just beyond the pole, and the
+    // line shows the north edge with the digits that put it there.
+    EventParameters p;
+    p.swLat = 89.8F;
+    p.studyRows = 24;
+    const Status beyond = checkLatitudes(p);
+    ASSERT_FALSE(beyond);
+    EXPECT_NE(beyond.error().message.find("from latitude 89.8 to 90.000003 degrees"),
+              std::string::npos)
+        << beyond.error().message;
+    p.swLat = 0.0F;
+    p.studyRows = 90 * 120;
+    EXPECT_TRUE(checkLatitudes(p));
+}
+
 TEST(EventParameters, MissingFile) {
     test::TempDir dir;
     std::ostringstream out;

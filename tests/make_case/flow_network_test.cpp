@@ -78,6 +78,29 @@ TEST(Geometry, GridInsideSnapsInwardWithTolerance) {
     EXPECT_EQ(across->westCells, 179 * 120 + 60);
     EXPECT_EQ(across->cols, 120);
     EXPECT_FALSE(gridInside(10.001, 20.0, 10.005, 21.0));  // narrower than one cell
+    EXPECT_FALSE(gridInside(-7e16, 20.0, 7e16, 21.0));     // whole cells would overflow
+}
+
+TEST(Geometry, GridsBeyondAPoleOrTheMemoryCannotMakeACase) {
+    constexpr std::int64_t kAny = std::numeric_limits<std::int64_t>::max();
+    // The whole globe fits, given the memory.
+    const GridSpec world{-21600, -10800, 43200, 21600};
+    EXPECT_FALSE(gridUnfit(world, kAny));
+    const auto small = gridUnfit(world, std::int64_t{8'000'000'000});
+    ASSERT_TRUE(small);
+    EXPECT_NE(small->find("the grid of 43200 x 21600 cells needs about 29.9 GB (32 bytes a cell), "
+                          "more than the 8 GB of memory here"),
+              std::string::npos)
+        << *small;
+    const auto numbered = gridUnfit(GridSpec{0, -10800, 100'000, 21'000}, kAny);
+    ASSERT_TRUE(numbered);
+    EXPECT_NE(numbered->find("at most 2000000000 cells"), std::string::npos) << *numbered;
+    // 89.8 degrees in single precision and 24 rows end beyond 90; 23 rows do not.
+    const auto pole = gridUnfit(GridSpec{0, 10776, 40, 24}, kAny);
+    ASSERT_TRUE(pole);
+    EXPECT_NE(pole->find("runs from latitude 89.8 to 90, to or beyond a pole"), std::string::npos)
+        << *pole;
+    EXPECT_FALSE(gridUnfit(GridSpec{0, 10776, 40, 23}, kAny));
 }
 
 TEST(Conditioning, PitIsFilledToItsSpillAndDrainsOut) {

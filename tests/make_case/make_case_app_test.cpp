@@ -448,6 +448,27 @@ TEST(Terrain, DemWithoutCrsNeedsOne) {
     EXPECT_EQ(runTerrainOn(o, &console), 0) << console;
 }
 
+TEST(Terrain, AGridReachingThePoleIsRefusedBeforeAnythingIsWritten) {
+    TempDir dir;
+    // 40 x 24 cells from 89.8 degrees north: the north edge lies on the pole.
+    ASSERT_TRUE(
+        writeTerrainGeoTiff(dir / "dem.tif", fractalTerrain(GridSpec{0, 10776, 40, 24}, 3)));
+    TerrainOptions o;
+    o.dem = dir / "dem.tif";
+    o.caseDir = dir / "case";
+    std::string console;
+    EXPECT_EQ(runTerrainOn(o, &console), 1);
+    EXPECT_NE(console.find("dem.tif: the grid runs from latitude 89.8 to 90, to or beyond a pole"),
+              std::string::npos)
+        << console;
+    EXPECT_EQ(std::count(console.begin(), console.end(), '\n'), 1) << console;
+    EXPECT_FALSE(fs::exists(dir / "case"));
+    // Cropped below the pole it makes a case the simulator reads.
+    o.bbox = std::array<double, 4>{0.0, 89.8, 1.0 / 3.0, 89.99};
+    ASSERT_EQ(runTerrainOn(o, &console), 0) << console;
+    EXPECT_TRUE(readCaseParameters(o.caseDir).ok());
+}
+
 TEST(Terrain, OutletsSnapToTheirCellsAndNest) {
     TempDir dir;
     ASSERT_TRUE(writeTerrainGeoTiff(dir / "dem.tif", fractalTerrain(kSpec, 11)));
@@ -608,6 +629,13 @@ TEST(CommandLine, OptionsAreCheckedBeforeAnyWork) {
     EXPECT_NE(
         run({"terrain", "a.tif", "c", "--bbox", "1", "5", "3", "2"}).second.find("south edge"),
         std::string::npos);
+    for (const auto& [west, east] :
+         {std::pair<std::string, std::string>{"-7e16", "7e16"}, {"1", "500"}, {"-180.5", "10"}}) {
+        EXPECT_NE(run({"terrain", "a.tif", "c", "--bbox", west, "2", east, "3"})
+                      .second.find("the west and east edges must lie within -180 to 180"),
+                  std::string::npos)
+            << west << " " << east;
+    }
     EXPECT_NE(
         run({"terrain", "a.tif", "c", "--flow-dir", "d.tif"}).second.find("--flow-dir-coding"),
         std::string::npos);

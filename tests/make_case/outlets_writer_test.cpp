@@ -34,6 +34,10 @@ TEST(OutletsFile, ColumnsByNameAndFaultsByLine) {
         {"id,lon,lat,area_km2\nA,1,2,-3\n", "line 2: area_km2 must be a positive number"},
         {"id,lon,lat\n", "lists no outlet"},
         {"", "is empty"},
+        {"id,lon,lat\nA,1,2\nB,1,3\nA,2,2\n",
+         "line 4: the outlet id \"A\" is already on line 2; ids must differ."},
+        {"id,lon,lat\nA,nan,2\n", "line 2: an outlet needs an id"},
+        {"id,lon,lat\nA,1,nan\n", "line 2: an outlet needs an id"},
     };
     for (const auto& [text, line] : faults) {
         SCOPED_TRACE(text);
@@ -42,6 +46,11 @@ TEST(OutletsFile, ColumnsByNameAndFaultsByLine) {
         ASSERT_FALSE(fault);
         EXPECT_NE(fault.error().message.find(line), std::string::npos) << fault.error().message;
     }
+    // A folder given as the table is named as one.
+    const auto folder = readOutlets(dir.path());
+    ASSERT_FALSE(folder);
+    EXPECT_NE(folder.error().message.find("is a folder, not a table of outlets"), std::string::npos)
+        << folder.error().message;
 }
 
 TEST(Snapping, WindowBorderAndSameCell) {

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <functional>
+#include <limits>
 #include <sstream>
 #include <string>
 
@@ -38,6 +39,7 @@ struct NcFile {
     std::string cellMethods;
     std::optional<float> fill;
     std::vector<std::string> extraVariables;  ///< more rainfall-shaped variables
+    std::string packing;                      ///< attributes of pr such as "add_offset = 1e39"
     /// Value of step t at file row i (in the file's latitude order) and column j.
     std::function<double(std::size_t, std::size_t, std::size_t)> value =
         [](std::size_t t, std::size_t i, std::size_t j) {
@@ -67,7 +69,12 @@ std::string list(const std::vector<double>& v) {
     std::ostringstream s;
     s.precision(17);
     for (std::size_t k = 0; k < v.size(); ++k) {
-        s << (k > 0 ? ", " : "") << v[k];
+        s << (k > 0 ? ", " : "");
+        if (std::isfinite(v[k])) {
+            s << v[k];
+        } else {
+            s << (std::isnan(v[k]) ? "NaN" : v[k] > 0.0 ? "Infinity" : "-Infinity");
+        }
     }
     return s.str();
 }
@@ -90,6 +97,9 @@ void writeNc(const fs::path& path, const NcFile& f) {
           << "\" ;\n";
         if (!f.cellMethods.empty()) {
             c << "  " << v << ":cell_methods = \"" << f.cellMethods << "\" ;\n";
+        }
+        if (!f.packing.empty() && v == "pr") {
+            c << "  " << v << ":" << f.packing << " ;\n";
         }
         if (f.fill) {
             c << "  " << v << ":_FillValue = " << std::to_string(static_cast<double>(*f.fill))
@@ -521,6 +531,96 @@ TEST_F(Rain, DatesOutsideTheCalendarOrItsYearsAreRefused) {
     refuses(defaultFile(), {"--start", "0000-07-14T06:00:00Z"},
             "--start takes an ISO 8601 time such as 2022-10-18T00:00:00Z: "
             "\"0000-07-14T06:00:00Z\" lies outside the years 1 to 9999.");
+}
+
+TEST_F(Rain, RainBeyondTheBoundIsRefusedNamingTheHourAndThePoint) {
+    const auto refuses = [&](const NcFile& f, const std::vector<std::string>& options,
+                             const std::string& value) {
+        std::string console;
+        EXPECT_EQ(rain(nc(f), options, &console), 1) << value;
+        EXPECT_NE(console.find("rain.nc: " + value + " mm of rain in the hour from "),
+                  std::string::npos)
+            << console;
+        EXPECT_NE(console.find("at latitude"), std::string::npos) << console;
+        EXPECT_NE(console.find("at most 1000 mm"), std::string::npos) << console;
+        EXPECT_EQ(std::count(console.begin(), console.end(), '\n'), 1) << console;
+        EXPECT_FALSE(fs::exists(caseDir() / "input" / "rain.dat")) << value;
+    };
+    refuses(defaultFile(), {"--scale", "1e300"}, "inf");
+    NcFile infinite = defaultFile();
+    infinite.value = [](std::size_t t, std::size_t i, std::size_t j) {
+        return t == 2 && i == 3 && j == 4 ? std::numeric_limits<double>::infinity() : 1.0;
+    };
+    refuses(infinite, {}, "inf");
+    NcFile offset = defaultFile();
+    offset.packing = "add_offset = 1e39";
+    refuses(offset, {}, "inf");
+    NcFile flux = defaultFile();
+    flux.units = "kg m-2 s-1";
+    flux.value = [](std::size_t, std::size_t, std::size_t) { return 1e37; };
+    refuses(flux, {}, "inf");
+    NcFile huge = defaultFile();
+    huge.value = [](std::size_t, std::size_t, std::size_t) { return 1e30; };
+    refuses(huge, {}, "1e+30");
+    // The bound itself is rain.
+    NcFile heaviest = defaultFile();
+    heaviest.value = [](std::size_t, std::size_t, std::size_t) { return 1000.0; };
+    std::string console;
+    EXPECT_EQ(rain(nc(heaviest), {}, &console), 0) << console;
+}
+
+TEST_F(Rain, LongStepsAreCutToTheHoursAskedAndEventsKeptToAYear) {
+    // One step of two years, 2 mm/h, spread evenly.
+    NcFile years = defaultFile();
+    years.time = {0.0};
+    years.bounds = {0.0, 2.0 * 8760.0};
+    years.value = [](std::size_t, std::size_t, std::size_t) { return 2.0; };
+    std::string console;
+    ASSERT_EQ(rain(nc(years), {"--spread-evenly", "--hours", "24"}, &console), 0) << console;
+    EXPECT_EQ(params().days, 1);
+    expectRain(years, 24, [](std::size_t, double, double) { return 2.0F; });
+    fs::remove(caseDir() / "input" / "rain.dat");
+    const std::string paramsBefore = test::readText(caseDir() / "param-event.dat");
+    // Without --hours the whole of it would be one event.
+    EXPECT_EQ(rain(nc(years), {"--spread-evenly"}, &console), 1);
+    EXPECT_NE(console.find("rain.nc: it holds more than 8784 whole hours (a year) from "
+                           "2021-07-14T06:00:00Z"),
+              std::string::npos)
+        << console;
+    EXPECT_EQ(rain(nc(years), {"--spread-evenly", "--hours", "8785"}, &console), 1);
+    EXPECT_NE(console.find("--hours takes a whole number from 1 to 8784"), std::string::npos)
+        << console;
+    EXPECT_FALSE(fs::exists(caseDir() / "input" / "rain.dat"));
+    EXPECT_EQ(test::readText(caseDir() / "param-event.dat"), paramsBefore);
+}
+
+void writeRadarHour(const fs::path& path, int value);
+
+TEST_F(Rain, CoordinatesAndOptionsNameTheirOwnFault) {
+    const auto refuses = [&](const fs::path& file, const std::vector<std::string>& options,
+                             const std::string& words) {
+        std::string console;
+        EXPECT_EQ(rain(file, options, &console), 1) << words;
+        EXPECT_NE(console.find(words), std::string::npos) << console;
+        EXPECT_EQ(std::count(console.begin(), console.end(), '\n'), 1) << console;
+        EXPECT_LT(console.size(), 200U) << console;
+        EXPECT_FALSE(fs::exists(caseDir() / "input" / "rain.dat")) << words;
+    };
+    NcFile nanLat = defaultFile();
+    nanLat.lat[2] = std::numeric_limits<double>::quiet_NaN();
+    refuses(nc(nanLat), {}, "rain.nc: a latitude of the grid is not a number from -90 to 90.");
+    NcFile nanLon = defaultFile();
+    nanLon.lon[7] = std::numeric_limits<double>::quiet_NaN();
+    refuses(nc(nanLon), {}, "rain.nc: a longitude of the grid is not a number.");
+
+    const fs::path hour = work_ / "RW_20210714-0750.asc";
+    writeRadarHour(hour, 30);
+    refuses(hour, {"--crs", "EPSG:32611", "--start", "2021-07-14T06:00:00Z", "--spacing", "1e-7"},
+            "--spacing 1e-07 makes a grid of ");
+    refuses(hour, {"--crs", "LOCAL_CS[\"arbitrary\"]", "--start", "2021-07-14T06:00:00Z"},
+            "cannot be transformed to WGS 84 longitude and latitude.");
+    refuses(hour, {"--crs", "EPSG:32611", "--time-format", ""}, "--time-format takes a strptime");
+    refuses(hour, {"--crs", "EPSG:32611", "--time-format", "RW.asc"}, "\"RW.asc\" has none.");
 }
 
 TEST_F(Rain, AFailurePartWayLeavesTheCaseAsItWas) {
