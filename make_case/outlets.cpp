@@ -179,10 +179,10 @@ void printSnapTable(std::span<const OutletRequest> outlets, std::span<const Snap
     for (std::size_t k = 0; k < snapped.size(); ++k) {
         const GridShape shape = gridSpec.shape();
         std::ostringstream line;
-        line << outlets[k].id << ", " << k + 1 << ", " << shape.userColumn(snapped[k].cell) << ", "
-             << shape.userRow(snapped[k].cell) << ", " << std::fixed << std::setprecision(2)
-             << snapped[k].distanceCells << ", " << std::setprecision(1) << snapped[k].areaKm2
-             << ", ";
+        line << quoteToken(outlets[k].id) << ", " << k + 1 << ", "
+             << shape.userColumn(snapped[k].cell) << ", " << shape.userRow(snapped[k].cell) << ", "
+             << std::fixed << std::setprecision(2) << snapped[k].distanceCells << ", "
+             << std::setprecision(1) << snapped[k].areaKm2 << ", ";
         if (outlets[k].areaKm2) {
             line << *outlets[k].areaKm2;
         } else {

@@ -47,7 +47,8 @@ struct SnappedOutlet {
                                                              std::int32_t radius);
 
 /// The snapping table: id, river number, column and row as `discharge_series` numbers them,
-/// distance in cells, upstream area against the given one; printed on `out`.
+/// distance in cells, upstream area against the given one; printed on `out`, each id short and
+/// printable as `quoteToken` shows it.
 void printSnapTable(std::span<const OutletRequest> outlets, std::span<const SnappedOutlet> snapped,
                     const GridSpec& gridSpec, std::ostream& out);
 

@@ -55,7 +55,8 @@ Result<ParamsRequest> parseParams(const std::vector<std::string>& args) {
             }
         }
         if (option == nullptr) {
-            return Error{"Unknown option " + a + " of make_case params; see make_case --help."};
+            return Error{"Unknown option " + quoteToken(a)
+                         + " of make_case params; see make_case --help."};
         }
         if (k + 1 >= args.size()) {
             return Error{a + " needs a value; see make_case --help."};
@@ -151,11 +152,19 @@ int runParams(const std::vector<std::string>& args, std::ostream& out) {
         sayLine(out, request.error().message);
         return kFailure;
     }
+    // The options as given, for the line after success (the file's reader has then accepted
+    // each value as a number), and quoted for the error line of a value it refused.
     std::string given;
+    std::string quoted;
     for (const auto& [number, name] : request->optionOf) {
-        given += (given.empty() ? "" : ", ") + name + " " + request->values.at(number);
+        const std::string& value = request->values.at(number);
+        given.append(given.empty() ? "" : ", ").append(name).append(" ").append(value);
+        quoted.append(quoted.empty() ? "" : ", ")
+            .append(name)
+            .append(" ")
+            .append(quoteToken(value));
     }
-    const auto after = setParameters(*request, given);
+    const auto after = setParameters(*request, quoted);
     if (!after) {
         sayLine(out, after.error().message);
         return kFailure;

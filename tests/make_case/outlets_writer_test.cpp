@@ -90,6 +90,14 @@ TEST(Snapping, WindowBorderAndSameCell) {
     std::ostringstream table;
     printSnapTable(std::vector{byArea}, std::vector{SnappedOutlet{7, 1.0, 3.5}}, gridSpec, table);
     EXPECT_NE(table.str().find("g, 1, 3, 4, 1.00, 3.5, 3.4\n"), std::string::npos) << table.str();
+    // An id reaches the terminal short and printable.
+    byArea.id = "\x1b[2J\x07" + std::string(100000, 'x');
+    table.str("");
+    printSnapTable(std::vector{byArea}, std::vector{SnappedOutlet{7, 1.0, 3.5}}, gridSpec, table);
+    EXPECT_NE(table.str().find("\n\\x1B[2J\\x07" + std::string(35, 'x')
+                               + "..., 1, 3, 4, 1.00, 3.5, 3.4\n"),
+              std::string::npos)
+        << table.str().substr(0, 300);
 }
 
 TEST(ParameterText, StudyGridReplacedEverythingElseKept) {

@@ -93,6 +93,23 @@ TEST_F(ParamsCase, RefusesWhatTheSimulatorRefusesAndChangesNothing) {
     }
 }
 
+TEST_F(ParamsCase, RefusalsEchoOnlyShortPrintableTokens) {
+    const std::string before = params();
+    const std::vector<std::vector<std::string>> bad{
+        {"--weight", "0.5\x1b[2J\x07"},
+        {"--weight", std::string(4000, '7') + "x"},
+        {"--\x1b]0;title\x07" + std::string(100000, 'x'), "1"},
+    };
+    for (const std::vector<std::string>& options : bad) {
+        std::vector<std::string> args{"params", caseDir().string()};
+        args.insert(args.end(), options.begin(), options.end());
+        std::string console;
+        EXPECT_EQ(run(args, &console), 1);
+        EXPECT_TRUE(test::isOneShortPrintableLine(console)) << console.substr(0, 300);
+        EXPECT_EQ(params(), before);
+    }
+}
+
 TEST_F(ParamsCase, RainGaugesRefuseYearsOutsideTheCalendar) {
     const std::string before = readText(caseDir() / "input" / "rain.dat");
     writeText(dir_ / "year0.csv", "time,id,lon,lat,mm\n0000-10-18T05:00:00Z,a,10.1,45.1,4\n");

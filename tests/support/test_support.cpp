@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstdio>
@@ -107,6 +108,15 @@ ShellOutcome runShell(const std::string& commandLine) {
         }
     }
     return out;
+}
+
+bool isOneShortPrintableLine(const std::string& console) {
+    constexpr std::size_t kLongest = 300;
+    if (console.empty() || console.size() > kLongest || console.back() != '\n') {
+        return false;
+    }
+    return std::all_of(console.begin(), console.end() - 1,
+                       [](char c) { return c >= 0x20 && c < 0x7F; });
 }
 
 }  // namespace hydro::test

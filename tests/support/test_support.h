@@ -50,4 +50,8 @@ struct ShellOutcome {
 [[nodiscard]] ShellOutcome runShell(const std::string& commandLine);
 [[nodiscard]] std::vector<float> readFloats(const std::filesystem::path& path);
 
+/// True when `console` is one line (ending in a line feed) of at most 300 characters, all
+/// printable ASCII: what a refused input may print.
+[[nodiscard]] bool isOneShortPrintableLine(const std::string& console);
+
 }  // namespace hydro::test
