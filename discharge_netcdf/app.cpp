@@ -58,8 +58,8 @@ int runDischargeNetcdf(std::span<const std::string> args, std::ostream& out,
         if (args[k] == "--deflate" && k + 1 < args.size()) {
             const auto v = parseInt32(args[++k]);
             if (!v || *v < 0 || *v > 9) {
-                sayLine(out, "--deflate must be a whole number from 0 to 9, not \"", args[k],
-                        "\".");
+                sayLine(out, "--deflate must be a whole number from 0 to 9, not \"",
+                        quoteToken(args[k]), "\".");
                 return 1;
             }
             level = *v;

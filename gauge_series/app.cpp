@@ -17,6 +17,7 @@
 #include "gauge_series/catchment.h"
 #include "gauge_series/gauge_netcdf.h"
 #include "gauge_series/skill.h"
+#include "results/discharge_value.h"
 #include "results/event_time.h"
 #include "results/gauge_table.h"
 #include "results/run_record.h"
@@ -115,7 +116,8 @@ Result<Options> parseOptions(std::span<const std::string> args) {
             const auto r = parseInt32(args[++k]);
             if (!r || *r < 0 || *r > kLargestRadius) {
                 return Error{"--snap-radius must be a whole number of cells from 0 to "
-                             + std::to_string(kLargestRadius) + ", not \"" + args[k] + "\"."};
+                             + std::to_string(kLargestRadius) + ", not \"" + quoteToken(args[k])
+                             + "\"."};
             }
             o.radius = *r;
         } else if (a.starts_with("--")) {
@@ -280,7 +282,7 @@ void printSummary(std::ostream& out, const std::vector<Gauge>& gauges,
                     " rows of the observations lie outside the event's hours and were skipped.");
         }
         for (const std::string& id : observations->unknownIds) {
-            sayLine(out, "Note: the observations' column ", id, " names no gauge.");
+            sayLine(out, "Note: the observations' column ", quoteToken(id), " names no gauge.");
         }
         sayLine(out, "Skill against the observations (hours with both values):");
         sayLine(out, std::left, std::setw(16), "id", std::right, std::setw(6), "n", std::setw(9),
@@ -315,6 +317,13 @@ Result<std::vector<std::vector<float>>> readGaugeSeries(const CasePaths& paths,
                                             static_cast<std::uint64_t>(hours));
         if (!series) {
             return series.error();
+        }
+        const std::int64_t position = grid.filePosition(snapped[k].cell);
+        for (std::size_t h = 0; h < series->size(); ++h) {
+            if (auto fault = results::nonFiniteDischarge("dischargeHourly.bin", "hour", grid, h,
+                                                         position, (*series)[h])) {
+                return *fault;
+            }
         }
         values.push_back(std::move(*series));
         if (hours >= 2400) {
@@ -448,16 +457,14 @@ struct Computed {
     std::vector<Skill> skills;               ///< per gauge, with observations only
 };
 
-/// Snaps the gauges (and prints where they went) and reads their series.
-Result<Computed> compute(const Inputs& in, const Options& options, std::ostream& out,
-                         std::ostream& progress) {
+/// Snaps the gauges and reads their series.
+Result<Computed> compute(const Inputs& in, const Options& options, std::ostream& progress) {
     Computed c;
     auto snapped = snapGauges(in, options.radius);
     if (!snapped) {
         return snapped.error();
     }
     c.snapped = std::move(*snapped);
-    printSnapped(out, in.gauges, c.snapped, options.radius);
     auto points = nearestRainPoints(in.data.grid, in.rain);
     if (!points) {
         return points.error();
@@ -566,7 +573,7 @@ int runGaugeSeries(std::span<const std::string> args, std::ostream& out, std::os
     if (!inputs) {
         return fail(out, inputs.error());
     }
-    auto computed = compute(*inputs, *options, out, progress);
+    auto computed = compute(*inputs, *options, progress);
     if (!computed) {
         return fail(out, computed.error());
     }
@@ -574,6 +581,9 @@ int runGaugeSeries(std::span<const std::string> args, std::ostream& out, std::os
     if (auto written = writeOutputs(outputDir, *inputs, *computed); !written) {
         return fail(out, written.error());
     }
+    // Where the gauges went is printed only once everything is read and written, so that a
+    // failing run prints its one error line alone.
+    printSnapped(out, inputs->gauges, computed->snapped, options->radius);
     printSummary(out, inputs->gauges, inputs->observations, computed->skills, inputs->balance);
     sayLine(out, "Wrote ", inputs->gauges.size(), " gauge series of ", inputs->hours,
             " hours (from ", computed->stamps.front(), ") to ", outputDir.string());

@@ -4,6 +4,7 @@
 
 #include "case/discharge_grid.h"
 #include "common/file_transaction.h"
+#include "results/discharge_value.h"
 #include "results/event_time.h"
 #include "results/grid_vrt.h"
 #include "results/run_record.h"
@@ -213,8 +214,25 @@ struct Grids {
     DischargeGrid dailyMax;
 };
 
+/// Reads frame `frame` of `grid` into `out`; a value that is not finite is an error naming the
+/// file, the frame and the cell.
+Status readFiniteFrame(DischargeGrid& grid, const char* fileName, const char* frameUnit,
+                       std::size_t frame, std::span<float> out) {
+    if (auto read = grid.readFrame(frame, out); !read) {
+        return read;
+    }
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        if (auto fault = nonFiniteDischarge(fileName, frameUnit, grid.shape(), frame,
+                                            static_cast<std::int64_t>(i), out[i])) {
+            return *fault;
+        }
+    }
+    return success();
+}
+
 /// Writes every frame and the event maxima. A failure of the NetCDF library stops the frames
-/// and is left for `close` to report; a grid that cannot be read is the error.
+/// and is left for `close` to report; a grid that cannot be read, or holds a value that is not
+/// finite, is the error.
 Status writeFrames(NetcdfFile& nc, const Layout& l, Grids& g, const GridNetcdfJob& job) {
     const auto& p = job.params;
     const auto rows = static_cast<std::size_t>(p.studyRows);
@@ -230,7 +248,7 @@ Status writeFrames(NetcdfFile& nc, const Layout& l, Grids& g, const GridNetcdfJo
     const std::size_t progressStep = hours >= 10 ? hours / 10 : 1;
 
     for (std::size_t f = 0; f < hours; ++f) {
-        if (auto read = g.hourly.readFrame(f, frame); !read) {
+        if (auto read = readFiniteFrame(g.hourly, "dischargeHourly.bin", "hour", f, frame); !read) {
             return read.error();
         }
         nc.put(l.hourly, {f, 0, 0}, {1, rows, cols}, frame.data());
@@ -253,11 +271,13 @@ Status writeFrames(NetcdfFile& nc, const Layout& l, Grids& g, const GridNetcdfJo
         }
     }
     for (std::size_t d = 0; d < static_cast<std::size_t>(p.days); ++d) {
-        if (auto read = g.dailyMean.readFrame(d, frame); !read) {
+        if (auto read = readFiniteFrame(g.dailyMean, "dischargeDaily.bin", "day", d, frame);
+            !read) {
             return read.error();
         }
         nc.put(l.dailyMean, {d, 0, 0}, {1, rows, cols}, frame.data());
-        if (auto read = g.dailyMax.readFrame(d, frame); !read) {
+        if (auto read = readFiniteFrame(g.dailyMax, "dischargeHourlyMaxInDay.bin", "day", d, frame);
+            !read) {
             return read.error();
         }
         nc.put(l.dailyMax, {d, 0, 0}, {1, rows, cols}, frame.data());

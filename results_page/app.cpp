@@ -12,6 +12,7 @@
 #include "case/basin_rainfall.h"
 #include "case/outlet.h"
 #include "common/console.h"
+#include "results/discharge_value.h"
 #include "results/snapping.h"
 #include "results_page/case_input.h"
 #include "results_page/gauges.h"
@@ -102,8 +103,14 @@ Result<EventDischarge> readDischarge(const fs::path& caseDir, const CaseInput& i
             return read.error();
         }
         for (std::size_t k = 0; k < cells.size(); ++k) {
-            const float v = frame[static_cast<std::size_t>(in.grid.filePosition(cells[k]))];
-            if (!(v >= 0.0F) || !std::isfinite(v)) {
+            const std::int64_t position = in.grid.filePosition(cells[k]);
+            const float v = frame[static_cast<std::size_t>(position)];
+            if (auto fault =
+                    results::nonFiniteDischarge("dischargeHourly.bin", "hour", in.grid,
+                                                static_cast<std::uint64_t>(hour), position, v)) {
+                return *fault;
+            }
+            if (!(v >= 0.0F)) {
                 const CellIndex c = cells[k];
                 std::ostringstream text;
                 text << "dischargeHourly.bin holds " << static_cast<double>(v) << " in hour "

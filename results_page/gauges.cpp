@@ -98,7 +98,8 @@ Result<std::vector<Gauge>> parseCells(std::string_view cellsCsv, std::int32_t co
                                  + " columns and " + std::to_string(rows) + " rows.");
         }
         if (!ids.insert(g.id).second) {
-            return lineError(cellsName, number, "gauge \"" + g.id + "\" is listed twice.");
+            return lineError(cellsName, number,
+                             "gauge \"" + quoteToken(g.id) + "\" is listed twice.");
         }
         g.column = *column;
         g.row = *row;
@@ -130,7 +131,7 @@ Status addObservations(std::string_view observedCsv, std::vector<Gauge>& gauges,
         const auto it = byId.find(header[c]);
         if (it == byId.end()) {
             return lineError(obsName, obsLines[0].first,
-                             "gauge \"" + std::string(header[c]) + "\" is not in gauge_cells.csv.");
+                             "gauge \"" + quoteToken(header[c]) + "\" is not in gauge_cells.csv.");
         }
         gaugeOfColumn.push_back(it->second);
     }
@@ -158,7 +159,7 @@ Status addObservations(std::string_view observedCsv, std::vector<Gauge>& gauges,
             const auto value = parseDouble(f[c]);
             if (!value) {
                 return lineError(obsName, number,
-                                 "\"" + std::string(f[c]) + "\" is not a discharge in m3/s.");
+                                 "\"" + quoteToken(f[c]) + "\" is not a discharge in m3/s.");
             }
             gauges[gaugeOfColumn[c - 1]].observed.push_back({hour, *value});
         }

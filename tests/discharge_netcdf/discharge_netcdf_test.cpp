@@ -324,6 +324,22 @@ TEST(DischargeNetcdf, InputsThatMustFailLeaveNoFile) {
          },
          "dischargeDaily.bin holds 100 bytes, not a whole number of frames of 4 columns x 3 rows "
          "(48 bytes each): it was written for another grid than param-event.dat describes."},
+        {"not a number in an hour",
+         [](const fs::path& d) {
+             std::vector<float> v = test::readFloats(d / "output/dischargeHourly.bin");
+             v[29 * 12 + 5] = std::nanf("");
+             test::writeFloats(d / "output/dischargeHourly.bin", v);
+         },
+         "dischargeHourly.bin holds NaN in hour 30 at column 2, row 2: the run that wrote it "
+         "failed, or the file is damaged."},
+        {"infinite daily maximum",
+         [](const fs::path& d) {
+             std::vector<float> v = test::readFloats(d / "output/dischargeHourlyMaxInDay.bin");
+             v[12 + 11] = INFINITY;
+             test::writeFloats(d / "output/dischargeHourlyMaxInDay.bin", v);
+         },
+         "dischargeHourlyMaxInDay.bin holds inf in day 2 at column 4, row 3: the run that wrote it "
+         "failed, or the file is damaged."},
         {"daily maximum missing",
          [](const fs::path& d) { fs::remove(d / "output/dischargeHourlyMaxInDay.bin"); },
          "dischargeHourlyMaxInDay.bin cannot open."},
@@ -362,6 +378,11 @@ TEST(DischargeNetcdf, UsageAndHelp) {
     out.str("");
     EXPECT_EQ(runDischargeNetcdf(std::vector<std::string>{"--help"}, out, progress), 0);
     EXPECT_NE(out.str().find("discharge_event_max"), std::string::npos);
+    out.str("");
+    EXPECT_EQ(runDischargeNetcdf(std::vector<std::string>{"case", "--deflate", "\x1b[2J9"}, out,
+                                 progress),
+              1);
+    EXPECT_EQ(out.str(), "--deflate must be a whole number from 0 to 9, not \"\\x1B[2J9\".\n");
 }
 
 TEST(EventStart, HeaderDatesAndTheirFallback) {

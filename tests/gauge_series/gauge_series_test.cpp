@@ -435,8 +435,9 @@ TEST(GaugeSeries, RefusedInputsLeaveNoOutput) {
         const Outcome run = runGauges(plane.args());
         test::writeFloats(out / "dischargeHourly.bin", whole);
         EXPECT_EQ(run.status, 1);
+        // The error line alone: the gauge table is printed only after a run that succeeds.
         EXPECT_EQ(
-            run.out.substr(run.out.rfind('\n', run.out.size() - 2) + 1),
+            run.out,
             "dischargeHourly.bin holds 23 frames of 6 columns x 3 rows, but 24 are needed.\n");
     }
     {
@@ -456,6 +457,76 @@ TEST(GaugeSeries, RefusedInputsLeaveNoOutput) {
         EXPECT_EQ(run.out, "/nonexistent/obs.csv cannot open.\n");
     }
     EXPECT_EQ(before(), files);
+}
+
+TEST(GaugeSeries, InputsAreEchoedShortAndPrintable) {
+    const PlaneCase plane;
+    ASSERT_TRUE(plane.simulated());
+    const fs::path out = plane.dir() / "output";
+    {
+        SCOPED_TRACE("a megabyte observation cell");
+        test::writeText(plane.dir() / "obs.csv",
+                        "time,out\n2000-01-01T01:00:00Z," + std::string(1000000, '9') + "x\n");
+        const Outcome run =
+            runGauges(plane.args({"--observed", (plane.dir() / "obs.csv").string()}));
+        EXPECT_EQ(run.status, 1);
+        EXPECT_TRUE(test::isOneShortPrintableLine(run.out)) << run.out.substr(0, 300);
+        EXPECT_TRUE(run.out.ends_with("not \"" + std::string(40, '9') + "...\".\n")) << run.out;
+    }
+    {
+        SCOPED_TRACE("terminal control bytes in a gauge id");
+        test::writeText(plane.dir() / "esc.csv", "id,lon,lat\nup\x1b[2J\x07,135.02,35.0125\n");
+        const Outcome run = runGauges({plane.dir().path().string(),
+                                       (plane.dir() / "esc.csv").string(), "--snap-radius", "0"});
+        EXPECT_EQ(run.status, 1);
+        EXPECT_TRUE(test::isOneShortPrintableLine(run.out)) << run.out;
+        EXPECT_NE(run.out.find("\"up\\x1B[2J\\x07\""), std::string::npos) << run.out;
+    }
+    {
+        SCOPED_TRACE("control bytes in the snapping radius");
+        const Outcome run = runGauges(plane.args({"--snap-radius", "1\x1b]0;x\x07"}));
+        EXPECT_EQ(run.status, 1);
+        EXPECT_TRUE(test::isOneShortPrintableLine(run.out)) << run.out;
+    }
+    {
+        SCOPED_TRACE("a missing hourly grid");
+        const fs::path hourly = out / "dischargeHourly.bin";
+        fs::rename(hourly, plane.dir() / "moved.bin");
+        const Outcome run = runGauges(plane.args());
+        fs::rename(plane.dir() / "moved.bin", hourly);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_TRUE(test::isOneShortPrintableLine(run.out)) << run.out;
+    }
+    {
+        SCOPED_TRACE("an observation column that names no gauge, with control bytes");
+        test::writeText(plane.dir() / "obs.csv",
+                        "time,out,\x1b[31mred\n2000-01-01T01:00:00Z,1,2\n");
+        const Outcome run =
+            runGauges(plane.args({"--observed", (plane.dir() / "obs.csv").string()}));
+        EXPECT_EQ(run.status, 0) << run.out;
+        EXPECT_NE(run.out.find("Note: the observations' column \\x1B[31mred names no gauge.\n"),
+                  std::string::npos)
+            << run.out;
+    }
+}
+
+TEST(GaugeSeries, AValueThatIsNotFiniteIsRefused) {
+    const PlaneCase plane;
+    ASSERT_TRUE(plane.simulated());
+    const fs::path out = plane.dir() / "output";
+    std::vector<float> grid = test::readFloats(out / "dischargeHourly.bin");
+    for (const float bad : {std::nanf(""), -INFINITY}) {
+        SCOPED_TRACE(bad);
+        grid[4 * kCols * kRows + middle(4)] = bad;
+        test::writeFloats(out / "dischargeHourly.bin", grid);
+        const Outcome run = runGauges(plane.args());
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.out, std::string("dischargeHourly.bin holds ")
+                               + (std::isnan(bad) ? "NaN" : "-inf")
+                               + " in hour 5 at column 5, row 2: the run that wrote it failed, or the file is damaged.\n");
+        EXPECT_FALSE(fs::exists(out / "gauge_discharge.csv"));
+        EXPECT_FALSE(fs::exists(out / "gauge_discharge.nc"));
+    }
 }
 
 TEST(GaugeSeries, AFileThatCannotBeWrittenLeavesTheEarlierOutputs) {

@@ -7,6 +7,7 @@
 #include <zlib.h>
 
 #include <bit>
+#include <cmath>
 #include <filesystem>
 #include <sstream>
 
@@ -169,6 +170,16 @@ TEST_F(ResultsPageRun, RefusesDischargeThatDoesNotBelongToTheCase) {
               "simulates: the output does not belong to this case.\n");
     EXPECT_FALSE(fs::exists(dir / "output/index.html"));
     EXPECT_FALSE(fs::exists(dir / "output/page"));
+
+    // A value that is not a number is named as such: no run writes one.
+    hourly[12 * 25 + 2 * 5 + 2] = std::nanf("");
+    test::writeFloats(bin, hourly);
+    run = runPage({dir.path().string()});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out,
+              "dischargeHourly.bin holds NaN in hour 13 at column 3, row 3: the run that wrote it "
+              "failed, or the file is damaged.\n");
+    EXPECT_FALSE(fs::exists(dir / "output/index.html"));
 }
 
 TEST(ResultsPageArguments, HelpUsageAndMissingCase) {

@@ -70,6 +70,16 @@ TEST(GaugeTables, RefuseWhatTheyCannotPlace) {
          "2000-01-01T01:00:00Z)."},
         {kCells, std::string("time,A\n2000-01-01T01:00:00Z,high\n"),
          "gauge_observed.csv line 2: \"high\" is not a discharge in m3/s."},
+        // What the tables hold comes back short and printable.
+        {"id,column,row,lon,lat,upstream_km2,river\n\x1b[2J\x07,1,1,0,0,0,1\n"
+         "\x1b[2J\x07,1,1,0,0,0,1\n",
+         std::nullopt, "gauge_cells.csv line 3: gauge \"\\x1B[2J\\x07\" is listed twice."},
+        {kCells, "time,A," + std::string(100000, 'Z') + "\n",
+         "gauge_observed.csv line 1: gauge \"" + std::string(40, 'Z')
+             + "...\" is not in gauge_cells.csv."},
+        {kCells, "time,A\n2000-01-01T01:00:00Z,\x1b]0;" + std::string(1000000, '1') + "\n",
+         "gauge_observed.csv line 2: \"\\x1B]0;" + std::string(36, '1')
+             + "...\" is not a discharge in m3/s."},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.error);
