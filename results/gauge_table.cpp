@@ -125,7 +125,7 @@ Result<std::vector<Gauge>> parseGauges(std::string_view text, const std::string&
         Gauge g;
         g.id = cells[idCol];
         if (!isIdText(g.id)) {
-            return Error{at + ": the id \"" + g.id
+            return Error{at + ": the id \"" + quoteToken(g.id)
                          + "\" must be 1 to 64 letters, digits, '_', '-' or '.' (not first)."};
         }
         if (!seen.insert(g.id).second) {
@@ -135,7 +135,8 @@ Result<std::vector<Gauge>> parseGauges(std::string_view text, const std::string&
         const auto lat = parseDouble(cells[latCol]);
         if (!lon || !std::isfinite(*lon) || !lat || !std::isfinite(*lat)) {
             return Error{at + ": lon and lat of " + g.id + " must be numbers (degrees), not \""
-                         + cells[lonCol] + "\" and \"" + cells[latCol] + "\"."};
+                         + quoteToken(cells[lonCol]) + "\" and \"" + quoteToken(cells[latCol])
+                         + "\"."};
         }
         g.lon = *lon;
         g.lat = *lat;
@@ -143,7 +144,7 @@ Result<std::vector<Gauge>> parseGauges(std::string_view text, const std::string&
             const auto area = parseDouble(cells[areaIt->second]);
             if (!area || !std::isfinite(*area) || !(*area > 0.0)) {
                 return Error{at + ": area_km2 of " + g.id + " must be a number above 0, not \""
-                             + cells[areaIt->second] + "\"."};
+                             + quoteToken(cells[areaIt->second]) + "\"."};
             }
             g.areaKm2 = *area;
         }
@@ -177,7 +178,7 @@ Result<Observations> parseObservations(std::string_view text, const std::string&
     std::set<std::string> headerIds;
     for (std::size_t c = 1; c < header.size(); ++c) {
         if (!headerIds.insert(header[c]).second) {
-            return Error{fileName + " names the column " + header[c] + " twice."};
+            return Error{fileName + " names the column " + quoteToken(header[c]) + " twice."};
         }
         const auto it = gaugeOf.find(header[c]);
         if (it == gaugeOf.end()) {
@@ -210,7 +211,7 @@ Result<Observations> parseObservations(std::string_view text, const std::string&
         }
         const auto index = static_cast<std::size_t>(after / 3600 - 1);
         if (given[index]) {
-            return Error{at + ": the time " + cells[0] + " is given twice."};
+            return Error{at + ": the time " + quoteToken(cells[0]) + " is given twice."};
         }
         given[index] = true;
         for (std::size_t c = 1; c < cells.size(); ++c) {
@@ -219,8 +220,8 @@ Result<Observations> parseObservations(std::string_view text, const std::string&
             }
             const auto v = parseDouble(cells[c]);
             if (!v || !std::isfinite(*v) || *v < 0.0) {
-                return Error{at + ": the discharge of " + header[c] + " must be a number of 0 "
-                                  "or more (m3/s) or empty, not \"" + cells[c] + "\"."};
+                return Error{at + ": the discharge of " + quoteToken(header[c]) + " must be a number of 0 "
+                                  "or more (m3/s) or empty, not \"" + quoteToken(cells[c]) + "\"."};
             }
             obs.series[*target[c]][index] = *v;
         }
