@@ -6,6 +6,7 @@
 // areas; the observations have one series per gauge, empty or one value per hour, each
 // missing or a finite discharge of 0 or more; or the error is one printable line.
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -31,14 +32,10 @@ bool isIdText(const std::string& id) {
     if (id.empty() || id.size() > 64 || id.front() == '.') {
         return false;
     }
-    for (const char c : id) {
-        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')
-                        || c == '_' || c == '-' || c == '.';
-        if (!ok) {
-            return false;
-        }
-    }
-    return true;
+    return std::ranges::all_of(id, [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')
+               || c == '_' || c == '-' || c == '.';
+    });
 }
 
 void checkGauges(const std::vector<hydro::results::Gauge>& gauges) {
