@@ -192,7 +192,7 @@ Result<GaugeRain> gridGaugeRain(const std::vector<GaugeRecord>& records,
     std::map<std::int64_t, std::vector<const GaugeRecord*>> byHour;
     for (const GaugeRecord& r : records) {
         if ((r.hourStart - first) % kSecondsPerHour != 0) {
-            return Error{"The record of gauge " + r.id + " at "
+            return Error{"The record of gauge " + quoteToken(r.id) + " at "
                          + fromUnixSeconds(r.hourStart).isoAfter(0)
                          + " is not a whole number of hours after the first record ("
                          + fromUnixSeconds(first).isoAfter(0) + ")."};
@@ -200,7 +200,7 @@ Result<GaugeRain> gridGaugeRain(const std::vector<GaugeRecord>& records,
         auto& hour = byHour[(r.hourStart - first) / kSecondsPerHour];
         for (const GaugeRecord* other : hour) {
             if (other->id == r.id) {
-                return Error{"Gauge " + r.id + " is listed twice for the hour starting "
+                return Error{"Gauge " + quoteToken(r.id) + " is listed twice for the hour starting "
                              + fromUnixSeconds(r.hourStart).isoAfter(0) + "."};
             }
         }

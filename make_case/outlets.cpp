@@ -39,10 +39,20 @@ Result<std::vector<OutletRequest>> readOutlets(const std::filesystem::path& path
     if (std::filesystem::is_directory(path, ec)) {
         return errorLine(name, " is a folder, not a table of outlets (id,lon,lat[,area_km2]).");
     }
-    std::ifstream in(path);
-    if (!in) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
         return errorLine(name, " cannot open.");
     }
+    std::ostringstream text;
+    text << file.rdbuf();
+    if (file.bad()) {
+        return errorLine(name, " cannot be read.");
+    }
+    return parseOutlets(text.view(), name);
+}
+
+Result<std::vector<OutletRequest>> parseOutlets(std::string_view text, const std::string& name) {
+    std::istringstream in{std::string(text)};
     std::string line;
     if (!std::getline(in, line)) {
         return errorLine(name, " is empty; it needs a header line: id,lon,lat[,area_km2]");
@@ -94,7 +104,7 @@ Result<std::vector<OutletRequest>> readOutlets(const std::filesystem::path& path
             const auto area = parseDouble(field(areaCol));
             if (!area || !(*area > 0.0)) {
                 return errorLine(name, " line ", lineNo, ": area_km2 must be a positive number: \"",
-                                 field(areaCol), "\"");
+                                 quoteToken(field(areaCol)), "\"");
             }
             o.areaKm2 = *area;
         }
@@ -128,7 +138,8 @@ Result<std::vector<SnappedOutlet>> snapOutlets(std::span<const OutletRequest> ou
         const double rowF =
             std::floor(static_cast<double>(gridSpec.southCells + gridSpec.rows) - o.lat * 120.0);
         if (!(colF >= 0.0 && colF < gridSpec.cols && rowF >= 0.0 && rowF < gridSpec.rows)) {
-            return errorLine("Outlet ", o.id, " at ", o.lon, ", ", o.lat, " lies off the grid.");
+            return errorLine("Outlet ", quoteToken(o.id), " at ", o.lon, ", ", o.lat,
+                             " lies off the grid.");
         }
         const auto row0 = static_cast<std::int32_t>(rowF);
         const auto col0 = static_cast<std::int32_t>(colF);
@@ -158,12 +169,13 @@ Result<std::vector<SnappedOutlet>> snapOutlets(std::span<const OutletRequest> ou
             }
         }
         if (best.cell < 0) {
-            return errorLine("Outlet ", o.id, " finds no inside cell off the border within ",
-                             radius, " cells; raise --snap-radius or move the outlet.");
+            return errorLine("Outlet ", quoteToken(o.id),
+                             " finds no inside cell off the border within ", radius,
+                             " cells; raise --snap-radius or move the outlet.");
         }
         for (std::size_t k = 0; k < snapped.size(); ++k) {
             if (snapped[k].cell == best.cell) {
-                return errorLine("Outlets ", outlets[k].id, " and ", o.id,
+                return errorLine("Outlets ", quoteToken(outlets[k].id), " and ", quoteToken(o.id),
                                  " snap to the same cell; give one of them another position.");
             }
         }

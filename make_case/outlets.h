@@ -9,6 +9,7 @@
 #include <ostream>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/result.h"
@@ -27,6 +28,12 @@ struct OutletRequest {
 /// `area_km2` (in any order, other columns ignored), then one outlet a line. The error names the
 /// file and the line when something is wrong.
 [[nodiscard]] Result<std::vector<OutletRequest>> readOutlets(const std::filesystem::path& path);
+
+/// The same from the text of the file, `name` naming it in the error. Every outlet has a
+/// non-empty id of its own, a finite longitude, a latitude within ±90 and an area, when
+/// given, above 0.
+[[nodiscard]] Result<std::vector<OutletRequest>> parseOutlets(std::string_view text,
+                                                              const std::string& name);
 
 struct SnappedOutlet {
     std::int32_t cell = -1;

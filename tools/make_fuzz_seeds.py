@@ -147,6 +147,51 @@ def discharge_grid():
     write("fuzz_discharge_grid", "no-columns", bytes([0, 2, 0]))
 
 
+def outlets():
+    text = (ROOT / "examples" / "bonn-sieg" / "outlets.csv").read_text()
+    write("fuzz_outlets", "bonn-sieg", text)
+    write("fuzz_outlets", "crlf-other-columns",
+          crlf("lat, id ,lon,name,area_km2\n50.77,Sieg,7.08,x,2860\n\n50.55,Ahr,7.27,y,\n"))
+    write("fuzz_outlets", "repeated-id", text + "Sieg,7.1,50.7,\n")
+    write("fuzz_outlets", "nul-bytes", text[:12] + "\0\0" + text[12:])
+    write("fuzz_outlets", "bad-area", "id,lon,lat,area_km2\nA,7,50,-3\nB,7,50,inf\n")
+    write("fuzz_outlets", "header-only", "id,lon,lat\n")
+    write("fuzz_outlets", "cut-short", text[:-9])
+
+
+def gauge_table():
+    gauges = "id,lon,lat,area_km2\nSieg,7.08,50.77,2860\nAhr,7.27,50.55,\n"
+    table = ("time,Sieg,Ahr,Rhine\n2000-01-01T01:00:00Z,12.5,,3\n"
+             "2000-01-01T02:00+01:00,13,4.25,\n2000-01-01T03:00:00Z,,5,\n"
+             "1999-12-31T23:00:00Z,1,1,1\n")
+
+    def entry(name, gauge_text, table_text, hours=24, start_hour=0):
+        head = struct.pack("<HHB", len(gauge_text.encode()), hours, start_hour)
+        write("fuzz_gauge_table", name, head + gauge_text.encode() + table_text.encode())
+
+    entry("basic", gauges, table)
+    entry("crlf", crlf(gauges), crlf(table), 48, 1)
+    entry("refused-list", "id,lon\nSieg,7\n", "time,A,B\n2000-01-01T01:00:00Z,1,2\n")
+    entry("time-twice", gauges, table + "2000-01-01T01:00:00Z,1,1,1\n")
+    entry("negative", gauges, "time,Sieg\n2000-01-01T01:00:00Z,-1\n")
+    entry("nul-bytes", gauges[:25] + "\0" + gauges[25:], table[:30] + "\0" + table[30:])
+    entry("column-twice", gauges, "time,Ahr,Ahr\n2000-01-01T01:00:00Z,1,1\n", 3)
+
+
+def rain_gauges():
+    text = ("time,id,lon,lat,mm\n"
+            "2022-10-18T05:00:00Z,G1,7.10,50.70,1.5\n2022-10-18T05:00:00Z,G2,7.30,50.60,0\n"
+            "2022-10-18T06:00:00Z,G1,7.10,50.70,2.25\n2022-10-18T06:00+01:00,G2,7.30,50.60,4\n")
+    write("fuzz_rain_gauges", "two-gauges", text)
+    write("fuzz_rain_gauges", "crlf-empty-lines", crlf(text.replace("\n2022", "\n\n2022", 1)))
+    write("fuzz_rain_gauges", "bad-time", text.replace("05:00:00Z,G2", "5 am,G2"))
+    write("fuzz_rain_gauges", "too-much-rain", text.replace("2.25", "1000.5"))
+    write("fuzz_rain_gauges", "four-fields", text + "2022-10-18T07:00:00Z,G1,7.1,50.7\n")
+    write("fuzz_rain_gauges", "nul-bytes", text[:40] + "\0" + text[40:])
+    write("fuzz_rain_gauges", "header-only", "time,id,lon,lat,mm\n")
+    write("fuzz_rain_gauges", "cut-short", text[:-7])
+
+
 if __name__ == "__main__":
     event_parameters()
     river_list()
@@ -154,3 +199,6 @@ if __name__ == "__main__":
     series()
     drainage_network()
     discharge_grid()
+    outlets()
+    gauge_table()
+    rain_gauges()

@@ -46,6 +46,15 @@ TEST(OutletsFile, ColumnsByNameAndFaultsByLine) {
         ASSERT_FALSE(fault);
         EXPECT_NE(fault.error().message.find(line), std::string::npos) << fault.error().message;
     }
+    // Whatever the file holds, the error quotes it as printable text; the text alone reads
+    // as the file does.
+    const auto control = parseOutlets("id,lon,lat,area_km2\nA,1,2,\x01\xff\n", "g.csv");
+    ASSERT_FALSE(control);
+    EXPECT_EQ(control.error().message,
+              "g.csv line 2: area_km2 must be a positive number: \"\\x01\\xFF\"");
+    const auto text = parseOutlets("id,lon,lat\r\nA,1,2\r\n", "g.csv");
+    ASSERT_TRUE(text) << text.error().message;
+    EXPECT_EQ((*text)[0].id, "A");
     // A folder given as the table is named as one.
     const auto folder = readOutlets(dir.path());
     ASSERT_FALSE(folder);
@@ -86,6 +95,13 @@ TEST(Snapping, WindowBorderAndSameCell) {
     s = snapOutlets(std::vector{centre(4, 4)}, gridSpec, outside, acc, area, 0);
     ASSERT_FALSE(s);
     EXPECT_NE(s.error().message.find("finds no inside cell off the border"), std::string::npos);
+    // An id from the file comes quoted into the error line.
+    OutletRequest far = centre(2, 2);
+    far.id = "g\x1b[2J";
+    far.lat = 10.0;
+    s = snapOutlets(std::vector{far}, gridSpec, outside, acc, area, 1);
+    ASSERT_FALSE(s);
+    EXPECT_EQ(s.error().message.rfind("Outlet g\\x1B[2J at ", 0), 0U) << s.error().message;
 
     std::ostringstream table;
     printSnapTable(std::vector{byArea}, std::vector{SnappedOutlet{7, 1.0, 3.5}}, gridSpec, table);

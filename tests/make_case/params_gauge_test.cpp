@@ -280,6 +280,8 @@ TEST(GaugeRecords, ReadAndRefused) {
             "1970-01-01T01:00:00Z");
     refused({{0, "a", 0, 0, 1}, {1800, "b", 0, 0, 1}}, "not a whole number of hours");
     refused({{0, "a", 0, 0, 1}, {0, "a", 0, 0, 2}}, "listed twice");
+    refused({{0, "\x01", 0, 0, 1}, {0, "\x01", 0, 0, 2}}, "Gauge \\x01 is listed twice");
+    refused({{0, "a", 0, 0, 1}, {1800, "\x7f", 0, 0, 1}}, "The record of gauge \\x7F at ");
     refused({{0, "a", 0, 0, 1}, {3600LL * 24 * 400, "a", 0, 0, 1}}, "(a year)");
     refused({{0, "a", 0, 0, 1}}, "--spacing", 0.0);
 }

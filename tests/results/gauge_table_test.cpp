@@ -42,6 +42,16 @@ TEST(GaugeTable, RefusedGaugeLists) {
          "g.csv line 2: lon and lat of A must be numbers (degrees), not \"nan\" and \"2\"."},
         {"id,lon,lat,area_km2\nA,1,2,0\n",
          "g.csv line 2: area_km2 of A must be a number above 0, not \"0\"."},
+        // Bytes of the file that are not printable come quoted.
+        {"id,lon,lat\nA\x01,1,2\n",
+         "g.csv line 2: the id \"A\\x01\" must be 1 to 64 letters, digits, '_', '-' or '.' (not "
+         "first)."},
+        {std::string("id,lon,lat\nA,\0"
+                     "1,\x7f\n",
+                     18),
+         "g.csv line 2: lon and lat of A must be numbers (degrees), not \"\\x001\" and \"\\x7F\"."},
+        {"id,lon,lat,area_km2\nA,1,2,\x1b[2J\n",
+         "g.csv line 2: area_km2 of A must be a number above 0, not \"\\x1B[2J\"."},
     };
     for (const auto& [text, message] : cases) {
         SCOPED_TRACE(text);
@@ -96,6 +106,11 @@ TEST(GaugeTable, RefusedObservationTables) {
          "2000-01-01T01:00:00Z)."},
         {"time,A\n2000-02-30T01:00:00Z,1\n",
          "o.csv line 2: the time \"2000-02-30T01:00:00Z\" is no date of the calendar."},
+        // Bytes of the file that are not printable come quoted.
+        {"time,\x01,\x01\n", "o.csv names the column \\x01 twice."},
+        {"time,A\n2000-01-01T01:00:00Z,\xc3\xa9\n",
+         "o.csv line 2: the discharge of A must be a number of 0 or more (m3/s) or empty, not "
+         "\"\\xC3\\xA9\"."},
     };
     for (const auto& [text, message] : cases) {
         SCOPED_TRACE(text);
