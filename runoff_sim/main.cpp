@@ -86,6 +86,9 @@ int main(int argc, char** argv) {
     } catch (const std::bad_alloc&) {
         std::cout << hydro::runoff::kNotEnoughMemory << std::endl;
         return 1;
+    } catch (...) {
+        std::cout << "runoff_sim cannot read its command line." << std::endl;
+        return 1;
     }
 #ifdef HYDRO_MPI
     return runRanks(options);

@@ -505,7 +505,7 @@ BoxSweep sweepOf<BoxSweep>(const RoutingPlan& plan, const CellHour& h) {
 // registers across the node updates.
 template <class Sweep>
 void RoutingEngine::runOne(CellHour& a) const {
-    constexpr bool full = std::is_same_v<Sweep, BoxSweep>;
+    constexpr bool kFull = std::is_same_v<Sweep, BoxSweep>;
     const std::size_t subSteps = subSteps_;
     const std::size_t nodes = nodesPerCell_;
     const double dt = plan_->scheme.dt;
@@ -516,7 +516,7 @@ void RoutingEngine::runOne(CellHour& a) const {
         for (std::size_t j = 1; j < nodes; ++j) {
             sa.node(j);
         }
-        a.template record<full>(s, sa.outlet(), la, dt);
+        a.template record<kFull>(s, sa.outlet(), la, dt);
     }
 }
 
@@ -524,7 +524,7 @@ void RoutingEngine::runOne(CellHour& a) const {
 // with the library calls of one overlapping those of the other.
 template <class Sweep>
 void RoutingEngine::runTwo(CellHour& a, CellHour& b) const {
-    constexpr bool full = std::is_same_v<Sweep, BoxSweep>;
+    constexpr bool kFull = std::is_same_v<Sweep, BoxSweep>;
     const std::size_t subSteps = subSteps_;
     const std::size_t nodes = nodesPerCell_;
     const double dt = plan_->scheme.dt;
@@ -539,8 +539,8 @@ void RoutingEngine::runTwo(CellHour& a, CellHour& b) const {
             sa.node(j);
             sb.node(j);
         }
-        a.template record<full>(s, sa.outlet(), la, dt);
-        b.template record<full>(s, sb.outlet(), lb, dt);
+        a.template record<kFull>(s, sa.outlet(), la, dt);
+        b.template record<kFull>(s, sb.outlet(), lb, dt);
     }
 }
 

@@ -41,6 +41,24 @@ std::vector<std::int32_t> readingPostOrder(const std::vector<std::int32_t>& read
     return order;
 }
 
+/// The listed rivers with routed cells, ascending, as the plan's river numbers.
+void numberRivers(const StudyGrid& grid, const std::vector<CellIndex>& order, RoutingPlan& plan) {
+    for (const CellIndex index : order) {
+        plan.riverNumbers.push_back(grid[index].riverNum);
+    }
+    std::sort(plan.riverNumbers.begin(), plan.riverNumbers.end());
+    plan.riverNumbers.erase(std::unique(plan.riverNumbers.begin(), plan.riverNumbers.end()),
+                            plan.riverNumbers.end());
+    plan.riverCount = static_cast<std::int32_t>(plan.riverNumbers.size());
+}
+
+/// The index of river `number` among the plan's river numbers.
+std::int32_t riverIndex(const RoutingPlan& plan, std::int32_t number) {
+    return static_cast<std::int32_t>(
+        std::lower_bound(plan.riverNumbers.begin(), plan.riverNumbers.end(), number)
+        - plan.riverNumbers.begin());
+}
+
 }  // namespace
 
 Result<RoutingPlan> buildRoutingPlan(const StudyGrid& grid, const RiverList& rivers,
@@ -93,19 +111,8 @@ Result<RoutingPlan> buildRoutingPlan(const StudyGrid& grid, const RiverList& riv
         position[static_cast<std::size_t>(rankAt[at])] = static_cast<std::int32_t>(at);
     }
 
-    // The rivers with routed cells, and each one's index.
-    for (const CellIndex index : order) {
-        plan.riverNumbers.push_back(grid[index].riverNum);
-    }
-    std::sort(plan.riverNumbers.begin(), plan.riverNumbers.end());
-    plan.riverNumbers.erase(std::unique(plan.riverNumbers.begin(), plan.riverNumbers.end()),
-                            plan.riverNumbers.end());
-    plan.riverCount = static_cast<std::int32_t>(plan.riverNumbers.size());
-    const auto riverIndexOf = [&](std::int32_t number) {
-        return static_cast<std::int32_t>(
-            std::lower_bound(plan.riverNumbers.begin(), plan.riverNumbers.end(), number)
-            - plan.riverNumbers.begin());
-    };
+    numberRivers(grid, order, plan);
+    const auto riverIndexOf = [&](std::int32_t number) { return riverIndex(plan, number); };
 
     const auto nodesPerCell = static_cast<std::size_t>(p.spaceSteps) + 1U;
     plan.cells.resize(order.size());

@@ -1,5 +1,6 @@
 #include "runoff_sim/simulation.h"
 
+#include <array>
 #include <charconv>
 #include <cstdint>
 #include <filesystem>
@@ -60,10 +61,10 @@ Status checkScheme(const CasePaths& paths, const CaseState& s) {
     if (s.options.scheme != Scheme::kConservative || (weight >= 0.5 && weight <= 1.0)) {
         return success();
     }
-    char text[32];
-    const auto end = std::to_chars(std::begin(text), std::end(text), weight).ptr;
+    std::array<char, 32> text{};
+    char* end = std::to_chars(text.data(), text.data() + text.size(), weight).ptr;
     return Error{paths.parameters().filename().string() + ": the conservative scheme needs a "
-                 + "weight from 0.5 to 1, not " + std::string(text, end) + "."};
+                 + "weight from 0.5 to 1, not " + std::string(text.data(), end) + "."};
 }
 
 /// read: the parameters echoed as they are read, then the number of rivers.

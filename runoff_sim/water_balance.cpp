@@ -1,5 +1,6 @@
 #include "runoff_sim/water_balance.h"
 
+#include <array>
 #include <charconv>
 #include <cmath>
 
@@ -91,9 +92,9 @@ std::vector<RiverWater> waterBalance(std::span<const std::int32_t> riverNumbers,
 namespace {
 
 void appendNumber(std::string& out, double value) {
-    char text[32];
-    const auto end = std::to_chars(std::begin(text), std::end(text), value).ptr;
-    out.append(text, end);
+    std::array<char, 32> text{};
+    char* end = std::to_chars(text.data(), text.data() + text.size(), value).ptr;
+    out.append(text.data(), end);
 }
 
 }  // namespace
