@@ -166,6 +166,14 @@ const char* stateSchemeName(std::uint32_t scheme) {
 
 Status writeState(const std::filesystem::path& target, const RunState& state) {
     FileTransaction files;
+    if (Status written = writeState(files, target, state); !written) {
+        return written;
+    }
+    return files.commit();
+}
+
+Status writeState(FileTransaction& files, const std::filesystem::path& target,
+                  const RunState& state) {
     const std::filesystem::path temp = files.add(target);
     const std::string name = target.filename().string();
     std::FILE* file = std::fopen(temp.c_str(), "wb");
@@ -203,7 +211,7 @@ Status writeState(const std::filesystem::path& target, const RunState& state) {
     if (!ok) {
         return Error{name + " cannot be written completely."};
     }
-    return files.commit();
+    return success();
 }
 
 namespace {

@@ -28,6 +28,7 @@
 #include "case/case.h"
 #include "common/digest.h"
 #include "common/exact_volume.h"
+#include "common/file_transaction.h"
 #include "common/result.h"
 
 namespace hydro {
@@ -104,6 +105,10 @@ struct RunState {
 /// Writes `state` to `target` under a temporary name and puts it in place once complete. The
 /// error names the file.
 [[nodiscard]] Status writeState(const std::filesystem::path& target, const RunState& state);
+/// The same as part of `files`: written under its temporary name, put in place by the commit
+/// of the transaction.
+[[nodiscard]] Status writeState(FileTransaction& files, const std::filesystem::path& target,
+                                const RunState& state);
 
 /// Reads a state file completely, checking its layout, sizes and checksum. Errors name the file
 /// ("<name> is not a state file.", "... is truncated or corrupted.", ...).

@@ -89,9 +89,9 @@ std::optional<std::uint64_t> RawValueReader::valueCount() const {
     return static_cast<std::uint64_t>(end) / 4;
 }
 
-bool RawValueWriter::open(const std::filesystem::path& path) {
+bool RawValueWriter::open(const std::filesystem::path& path, bool append) {
     failed_ = false;
-    file_.reset(std::fopen(path.c_str(), "wb"));
+    file_.reset(std::fopen(path.c_str(), append ? "ab" : "wb"));
     if (file_) {
         // Large frames go out in few system calls.
         static_cast<void>(std::setvbuf(file_.get(), nullptr, _IOFBF, std::size_t{1} << 20U));

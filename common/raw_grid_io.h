@@ -50,8 +50,9 @@ private:
 /// flush, close) is remembered; `close()` reports whether every value reached the file.
 class RawValueWriter {
 public:
-    /// Creates or truncates `path` for binary writing.
-    [[nodiscard]] bool open(const std::filesystem::path& path);
+    /// Creates or truncates `path` for binary writing; with `append`, opens it to add to its
+    /// end (creating it when missing).
+    [[nodiscard]] bool open(const std::filesystem::path& path, bool append = false);
     [[nodiscard]] bool isOpen() const { return file_ != nullptr; }
 
     /// Appends the values; false once any write has failed.

@@ -1,5 +1,6 @@
 #include "runoff_sim/discharge_output.h"
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <sstream>
@@ -103,12 +104,71 @@ Status checkOutputFiles(const fs::path& outputDir) {
     return success();
 }
 
+namespace {
+
+/// Frames the grid `name` keeps of a run `hoursDone` hours in.
+std::int64_t framesKept(std::size_t grid, std::int64_t hoursDone) {
+    return grid == 2 ? hoursDone : hoursDone / 24;
+}
+
+std::uintmax_t sizeOf(const fs::path& path) {
+    std::error_code ec;
+    const std::uintmax_t size = fs::file_size(path, ec);
+    return ec ? 0 : size;
+}
+
+}  // namespace
+
+std::int64_t hoursOnDisk(const fs::path& outputDir, std::size_t frameValues) {
+    const std::uintmax_t frameBytes = frameValues * sizeof(float);
+    if (frameBytes == 0) {
+        return 0;
+    }
+    const auto hours = static_cast<std::int64_t>(sizeOf(outputDir / kOutputNames[2]) / frameBytes);
+    const auto days = static_cast<std::int64_t>(
+        std::min(sizeOf(outputDir / kOutputNames[0]), sizeOf(outputDir / kOutputNames[1]))
+        / frameBytes);
+    return std::min(hours, days * 24 + 23);
+}
+
+Result<std::vector<float>> dayFramesOnDisk(const fs::path& outputDir, std::size_t frameValues,
+                                           std::int64_t hoursDone) {
+    const std::int64_t frames = hoursDone % 24;
+    std::vector<float> values(static_cast<std::size_t>(frames) * frameValues);
+    if (values.empty()) {
+        return values;
+    }
+    std::ifstream in(outputDir / kOutputNames[2], std::ios::binary);
+    in.seekg(static_cast<std::streamoff>((hoursDone - frames)
+                                         * static_cast<std::int64_t>(frameValues) * 4));
+    in.read(reinterpret_cast<char*>(values.data()),
+            static_cast<std::streamsize>(values.size() * sizeof(float)));
+    if (!in) {
+        return Error{std::string(kOutputNames[2]) + " cannot be read."};
+    }
+    std::span<std::uint32_t> words(reinterpret_cast<std::uint32_t*>(values.data()), values.size());
+    littleEndianInPlace(words);
+    return values;
+}
+
 Status DischargeFiles::open(const fs::path& outputDir, const results::GridFrameLayout& layout,
-                            std::int32_t days) {
+                            std::int32_t days, std::int64_t hoursDone) {
     layout_ = layout;
     days_ = days;
+    const auto frameBytes = static_cast<std::uintmax_t>(layout.cols)
+                            * static_cast<std::uintmax_t>(layout.rows) * sizeof(float);
     for (std::size_t f = 0; f < files_.size(); ++f) {
-        if (!files_[f].open(outputDir / kOutputNames[f])) {
+        const fs::path path = outputDir / kOutputNames[f];
+        if (hoursDone > 0) {
+            // The frames of the hours done stay; a frame in the making is cut off.
+            std::error_code ec;
+            fs::resize_file(path,
+                            static_cast<std::uintmax_t>(framesKept(f, hoursDone)) * frameBytes, ec);
+            if (ec) {
+                return cannot(kOutputNames[f], "open");
+            }
+        }
+        if (!files_[f].open(path, hoursDone > 0)) {
             return cannot(kOutputNames[f], "open");
         }
     }

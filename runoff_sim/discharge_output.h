@@ -11,6 +11,7 @@
 #include <fstream>
 #include <ostream>
 #include <span>
+#include <vector>
 
 #include "common/raw_grid_io.h"
 #include "common/result.h"
@@ -75,6 +76,17 @@ public:
     /// Counts the values of one hourly frame (day and hour from 1).
     void addHour(std::int32_t day, std::int32_t hour, std::span<const float> frame);
     [[nodiscard]] std::int64_t count() const { return count_; }
+    /// Takes up the count of a run that goes on from a state.
+    void restore(std::int64_t count, std::int64_t firstPosition, std::int32_t firstDay,
+                 std::int32_t firstHour) {
+        count_ = count;
+        firstPosition_ = firstPosition;
+        firstDay_ = firstDay;
+        firstHour_ = firstHour;
+    }
+    [[nodiscard]] std::int64_t firstPosition() const { return firstPosition_; }
+    [[nodiscard]] std::int32_t firstDay() const { return firstDay_; }
+    [[nodiscard]] std::int32_t firstHour() const { return firstHour_; }
     /// Success when every value was finite; otherwise an error whose line gives the count, the
     /// first value's cell (column and row from 1, from the west and from the south, for frames
     /// `columns` wide), day and hour, and the likely cause for the scheme's `weight`.
@@ -92,13 +104,27 @@ private:
 /// open." names the first that cannot (files that the check itself created are removed again).
 [[nodiscard]] Status checkOutputFiles(const std::filesystem::path& outputDir);
 
+/// Hours of complete frames the grids in `outputDir` hold for frames of `frameValues` values:
+/// the hourly frames, as far as the daily grids hold every day they complete.
+[[nodiscard]] std::int64_t hoursOnDisk(const std::filesystem::path& outputDir,
+                                       std::size_t frameValues);
+
+/// The hourly frames of the day in which event hour `hoursDone` ends (hoursDone % 24 frames),
+/// from the hourly grid in `outputDir`. The error names the grid.
+[[nodiscard]] Result<std::vector<float>> dayFramesOnDisk(const std::filesystem::path& outputDir,
+                                                         std::size_t frameValues,
+                                                         std::int64_t hoursDone);
+
 /// The three files, written frame by frame while the event runs.
 class DischargeFiles {
 public:
     /// Creates or truncates the three grids and their VRT files (which stay empty until the
-    /// grids are complete); the error "<name> cannot open." names the first that failed.
+    /// grids are complete); the error "<name> cannot open." names the first that failed. For a
+    /// run that goes on after `hoursDone` hours, the grids keep their frames of those hours
+    /// (anything beyond them is cut off) and the run's frames follow.
     [[nodiscard]] Status open(const std::filesystem::path& outputDir,
-                              const results::GridFrameLayout& layout, std::int32_t days);
+                              const results::GridFrameLayout& layout, std::int32_t days,
+                              std::int64_t hoursDone = 0);
     [[nodiscard]] bool writeHour(std::span<const float> frame);
     [[nodiscard]] bool writeDay(std::span<const float> dailyMean, std::span<const float> dailyMax);
     /// Closes grid `grid` (an index into kOutputNames); the error "<name> cannot be written."

@@ -3,6 +3,8 @@
 #include <optional>
 #include <utility>
 
+#include "runoff_sim/basin_state.h"
+
 namespace hydro::runoff {
 
 namespace {
@@ -17,9 +19,15 @@ public:
         plan_ = std::move(plan);
         rain_ = std::move(rain);
         engine_.emplace(plan_, rain_, progress);
+        slots_.clear();
         return success();
     }
-    [[nodiscard]] RunStatus route(const FrameSink& sink) override { return engine_->run(sink); }
+    [[nodiscard]] RunStatus route(const FrameSink& sink, const RouteStart& start,
+                                  const StateSink& states) override {
+        return engine_->run(sink, start.schedule, start.dayFrames, [&](std::int64_t hour) {
+            return states(basinStateOf(plan_, *engine_, hour, slots_));
+        });
+    }
     [[nodiscard]] Status gatherWater(std::vector<RiverTotals>& totals) override {
         const std::vector<RiverTotals> mine = finalTotals(plan_, *engine_);
         for (std::size_t r = 0; r < mine.size(); ++r) {
@@ -32,6 +40,7 @@ private:
     RoutingPlan plan_;
     RainGrid rain_;
     std::optional<RoutingEngine> engine_;
+    std::vector<std::int32_t> slots_;  ///< each cell's place in a state, made at the first
 };
 
 }  // namespace

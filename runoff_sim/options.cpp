@@ -1,10 +1,15 @@
 #include "runoff_sim/options.h"
 
+#include <charconv>
+#include <cstdint>
+
 #include "common/number_stream.h"
 
 namespace hydro::runoff {
 
-const char* const kUsage = R"(Usage: runoff_sim [--scheme linear|conservative]
+const char* const kUsage =
+    R"(Usage: runoff_sim [--scheme linear|conservative] [--warm-start FILE | --resume DIR]
+                  [--write-state FILE] [--state-every HOURS DIR [--keep-states K]]
 
 Routes the rain of input/rain.dat through every cell of the rivers listed in the case folder
 that is the working directory (param-event.dat, topoData/, input/), and writes the daily,
@@ -17,10 +22,117 @@ Options:
                          those of every earlier version, but it is not volume-conservative)
   --scheme conservative  the box scheme on storage: keeps water to round-off; needs a weight
                          from 0.5 to 1
+  --write-state FILE     write the state of every routed cell at the end of the event
+  --state-every HOURS DIR
+                         write the state at every HOURS-th hour of the event, as
+                         DIR/state_<time>.bin (time in ISO 8601 UTC)
+  --keep-states K        keep only the newest K of those states (default: all)
+  --warm-start FILE      start from a state instead of the initial runoff of param-event.dat;
+                         the event in input/rain.dat must start when the state was taken
+  --resume DIR           go on with an interrupted run from its newest complete state in DIR
+                         (written by --state-every); the results equal an uninterrupted run's
   --help                 print this text
 
 Progress goes to standard output with the run's console text. Under mpirun every rank takes the
-same options.)";
+same options; a state is of the basin, so a run may go on with another number of ranks or
+threads.)";
+
+namespace {
+
+/// The value of option `a` at args[k] ("--name VALUE" or "--name=VALUE").
+Result<std::string> valueOf(const std::vector<std::string>& args, std::size_t& k,
+                            const std::string& name, const char* what) {
+    const std::string& a = args[k];
+    if (a.size() > name.size() && a.starts_with(name + "=")) {
+        return a.substr(name.size() + 1);
+    }
+    if (k + 1 == args.size()) {
+        return Error{name + " needs " + what + "."};
+    }
+    return args[++k];
+}
+
+bool isOption(const std::string& a, const std::string& name) {
+    return a == name || a.starts_with(name + "=");
+}
+
+/// A whole number from 1 up.
+Result<std::int32_t> countOf(const std::string& name, const std::string& value) {
+    std::int32_t n = 0;
+    const char* end = value.data() + value.size();
+    const auto [ptr, ec] = std::from_chars(value.data(), end, n);
+    if (ec != std::errc{} || ptr != end || n < 1) {
+        return Error{name + " must be a whole number from 1, not \"" + quoteToken(value) + "\"."};
+    }
+    return n;
+}
+
+Status readScheme(const std::string& value, RunOptions& run) {
+    if (value == "linear") {
+        run.scheme = Scheme::kLinear;
+    } else if (value == "conservative") {
+        run.scheme = Scheme::kConservative;
+    } else {
+        return Error{"--scheme must be linear or conservative, not \"" + quoteToken(value) + "\"."};
+    }
+    return success();
+}
+
+/// Reads option args[k] into `run`; false when it is not one of the run's options.
+Result<bool> readRunOption(const std::vector<std::string>& args, std::size_t& k, RunOptions& run) {
+    const std::string& a = args[k];
+    if (isOption(a, "--scheme")) {
+        auto v = valueOf(args, k, "--scheme", "a value: linear or conservative");
+        if (!v) {
+            return v.error();
+        }
+        if (Status s = readScheme(*v, run); !s) {
+            return s.error();
+        }
+    } else if (isOption(a, "--write-state") || isOption(a, "--warm-start")
+               || isOption(a, "--resume")) {
+        const std::string name = a.substr(0, a.find('='));
+        auto v = valueOf(args, k, name, name == "--resume" ? "a folder" : "a file");
+        if (!v) {
+            return v.error();
+        }
+        if (v->empty()) {
+            return Error{name + " needs a non-empty path."};
+        }
+        (name == "--write-state"  ? run.writeState
+         : name == "--warm-start" ? run.warmStart
+                                  : run.resume) = *v;
+    } else if (isOption(a, "--state-every")) {
+        auto hours = valueOf(args, k, "--state-every", "a number of hours and a folder");
+        if (!hours) {
+            return hours.error();
+        }
+        auto n = countOf("--state-every", *hours);
+        if (!n) {
+            return n.error();
+        }
+        if (k + 1 == args.size() || args[k + 1].empty()) {
+            return Error{"--state-every needs a folder after the hours."};
+        }
+        run.stateEvery = *n;
+        run.stateDir = args[++k];
+    } else if (isOption(a, "--keep-states")) {
+        auto v = valueOf(args, k, "--keep-states", "a number");
+        if (!v) {
+            return v.error();
+        }
+        auto n = countOf("--keep-states", *v);
+        if (!n) {
+            return n.error();
+        }
+        run.keepStates = *n;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
 
 Result<CommandLine> parseCommandLine(const std::vector<std::string>& args) {
     CommandLine line;
@@ -28,28 +140,25 @@ Result<CommandLine> parseCommandLine(const std::vector<std::string>& args) {
         const std::string& a = args[k];
         if (a == "--help" || a == "-h") {
             line.help = true;
-        } else if (a == "--scheme" || a.starts_with("--scheme=")) {
-            std::string value;
-            if (a == "--scheme") {
-                if (k + 1 == args.size()) {
-                    return Error{"--scheme needs a value: linear or conservative."};
-                }
-                value = args[++k];
-            } else {
-                value = a.substr(9);
-            }
-            if (value == "linear") {
-                line.run.scheme = Scheme::kLinear;
-            } else if (value == "conservative") {
-                line.run.scheme = Scheme::kConservative;
-            } else {
-                return Error{"--scheme must be linear or conservative, not \"" + quoteToken(value)
-                             + "\"."};
-            }
-        } else {
+            continue;
+        }
+        auto known = readRunOption(args, k, line.run);
+        if (!known) {
+            return known.error();
+        }
+        if (!*known) {
             return Error{"Unknown argument \"" + quoteToken(a)
                          + "\" (runoff_sim --help lists the options)."};
         }
+    }
+    const RunOptions& r = line.run;
+    if (!r.warmStart.empty() && !r.resume.empty()) {
+        return Error{
+            "--warm-start and --resume exclude each other: a resumed run starts from "
+            "the state its own run left."};
+    }
+    if (r.keepStates > 0 && r.stateEvery == 0 && r.resume.empty()) {
+        return Error{"--keep-states needs --state-every."};
     }
     return line;
 }

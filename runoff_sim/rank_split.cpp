@@ -233,6 +233,9 @@ RankWork rankWork(const RoutingPlan& plan, const Decomposition& d, std::int32_t 
             plan.initialNodes.begin() + static_cast<std::ptrdiff_t>(c * nodesPerCell);
         p.initialNodes.insert(p.initialNodes.end(), nodes,
                               nodes + static_cast<std::ptrdiff_t>(nodesPerCell));
+        if (!plan.initialLateral.empty()) {
+            p.initialLateral.push_back(plan.initialLateral[c]);
+        }
     }
     for (const auto& level : positions) {
         work.framePositions.insert(work.framePositions.end(), level.begin(), level.end());

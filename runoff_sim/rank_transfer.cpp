@@ -90,6 +90,7 @@ std::vector<std::byte> packRankWork(const RankWork& work) {
         out.putVector(p.cells);
         out.putVector(p.sources);
         out.putVector(p.initialNodes);
+        out.putVector(p.initialLateral);
         out.putVector(p.frameTemplate);
         out.putVector(work.importCut[k]);
         out.putVector(work.exportCut[k]);
@@ -129,6 +130,7 @@ RankWork unpackRankWork(std::span<const std::byte> bytes) {
         p.cells = in.getVector<RoutedCell>();
         p.sources = in.getVector<std::int32_t>();
         p.initialNodes = in.getVector<double>();
+        p.initialLateral = in.getVector<double>();
         p.frameTemplate = in.getVector<float>();
         work.importCut[k] = in.getVector<std::int32_t>();
         work.exportCut[k] = in.getVector<std::int32_t>();

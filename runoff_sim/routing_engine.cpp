@@ -276,24 +276,72 @@ RoutingEngine::RoutingEngine(const RoutingPlan& plan, const RainGrid& rain, Prog
       frames_(plan) {}
 
 RunStatus RoutingEngine::run(const FrameSink& sink) {
-    start();
-    for (std::int32_t day = 1; day <= plan_->days; ++day) {
-        for (std::int32_t hour = 1; hour <= 24; ++hour) {
-            if (advance(day, hour) != RunStatus::kComplete) {
-                return RunStatus::kOutOfMemory;
-            }
-            if (!sink.hour(day, hour, frames_.hourly())) {
-                return RunStatus::kSinkRefused;
-            }
+    return run(sink, {}, {}, {});
+}
+
+RunStatus RoutingEngine::run(const FrameSink& sink, const RouteSchedule& schedule,
+                             std::span<const float> dayFrames,
+                             const std::function<bool(std::int64_t)>& state) {
+    start(schedule.firstHour);
+    seedDay(dayFrames);
+    const std::int64_t lastHour = static_cast<std::int64_t>(plan_->days) * 24;
+    for (std::int64_t h = schedule.firstHour + 1; h <= lastHour; ++h) {
+        const DayHour when = dayHourOf(h);
+        if (advance(when.day, when.hour) != RunStatus::kComplete) {
+            return RunStatus::kOutOfMemory;
         }
-        if (!sink.day(day, frames_.dailyMean(), frames_.dailyMax())) {
+        if (!sink.hour(when.day, when.hour, frames_.hourly())) {
+            return RunStatus::kSinkRefused;
+        }
+        if (when.hour == 24 && !sink.day(when.day, frames_.dailyMean(), frames_.dailyMax())) {
+            return RunStatus::kSinkRefused;
+        }
+        if (schedule.wantsState(h, lastHour) && !state(h)) {
             return RunStatus::kSinkRefused;
         }
     }
     return RunStatus::kComplete;
 }
 
-void RoutingEngine::start() {
+void RoutingEngine::seedDay(std::span<const float> dayFrames) {
+    if (dayFrames.empty()) {
+        return;
+    }
+    frames_.startDay();
+    const std::size_t frameSize = plan_->frameTemplate.size();
+    for (std::size_t at = 0; at + frameSize <= dayFrames.size(); at += frameSize) {
+        for (std::size_t c = 0; c < plan_->cells.size(); ++c) {
+            const std::int64_t pos = plan_->cells[c].framePosition;
+            frames_.addHourlyMean(static_cast<std::int32_t>(c), pos,
+                                  dayFrames[at + static_cast<std::size_t>(pos)]);
+        }
+    }
+}
+
+double RoutingEngine::lateralOfHour(std::size_t c, std::int64_t hour) const {
+    if (hour == firstHour_ && !plan_->initialLateral.empty()) {
+        return plan_->initialLateral[c];
+    }
+    const RoutedCell& rc = plan_->cells[c];
+    // Hour 0 is the last of day 0, which the rainfall holds dry.
+    const std::int32_t day = hour == 0 ? 0 : dayHourOf(hour).day;
+    const std::int32_t index = hour == 0 ? 23 : dayHourOf(hour).hour - 1;
+    return lateralInflow(rain_->rainAt(rc.rainPoint, day, index), rc.cellWidth, rc.flowLength);
+}
+
+void RoutingEngine::stateValues(std::int64_t hourEnded, std::span<double> out,
+                                std::span<const std::int32_t> slots) const {
+    const std::size_t per = nodesPerCell_ + 1;
+    for (std::size_t c = 0; c < plan_->cells.size(); ++c) {
+        const std::size_t at = slots.empty() ? c : static_cast<std::size_t>(slots[c]);
+        std::copy_n(nodes_.begin() + static_cast<std::ptrdiff_t>(c * nodesPerCell_), nodesPerCell_,
+                    out.begin() + static_cast<std::ptrdiff_t>(at * per));
+        out[at * per + nodesPerCell_] = lateralOfHour(c, hourEnded);
+    }
+}
+
+void RoutingEngine::start(std::int64_t firstHour) {
+    firstHour_ = firstHour;
     std::copy(plan_->initialNodes.begin(), plan_->initialNodes.end(), nodes_.begin());
     for (auto& thread : totals_) {
         std::fill(thread.begin(), thread.end(), RiverTotals{});
@@ -421,6 +469,11 @@ void RoutingEngine::begin(CellHour& h, std::int32_t c, HourState when, StorePool
         updateLateralInflow(*rain_, rc.rainPoint, when.day, when.hour, rc.cellWidth, rc.flowLength);
     h.lateralPrev = lateral.prev;
     h.lateralNow = lateral.now;
+    if (!plan_->initialLateral.empty()
+        && (when.day - 1) * std::int64_t{24} + when.hour == firstHour_ + 1) {
+        // The hour before a run that goes on from a state: as the state holds it.
+        h.lateralPrev = plan_->initialLateral[static_cast<std::size_t>(c)];
+    }
     for (std::int32_t i = 0; i < rc.sourceCount; ++i) {
         const std::int32_t src = plan_->sourceOf(rc, i);
         const SeriesValue* up = nullptr;

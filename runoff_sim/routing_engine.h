@@ -97,6 +97,10 @@ struct RoutingPlan {
     /// Initial node states of every routed cell, spaceSteps + 1 each, in cell order (see
     /// RoutingEngine::nodeStates).
     std::vector<double> initialNodes;
+    /// Per routed cell, the lateral inflow (m²/s) of the hour before the run's first, which
+    /// the first sub-step averages with the first hour's: empty for a run from the start of
+    /// its rainfall (the hour before is dry), set for a run that goes on from a state.
+    std::vector<double> initialLateral;
     [[nodiscard]] std::int32_t sourceOf(const RoutedCell& cell, std::int32_t slot) const {
         return sources[static_cast<std::size_t>(cell.firstSource) + static_cast<std::size_t>(slot)];
     }
@@ -143,6 +147,30 @@ struct FrameSink {
                        std::span<const float> dailyMax)>
         day;
 };
+
+/// Where a run starts and at which hours it hands out its state.
+struct RouteSchedule {
+    /// Hours of the event already run (a resumed run starts after them), 0 otherwise.
+    std::int64_t firstHour = 0;
+    /// Hours between states (counted from the start of the event), 0 for none.
+    std::int32_t stateEvery = 0;
+    /// A state at the end of the event as well.
+    bool finalState = false;
+
+    [[nodiscard]] bool wantsState(std::int64_t hour, std::int64_t lastHour) const {
+        return (stateEvery > 0 && hour % stateEvery == 0) || (finalState && hour == lastHour);
+    }
+};
+
+/// The day and hour (from 1) of event hour `eventHour` (from 1).
+struct DayHour {
+    std::int32_t day = 0;
+    std::int32_t hour = 0;
+};
+[[nodiscard]] inline DayHour dayHourOf(std::int64_t eventHour) {
+    return {static_cast<std::int32_t>((eventHour - 1) / 24 + 1),
+            static_cast<std::int32_t>((eventHour - 1) % 24 + 1)};
+}
 
 struct RoutingStats {
     std::int64_t peakStores = 0;  ///< most hourly outflow stores alive at once
@@ -273,12 +301,23 @@ public:
     /// Runs the event from the plan's initial node discharges, handing each frame to `sink`
     /// as soon as it is complete. May be called again: each call starts afresh.
     [[nodiscard]] RunStatus run(const FrameSink& sink);
+    /// The same, from the end of hour `schedule.firstHour` (the plan's initial state is the
+    /// state then; `dayFrames` holds the hourly frames of that day so far, firstHour % 24 of
+    /// them); after each hour that the schedule wants a state of, `state(hour)` is called
+    /// (stateValues() then holds it) and returning false stops the run (kSinkRefused).
+    [[nodiscard]] RunStatus run(const FrameSink& sink, const RouteSchedule& schedule,
+                                std::span<const float> dayFrames,
+                                const std::function<bool(std::int64_t hour)>& state);
 
     /// The same run an hour at a time, for a caller that exchanges series between hours:
-    /// start() resets the state to the plan's initial profile; advance() runs the next hour
-    /// (day and hour from 1, in order) and returns kComplete or kOutOfMemory. After it,
-    /// hourly() holds the hour's frame and, after hour 24, dailyMean() and dailyMax() the day's.
-    void start();
+    /// start() resets the state to the plan's initial profile, at the end of event hour
+    /// `firstHour`; advance() runs the next hour (day and hour from 1, in order) and returns
+    /// kComplete or kOutOfMemory. After it, hourly() holds the hour's frame and, after hour
+    /// 24, dailyMean() and dailyMax() the day's.
+    void start(std::int64_t firstHour = 0);
+    /// After start(), for a run that starts within a day: the hourly frames of the day so far,
+    /// which the day's frames include.
+    void seedDay(std::span<const float> dayFrames);
     [[nodiscard]] RunStatus advance(std::int32_t day, std::int32_t hour);
     [[nodiscard]] std::span<const float> hourly() const { return frames_.hourly(); }
     [[nodiscard]] std::span<const float> dailyMean() const { return frames_.dailyMean(); }
@@ -299,6 +338,13 @@ public:
     /// sub-step (m³/s) at node 0 and u = A^(1/3) at the others (physics/conservative_wave.h).
     [[nodiscard]] std::span<const double> nodeStates() const { return nodes_; }
 
+    /// The state at the end of event hour `hourEnded` (the last hour run, or the first hour's
+    /// start before any): per routed cell in plan order, its spaceSteps + 1 node states, then
+    /// the lateral inflow of that hour (m²/s), into `out` (cells × (spaceSteps + 2) values),
+    /// cell c at place slots[c] (or c when `slots` is empty).
+    void stateValues(std::int64_t hourEnded, std::span<double> out,
+                     std::span<const std::int32_t> slots = {}) const;
+
     /// Per river of the plan, since start(): the rain its cells took in, and the water they
     /// gave off (the outflow as handed on, see SeriesValue, times the sub-step) out of the
     /// routed cells or into other rivers, and took in from other rivers. Cells and storage are
@@ -310,6 +356,9 @@ public:
 
 private:
     void runHour(engine_detail::HourState when);
+    /// Lateral inflow of routed cell `c` in event hour `hour` (from 0: the hour before the
+    /// event).
+    [[nodiscard]] double lateralOfHour(std::size_t c, std::int64_t hour) const;
     void work(engine_detail::HourState when);
     void workCells(engine_detail::HourState when, engine_detail::StorePool::Cache& cache);
     void begin(engine_detail::CellHour& h, std::int32_t cell, engine_detail::HourState when,
@@ -326,6 +375,7 @@ private:
     std::size_t subSteps_;
     std::size_t nodesPerCell_;
     std::vector<double> nodes_;
+    std::int64_t firstHour_ = 0;
     std::vector<SeriesValue> imports_;
     std::vector<SeriesValue> exports_;
     /// Per thread, per river: exact sums, so that the order of the cells does not matter.

@@ -12,9 +12,11 @@
 
 #include "common/console.h"
 #include "common/file_transaction.h"
+#include "runoff_sim/basin_state.h"
 #include "runoff_sim/discharge_output.h"
 #include "runoff_sim/processing_order.h"
 #include "runoff_sim/routing_setup.h"
+#include "runoff_sim/run_states.h"
 
 namespace hydro::runoff {
 
@@ -33,8 +35,16 @@ struct CaseState {
     std::optional<StudyGrid> network;
     RoutingPlan plan;
     std::vector<std::int32_t> riverNumbers;
-    std::vector<RiverTotals> planned;  ///< cells and initial storage per river
+    /// Per river: cells and initial storage, and for a resumed run what went before.
+    std::vector<RiverTotals> planned;
     std::size_t classCount = 0;
+    // States: what they share, where the run starts, and its own files beside the grids.
+    StateContext states;
+    RouteStart start;
+    NonFiniteTally earlierNonFinite;
+    std::vector<std::string> stateLines;  ///< said before the run starts
+    Status stateFailure = success();
+    FileTransaction outputs;  ///< the final state and the water balance, committed together
 };
 
 /// Runs one stage of this process; a failed allocation is its failure.
@@ -80,6 +90,10 @@ Status readParameters(const CasePaths& paths, std::ostream& console, Executor& e
     });
     if (!status) {
         return status;
+    }
+    if (!s.options.warmStart.empty()) {
+        sayLine(console, "Warm start from ", s.options.warmStart.filename().string(),
+                ": the initial runoff of param-event.dat is not used.");
     }
     return onCase(executor, [&]() -> Status {
         const auto count = countRiverLines(paths.riverList());
@@ -135,6 +149,110 @@ Status planRun(CaseState& s) {
     return success();
 }
 
+/// The interrupted run to go on with: its newest state that the grids hold every frame of.
+Status settleResume(const CasePaths& paths, CaseState& s) {
+    StateContext& run = s.states;
+    const std::filesystem::path& dir = s.options.resume;
+    const std::size_t frameValues = s.plan.frameTemplate.size();
+    std::vector<std::string> passedOver;
+    auto found = findResumeState(dir, run, hoursOnDisk(paths.output(), frameValues), passedOver);
+    if (!found) {
+        return found.error();
+    }
+    for (const std::string& name : passedOver) {
+        s.stateLines.push_back("Passed over " + name + ": it cannot be read or is damaged.");
+    }
+    if (!*found) {
+        s.stateLines.push_back("No state to resume in " + dir.string()
+                               + ": the run starts from the beginning.");
+        return success();
+    }
+    const ResumePoint& point = **found;
+    const std::string name = point.file.filename().string();
+    const StateRun& r = point.state.run;
+    if (Status put = startFromState(name, point.state, s.plan); !put) {
+        return put;
+    }
+    auto totals = totalsOfState(name, point.state, s.riverNumbers);
+    if (!totals) {
+        return totals.error();
+    }
+    s.planned = std::move(*totals);
+    auto frames = dayFramesOnDisk(paths.output(), frameValues, r.hoursRun);
+    if (!frames) {
+        return frames.error();
+    }
+    s.start.dayFrames = std::move(*frames);
+    s.start.schedule.firstHour = r.hoursRun;
+    s.earlierNonFinite.restore(r.nonFiniteCount, r.firstNonFinitePosition, r.firstNonFiniteDay,
+                               r.firstNonFiniteHour);
+    if (s.options.stateEvery == 0) {
+        run.every = r.stateEvery;
+        run.keep = s.options.keepStates > 0 ? s.options.keepStates : r.keepStates;
+    }
+    s.stateLines.push_back("Resuming from " + name + ": hours 1 to " + std::to_string(r.hoursRun)
+                           + " of " + std::to_string(s.params.days * 24) + " are done.");
+    return success();
+}
+
+/// Where the run's states come from and go: the warm start or the state to resume from put into
+/// the plan, all checked before any output file is touched.
+Status settleStates(const CasePaths& paths, CaseState& s) {
+    const RunOptions& o = s.options;
+    if (o.writeState.empty() && o.stateEvery == 0 && o.warmStart.empty() && o.resume.empty()) {
+        return success();
+    }
+    StateContext& run = s.states;
+    auto origin = stateOriginOf(paths, s.params, o.scheme == Scheme::kConservative ? 1U : 0U);
+    if (!origin) {
+        return origin.error();
+    }
+    run.origin = *origin;
+    auto start = readEventStart(paths.rainfall());
+    if (!start) {
+        return start.error();
+    }
+    if (start->fallback) {
+        return Error{
+            "rain.dat: the first block header is not a valid date, which a run with "
+            "states needs as the event's start."};
+    }
+    run.eventStart = start->unixSeconds();
+    run.days = s.params.days;
+    auto rain = sha256OfFile(paths.rainfall());
+    if (!rain) {
+        return rain.error();
+    }
+    run.rain = *rain;
+    run.dir = o.stateEvery > 0 ? o.stateDir : o.resume;
+    run.every = o.stateEvery;
+    run.keep = o.keepStates;
+    if (!o.warmStart.empty()) {
+        auto state = readWarmStart(o.warmStart, run);
+        if (!state) {
+            return state.error();
+        }
+        if (Status put = startFromState(o.warmStart.filename().string(), *state, s.plan); !put) {
+            return put;
+        }
+        s.planned = plannedTotals(s.plan);
+    } else if (!o.resume.empty()) {
+        if (Status resumed = settleResume(paths, s); !resumed) {
+            return resumed;
+        }
+    }
+    s.start.schedule.stateEvery = run.every;
+    s.start.schedule.finalState = !o.writeState.empty();
+    if (run.every > 0) {
+        std::error_code ec;
+        std::filesystem::create_directories(run.dir, ec);
+        if (ec || !std::filesystem::is_directory(run.dir, ec)) {
+            return Error{"The folder for states " + run.dir.string() + " cannot be created."};
+        }
+    }
+    return success();
+}
+
 /// Everything before the time loop is readied, with the console lines between the stages.
 Status readCase(const CasePaths& paths, std::ostream& console, Executor& executor, CaseState& s) {
     Status status = readParameters(paths, console, executor, s);
@@ -154,7 +272,15 @@ Status readCase(const CasePaths& paths, std::ostream& console, Executor& executo
     sayLine(console, "*** Number of different kind of cell accumulattion number : ", s.classCount);
     sayLine(console, "Total simulation time is ", s.params.days, " days.");
     sayLine(console);
-    return onCase(executor, [&] { return readRainfall(paths.rainfall(), s.rain, &console); });
+    status = onCase(executor, [&] { return readRainfall(paths.rainfall(), s.rain, &console); });
+    if (!status) {
+        return status;
+    }
+    status = onCase(executor, [&] { return settleStates(paths, s); });
+    for (const std::string& line : s.stateLines) {
+        sayLine(console, line);
+    }
+    return status;
 }
 
 /// The progress lines of the time loop: one per accumulation class, paced by the cell-hours
@@ -176,11 +302,14 @@ ProgressPacer progressLines(std::ostream& console, std::int64_t classCount, std:
 }
 
 /// How the time loop ended, as the line it leaves.
-Status routed(RunStatus run, const DischargeFiles& files) {
+Status routed(RunStatus run, const DischargeFiles& files, const Status& stateFailure) {
     switch (run) {
         case RunStatus::kComplete:
             break;
         case RunStatus::kSinkRefused:
+            if (!stateFailure) {
+                return stateFailure;
+            }
             return files.writeFailure();
         case RunStatus::kOutOfMemory:
             return Error{kNotEnoughMemory, ErrorKind::kOutOfMemory};
@@ -221,23 +350,39 @@ Status writeBalance(const std::filesystem::path& outputDir, Executor& executor, 
         const std::vector<RiverWater> rivers = waterBalance(s.riverNumbers, s.planned);
         if (rivers.empty()) {
             // Volumes that are not numbers: the check of the grids that follows says why.
-            return success();
+            return s.outputs.commit();
         }
-        FileTransaction files;
         const std::filesystem::path target = outputDir / kWaterBalanceName;
-        if (Status written = files.write(target, waterBalanceCsv(s.options.scheme, rivers));
+        if (Status written = s.outputs.write(target, waterBalanceCsv(s.options.scheme, rivers));
             !written) {
             return written;
         }
-        return files.commit();
+        return s.outputs.commit();
     });
+}
+
+/// A state the run hands out: into the folder of states, and kept for the end of the event.
+Status handOutState(CaseState& s, BasinState&& basin, const NonFiniteTally& nonFinite) {
+    const std::int64_t hour = basin.hour;
+    const RunState state =
+        runStateOf(s.states, std::move(basin), s.riverNumbers, s.planned, nonFinite);
+    if (s.states.every > 0 && hour % s.states.every == 0) {
+        if (Status written = writePeriodicState(s.states, state); !written) {
+            return written;
+        }
+    }
+    if (s.start.schedule.finalState && hour == static_cast<std::int64_t>(s.params.days) * 24) {
+        return writeState(s.outputs, s.options.writeState, state);
+    }
+    return success();
 }
 
 /// check, route, write and report: the time loop and the output files.
 Status runEvent(const CasePaths& paths, std::ostream& console, Executor& executor, CaseState& s) {
     // The run's own state is allocated before any output file is touched.
-    ProgressPacer progress = progressLines(console, static_cast<std::int64_t>(s.classCount),
-                                           s.plan.cells.size(), s.params.days);
+    const std::size_t cells = s.plan.cells.size();
+    ProgressPacer progress =
+        progressLines(console, static_cast<std::int64_t>(s.classCount), cells, s.params.days);
     Status status = executor.agree(
         guarded([&] { return executor.prepare(std::move(s.plan), std::move(s.rain), progress); }));
     if (!status) {
@@ -257,23 +402,30 @@ Status runEvent(const CasePaths& paths, std::ostream& console, Executor& executo
         if (Status gone = removeStaleBalance(outputDir); !gone) {
             return gone;
         }
-        return files.open(outputDir, {p.studyCols, p.studyRows, p.swLon, p.swLat}, p.days);
+        return files.open(outputDir, {p.studyCols, p.studyRows, p.swLon, p.swLat}, p.days,
+                          s.start.schedule.firstHour);
     });
     if (!status) {
         return status;
     }
 
-    // The time loop, with the progress lines paced by the cell-hours done. Its allocations
-    // are the executor's own concern: every process returns the same status.
+    // The time loop, with the progress lines paced by the cell-hours done (a resumed run has
+    // done some already). Its allocations are the executor's own concern: every process
+    // returns the same status.
+    progress.advance(s.start.schedule.firstHour * static_cast<std::int64_t>(cells));
     progress.start();
-    NonFiniteTally nonFinite;
+    NonFiniteTally nonFinite = s.earlierNonFinite;
     const FrameSink sink{[&](std::int32_t day, std::int32_t hour, std::span<const float> frame) {
                              nonFinite.addHour(day, hour, frame);
                              return files.writeHour(frame);
                          },
                          [&](std::int32_t, std::span<const float> mean,
                              std::span<const float> max) { return files.writeDay(mean, max); }};
-    status = executor.agree(routed(executor.route(sink), files));
+    const StateSink states = [&](BasinState&& basin) {
+        s.stateFailure = handOutState(s, std::move(basin), nonFinite);
+        return static_cast<bool>(s.stateFailure);
+    };
+    status = executor.agree(routed(executor.route(sink, s.start, states), files, s.stateFailure));
     if (!status) {
         return status;
     }

@@ -4,6 +4,9 @@
 // executors that run it: in one process, or spread over the ranks of MPI. The sequence alone
 // prints the console lines of a run, its progress lines and its failure lines.
 
+#include <cstdint>
+#include <filesystem>
+#include <functional>
 #include <ostream>
 #include <vector>
 
@@ -17,6 +20,30 @@ namespace hydro::runoff {
 
 /// The line that ends a run for which an allocation failed.
 inline constexpr const char* kNotEnoughMemory = "Not enough memory for this run.";
+
+/// The state of every routed cell of the basin at the end of an event hour, in the process
+/// that holds the case.
+struct BasinState {
+    std::int64_t hour = 0;
+    /// Frame positions of the routed cells, ascending.
+    std::vector<std::int32_t> positions;
+    /// Per cell, its node states and the lateral inflow of the hour (RoutingEngine::
+    /// stateValues).
+    std::vector<double> values;
+    /// Per river, what the routing engines added up since this run started (without storage).
+    std::vector<RiverTotals> totals;
+};
+
+/// Receives the states a run hands out, in hour order; returning false stops the run.
+using StateSink = std::function<bool(BasinState&&)>;
+
+/// Where a run starts and which states it hands out.
+struct RouteStart {
+    RouteSchedule schedule;
+    /// In the process that holds the case: the hourly frames of the day in which the run
+    /// starts, up to its first hour (schedule.firstHour % 24 frames).
+    std::vector<float> dayFrames;
+};
 
 /// Where the stages of a run execute. One process holds the case: it reads the input, prints
 /// and writes the output files; every process runs the time loop.
@@ -41,9 +68,11 @@ public:
     /// std::bad_alloc, only after the processes have agreed on everything before it.
     [[nodiscard]] virtual Status prepare(RoutingPlan plan, RainGrid rain,
                                          ProgressPacer& progress) = 0;
-    /// Runs the event; the frames reach `sink` in file order in the process that holds the
-    /// case. Every process returns the same status.
-    [[nodiscard]] virtual RunStatus route(const FrameSink& sink) = 0;
+    /// Runs the event from `start`; the frames reach `sink` in file order in the process that
+    /// holds the case, and the states the schedule asks for reach `states` there, each after
+    /// the frames of its hour. Every process returns the same status.
+    [[nodiscard]] virtual RunStatus route(const FrameSink& sink, const RouteStart& start,
+                                          const StateSink& states) = 0;
     /// After a complete route(): the river totals of the run (finalTotals) of every process,
     /// added into `totals` in the process that holds the case, which sized it; nothing
     /// elsewhere. The verdict of every process.
@@ -53,6 +82,12 @@ public:
 /// What the command line chose.
 struct RunOptions {
     Scheme scheme = Scheme::kLinear;
+    std::filesystem::path writeState;  ///< the state at the end of the event, or empty
+    std::int32_t stateEvery = 0;       ///< hours between states in stateDir, 0 for none
+    std::filesystem::path stateDir;
+    std::int32_t keepStates = 0;      ///< states kept in stateDir, 0 for all
+    std::filesystem::path warmStart;  ///< the state to start from, or empty
+    std::filesystem::path resume;     ///< the folder of states of the run to go on with
 };
 
 /// Runs the simulation of the case at `paths` on `executor`, printing to `console` (a stream

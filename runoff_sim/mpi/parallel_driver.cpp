@@ -122,7 +122,8 @@ public:
         return success();
     }
 
-    [[nodiscard]] RunStatus route(const FrameSink& sink) override {
+    [[nodiscard]] RunStatus route(const FrameSink& sink, const RouteStart& /*start*/,
+                                  const StateSink& /*states*/) override {
         // The progress lines follow the frames rank 0 has received: a line once its share of
         // all cell-hours is in, as a run in one process prints them.
         FramePipeline frames(
@@ -220,6 +221,14 @@ private:
 int runRunoffSimParallel(const std::filesystem::path& caseDir, std::ostream& console,
                          const RunOptions& options) {
     MpiExecutor executor;
+    if (!options.writeState.empty() || options.stateEvery > 0 || !options.warmStart.empty()
+        || !options.resume.empty()) {
+        if (executor.holdsCase()) {
+            console << "States are not yet written or read under mpirun; run in one process."
+                    << std::endl;
+        }
+        return 1;
+    }
     // Only rank 0 speaks; the others' lines go nowhere.
     std::ostream quiet(nullptr);
     return runSimulation(CasePaths{caseDir}, executor.holdsCase() ? console : quiet, executor,

@@ -58,7 +58,7 @@ void SimCase::write(const std::filesystem::path& dir) const {
     writeGridFile(dir / "topoData" / "riverNum.bin", riverNum, studyRows, studyCols);
     writeText(dir / "topoData" / "riverNumList.dat", riverList);
     std::ostringstream r;
-    for (int day = 1; day <= days; ++day) {
+    for (int day = startDay; day < startDay + days; ++day) {
         for (int h = 0; h < 24; ++h) {
             r << "2000 1 " << day << ' ' << h << " 0 0\n";
             for (int row = rainRows - 1; row >= 0; --row) {

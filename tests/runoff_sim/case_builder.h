@@ -24,6 +24,8 @@ struct SimCase {
     std::string rainLon0 = "135.0";
     std::string rainLat0 = "35.0";
     std::int32_t days = 1;
+    /// The day of January 2000 on which the event starts (its first rain block's header).
+    std::int32_t startDay = 1;
     std::int32_t timeStep = 600;
     std::int32_t spaceSteps = 4;
     std::string weight = "0.6";
@@ -38,7 +40,8 @@ struct SimCase {
     std::vector<std::int32_t> flowAcc;
     std::vector<std::int32_t> riverNum;
     std::string riverList = "1 0 0 0 0 0 0.0 0.0\n";
-    /// Rain in mm/hr of point (row from the south, column) at day 1.., hour index 0..23.
+    /// Rain in mm/hr of point (row from the south, column) at day startDay.. of January 2000,
+    /// hour index 0..23.
     std::function<float(int day, int hourIndex, int row, int column)> rain =
         [](int, int, int, int) { return 0.0F; };
 

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <random>
 #include <sstream>
 
 #include "case/case.h"
@@ -219,6 +220,86 @@ EventFrames runWithThreads(const PlannedCase& planned, int threads) {
     EventFrames frames = collectFrames(engine);
     omp_set_num_threads(saved);
     return frames;
+}
+
+/// A random D8 forest on a rows x cols grid (border ring included): a few outlets on the
+/// border, every interior cell attached to a random neighbour already attached, elevations
+/// rising upstream by random drops (some of them none, at the slope floor), a river number a
+/// tree and a one-cell river inside the first tree, random rain on every cell.
+SimCase randomBasin(unsigned seed, std::int32_t rows, std::int32_t cols) {
+    std::mt19937 random(seed);
+    SimCase c;
+    c.studyRows = rows;
+    c.studyCols = cols;
+    const std::int32_t count = rows * cols;
+    const auto n = static_cast<std::size_t>(count);
+    const auto at = [cols](std::int32_t r, std::int32_t k) {
+        const std::int32_t i = r * cols + k;
+        return static_cast<std::size_t>(i);
+    };
+    c.elevation.assign(n, 0.0F);
+    c.flowDir.assign(n, 0);
+    c.flowAcc.assign(n, 0);
+    c.riverNum.assign(n, -1);
+    std::vector<std::int32_t> tree(n, -1);
+    std::vector<std::size_t> attached;
+    // Outlets: interior cells of the first interior row draining north into the border.
+    const std::int32_t outlets = 1 + static_cast<std::int32_t>(random() % 3);
+    for (std::int32_t t = 0; t < outlets; ++t) {
+        const std::size_t i = at(1, 1 + (t * (cols - 2)) / outlets);
+        c.flowDir[i] = 1;
+        c.elevation[i] = 1.0F;
+        tree[i] = t;
+        attached.push_back(i);
+    }
+    std::uniform_real_distribution<float> drop(0.0F, 30.0F);
+    const std::int32_t interior = (rows - 2) * (cols - 2);
+    while (attached.size() < static_cast<std::size_t>(interior)) {
+        const std::size_t from = attached[random() % attached.size()];
+        const auto r = static_cast<std::int32_t>(from) / cols;
+        const auto k = static_cast<std::int32_t>(from) % cols;
+        const auto dir = static_cast<std::int32_t>(1 + random() % 8);
+        const D8Offset o = kD8Offsets[static_cast<std::size_t>(dir)];
+        const std::int32_t r2 = r + o.row;
+        const std::int32_t k2 = k + o.column;
+        if (r2 <= 0 || r2 >= rows - 1 || k2 <= 0 || k2 >= cols - 1 || tree[at(r2, k2)] >= 0) {
+            continue;
+        }
+        const std::size_t i = at(r2, k2);
+        c.flowDir[i] = 1 + (dir + 3) % 8;  // back towards `from`
+        c.elevation[i] = c.elevation[from] + (random() % 4 == 0 ? 0.0F : drop(random));
+        tree[i] = tree[from];
+        c.riverNum[i] = tree[i] + 1;
+        attached.push_back(i);
+    }
+    for (std::size_t t = 0; t < static_cast<std::size_t>(outlets); ++t) {
+        c.riverNum[attached[t]] = static_cast<std::int32_t>(t) + 1;
+    }
+    // One cell halfway up the first tree becomes a river of its own: it takes water in from
+    // the first river and gives it back.
+    for (std::size_t k = attached.size() / 2; k < attached.size(); ++k) {
+        if (tree[attached[k]] == 0) {
+            c.riverNum[attached[k]] = outlets + 1;
+            break;
+        }
+    }
+    countAccumulation(c);
+    c.riverList.clear();
+    for (std::int32_t river = 1; river <= outlets + 1; ++river) {
+        c.riverList += std::to_string(river) + " 0 0 0 0 0 0.0 0.0\n";
+    }
+    putRainPointOnEveryCell(c);
+    const std::size_t hours = 24U * n;
+    std::vector<float> rain(hours);
+    for (float& v : rain) {
+        v = random() % 3 == 0 ? 0.0F : drop(random) * 2.0F;
+    }
+    c.rain = [rain, n, cols](int, int hourIndex, int row, int col) {
+        const int cell = row * cols + col;
+        return rain[static_cast<std::size_t>(hourIndex) * n + static_cast<std::size_t>(cell)];
+    };
+    c.channelArea = 4;
+    return c;
 }
 
 }  // namespace hydro::test

@@ -64,4 +64,10 @@ struct EventFrames {
 /// Runs `planned` on `threads` threads with an engine of its own.
 [[nodiscard]] EventFrames runWithThreads(const PlannedCase& planned, int threads);
 
+/// A random D8 forest on a rows x cols grid (border ring included): a few outlets on the
+/// border, every interior cell attached to a random neighbour already attached, elevations
+/// rising upstream by random drops (some of them none, at the slope floor), a river number a
+/// tree and a one-cell river inside the first tree, random rain on every cell.
+[[nodiscard]] SimCase randomBasin(unsigned seed, std::int32_t rows, std::int32_t cols);
+
 }  // namespace hydro::test

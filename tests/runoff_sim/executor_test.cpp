@@ -40,7 +40,9 @@ public:
         engine_.emplace(plan_, rain_, progress);
         return success();
     }
-    [[nodiscard]] runoff::RunStatus route(const runoff::FrameSink& sink) override {
+    [[nodiscard]] runoff::RunStatus route(const runoff::FrameSink& sink,
+                                          const runoff::RouteStart& /*start*/,
+                                          const runoff::StateSink& /*states*/) override {
         return engine_->run(sink);
     }
     [[nodiscard]] Status gatherWater(std::vector<runoff::RiverTotals>& totals) override {
