@@ -19,8 +19,8 @@ inline constexpr std::size_t kLibraryHeadroom = std::size_t{4} << 20;
 /// once, so that what follows has at least that much. Reserving maps nothing in (PROT_NONE,
 /// no swap reserved) and so costs no memory.
 [[nodiscard]] inline bool hasHeadroom(std::size_t bytes = kLibraryHeadroom) noexcept {
-    void* block = ::mmap(nullptr, bytes, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE,
-                         -1, 0);
+    void* block =
+        ::mmap(nullptr, bytes, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
     if (block == MAP_FAILED) {
         return false;
     }
