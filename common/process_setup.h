@@ -19,8 +19,14 @@ inline void setUpProcess() noexcept {
 
 /// Returns `status` from main. A failed run (any other status than 0), whose line is printed
 /// and whose temporaries are removed, ends here with the standard streams flushed but without
-/// the exit handlers: the NetCDF library's HDF5 layer, after a write that failed part-way,
-/// still holds the file it could not finish and crashes while tearing it down at exit.
+/// the exit handlers. Those would run HDF5's teardown (H5_term_library), which crashes on a
+/// file the NetCDF library could not close, and no call order avoids that: with libnetcdf 4.9
+/// and libhdf5 1.10, a failed write at nc_close (full disk, file-size limit, no memory)
+/// returns the error with the file still open and its id still valid; nc_abort on that id
+/// fails the same flush inside H5Fclose, which leaves the file half torn down, and then
+/// crashes itself listing the objects still open (H5Iget_name, H5G_rootof); left alone, the
+/// file crashes H5F__close_cb at exit instead. Only ending the process without the handlers
+/// is safe once that has happened, and nothing of ours is left to do by then.
 [[nodiscard]] inline int endRun(int status) {
     if (status != 0) {
         std::cout.flush();

@@ -538,6 +538,7 @@ Status writeOutputs(const fs::path& dir, const Inputs& in, Computed& c) {
     }
     GaugeNetcdfJob job;
     job.file = files.add(dir / "gauge_discharge.nc");
+    job.name = "gauge_discharge.nc";
     job.params = in.data.params;
     job.start = in.start;
     job.history = in.history;

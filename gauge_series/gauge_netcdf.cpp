@@ -130,14 +130,15 @@ Status writeGaugeNetcdf(const GaugeNetcdfJob& job) {
     for (const Gauge& g : *job.gauges) {
         idLength = std::max(idLength, g.id.size());
     }
+    const std::string name = job.name.empty() ? job.file.filename().string() : job.name;
     NetcdfFile nc;
     if (!nc.create(job.file)) {
-        return Error{job.file.filename().string() + " cannot be created (" + nc.error() + ")."};
+        return Error{name + " cannot be created (" + nc.error() + ")."};
     }
     const Layout layout = defineLayout(nc, job, idLength);
     writeValues(nc, layout, job, idLength);
     if (!nc.close()) {
-        return Error{job.file.filename().string() + " cannot be written (" + nc.error() + ")."};
+        return Error{name + " cannot be written (" + nc.error() + ")."};
     }
     return success();
 }

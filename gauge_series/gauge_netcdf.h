@@ -17,6 +17,7 @@ namespace hydro::gauges {
 
 struct GaugeNetcdfJob {
     std::filesystem::path file;  ///< written as given (the caller renames it into place)
+    std::string name;            ///< the file's final name, for errors; `file`'s when empty
     EventParameters params;
     EventStart start;
     std::string history;

@@ -68,8 +68,11 @@ std::string shortest(T value) {
 
 Result<std::vector<GaugeRecord>> readGaugeRecords(std::istream& in, const std::string& name) {
     std::string line;
-    if (!std::getline(in, line)
-        || splitComma(line) != std::vector<std::string>{"time", "id", "lon", "lat", "mm"}) {
+    const bool read = static_cast<bool>(std::getline(in, line));
+    if (in.bad()) {
+        return Error{name + " cannot be read."};
+    }
+    if (!read || splitComma(line) != std::vector<std::string>{"time", "id", "lon", "lat", "mm"}) {
         return Error{name + ": the first line must be the header time,id,lon,lat,mm."};
     }
     std::vector<GaugeRecord> records;
@@ -314,6 +317,12 @@ Result<GaugeCase> gaugeCaseOf(const GaugeRequest& request) {
     if (!study) {
         return Error{parameters.string() + ": " + study.error().message
                      + " Run make_case terrain first, or correct the file."};
+    }
+    std::error_code folder;
+    if (fs::is_directory(request.csv, folder)) {
+        return Error{request.csv.string()
+                     + " cannot be read: it is a folder, not a table of rain-gauge records "
+                       "(time,id,lon,lat,mm)."};
     }
     std::ifstream in(request.csv, std::ios::binary);
     if (!in) {

@@ -25,7 +25,7 @@ struct GaugeRecord {
 };
 
 /// Reads the records of a CSV file with the header "time,id,lon,lat,mm"; `name` names the
-/// file in the one-line error.
+/// file in the one-line error ("cannot be read" when the stream fails before its first line).
 [[nodiscard]] Result<std::vector<GaugeRecord>> readGaugeRecords(std::istream& in,
                                                                 const std::string& name);
 

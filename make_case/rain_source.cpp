@@ -18,6 +18,7 @@
 
 #include "case/event_start.h"
 #include "case/time_parse.h"
+#include "common/memory_headroom.h"
 #include "common/number_stream.h"
 #include "make_case/rain_limits.h"
 
@@ -839,6 +840,7 @@ std::unique_ptr<GDALDataset> averageInMemory(GDALDataset& src, std::vector<std::
 }
 
 Result<RainSeries> readRainSeries(const RainReadOptions& o) {
+    requireHeadroom();
     GDALAllRegister();
     CPLPushErrorHandler(CPLQuietErrorHandler);
     struct Pop {

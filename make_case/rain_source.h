@@ -50,7 +50,8 @@ struct RainSeries {
     std::string description;                ///< what was read, for the console
 };
 
-/// Reads the product. Errors name the file and what is wrong.
+/// Reads the product. Errors name the file and what is wrong; throws std::bad_alloc, before any
+/// call into GDAL, when too little memory is left for it.
 [[nodiscard]] Result<RainSeries> readRainSeries(const RainReadOptions& options);
 
 }  // namespace hydro::make_case

@@ -2,6 +2,8 @@
 
 #include <netcdf.h>
 
+#include "common/memory_headroom.h"
+
 namespace hydro::results {
 
 namespace {
@@ -37,6 +39,7 @@ bool NetcdfFile::check(int status, const std::string& what) {
 
 bool NetcdfFile::create(const std::filesystem::path& path) {
     int id = -1;
+    requireHeadroom();
     if (check(nc_create(path.c_str(), NC_NETCDF4 | NC_CLASSIC_MODEL | NC_NOCLOBBER, &id),
               "creating the file")) {
         id_ = id;

@@ -28,7 +28,8 @@ public:
     NetcdfFile(NetcdfFile&&) = delete;
     NetcdfFile& operator=(NetcdfFile&&) = delete;
 
-    /// Creates `path` (NetCDF-4, classic model); an existing file is not replaced.
+    /// Creates `path` (NetCDF-4, classic model); an existing file is not replaced. Throws
+    /// std::bad_alloc, before calling the library, when too little memory is left for it.
     bool create(const std::filesystem::path& path);
     /// A dimension; returns its id.
     int defineDimension(const std::string& name, std::size_t length);
@@ -52,7 +53,9 @@ public:
              std::initializer_list<std::size_t> count, const double* values);
     void put(int variable, std::initializer_list<std::size_t> start,
              std::initializer_list<std::size_t> count, const char* values);
-    /// Closes the file; true when every call succeeded.
+    /// Closes the file; true when every call succeeded. When the close itself fails, the
+    /// library keeps the file open and cannot be made to let go of it (see hydro::endRun);
+    /// the file is not touched again.
     [[nodiscard]] bool close();
 
     [[nodiscard]] bool failed() const { return !error_.empty(); }

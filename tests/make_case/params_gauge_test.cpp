@@ -124,6 +124,18 @@ TEST_F(ParamsCase, RainGaugesRefuseYearsOutsideTheCalendar) {
     EXPECT_EQ(readText(caseDir() / "input" / "rain.dat"), before);
 }
 
+TEST_F(ParamsCase, RainGaugesSayAFolderGivenAsTheTableCannotBeRead) {
+    const std::string before = readText(caseDir() / "input" / "rain.dat");
+    const fs::path folder = dir_ / "records";
+    fs::create_directories(folder);
+    std::string console;
+    ASSERT_EQ(run({"rain-gauges", folder.string(), caseDir().string()}, &console), 1);
+    EXPECT_EQ(console, folder.string()
+                           + " cannot be read: it is a folder, not a table of rain-gauge records "
+                             "(time,id,lon,lat,mm).\n");
+    EXPECT_EQ(readText(caseDir() / "input" / "rain.dat"), before);
+}
+
 TEST_F(ParamsCase, TheSimulatorRunsWithEverythingParamsAccepts) {
     const std::vector<std::vector<std::string>> settings{
         {"--time-step", "3600", "--space-steps", "1", "--weight", "1", "--channel-cells", "0",
