@@ -209,7 +209,9 @@ TEST(SimulationFailures, TheConservativeSchemeRefusesAWeightBelowOneHalf) {
         writeText(dir / "output/water_balance.csv", "earlier balance");
         const std::string before = listing(dir / "output");
         std::ostringstream out;
-        EXPECT_EQ(runoff::runRunoffSim(dir.path(), out, {runoff::Scheme::kConservative}), 1);
+        runoff::RunOptions conservative;
+        conservative.scheme = runoff::Scheme::kConservative;
+        EXPECT_EQ(runoff::runRunoffSim(dir.path(), out, conservative), 1);
         std::string console = out.str();
         ASSERT_FALSE(console.empty());
         console.pop_back();
