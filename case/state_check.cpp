@@ -75,8 +75,7 @@ std::string valueName(const RunState& state, std::size_t k) {
 }
 
 /// Values that are not finite, and node states below zero.
-void valueMisfits(const std::string& name, const RunState& state,
-                  std::vector<std::string>& lines) {
+void valueMisfits(const std::string& name, const RunState& state, std::vector<std::string>& lines) {
     const std::size_t perCell = state.valuesPerCell();
     std::size_t nonFinite = 0;
     std::size_t firstNonFinite = 0;

@@ -27,8 +27,7 @@ namespace hydro {
 /// the first setting of the origin that differs; on the same grid, the routed cells the state
 /// lacks and the cells it holds that the run does not route; node states or lateral inflows
 /// that are not finite; node states below zero. Empty when the state fits.
-[[nodiscard]] std::vector<std::string> stateMisfits(const std::string& name,
-                                                    const RunState& state,
+[[nodiscard]] std::vector<std::string> stateMisfits(const std::string& name, const RunState& state,
                                                     const StateOrigin& run,
                                                     std::span<const std::int32_t> routed);
 
@@ -45,8 +44,8 @@ namespace hydro {
 struct StateCheck {
     RunState state;
     CaseData data;
-    std::uint32_t scheme = 0;           ///< the scheme the state was checked against
-    std::vector<std::string> misfits;   ///< stateMisfits; empty when the state fits
+    std::uint32_t scheme = 0;          ///< the scheme the state was checked against
+    std::vector<std::string> misfits;  ///< stateMisfits; empty when the state fits
 };
 
 /// Reads the state file `statePath` and the case in `root` and holds the one against the

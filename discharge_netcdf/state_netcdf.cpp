@@ -91,8 +91,8 @@ StateLayout defineStateLayout(NetcdfFile& nc, const StateNetcdfJob& job, const R
     nc.text(l.lon, "axis", "X");
     defineCrs(nc);
 
-    l.discharge = defineGrid(nc, job, "discharge", "discharge at the outlet of the cell",
-                             "m3 s-1", {latDim, lonDim}, rows, cols);
+    l.discharge = defineGrid(nc, job, "discharge", "discharge at the outlet of the cell", "m3 s-1",
+                             {latDim, lonDim}, rows, cols);
     nc.text(l.discharge, "standard_name", "water_volume_transport_in_river_channel");
     l.storage = defineGrid(nc, job, "storage", "water held in the channel of the cell", "m3",
                            {latDim, lonDim}, rows, cols);

@@ -24,8 +24,7 @@ namespace {
 /// its grid, its scheme is one of the two.
 void requireSound(const hydro::RunState& s) {
     require(s.origin.spaceSteps >= 1, "a state without space steps");
-    require(s.values.size() == s.positions.size() * s.valuesPerCell(),
-            "values and cells disagree");
+    require(s.values.size() == s.positions.size() * s.valuesPerCell(), "values and cells disagree");
     require(s.origin.scheme <= 1, "a scheme beyond the two");
     const std::int64_t frame =
         static_cast<std::int64_t>(s.origin.columns) * static_cast<std::int64_t>(s.origin.rows);

@@ -552,8 +552,9 @@ Result<CheckRequest> parseCheck(const std::vector<std::string>& args) {
     request.caseDir = *caseDir;
     if (scheme) {
         if (!request.state) {
-            return Error{"--scheme goes with --state: it names the scheme of the run that would "
-                         "go on from the state."};
+            return Error{
+                "--scheme goes with --state: it names the scheme of the run that would "
+                "go on from the state."};
         }
         if (*scheme != "linear" && *scheme != "conservative") {
             return Error{"--scheme is linear or conservative, not \"" + quoteToken(*scheme)

@@ -16,11 +16,11 @@
 #include "case/event_start.h"
 #include "case/run_state.h"
 #include "discharge_netcdf/app.h"
+#include "physics/conservative_wave.h"
 #include "results/event_time.h"
 #include "results/run_record.h"
-#include "tests/discharge_netcdf/netcdf_read.h"
-#include "physics/conservative_wave.h"
 #include "runoff_sim/water_balance.h"
+#include "tests/discharge_netcdf/netcdf_read.h"
 #include "tests/runoff_sim/case_builder.h"
 #include "tests/runoff_sim/planned_state.h"
 #include "tests/support/test_support.h"
@@ -462,7 +462,8 @@ TEST(StateNetcdf, EveryRoutedCellAsTheSimulatorHoldsItAndFillElsewhere) {
         ASSERT_TRUE(writeState(state, planned->state));
         const fs::path target = dir / "state.nc";
         fs::remove(target);
-        const Outcome o = runWith({dir.path().string(), "--state", state.string(), target.string()});
+        const Outcome o =
+            runWith({dir.path().string(), "--state", state.string(), target.string()});
         const char* name = stateSchemeName(planned->state.origin.scheme);
         ASSERT_EQ(o.status, 0) << o.out;
         EXPECT_EQ(o.out, "Wrote " + target.string() + ": the " + name
@@ -485,8 +486,8 @@ TEST(StateNetcdf, EveryRoutedCellAsTheSimulatorHoldsItAndFillElsewhere) {
             const std::span<const double> nodes(plan.initialNodes.data() + i * perCell, perCell);
             const auto at = static_cast<std::size_t>(rc.framePosition);
             const runoff::BoxCell box = runoff::BoxCell::of(plan.box, rc.wave.dx, rc.alpha);
-            const double q = plan.conservative() ? runoff::boxDischargeOf(box, nodes.back())
-                                                 : nodes.back();
+            const double q =
+                plan.conservative() ? runoff::boxDischargeOf(box, nodes.back()) : nodes.back();
             EXPECT_EQ(discharge[at], q) << name << " " << at;
             EXPECT_GT(q, 0.0);
             EXPECT_EQ(storage[at], runoff::cellStorage(plan, rc, nodes)) << name << " " << at;

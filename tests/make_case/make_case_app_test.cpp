@@ -703,8 +703,8 @@ TEST(CheckState, APlannedStateFitsItsCaseAndEachMisfitIsAnError) {
     broken.values.resize(broken.positions.size() * per);
     broken.values[1] = std::nan("");
     ASSERT_TRUE(writeState(state, broken));
-    const auto [badStatus, badOut] = runCommand(
-        {"check", caseDir.string(), "--scheme", "linear", "--state", state.string()});
+    const auto [badStatus, badOut] =
+        runCommand({"check", caseDir.string(), "--scheme", "linear", "--state", state.string()});
     EXPECT_EQ(badStatus, 1);
     EXPECT_NE(badOut.find("error: hour-5.state was written with the conservative scheme; this "
                           "run uses the linear scheme.\n"

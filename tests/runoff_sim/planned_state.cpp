@@ -24,8 +24,8 @@ std::optional<PlannedState> plannedState(const std::filesystem::path& dir, runof
         return std::nullopt;
     }
     auto plan = runoff::buildRoutingPlan(data->grid, data->rivers,
-                                         runoff::orderRoutedCells(data->grid, data->rivers),
-                                         *rain, data->params, scheme);
+                                         runoff::orderRoutedCells(data->grid, data->rivers), *rain,
+                                         data->params, scheme);
     if (!plan) {
         ADD_FAILURE() << plan.error().message;
         return std::nullopt;
