@@ -274,6 +274,9 @@ Result<RunState> decodeState(std::span<const std::byte> bytes, const std::string
     std::uint32_t perCell = 0;
     std::uint32_t rivers = 0;
     readHead(in, s, cells, perCell, rivers);
+    if (s.origin.scheme > 1) {
+        return broken;
+    }
     // The sizes the counts claim, judged before anything is allocated.
     if (s.origin.spaceSteps < 1 || s.origin.spaceSteps > kMaxValuesPerCell
         || perCell != static_cast<std::uint32_t>(s.origin.spaceSteps) + 2U || cells < 0

@@ -4,12 +4,15 @@
 #include <filesystem>
 #include <iomanip>
 #include <locale>
+#include <optional>
 #include <sstream>
 #include <vector>
 
 #include "case/case.h"
+#include "case/state_check.h"
 #include "common/console.h"
 #include "common/number_stream.h"
+#include "discharge_netcdf/state_netcdf.h"
 #include "results/event_time.h"
 #include "results/grid_netcdf.h"
 #include "results/run_record.h"
@@ -21,9 +24,11 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr const char* kUsage =
-    "Usage: discharge_netcdf CASE_DIR (discharge_netcdf --help tells more)";
+    "Usage: discharge_netcdf CASE_DIR, or discharge_netcdf CASE_DIR --state FILE OUT.nc "
+    "(discharge_netcdf --help tells more)";
 constexpr const char* kHelp =
     R"(Usage: discharge_netcdf CASE_DIR [--deflate LEVEL]
+       discharge_netcdf CASE_DIR --state FILE OUT.nc [--deflate LEVEL]
 
 Writes CASE_DIR/output/discharge.nc, a CF-1.8 NetCDF-4 (classic model) file, from the
 simulator's output/dischargeHourly.bin, dischargeDaily.bin and dischargeHourlyMaxInDay.bin
@@ -39,10 +44,52 @@ Times are hours since the event start, the date in rain.dat's first block header
 cells outside the simulated rivers hold the fill value -9999. The global attributes scheme
 and scheme_description name the run's routing scheme, from output/water_balance.csv.
 
+With --state, writes OUT.nc instead from FILE, a state runoff_sim wrote, after holding it
+against the case as make_case check --state does (a state that does not fit is refused):
+
+  discharge             (lat, lon)  discharge at the outlet of each routed cell, m3 s-1
+  storage               (lat, lon)  water held in the cell's channel, m3
+  lateral_inflow        (lat, lon)  lateral inflow per metre of flow path over the last
+                                    hour, m2 s-1
+  time                  ()          the state's time, seconds since 1970-01-01 00:00:00
+
+Cells the state does not hold are -9999. The global attributes scheme, state_file and
+state_time (ISO 8601 UTC) say what the state is.
+
 Options:
+  --state FILE      a state of runoff_sim instead of the discharge grids
   --deflate LEVEL   zlib level of the grids, 0 (none: fastest, largest) to 9; default 1
   --help            print this text
 )";
+
+/// `CASE --state FILE OUT.nc`: the state held against the case, then written.
+int runStateNetcdf(const fs::path& caseDir, const fs::path& statePath, const fs::path& target,
+                   int level, std::ostream& out) {
+    const auto check = checkStateAgainstCase(caseDir, statePath, std::nullopt);
+    if (!check) {
+        sayLine(out, check.error().message);
+        return 1;
+    }
+    if (!check->misfits.empty()) {
+        sayLine(out, check->misfits.front());
+        return 1;
+    }
+    StateNetcdfJob job;
+    job.target = target;
+    job.stateName = statePath.filename().string();
+    job.history = isoNow() + " discharge_netcdf " + caseDir.string() + " --state "
+                  + statePath.string() + " " + target.string();
+    job.deflateLevel = level;
+    if (const Status written = writeStateNetcdf(job, check->state, check->data); !written) {
+        sayLine(out, written.error().message);
+        return 1;
+    }
+    const std::size_t cells = check->state.positions.size();
+    sayLine(out, "Wrote ", target.string(), ": the ", stateSchemeName(check->state.origin.scheme),
+            " scheme's state at ", stateTimeText(check->state.time), ", ", cells,
+            cells == 1 ? " cell." : " cells.");
+    return 0;
+}
 
 }  // namespace
 
@@ -54,8 +101,11 @@ int runDischargeNetcdf(std::span<const std::string> args, std::ostream& out,
     }
     std::vector<std::string> positional;
     int level = kDeflateLevel;
+    std::optional<fs::path> state;
     for (std::size_t k = 0; k < args.size(); ++k) {
-        if (args[k] == "--deflate" && k + 1 < args.size()) {
+        if (args[k] == "--state" && k + 1 < args.size() && !state) {
+            state = args[++k];
+        } else if (args[k] == "--deflate" && k + 1 < args.size()) {
             const auto v = parseInt32(args[++k]);
             if (!v || *v < 0 || *v > 9) {
                 sayLine(out, "--deflate must be a whole number from 0 to 9, not \"",
@@ -70,9 +120,12 @@ int runDischargeNetcdf(std::span<const std::string> args, std::ostream& out,
             positional.push_back(args[k]);
         }
     }
-    if (positional.size() != 1) {
+    if (positional.size() != (state ? 2U : 1U)) {
         sayLine(out, kUsage);
         return 1;
+    }
+    if (state) {
+        return runStateNetcdf(positional[0], *state, positional[1], level, out);
     }
     const auto started = std::chrono::steady_clock::now();
     const fs::path caseDir = positional[0];

@@ -35,7 +35,9 @@ Usage:
   make_case params CASE [options]        set the simulation values of CASE/param-event.dat
   make_case rain-gauges CSV CASE [--spacing DEG]
                                          gridded rainfall from hourly rain-gauge records
-  make_case check CASE                   validate the case folder CASE
+  make_case check CASE [--state FILE [--scheme linear|conservative]]
+                                         validate the case folder CASE, and a state of
+                                         runoff_sim against it
   make_case --help
 
 terrain warps DEM (any raster and CRS GDAL reads) onto 30-arc-second WGS 84 cells by
@@ -108,6 +110,15 @@ Options of rain:
   --loss curve-number --curve-number CN
                             SCS curve number: a number, or a raster averaged over each rain
                             point's cell
+
+check reads the case as runoff_sim does and prints one line per finding (error or warning),
+then a summary; exit status 1 on an error.
+  --state FILE              also hold FILE, a state runoff_sim wrote, against the case: its
+                            origin (grid, files, settings), its cells against the routed
+                            cells, its values finite and no discharge below zero
+  --scheme linear|conservative
+                            the scheme of the run that would go on from the state (default:
+                            the state's own)
 )";
 
 std::string isoNow() {
@@ -507,6 +518,53 @@ int runTerrain(const TerrainOptions& o, std::ostream& out, std::ostream& progres
     return 0;
 }
 
+struct CheckRequest {
+    fs::path caseDir;
+    std::optional<StateToCheck> state;
+};
+
+/// `check CASE [--state FILE [--scheme linear|conservative]]`.
+Result<CheckRequest> parseCheck(const std::vector<std::string>& args) {
+    const Error usage{
+        "make_case check takes one case folder and perhaps a state: make_case check CASE "
+        "[--state FILE [--scheme linear|conservative]]."};
+    CheckRequest request;
+    std::optional<fs::path> caseDir;
+    std::optional<std::string> scheme;
+    for (std::size_t k = 1; k < args.size(); ++k) {
+        const std::string& a = args[k];
+        if ((a == "--state" || a == "--scheme") && k + 1 == args.size()) {
+            return Error{a + " needs a value; see make_case --help."};
+        }
+        if (a == "--state" && !request.state) {
+            request.state = StateToCheck{args[++k], std::nullopt};
+        } else if (a == "--scheme" && !scheme) {
+            scheme = args[++k];
+        } else if (!a.starts_with("-") && !caseDir) {
+            caseDir = a;
+        } else {
+            return usage;
+        }
+    }
+    if (!caseDir) {
+        return usage;
+    }
+    request.caseDir = *caseDir;
+    if (scheme) {
+        if (!request.state) {
+            return Error{
+                "--scheme goes with --state: it names the scheme of the run that would "
+                "go on from the state."};
+        }
+        if (*scheme != "linear" && *scheme != "conservative") {
+            return Error{"--scheme is linear or conservative, not \"" + quoteToken(*scheme)
+                         + "\"."};
+        }
+        request.state->scheme = *scheme == "conservative" ? 1U : 0U;
+    }
+    return request;
+}
+
 int runMakeCase(const std::vector<std::string>& args, std::ostream& out, std::ostream& progress) {
     if (args.empty()) {
         return fail(out,
@@ -534,10 +592,11 @@ int runMakeCase(const std::vector<std::string>& args, std::ostream& out, std::os
         return runRainGauges(args, out);
     }
     if (args[0] == "check") {
-        if (args.size() != 2) {
-            return fail(out, "make_case check takes one case folder: make_case check CASE.");
+        const auto request = parseCheck(args);
+        if (!request) {
+            return fail(out, request.error().message);
         }
-        return checkCase(args[1], out).errors > 0 ? kFailure : 0;
+        return checkCase(request->caseDir, out, request->state).errors > 0 ? kFailure : 0;
     }
     return fail(out, "Unknown command \"" + args[0]
                          + "\"; make_case knows terrain, rain, params, rain-gauges and check.");

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "case/state_check.h"
 #include "common/console.h"
 #include "make_case/case_input.h"
 #include "physics/kinematic_wave.h"
@@ -416,9 +417,43 @@ void checkVolumeError(const EventParameters& p, Findings& f) {
               kFewSpaceSteps, " space steps.");
 }
 
+/// The state against the case: a state that cannot be read, or every way it does not fit;
+/// its time and cells when it fits. A case that cannot be read has had its lines already.
+void checkState(const fs::path& caseDir, const StateToCheck& request, Findings& f,
+                std::ostream& out) {
+    const auto state = readState(request.file);
+    if (!state) {
+        f.error(state.error().message);
+        return;
+    }
+    const auto data = readCase(caseDir);
+    if (!data) {
+        if (f.summary().errors == 0) {
+            f.error(data.error().message);
+        }
+        return;
+    }
+    const std::string name = request.file.filename().string();
+    const auto misfits = stateMisfitsInCase(caseDir, *data, name, *state,
+                                            request.scheme.value_or(state->origin.scheme));
+    if (!misfits) {
+        f.error(misfits.error().message);
+        return;
+    }
+    for (const std::string& line : *misfits) {
+        f.error(line);
+    }
+    if (misfits->empty()) {
+        sayLine(out, name, " fits the case: the ", stateSchemeName(state->origin.scheme),
+                " scheme's state at ", stateTimeText(state->time), ", ", state->positions.size(),
+                state->positions.size() == 1 ? " cell." : " cells.");
+    }
+}
+
 }  // namespace
 
-CheckSummary checkCase(const fs::path& caseDir, std::ostream& out) {
+CheckSummary checkCase(const fs::path& caseDir, std::ostream& out,
+                       const std::optional<StateToCheck>& state) {
     Findings f(out);
     const auto params = readCaseParameters(caseDir);
     if (!params.ok()) {
@@ -445,11 +480,20 @@ CheckSummary checkCase(const fs::path& caseDir, std::ostream& out) {
                       p.subStepsPerHour, " steps, ", p.subStepsPerHour * p.timeStep, " s.");
         }
     }
+    if (state) {
+        checkState(caseDir, *state, f, out);
+    }
     const CheckSummary s = f.summary();
+    const char* verdict = nullptr;
+    if (state) {
+        verdict = s.errors > 0 ? "runoff_sim would fail on this case or refuse this state."
+                               : "the case is ready for runoff_sim to go on from this state.";
+    } else {
+        verdict = s.errors > 0 ? "runoff_sim would fail or produce garbage on this case."
+                               : "the case is ready for runoff_sim.";
+    }
     sayLine(out, s.errors, s.errors == 1 ? " error, " : " errors, ", s.warnings,
-            s.warnings == 1 ? " warning: " : " warnings: ",
-            s.errors > 0 ? "runoff_sim would fail or produce garbage on this case."
-                         : "the case is ready for runoff_sim.");
+            s.warnings == 1 ? " warning: " : " warnings: ", verdict);
     return s;
 }
 

@@ -4,7 +4,9 @@
 // line; errors mean the simulator would fail or produce garbage, warnings that it runs but
 // perhaps not as meant.
 
+#include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <ostream>
 
 namespace hydro::make_case {
@@ -14,7 +16,16 @@ struct CheckSummary {
     int warnings = 0;
 };
 
-/// Runs every check on `caseDir`, printing one line per finding and a summary line.
-[[nodiscard]] CheckSummary checkCase(const std::filesystem::path& caseDir, std::ostream& out);
+/// A state file to hold against the case, and the scheme of the run that would go on from it
+/// (StateOrigin::scheme; the state's own when none is given).
+struct StateToCheck {
+    std::filesystem::path file;
+    std::optional<std::uint32_t> scheme;
+};
+
+/// Runs every check on `caseDir`, and on `state` against it when one is given, printing one
+/// line per finding and a summary line.
+[[nodiscard]] CheckSummary checkCase(const std::filesystem::path& caseDir, std::ostream& out,
+                                     const std::optional<StateToCheck>& state = std::nullopt);
 
 }  // namespace hydro::make_case

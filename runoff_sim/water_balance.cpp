@@ -2,26 +2,13 @@
 
 #include <array>
 #include <charconv>
-#include <cmath>
+
+#include "physics/cell_storage.h"
 
 namespace hydro::runoff {
 
 double cellStorage(const RoutingPlan& plan, const RoutedCell& cell, std::span<const double> nodes) {
-    double total = 0.0;
-    if (plan.conservative()) {
-        for (std::size_t j = 1; j < nodes.size(); ++j) {
-            total += boxAreaOf(nodes[j]) * cell.wave.dx;
-        }
-        return total;
-    }
-    const double inverseM = 1.0 / exponentMOf(1.0);
-    for (std::size_t j = 1; j < nodes.size(); ++j) {
-        const double q = nodes[j];
-        if (q > 0.0) {
-            total += std::pow(q / cell.alpha, inverseM) * cell.wave.dx;
-        }
-    }
-    return total;
+    return runoff::cellStorage(plan.conservative(), cell.wave.dx, cell.alpha, nodes);
 }
 
 std::vector<RiverTotals> plannedTotals(const RoutingPlan& plan) {

@@ -192,6 +192,51 @@ def rain_gauges():
     write("fuzz_rain_gauges", "cut-short", text[:-7])
 
 
+def crc32c(data):
+    crc = 0xFFFFFFFF
+    for byte in data:
+        crc ^= byte
+        for _ in range(8):
+            crc = (crc >> 1) ^ (0x82F63B78 if crc & 1 else 0)
+    return crc ^ 0xFFFFFFFF
+
+
+def state_file(columns, rows, scheme, space_steps, positions, rivers, time=1666069200):
+    """A state file as runoff_sim writes it (docs/run-states.md), its checksum included."""
+    head = b"HYDSTATE" + struct.pack("<II", 1, 376)
+    head += struct.pack("<iiff", columns, rows, 6.25, 50.5)
+    head += bytes(range(32)) * 5
+    head += struct.pack("<Iiii", scheme, 60, space_steps, 100)
+    head += struct.pack("<ddd", 0.6, 0.3, 0.035)
+    head += struct.pack("<q", time) + b"2022-10-18T05:00:00Z".ljust(32, b"\0")
+    per_cell = space_steps + 2
+    head += struct.pack("<qII", len(positions), per_cell, len(rivers))
+    head += struct.pack("<qqiiiI", 1666051200, 5, 2, 1, 0, 0) + bytes(32)
+    head += struct.pack("<qqii", 0, -1, 0, 0)
+    assert len(head) == 376
+    for number in rivers:
+        head += struct.pack("<iIq", number, 0, len(positions))
+        for k in range(5):
+            head += struct.pack("<QqQ", 1000 * (k + 1), 0, 1)
+    head += b"".join(struct.pack("<i", p) for p in positions)
+    head += bytes(-len(head) % 8)
+    values = [0.125 * (k + 1) for k in range(len(positions) * per_cell)]
+    body = head + b"".join(struct.pack("<d", v) for v in values)
+    return body + struct.pack("<I", crc32c(body))
+
+
+def run_state():
+    # The first byte is the target's own: odd patches the checksum of what follows.
+    linear = state_file(7, 5, 0, 3, [8, 9, 12, 16, 23], [3])
+    conservative = state_file(4, 4, 1, 1, [5, 6, 9, 10], [1, 2])
+    write("fuzz_run_state", "linear", b"\0" + linear)
+    write("fuzz_run_state", "conservative", b"\0" + conservative)
+    write("fuzz_run_state", "patched-out-of-order", b"\1" + linear[:-4].replace(
+        struct.pack("<ii", 12, 16), struct.pack("<ii", 16, 12)) + bytes(4))
+    write("fuzz_run_state", "patched-cut", b"\1" + conservative[:-20])
+    write("fuzz_run_state", "version-2", b"\0" + linear[:8] + b"\2" + linear[9:])
+
+
 if __name__ == "__main__":
     event_parameters()
     river_list()
@@ -202,3 +247,4 @@ if __name__ == "__main__":
     outlets()
     gauge_table()
     rain_gauges()
+    run_state()

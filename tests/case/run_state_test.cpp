@@ -2,11 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <limits>
 #include <string>
 #include <vector>
+
+#include "case/state_check.h"
+#include "tests/runoff_sim/case_builder.h"
+#include "tests/runoff_sim/planned_state.h"
+#include "tests/support/test_support.h"
 
 namespace hydro {
 namespace {
@@ -127,6 +134,11 @@ TEST_F(RunStateFile, RefusesDamagedFilesWithOneLine) {
     put(bad, version);
     EXPECT_EQ(readState(bad).error().message,
               "bad.bin is a state of format version 2; this program reads version 1.");
+    // A scheme beyond the two, with a checksum that fits it.
+    RunState unknown = sample();
+    unknown.origin.scheme = 2;
+    ASSERT_TRUE(writeState(bad, unknown));
+    EXPECT_EQ(readState(bad).error().message, corrupted);
     put(bad, std::vector<char>(good.begin() + 1, good.end()));
     EXPECT_EQ(readState(bad).error().message, "bad.bin is not a state file.");
     EXPECT_EQ(readState(dir_ / "none.bin").error().message, "none.bin cannot be read.");
@@ -158,6 +170,89 @@ TEST_F(RunStateFile, NamesTheFirstSettingThatDiffers) {
     EXPECT_EQ(line([](StateOrigin& r) { r.manningChannel = 0.04; }),
               "s.bin was written with a channel Manning value of 0.035; this run has 0.04.");
     EXPECT_EQ(line([](StateOrigin&) {}), "fits");
+}
+
+// The state a run of the confluence case starts from, held against that case. Its north-west
+// interior cell is on the listed river but has no flow accumulation: the simulator does not
+// route it, so a state holds no value for it.
+TEST(StateAgainstCase, APlannedStateFitsAndEveryMisfitHasItsOwnLine) {
+    test::TempDir dir;
+    test::SimCase c = test::confluenceCase();
+    c.flowAcc[6] = 0;
+    c.write(dir.path());
+    const auto data = readCase(dir.path());
+    ASSERT_TRUE(data) << data.error().message;
+    const std::vector<std::int32_t> routed = routedPositions(data->grid, data->rivers);
+    EXPECT_EQ(routed, (std::vector<std::int32_t>{6, 7, 8, 11, 12, 13, 17, 18}));
+    for (const auto scheme : {runoff::Scheme::kLinear, runoff::Scheme::kConservative}) {
+        const auto planned = test::plannedState(dir.path(), scheme);
+        ASSERT_TRUE(planned);
+        EXPECT_EQ(planned->state.positions, routed);
+        const auto fits = stateMisfitsInCase(dir.path(), *data, "s.bin", planned->state,
+                                             planned->state.origin.scheme);
+        ASSERT_TRUE(fits) << fits.error().message;
+        EXPECT_TRUE(fits->empty()) << fits->front();
+    }
+    const auto planned = test::plannedState(dir.path(), runoff::Scheme::kLinear);
+    ASSERT_TRUE(planned);
+    const RunState good = planned->state;
+    const std::size_t per = good.valuesPerCell();
+    const auto lines = [&](const RunState& s, std::uint32_t scheme = 0) {
+        const auto found = stateMisfitsInCase(dir.path(), *data, "s.bin", s, scheme);
+        return found ? *found : std::vector<std::string>{found.error().message};
+    };
+    using Lines = std::vector<std::string>;
+
+    // The third cell (position 8: column 4, row 2) left out, a border cell added.
+    RunState cells = good;
+    cells.positions.erase(cells.positions.begin() + 2);
+    cells.values.erase(cells.values.begin() + static_cast<long>(2 * per),
+                       cells.values.begin() + static_cast<long>(3 * per));
+    cells.positions.insert(cells.positions.begin(), 1);
+    cells.values.insert(cells.values.begin(), per, 0.5);
+    EXPECT_EQ(lines(cells), (Lines{"s.bin lacks one cell the case routes, at column 4, row 2.",
+                                   "s.bin holds one cell the case does not route, at column 2, "
+                                   "row 1."}));
+    cells.positions.erase(cells.positions.begin() + 1, cells.positions.begin() + 3);
+    cells.values.resize(cells.positions.size() * per);
+    EXPECT_EQ(lines(cells)[0],
+              "s.bin lacks 3 cells the case routes, the first at column 2, row 2.");
+
+    // Values: a NaN lateral inflow and an infinite node, two discharges below zero; a lateral
+    // inflow below zero is no discharge. The conservative scheme's states are no discharges.
+    RunState values = good;
+    values.values[per - 1] = std::numeric_limits<double>::quiet_NaN();
+    values.values[3 * per + 1] = std::numeric_limits<double>::infinity();
+    values.values[4 * per + 2] = -0.25;
+    values.values[5 * per] = -1.0;
+    values.values[6 * per - 1] = -1.0;
+    EXPECT_EQ(lines(values),
+              (Lines{"s.bin holds 2 values that are not finite, the first at column 2, row 2 "
+                     "(lateral inflow).",
+                     "s.bin holds 2 discharges below zero, the first at column 3, row 3 (node 2) "
+                     "(-0.25)."}));
+    values.origin.scheme = 1;
+    values.values[per - 1] = 0.0;
+    values.values[3 * per + 1] = 0.0;
+    values.values[4 * per + 2] = 0.0;
+    EXPECT_EQ(lines(values, 1),
+              (Lines{"s.bin holds one node state below zero, at column 4, row 3 (node 0) (-1)."}));
+
+    // The origin's line comes first; cells are compared only on the same grid.
+    RunState other = good;
+    other.origin.manningChannel = 0.05;
+    other.values[0] = -2.0;
+    EXPECT_EQ(lines(other),
+              (Lines{"s.bin was written with a channel Manning value of 0.05; this run has 0.03.",
+                     "s.bin holds one discharge below zero, at column 2, row 2 (node 0) (-2)."}));
+    other = good;
+    other.origin.rows = 6;
+    other.positions.push_back(27);
+    other.values.resize(other.positions.size() * per, 0.0);
+    EXPECT_EQ(lines(other).size(), 1U);
+    EXPECT_EQ(lines(good, 1),
+              (Lines{"s.bin was written with the linear scheme; this run uses the conservative "
+                     "scheme."}));
 }
 
 }  // namespace

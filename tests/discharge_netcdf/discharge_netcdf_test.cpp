@@ -14,11 +14,15 @@
 #include <vector>
 
 #include "case/event_start.h"
+#include "case/run_state.h"
 #include "discharge_netcdf/app.h"
+#include "physics/conservative_wave.h"
 #include "results/event_time.h"
 #include "results/run_record.h"
+#include "runoff_sim/water_balance.h"
 #include "tests/discharge_netcdf/netcdf_read.h"
 #include "tests/runoff_sim/case_builder.h"
+#include "tests/runoff_sim/planned_state.h"
 #include "tests/support/test_support.h"
 
 namespace hydro::results {
@@ -435,6 +439,120 @@ TEST(EventStart, FallbackIsNotedOnTheConsoleAndInTheHistory) {
     NcReader nc(dir / "output/discharge.nc");
     EXPECT_NE(nc.text("", "history").find("is not a valid date"), std::string::npos);
     EXPECT_EQ(nc.text("time", "units"), "hours since 2000-01-01 00:00:00");
+}
+
+/// `discharge_netcdf ARGS` with its exit status and console text.
+Outcome runWith(const std::vector<std::string>& args) {
+    std::ostringstream out;
+    std::ostringstream progress;
+    const int status = runDischargeNetcdf(args, out, progress);
+    return {status, out.str()};
+}
+
+// A state the simulator's plan starts the confluence case from, under either scheme: every
+// routed cell's outlet discharge, channel storage and lateral inflow as the simulator holds
+// them, fill values elsewhere, the state's time.
+TEST(StateNetcdf, EveryRoutedCellAsTheSimulatorHoldsItAndFillElsewhere) {
+    test::TempDir dir;
+    test::confluenceCase().write(dir.path());
+    for (const auto scheme : {runoff::Scheme::kLinear, runoff::Scheme::kConservative}) {
+        const auto planned = test::plannedState(dir.path(), scheme);
+        ASSERT_TRUE(planned);
+        const fs::path state = dir / "hour-5.state";
+        ASSERT_TRUE(writeState(state, planned->state));
+        const fs::path target = dir / "state.nc";
+        fs::remove(target);
+        const Outcome o =
+            runWith({dir.path().string(), "--state", state.string(), target.string()});
+        const char* name = stateSchemeName(planned->state.origin.scheme);
+        ASSERT_EQ(o.status, 0) << o.out;
+        EXPECT_EQ(o.out, "Wrote " + target.string() + ": the " + name
+                             + " scheme's state at 2022-10-18T05:00:00Z, 9 cells.\n");
+
+        const NcReader nc(target);
+        ASSERT_TRUE(nc.ok());
+        EXPECT_EQ(nc.dim("lat"), 5U);
+        EXPECT_EQ(nc.dim("lon"), 5U);
+        std::vector<double> discharge = nc.doubles("discharge");
+        std::vector<double> storage = nc.doubles("storage");
+        std::vector<double> lateral = nc.doubles("lateral_inflow");
+        ASSERT_EQ(discharge.size(), 25U);
+        ASSERT_EQ(storage.size(), 25U);
+        ASSERT_EQ(lateral.size(), 25U);
+        const runoff::RoutingPlan& plan = planned->plan;
+        const auto perCell = static_cast<std::size_t>(plan.scheme.spaceSteps) + 1U;
+        for (std::size_t i = 0; i < plan.cells.size(); ++i) {
+            const runoff::RoutedCell& rc = plan.cells[i];
+            const std::span<const double> nodes(plan.initialNodes.data() + i * perCell, perCell);
+            const auto at = static_cast<std::size_t>(rc.framePosition);
+            const runoff::BoxCell box = runoff::BoxCell::of(plan.box, rc.wave.dx, rc.alpha);
+            const double q =
+                plan.conservative() ? runoff::boxDischargeOf(box, nodes.back()) : nodes.back();
+            EXPECT_EQ(discharge[at], q) << name << " " << at;
+            EXPECT_GT(q, 0.0);
+            EXPECT_EQ(storage[at], runoff::cellStorage(plan, rc, nodes)) << name << " " << at;
+            EXPECT_GT(storage[at], 0.0);
+            discharge[at] = static_cast<double>(kFill);
+            storage[at] = static_cast<double>(kFill);
+        }
+        // The k-th cell in frame order got 1e-6 (k + 1) m2/s.
+        EXPECT_EQ(lateral[6], 1e-6);
+        EXPECT_EQ(lateral[18], 9e-6);
+        for (std::size_t k = 0; k < 25; ++k) {
+            EXPECT_EQ(discharge[k], static_cast<double>(kFill)) << k;
+            EXPECT_EQ(storage[k], static_cast<double>(kFill)) << k;
+        }
+        EXPECT_EQ(nc.doubles("time"), std::vector<double>{1666069200.0});
+        EXPECT_EQ(nc.text("time", "units"), "seconds since 1970-01-01 00:00:00");
+        EXPECT_EQ(nc.text("discharge", "units"), "m3 s-1");
+        EXPECT_EQ(nc.text("storage", "units"), "m3");
+        EXPECT_EQ(nc.text("lateral_inflow", "units"), "m2 s-1");
+        EXPECT_EQ(nc.number("discharge", "_FillValue"), static_cast<double>(kFill));
+        EXPECT_NE(nc.text("discharge", "long_name"), "(missing)");
+        EXPECT_EQ(nc.text("", "scheme"), name);
+        EXPECT_EQ(nc.text("", "state_file"), "hour-5.state");
+        EXPECT_EQ(nc.text("", "state_time"), "2022-10-18T05:00:00Z");
+        EXPECT_EQ(nc.text("", "Conventions"), "CF-1.8");
+    }
+}
+
+// A state that does not fit the case, or cannot be read, is refused with one line before
+// anything is written; so is a command line without the output file.
+TEST(StateNetcdf, RefusesAStateThatDoesNotFitAndWritesNothing) {
+    test::TempDir dir;
+    test::confluenceCase().write(dir.path());
+    const auto planned = test::plannedState(dir.path(), runoff::Scheme::kLinear);
+    ASSERT_TRUE(planned);
+    RunState s = planned->state;
+    s.values[2] = -1.0;
+    const fs::path state = dir / "bad.state";
+    ASSERT_TRUE(writeState(state, s));
+    test::writeText(dir / "keep.nc", "an earlier file");
+    const auto run = [&](const fs::path& from, const fs::path& to) {
+        return runWith({dir.path().string(), "--state", from.string(), to.string()});
+    };
+    const std::vector<std::pair<fs::path, std::string>> refusals{
+        {state, "bad.state holds one discharge below zero, at column 2, row 2 (node 2) (-1).\n"},
+        {dir / "none.state", "none.state cannot be read.\n"},
+        {dir / "input" / "rain.dat", "rain.dat is not a state file.\n"}};
+    for (const auto& [from, line] : refusals) {
+        for (const fs::path& to : {dir / "new.nc", dir / "keep.nc"}) {
+            const Outcome o = run(from, to);
+            EXPECT_EQ(o.status, 1);
+            EXPECT_EQ(o.out, line);
+        }
+    }
+    EXPECT_FALSE(fs::exists(dir / "new.nc"));
+    EXPECT_EQ(test::readText(dir / "keep.nc"), "an earlier file");
+    std::size_t entries = 0;
+    for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir.path())) {
+        ++entries;
+    }
+    EXPECT_EQ(entries, 6U) << "no temporary left beside the targets";
+    const Outcome usage = runWith({dir.path().string(), "--state", state.string()});
+    EXPECT_EQ(usage.status, 1);
+    EXPECT_TRUE(usage.out.starts_with("Usage: discharge_netcdf CASE_DIR")) << usage.out;
+    EXPECT_NE(runWith({"--help"}).out.find("--state FILE"), std::string::npos);
 }
 
 }  // namespace

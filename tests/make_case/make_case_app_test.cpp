@@ -18,6 +18,8 @@
 #include "make_case/flow_network.h"
 #include "make_case/raster_source.h"
 #include "make_case/synthetic_dem.h"
+#include "tests/runoff_sim/case_builder.h"
+#include "tests/runoff_sim/planned_state.h"
 #include "tests/support/test_support.h"
 
 namespace hydro::make_case {
@@ -648,6 +650,100 @@ TEST(CommandLine, OptionsAreCheckedBeforeAnyWork) {
         std::string::npos);
     EXPECT_NE(run({"check"}).second.find("takes one case folder"), std::string::npos);
     EXPECT_EQ(run({"check", "/nonexistent-case"}).first, 1);
+}
+
+/// `make_case ARGS` with its exit status and console text.
+std::pair<int, std::string> runCommand(const std::vector<std::string>& args) {
+    std::ostringstream out;
+    std::ostringstream err;
+    const int status = runMakeCase(args, out, err);
+    return {status, out.str()};
+}
+
+// check --state on the confluence case and the state the simulator's plan starts it from.
+TEST(CheckState, APlannedStateFitsItsCaseAndEachMisfitIsAnError) {
+    TempDir dir;
+    test::SimCase c = test::confluenceCase();
+    // The border drains off the grid, so that the accumulation agrees with the directions.
+    c.flowDir = {
+        1, 1, 1, 1, 1,  //
+        7, 4, 5, 6, 3,  //
+        7, 4, 5, 6, 3,  //
+        7, 3, 5, 7, 3,  //
+        5, 5, 5, 5, 5,  //
+    };
+    c.flowAcc = {
+        1, 1, 1,  1, 1,  //
+        1, 1, 1,  1, 1,  //
+        1, 1, 4,  1, 1,  //
+        1, 1, 9,  1, 1,  //
+        1, 1, 10, 1, 1,  //
+    };
+    c.write(dir.path());
+    const fs::path caseDir = dir.path();
+    const auto planned = test::plannedState(caseDir, runoff::Scheme::kConservative);
+    ASSERT_TRUE(planned);
+    const fs::path state = dir / "hour-5.state";
+    ASSERT_TRUE(writeState(state, planned->state));
+
+    const auto [status, out] = runCommand({"check", caseDir.string(), "--state", state.string()});
+    EXPECT_EQ(status, 0) << out;
+    EXPECT_NE(out.find("\nhour-5.state fits the case: the conservative scheme's state at "
+                       "2022-10-18T05:00:00Z, 9 cells.\n"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("0 errors, "), std::string::npos) << out;
+    EXPECT_TRUE(out.ends_with("the case is ready for runoff_sim to go on from this state.\n"))
+        << out;
+
+    // Another scheme asked for, a cell dropped, a value that is not finite: one error each.
+    RunState broken = planned->state;
+    const std::size_t per = broken.valuesPerCell();
+    broken.positions.pop_back();
+    broken.values.resize(broken.positions.size() * per);
+    broken.values[1] = std::nan("");
+    ASSERT_TRUE(writeState(state, broken));
+    const auto [badStatus, badOut] =
+        runCommand({"check", caseDir.string(), "--scheme", "linear", "--state", state.string()});
+    EXPECT_EQ(badStatus, 1);
+    EXPECT_NE(badOut.find("error: hour-5.state was written with the conservative scheme; this "
+                          "run uses the linear scheme.\n"
+                          "error: hour-5.state lacks one cell the case routes, at column 4, row "
+                          "4.\n"
+                          "error: hour-5.state holds one value that is not finite, at column 2, "
+                          "row 2 (node 1).\n"),
+              std::string::npos)
+        << badOut;
+    EXPECT_EQ(badOut.find("fits the case"), std::string::npos) << badOut;
+    EXPECT_NE(badOut.find("3 errors, "), std::string::npos) << badOut;
+    EXPECT_TRUE(badOut.ends_with("runoff_sim would fail on this case or refuse this state.\n"))
+        << badOut;
+
+    // A state that cannot be read is one error; a case that cannot be read is not reported
+    // twice.
+    const auto missing =
+        runCommand({"check", caseDir.string(), "--state", (dir / "none.state").string()});
+    EXPECT_EQ(missing.first, 1);
+    EXPECT_NE(missing.second.find("error: none.state cannot be read.\n"), std::string::npos);
+    fs::remove(caseDir / "topoData" / "flowDir.bin");
+    const auto noCase = runCommand({"check", caseDir.string(), "--state", state.string()});
+    EXPECT_EQ(noCase.first, 1);
+    const std::string& text = noCase.second;
+    const std::string line = text.substr(0, text.find('\n'));
+    EXPECT_NE(line.find("flowDir.bin"), std::string::npos) << text;
+    EXPECT_EQ(text.find(line, line.size()), std::string::npos) << text;
+
+    // The command line.
+    EXPECT_NE(runCommand({"check", "c", "--scheme", "linear"}).second.find("goes with --state"),
+              std::string::npos);
+    EXPECT_EQ(runCommand({"check", "c", "--state", "s", "--scheme", "fast"}).second,
+              "--scheme is linear or conservative, not \"fast\".\n");
+    EXPECT_EQ(runCommand({"check", "c", "--state"}).second,
+              "--state needs a value; see make_case --help.\n");
+    EXPECT_NE(runCommand({"check", "c", "d"}).second.find("takes one case folder"),
+              std::string::npos);
+    EXPECT_NE(runCommand({"check", "c", "--state", "s", "--state", "t"}).second.find("takes one"),
+              std::string::npos);
 }
 
 }  // namespace
