@@ -184,6 +184,13 @@ Status settleResume(const CasePaths& paths, CaseState& s) {
     }
     s.start.dayFrames = std::move(*frames);
     s.start.schedule.firstHour = r.hoursRun;
+    if (!s.options.writeState.empty()
+        && r.hoursRun == static_cast<std::int64_t>(s.params.days) * 24) {
+        // The run was complete but for its last files: its last state is the final one.
+        if (Status put = writeState(s.outputs, s.options.writeState, point.state); !put) {
+            return put;
+        }
+    }
     s.earlierNonFinite.restore(r.nonFiniteCount, r.firstNonFinitePosition, r.firstNonFiniteDay,
                                r.firstNonFiniteHour);
     if (s.options.stateEvery == 0) {
