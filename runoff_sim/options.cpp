@@ -30,7 +30,9 @@ Options:
   --warm-start FILE      start from a state instead of the initial runoff of param-event.dat;
                          the event in input/rain.dat must start when the state was taken
   --resume DIR           go on with an interrupted run from its newest complete state in DIR
-                         (written by --state-every); the results equal an uninterrupted run's
+                         (written by --state-every); the results equal an uninterrupted run's.
+                         With no state in DIR the run starts afresh (from --warm-start's state
+                         when given), so one command both starts a run and goes on with it
   --help                 print this text
 
 Progress goes to standard output with the run's console text. Under mpirun every rank takes the
@@ -152,11 +154,6 @@ Result<CommandLine> parseCommandLine(const std::vector<std::string>& args) {
         }
     }
     const RunOptions& r = line.run;
-    if (!r.warmStart.empty() && !r.resume.empty()) {
-        return Error{
-            "--warm-start and --resume exclude each other: a resumed run starts from "
-            "the state its own run left."};
-    }
     if (r.keepStates > 0 && r.stateEvery == 0 && r.resume.empty()) {
         return Error{"--keep-states needs --state-every."};
     }

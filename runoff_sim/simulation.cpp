@@ -43,6 +43,7 @@ struct CaseState {
     RouteStart start;
     NonFiniteTally earlierNonFinite;
     std::vector<std::string> stateLines;  ///< said before the run starts
+    bool resumed = false;                 ///< goes on from a state of its own run
     Status stateFailure = success();
     FileTransaction outputs;  ///< the final state and the water balance, committed together
 };
@@ -77,6 +78,12 @@ Status checkScheme(const CasePaths& paths, const CaseState& s) {
                  + "weight from 0.5 to 1, not " + std::string(text.data(), end) + "."};
 }
 
+/// The line of a run that starts from a state instead of the initial runoff.
+std::string warmStartLine(const RunOptions& o) {
+    return "Warm start from " + o.warmStart.filename().string()
+           + ": the initial runoff of param-event.dat is not used.";
+}
+
 /// read: the parameters echoed as they are read, then the number of rivers.
 Status readParameters(const CasePaths& paths, std::ostream& console, Executor& executor,
                       CaseState& s) {
@@ -91,9 +98,8 @@ Status readParameters(const CasePaths& paths, std::ostream& console, Executor& e
     if (!status) {
         return status;
     }
-    if (!s.options.warmStart.empty()) {
-        sayLine(console, "Warm start from ", s.options.warmStart.filename().string(),
-                ": the initial runoff of param-event.dat is not used.");
+    if (!s.options.warmStart.empty() && s.options.resume.empty()) {
+        sayLine(console, warmStartLine(s.options));
     }
     return onCase(executor, [&]() -> Status {
         const auto count = countRiverLines(paths.riverList());
@@ -165,8 +171,12 @@ Status settleResume(const CasePaths& paths, CaseState& s) {
     if (!*found) {
         s.stateLines.push_back("No state to resume in " + dir.string()
                                + ": the run starts from the beginning.");
+        if (!s.options.warmStart.empty()) {
+            s.stateLines.push_back(warmStartLine(s.options));
+        }
         return success();
     }
+    s.resumed = true;
     const ResumePoint& point = **found;
     const std::string name = point.file.filename().string();
     const StateRun& r = point.state.run;
@@ -234,7 +244,12 @@ Status settleStates(const CasePaths& paths, CaseState& s) {
     run.dir = o.stateEvery > 0 ? o.stateDir : o.resume;
     run.every = o.stateEvery;
     run.keep = o.keepStates;
-    if (!o.warmStart.empty()) {
+    if (!o.resume.empty()) {
+        if (Status resumed = settleResume(paths, s); !resumed) {
+            return resumed;
+        }
+    }
+    if (!o.warmStart.empty() && !s.resumed) {
         auto state = readWarmStart(o.warmStart, run);
         if (!state) {
             return state.error();
@@ -243,10 +258,6 @@ Status settleStates(const CasePaths& paths, CaseState& s) {
             return put;
         }
         s.planned = plannedTotals(s.plan);
-    } else if (!o.resume.empty()) {
-        if (Status resumed = settleResume(paths, s); !resumed) {
-            return resumed;
-        }
     }
     s.start.schedule.stateEvery = run.every;
     s.start.schedule.finalState = !o.writeState.empty();
