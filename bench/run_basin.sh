@@ -7,6 +7,8 @@
 #   SCHEME=conservative bench/run_basin.sh ...   (the same with runoff_sim --scheme conservative;
 #                                                 the recorded SHA-256 are the linear scheme's)
 #   THREADS="2" bench/run_basin.sh ...           (only these thread counts)
+#   RUNOFF_SIM_ARGS="--state-every 1 states" bench/run_basin.sh ...
+#                                                (further options of runoff_sim)
 #
 # Default cases: the bundled example basin and, when present beside the project, the
 # full-resolution one (../shared/data/real-basin-large). Builds the release preset first.
@@ -66,7 +68,7 @@ for case in "${cases[@]}"; do
         rm -rf "$work"
         cp -r "$case" "$work"
         chmod -R u+w "$work"
-        (cd "$work" && OMP_NUM_THREADS=$threads /usr/bin/time -f "%e %M" -o time.txt "$sim" --scheme "$scheme" >console.txt)
+        (cd "$work" && OMP_NUM_THREADS=$threads /usr/bin/time -f "%e %M" -o time.txt "$sim" --scheme "$scheme" ${RUNOFF_SIM_ARGS:-} >console.txt)
         read -r wall kib <"$work/time.txt"
         if [ "$scheme" = linear ] && [ -f "$case/expected/outputs.sha256" ]; then
             (cd "$work/output" && sha256sum --quiet -c "$case/expected/outputs.sha256") \
