@@ -5,7 +5,8 @@
 #  - restart: the 2-day case cut into two 1-day events; day 1 on 2 ranks writes its end state,
 #    day 2 on 3 ranks starts from it, and its grids equal the second day of the whole run;
 #  - resume: a run with a state every 6 hours on 2 ranks, its grids cut back to hour 33 and its
-#    states after hour 30 gone, resumed on 3 ranks, equals the whole run in grids and balance.
+#    states after hour 30 gone, resumed on 3 ranks, equals the whole run in grids and balance,
+#    and prints what one process resuming prints.
 # The case must hold 48 hourly blocks of 10 lines in input/rain.dat and 2 days on line 6 of
 # param-event.dat.
 set -euo pipefail
@@ -89,12 +90,18 @@ rm -f "$resumed/output/water_balance.csv"
 later=$(cd "$resumed/st2" && ls | sort | tail -n +6)
 [ -n "$later" ] || { echo "no states after hour 30 to delete"; exit 1; }
 (cd "$resumed/st2" && rm -f $later)
+alone=$work/resumed-alone
+cp -r "$resumed" "$alone"
+run "$alone" 0 --resume st2
 run "$resumed" 3 --resume st2
 grep -q "Resuming from" "$resumed/console.txt" || {
     echo "the run on 3 ranks did not resume"
     cat "$resumed/console.txt"
     exit 1
 }
+# The progress lines of the hours already run are counted once.
+same "$alone/console.txt" "$resumed/console.txt" \
+    "resumed on 3 ranks: the console text differs from one process"
 for grid in dischargeDaily.bin dischargeHourlyMaxInDay.bin dischargeHourly.bin \
     water_balance.csv; do
     same "$ref/output/$grid" "$resumed/output/$grid" "resumed on 3 ranks: $grid differs"
