@@ -239,10 +239,14 @@ private:
 
     /// Whether every rank says `mine`.
     [[nodiscard]] static bool agreeOk(bool mine) {
-        int sound = mine ? 1 : 0;
-        int all = 0;
-        MPI_Allreduce(&sound, &all, 1, MPI_INT, MPI_MIN, MPI_COMM_WORLD);
-        return all == 1;
+        return agreeStop(mine ? kRunning : kMemory) == kRunning;
+    }
+
+    /// The worst of every rank's stop code `mine`.
+    [[nodiscard]] static int agreeStop(int mine) {
+        int worst = kRunning;
+        MPI_Allreduce(&mine, &worst, 1, MPI_INT, MPI_MAX, MPI_COMM_WORLD);
+        return worst;
     }
 
     /// Rank 0: the positions of a state's cells, ascending, and for each the cell's place
@@ -263,9 +267,6 @@ private:
     /// which hands it to `states`; a refusal there stops the run for every rank.
     void handState(std::int64_t hour, FramePipeline& frames, const StateSink& states) {
         RankStepper::Snapshot mine = stepper_->takeSnapshot(hour);
-        if (frames.agreed() != kRunning) {
-            return;
-        }
         std::vector<std::byte> bytes;
         bool room = true;
         try {
@@ -282,12 +283,20 @@ private:
             room = false;
         }
         mine = {};
+        // A rank that stopped (rank 0 when a frame could not be written, which the others
+        // have not learnt yet) or has no room stops the state on every rank.
+        const int stop = agreeStop(
+            std::max({frames.own(), frames.agreed(), room ? int{kRunning} : int{kMemory}}));
+        if (stop != kRunning) {
+            frames.fail(stop);
+            return;
+        }
         std::vector<std::byte> all;
-        if (!agreeOk(room) || !gatherImages(ranks_, bytes, all)) {
+        if (!gatherImages(ranks_, bytes, all)) {
             frames.fail(kMemory);
             return;
         }
-        if (ranks_.root() && frames.own() == kRunning) {
+        if (ranks_.root()) {
             try {
                 if (!states(stateOf(hour, all))) {
                     frames.fail(kWriteFailed);

@@ -6,7 +6,9 @@
 #    day 2 on 3 ranks starts from it, and its grids equal the second day of the whole run;
 #  - resume: a run with a state every 6 hours on 2 ranks, its grids cut back to hour 33 and its
 #    states after hour 30 gone, resumed on 3 ranks, equals the whole run in grids and balance,
-#    and prints what one process resuming prints.
+#    and prints what one process resuming prints;
+#  - a frame that cannot be written in the hour of a state stops every rank as one process
+#    stops.
 # The case must hold 48 hourly blocks of 10 lines in input/rain.dat and 2 days on line 6 of
 # param-event.dat.
 set -euo pipefail
@@ -21,7 +23,8 @@ fresh() {
     mkdir -p "$1/output"
     find "$1/output" -maxdepth 1 -type f -delete
 }
-# run <folder> <ranks> <options>...: ranks 0 is one process without mpirun.
+# run <folder> <ranks> <options>...: ranks 0 is one process without mpirun; the exit status
+# must be $expect (0 unless set).
 run() {
     local dir=$1 n=$2
     shift 2
@@ -33,8 +36,8 @@ run() {
         (cd "$dir" && OMP_NUM_THREADS=1 mpirun --oversubscribe --allow-run-as-root -n "$n" \
             "$program" ${args[@]+"${args[@]}"} "$@" >console.txt 2>errors.txt) || status=$?
     fi
-    if [ "$status" != 0 ]; then
-        echo "$dir on $n ranks ($*): exit status $status"
+    if [ "$status" != "${expect:-0}" ]; then
+        echo "$dir on $n ranks ($*): exit status $status, expected ${expect:-0}"
         cat "$dir/console.txt" "$dir/errors.txt"
         exit 1
     fi
@@ -106,4 +109,18 @@ for grid in dischargeDaily.bin dischargeHourlyMaxInDay.bin dischargeHourly.bin \
     water_balance.csv; do
     same "$ref/output/$grid" "$resumed/output/$grid" "resumed on 3 ranks: $grid differs"
 done
+# A frame that cannot be written in the hour of a state: the run stops on every rank before
+# the state, as in one process.
+for n in 0 3; do
+    dir=$work/nowrite$n
+    fresh "$dir"
+    ln -s /dev/full "$dir/output/dischargeHourly.bin"
+    expect=1 run "$dir" "$n" --state-every 1 st
+    if [ -n "$(ls -A "$dir/st")" ]; then
+        echo "a state was written after a frame could not be: $(ls "$dir/st")"
+        exit 1
+    fi
+done
+same "$work/nowrite0/console.txt" "$work/nowrite3/console.txt" \
+    "a frame not written on 3 ranks: the console text differs from one process"
 echo "restart and resume across 1, 2 and 3 ranks give the bytes of one whole run"
