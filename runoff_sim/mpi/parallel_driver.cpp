@@ -310,7 +310,7 @@ private:
     /// Rank 0: the BasinState of event hour `hour` + 1 from the gathered snapshots `all`.
     [[nodiscard]] BasinState stateOf(std::int64_t hour, const std::vector<std::byte>& all) const {
         const std::size_t per = stepper_->stateValuesPerCell();
-        const std::size_t rivers = static_cast<std::size_t>(work_->plans.front().riverCount);
+        const auto rivers = static_cast<std::size_t>(work_->plans.front().riverCount);
         BasinState s;
         s.hour = hour + 1;
         s.positions = statePositions_;
