@@ -7,6 +7,7 @@
 #  - resume: a run with a state every 6 hours on 2 ranks, its grids cut back to hour 33 and its
 #    states after hour 30 gone, resumed on 3 ranks, equals the whole run in grids and balance,
 #    and prints what one process resuming prints;
+#  - states every hour on 4 ranks equal those of one process;
 #  - a frame that cannot be written in the hour of a state stops every rank as one process
 #    stops.
 # The case must hold 48 hourly blocks of 10 lines in input/rain.dat and 2 days on line 6 of
@@ -109,6 +110,18 @@ for grid in dischargeDaily.bin dischargeHourlyMaxInDay.bin dischargeHourly.bin \
     water_balance.csv; do
     same "$ref/output/$grid" "$resumed/output/$grid" "resumed on 3 ranks: $grid differs"
 done
+# A state every hour, more of them in the making at once than the levels of 4 ranks, the
+# newest 30 kept, and a final state: the files of one process.
+for n in 0 4; do
+    fresh "$work/hourly$n"
+    run "$work/hourly$n" "$n" --state-every 1 st --keep-states 30 --write-state end.bin
+done
+if ! diff -r -x errors.txt "$work/hourly0" "$work/hourly4" >/dev/null; then
+    echo "states every hour on 4 ranks differ from one process:"
+    diff -rq -x errors.txt "$work/hourly0" "$work/hourly4" || true
+    exit 1
+fi
+
 # A frame that cannot be written in the hour of a state: the run stops on every rank before
 # the state, as in one process.
 for n in 0 3; do
