@@ -136,4 +136,4 @@ for n in 0 3; do
 done
 same "$work/nowrite0/console.txt" "$work/nowrite3/console.txt" \
     "a frame not written on 3 ranks: the console text differs from one process"
-echo "restart and resume across 1, 2 and 3 ranks give the bytes of one whole run"
+echo "states, restarts and resumed runs on 1 to 4 ranks give the bytes of one process"
