@@ -13,10 +13,12 @@ void copySeries(std::span<const SeriesValue> from, SeriesValue* to) {
 }  // namespace
 
 RankStepper::RankStepper(const RankWork& work, std::span<const CutRoute> routes, std::int32_t ranks,
-                         std::int32_t rank, const RainGrid& rain, ProgressPacer& progress)
+                         std::int32_t rank, const RainGrid& rain, ProgressPacer& progress,
+                         std::int64_t firstHour)
     : work_(&work),
       levels_(static_cast<std::int32_t>(work.plans.size())),
       hours_(static_cast<std::int64_t>(work.plans.front().days) * 24),
+      firstHour_(firstHour),
       subSteps_(static_cast<std::size_t>(work.plans.front().subStepsPerHour)) {
     const auto levels = static_cast<std::size_t>(levels_);
     for (std::size_t k = 0; k < levels; ++k) {
@@ -26,7 +28,7 @@ RankStepper::RankStepper(const RankWork& work, std::span<const CutRoute> routes,
         engines_.push_back(
             plan.cells.empty() ? nullptr : std::make_unique<RoutingEngine>(plan, rain, progress));
         if (engines_.back()) {
-            engines_.back()->start();
+            engines_.back()->start(firstHour_);
         }
     }
 
@@ -111,8 +113,8 @@ void RankStepper::unpack(std::int64_t tick) {
     const std::int64_t sent = tick - 1;
     for (std::size_t i = 0; i < inbound_.size(); ++i) {
         for (std::size_t j = 0; j < arrivals_[i].size(); ++j) {
-            const std::int64_t hour = sent - arrivals_[i][j].senderLevel;
-            if (hour >= 0 && hour < hours_) {
+            const std::int64_t hour = firstHour_ + sent - arrivals_[i][j].senderLevel;
+            if (hour >= firstHour_ && hour < hours_) {
                 copySeries(std::span(inboxes_[i]).subspan(j * subSteps_, subSteps_),
                            ring(arrivals_[i][j].ring, hour));
             }
@@ -122,9 +124,9 @@ void RankStepper::unpack(std::int64_t tick) {
 
 RunStatus RankStepper::runTick(std::int64_t tick) {
     for (std::size_t k = 0; k < engines_.size(); ++k) {
-        const std::int64_t hour = tick - static_cast<std::int64_t>(k);
+        const std::int64_t hour = firstHour_ + tick - static_cast<std::int64_t>(k);
         RoutingEngine* engine = engines_[k].get();
-        if (engine == nullptr || hour < 0 || hour >= hours_) {
+        if (engine == nullptr || hour < firstHour_ || hour >= hours_) {
             continue;
         }
         for (std::size_t slot = 0; slot < importRing_[k].size(); ++slot) {
@@ -139,6 +141,9 @@ RunStatus RankStepper::runTick(std::int64_t tick) {
         }
         deliver(k, tick, hour);
         keep(k, hour);
+        if (wantsState(hour)) {
+            snapshot(k, hour);
+        }
     }
     return RunStatus::kComplete;
 }
@@ -176,9 +181,62 @@ void RankStepper::keep(std::size_t level, std::int64_t hour) {
     }
 }
 
+void RankStepper::snapshot(std::size_t level, std::int64_t hour) {
+    const RoutingEngine& engine = *engines_[level];
+    const std::size_t per = stateValuesPerCell();
+    Snapshot& s = snapshots_[hour];
+    if (s.totals.empty()) {
+        s.values.assign(values_ * per, 0.0);
+        s.totals.resize(static_cast<std::size_t>(work_->plans.front().riverCount));
+    }
+    engine.stateValues(hour + 1,
+                       std::span(s.values).subspan(levelOffset_[level] * per,
+                                                   work_->plans[level].cells.size() * per));
+    const std::vector<RiverTotals> totals = engine.riverTotals();
+    for (std::size_t r = 0; r < totals.size(); ++r) {
+        s.totals[r].add(totals[r]);
+    }
+}
+
+RankStepper::Snapshot RankStepper::takeSnapshot(std::int64_t hour) {
+    const auto it = snapshots_.find(hour);
+    if (it == snapshots_.end()) {
+        Snapshot none;
+        none.totals.resize(static_cast<std::size_t>(work_->plans.front().riverCount));
+        return none;
+    }
+    Snapshot s = std::move(it->second);
+    snapshots_.erase(it);
+    return s;
+}
+
+void RankStepper::seedDay(std::span<const float> dayFrames) {
+    const auto frames = static_cast<std::size_t>(firstHour_ % 24);
+    if (frames == 0 || dayFrames.empty()) {
+        return;
+    }
+    const std::size_t frameSize = dayFrames.size() / frames;
+    std::vector<float> local;
+    for (std::size_t k = 0; k < engines_.size(); ++k) {
+        if (!engines_[k]) {
+            continue;
+        }
+        const std::size_t cells = work_->plans[k].cells.size();
+        local.resize(frames * cells);
+        for (std::size_t f = 0; f < frames; ++f) {
+            for (std::size_t i = 0; i < cells; ++i) {
+                const auto pos =
+                    static_cast<std::size_t>(work_->framePositions[levelOffset_[k] + i]);
+                local[f * cells + i] = dayFrames[f * frameSize + pos];
+            }
+        }
+        engines_[k]->seedDay(local);
+    }
+}
+
 std::optional<std::int64_t> RankStepper::completedHour(std::int64_t tick) const {
-    const std::int64_t hour = tick - (levels_ - 1);
-    if (hour < 0 || hour >= hours_) {
+    const std::int64_t hour = firstHour_ + tick - (levels_ - 1);
+    if (hour < firstHour_ || hour >= hours_) {
         return std::nullopt;
     }
     return hour;

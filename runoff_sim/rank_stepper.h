@@ -2,10 +2,12 @@
 
 // One rank's share of a run spread over ranks, tick by tick, without any transport of its own:
 // the caller moves the messages between ranks (MPI in the simulator, plain copies in tests).
-// At tick t the rank runs level k through hour t - k; docs/parallel.md describes the flow.
+// At tick t the rank runs level k through hour firstHour + t - k (hours from 0);
+// docs/parallel.md describes the flow.
 
 #include <array>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <span>
@@ -25,15 +27,45 @@ public:
         std::size_t values = 0;
     };
 
-    /// Prepares rank `rank`'s run (of `ranks`) of `work`, with the routes of every cut of the
-    /// decomposition; may throw std::bad_alloc. `work` and `rain` must outlive the stepper.
-    RankStepper(const RankWork& work, std::span<const CutRoute> routes, std::int32_t ranks,
-                std::int32_t rank, const RainGrid& rain, ProgressPacer& progress);
+    /// This rank's part of a state of the basin at the end of an hour: its cells' values
+    /// (RoutingEngine::stateValues, spaceSteps + 2 per cell) level after level, in the order of
+    /// RankWork::framePositions, and the engines' river totals (RoutingEngine::riverTotals)
+    /// added up.
+    struct Snapshot {
+        std::vector<double> values;
+        std::vector<RiverTotals> totals;
+    };
 
-    /// Ticks of the whole run: hours + levels - 1.
-    [[nodiscard]] std::int64_t ticks() const { return hours_ + levels_ - 1; }
+    /// Prepares rank `rank`'s run (of `ranks`) of `work`, with the routes of every cut of the
+    /// decomposition, from the end of hour `firstHour` of the event (the plans' initial state is
+    /// the state then); may throw std::bad_alloc. `work` and `rain` must outlive the stepper.
+    RankStepper(const RankWork& work, std::span<const CutRoute> routes, std::int32_t ranks,
+                std::int32_t rank, const RainGrid& rain, ProgressPacer& progress,
+                std::int64_t firstHour = 0);
+
+    /// Ticks of the run: hours - firstHour + levels - 1.
+    [[nodiscard]] std::int64_t ticks() const { return hours_ - firstHour_ + levels_ - 1; }
     [[nodiscard]] std::int32_t levels() const { return levels_; }
     [[nodiscard]] std::int64_t hours() const { return hours_; }
+    [[nodiscard]] std::int64_t firstHour() const { return firstHour_; }
+
+    /// Before the first tick of a run that starts within a day: the whole hourly frames of
+    /// that day so far (firstHour % 24 of them, back to back), which the day's frames include.
+    void seedDay(std::span<const float> dayFrames);
+
+    /// The states the run keeps (before the first tick): a snapshot of every hour (from 0)
+    /// whose event hour (hour + 1) `schedule` wants.
+    void keepStates(const RouteSchedule& schedule) { schedule_ = schedule; }
+    [[nodiscard]] bool wantsState(std::int64_t hour) const {
+        return schedule_.wantsState(hour + 1, hours_);
+    }
+    /// The snapshot of hour `hour`, complete from the tick that completes the hour, handed
+    /// over once (a rank without cells gets no values and zero totals).
+    [[nodiscard]] Snapshot takeSnapshot(std::int64_t hour);
+    /// Values per cell in a snapshot.
+    [[nodiscard]] std::size_t stateValuesPerCell() const {
+        return static_cast<std::size_t>(work_->plans.front().scheme.spaceSteps) + 2U;
+    }
 
     /// Ranks this one receives from and sends to, in rank order.
     [[nodiscard]] const std::vector<Link>& inbound() const { return inbound_; }
@@ -97,10 +129,12 @@ private:
     }
     void deliver(std::size_t level, std::int64_t tick, std::int64_t hour);
     void keep(std::size_t level, std::int64_t hour);
+    void snapshot(std::size_t level, std::int64_t hour);
 
     const RankWork* work_;
     std::int32_t levels_;
     std::int64_t hours_;
+    std::int64_t firstHour_;
     std::size_t subSteps_;
     std::vector<std::unique_ptr<RoutingEngine>> engines_;  ///< per level, null when empty
     std::vector<std::size_t> levelOffset_;                 ///< per level, into the rank's values
@@ -119,6 +153,9 @@ private:
     std::vector<float> dailyMean_;
     std::vector<float> dailyMax_;
     std::size_t daySlots_ = 1;
+    RouteSchedule schedule_;
+    /// Snapshots in the making, by hour (several when states come more often than levels).
+    std::map<std::int64_t, Snapshot> snapshots_;
 };
 
 }  // namespace hydro::runoff

@@ -48,10 +48,12 @@ Result<RunState> readWarmStart(const fs::path& path, const StateContext& run) {
 Result<std::optional<ResumePoint>> findResumeState(const fs::path& dir, const StateContext& run,
                                                    std::int64_t hoursOnDisk,
                                                    std::vector<std::string>& passedOver) {
-    std::vector<fs::path> files = periodicStates(dir);
-    for (auto it = files.rbegin(); it != files.rend(); ++it) {
-        const std::string name = it->filename().string();
-        auto state = readState(*it);
+    const std::vector<fs::path> files = periodicStates(dir);
+    // The newest first.
+    for (std::size_t k = files.size(); k-- > 0;) {
+        const fs::path& file = files[k];
+        const std::string name = file.filename().string();
+        auto state = readState(file);
         if (!state) {
             passedOver.push_back(name);
             continue;
@@ -68,7 +70,7 @@ Result<std::optional<ResumePoint>> findResumeState(const fs::path& dir, const St
             // The grids lost frames after this state was written: an older one may do.
             continue;
         }
-        return std::optional<ResumePoint>(ResumePoint{*it, std::move(*state)});
+        return std::optional<ResumePoint>(ResumePoint{file, std::move(*state)});
     }
     return std::optional<ResumePoint>{};
 }
@@ -120,7 +122,7 @@ Status writePeriodicState(const StateContext& run, const RunState& state) {
     }
     if (run.keep > 0) {
         std::vector<fs::path> files = periodicStates(run.dir);
-        const std::size_t keep = static_cast<std::size_t>(run.keep);
+        const auto keep = static_cast<std::size_t>(run.keep);
         for (std::size_t k = 0; k + keep < files.size(); ++k) {
             std::error_code ignored;
             fs::remove(files[k], ignored);

@@ -9,8 +9,10 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <iostream>
 #include <new>
+#include <numeric>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -27,10 +29,14 @@ namespace hydro::runoff {
 
 namespace {
 
+/// What runTicks does with the snapshot of an hour the schedule wants, once every frame up to
+/// it has been written (collective: every rank calls it for the same hours).
+using StateStep = std::function<void(std::int64_t hour, FramePipeline& frames)>;
+
 /// The time loop, tick by tick (see RankStepper). A rank that fails, or learns that another
 /// did, stops computing but goes on exchanging to the end, so that no rank waits for ever.
 /// Returns the stop code all ranks agree on.
-int runTicks(RankStepper& stepper, FramePipeline& frames) {
+int runTicks(RankStepper& stepper, FramePipeline& frames, const StateStep& state) {
     using Clock = std::chrono::steady_clock;
     const auto since = [](Clock::time_point t) {
         return std::chrono::duration<double>(Clock::now() - t).count();
@@ -61,6 +67,11 @@ int runTicks(RankStepper& stepper, FramePipeline& frames) {
             if (*hour % 24 == 23) {
                 frames.post(1, *hour / 24, stepper.dayMeans(*hour / 24),
                             stepper.dayMaxima(*hour / 24), frames.own());
+            }
+            if (stepper.wantsState(*hour)) {
+                // The state follows every frame of its hour on disk.
+                frames.drain();
+                state(*hour, frames);
             }
         }
         frames.poll();
@@ -122,8 +133,11 @@ public:
         return success();
     }
 
-    [[nodiscard]] RunStatus route(const FrameSink& sink, const RouteStart& /*start*/,
-                                  const StateSink& /*states*/) override {
+    [[nodiscard]] RunStatus route(const FrameSink& sink, const RouteStart& start,
+                                  const StateSink& states) override {
+        if (!startAt(start)) {
+            return RunStatus::kOutOfMemory;
+        }
         // The progress lines follow the frames rank 0 has received: a line once its share of
         // all cell-hours is in, as a run in one process prints them.
         FramePipeline frames(
@@ -138,7 +152,10 @@ public:
                 return sink.day(static_cast<std::int32_t>(index) + 1, first, second);
             });
         frameTemplate_ = {};
-        switch (runTicks(*stepper_, frames)) {
+        const StateStep state = [&](std::int64_t hour, FramePipeline& pipeline) {
+            handState(hour, pipeline, states);
+        };
+        switch (runTicks(*stepper_, frames, state)) {
             case kWriteFailed:
                 return RunStatus::kSinkRefused;
             case kMemory:
@@ -172,6 +189,157 @@ public:
     }
 
 private:
+    /// Every rank learns where the run starts and which states it keeps; a run that starts
+    /// after the first hour gets steppers that start there, seeded with the frames of the day
+    /// so far. False on every rank when one ran out of memory.
+    bool startAt(const RouteStart& start) {
+        std::vector<std::byte> image;
+        std::vector<std::byte> frames;
+        std::array<std::int64_t, 3> schedule{start.schedule.firstHour, start.schedule.stateEvery,
+                                             start.schedule.finalState ? 1 : 0};
+        bool ok = true;
+        try {
+            if (ranks_.root()) {
+                image.resize(sizeof schedule);
+                std::memcpy(image.data(), schedule.data(), sizeof schedule);
+                frames.resize(start.dayFrames.size() * sizeof(float));
+                if (!frames.empty()) {
+                    std::memcpy(frames.data(), start.dayFrames.data(), frames.size());
+                }
+            }
+        } catch (const std::bad_alloc&) {
+            ok = false;
+        }
+        if (!agreeOk(ok) || !broadcastImage(image, ranks_) || !broadcastImage(frames, ranks_)) {
+            return false;
+        }
+        std::memcpy(schedule.data(), image.data(), sizeof schedule);
+        const RouteSchedule wanted{schedule[0], static_cast<std::int32_t>(schedule[1]),
+                                   schedule[2] != 0};
+        try {
+            if (wanted.firstHour != stepper_->firstHour()) {
+                stepper_.reset();
+                stepper_.emplace(*work_, routes_, ranks_.size(), ranks_.rank(), rain_,
+                                 quietProgress_, wanted.firstHour);
+            }
+            std::vector<float> dayFrames(frames.size() / sizeof(float));
+            if (!dayFrames.empty()) {
+                std::memcpy(dayFrames.data(), frames.data(), frames.size());
+            }
+            stepper_->seedDay(dayFrames);
+            stepper_->keepStates(wanted);
+            if (ranks_.root() && (wanted.stateEvery > 0 || wanted.finalState)) {
+                stateOrder();
+            }
+        } catch (const std::bad_alloc&) {
+            ok = false;
+        }
+        return agreeOk(ok);
+    }
+
+    /// Whether every rank says `mine`.
+    [[nodiscard]] static bool agreeOk(bool mine) {
+        return agreeStop(mine ? kRunning : kMemory) == kRunning;
+    }
+
+    /// The worst of every rank's stop code `mine`.
+    [[nodiscard]] static int agreeStop(int mine) {
+        int worst = kRunning;
+        MPI_Allreduce(&mine, &worst, 1, MPI_INT, MPI_MAX, MPI_COMM_WORLD);
+        return worst;
+    }
+
+    /// Rank 0: the positions of a state's cells, ascending, and for each the cell's place
+    /// among every rank's cells (rank after rank).
+    void stateOrder() {
+        stateCounts_ = counts_;
+        stateFrom_.resize(positions_.size());
+        std::iota(stateFrom_.begin(), stateFrom_.end(), std::size_t{0});
+        std::sort(stateFrom_.begin(), stateFrom_.end(),
+                  [&](std::size_t a, std::size_t b) { return positions_[a] < positions_[b]; });
+        statePositions_.resize(positions_.size());
+        for (std::size_t at = 0; at < stateFrom_.size(); ++at) {
+            statePositions_[at] = static_cast<std::int32_t>(positions_[stateFrom_[at]]);
+        }
+    }
+
+    /// The state at the end of hour `hour` (from 0): every rank's snapshot gathered on rank 0,
+    /// which hands it to `states`; a refusal there stops the run for every rank.
+    void handState(std::int64_t hour, FramePipeline& frames, const StateSink& states) {
+        RankStepper::Snapshot mine = stepper_->takeSnapshot(hour);
+        std::vector<std::byte> bytes;
+        bool room = true;
+        try {
+            const std::size_t valueBytes = mine.values.size() * sizeof(double);
+            bytes.resize(valueBytes + mine.totals.size() * sizeof(RiverTotals));
+            if (valueBytes > 0) {
+                std::memcpy(bytes.data(), mine.values.data(), valueBytes);
+            }
+            if (!mine.totals.empty()) {
+                std::memcpy(bytes.data() + valueBytes, mine.totals.data(),
+                            mine.totals.size() * sizeof(RiverTotals));
+            }
+        } catch (const std::bad_alloc&) {
+            room = false;
+        }
+        mine = {};
+        // A rank that stopped (rank 0 when a frame could not be written, which the others
+        // have not learnt yet) or has no room stops the state on every rank.
+        const int stop = agreeStop(
+            std::max({frames.own(), frames.agreed(), room ? int{kRunning} : int{kMemory}}));
+        if (stop != kRunning) {
+            frames.fail(stop);
+            return;
+        }
+        std::vector<std::byte> all;
+        if (!gatherImages(ranks_, bytes, all)) {
+            frames.fail(kMemory);
+            return;
+        }
+        if (ranks_.root()) {
+            try {
+                if (!states(stateOf(hour, all))) {
+                    frames.fail(kWriteFailed);
+                }
+            } catch (const std::bad_alloc&) {
+                frames.fail(kMemory);
+            }
+        }
+    }
+
+    /// Rank 0: the BasinState of event hour `hour` + 1 from the gathered snapshots `all`.
+    [[nodiscard]] BasinState stateOf(std::int64_t hour, const std::vector<std::byte>& all) const {
+        const std::size_t per = stepper_->stateValuesPerCell();
+        const auto rivers = static_cast<std::size_t>(work_->plans.front().riverCount);
+        BasinState s;
+        s.hour = hour + 1;
+        s.positions = statePositions_;
+        s.totals.resize(rivers);
+        // Each rank's image: its values, then its river totals.
+        std::vector<double> values(stateFrom_.size() * per);
+        std::size_t at = 0;
+        std::size_t cell = 0;
+        RiverTotals t;
+        for (const std::int32_t count : stateCounts_) {
+            const std::size_t bytes = static_cast<std::size_t>(count) * per * sizeof(double);
+            if (bytes > 0) {
+                std::memcpy(values.data() + cell * per, all.data() + at, bytes);
+            }
+            at += bytes;
+            cell += static_cast<std::size_t>(count);
+            for (std::size_t r = 0; r < rivers; ++r, at += sizeof(RiverTotals)) {
+                std::memcpy(&t, all.data() + at, sizeof(RiverTotals));
+                s.totals[r].add(t);
+            }
+        }
+        s.values.resize(values.size());
+        for (std::size_t j = 0; j < stateFrom_.size(); ++j) {
+            std::copy_n(values.begin() + static_cast<std::ptrdiff_t>(stateFrom_[j] * per), per,
+                        s.values.begin() + static_cast<std::ptrdiff_t>(j * per));
+        }
+        return s;
+    }
+
     /// Rank 0 cuts the plan into pieces and hands every other rank its own work, the routes of
     /// the cuts and the rainfall. The verdict of every rank.
     Status handOut(const RoutingPlan& plan, const RainGrid& rain, Images& images) {
@@ -214,6 +382,11 @@ private:
     std::vector<std::int64_t> positions_;
     std::vector<float> frameTemplate_;
     std::int64_t routedCells_ = 0;
+    // Rank 0 only, for a run that keeps states: each rank's cells, the positions of a state's
+    // cells and where each comes from among every rank's cells.
+    std::vector<std::int32_t> stateCounts_;
+    std::vector<std::int32_t> statePositions_;
+    std::vector<std::size_t> stateFrom_;
 };
 
 }  // namespace
@@ -221,14 +394,6 @@ private:
 int runRunoffSimParallel(const std::filesystem::path& caseDir, std::ostream& console,
                          const RunOptions& options) {
     MpiExecutor executor;
-    if (!options.writeState.empty() || options.stateEvery > 0 || !options.warmStart.empty()
-        || !options.resume.empty()) {
-        if (executor.holdsCase()) {
-            console << "States are not yet written or read under mpirun; run in one process."
-                    << std::endl;
-        }
-        return 1;
-    }
     // Only rank 0 speaks; the others' lines go nowhere.
     std::ostream quiet(nullptr);
     return runSimulation(CasePaths{caseDir}, executor.holdsCase() ? console : quiet, executor,

@@ -2,10 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <bit>
 #include <memory>
 #include <numeric>
+#include <string>
+#include <utility>
 
+#include "runoff_sim/basin_state.h"
 #include "runoff_sim/rank_stepper.h"
 #include "runoff_sim/rank_transfer.h"
 #include "tests/runoff_sim/engine_case.h"
@@ -19,20 +24,37 @@ namespace {
 /// before the next tick, as the parallel run moves them.
 class RanksInProcess {
 public:
-    RanksInProcess(const test::PlannedCase& c, std::int32_t ranks)
+    RanksInProcess(const test::PlannedCase& c, std::int32_t ranks, std::int64_t firstHour = 0)
+        : RanksInProcess(c, c.plan, ranks, firstHour) {}
+    /// The same, running `plan` (the case's plan with another initial state).
+    RanksInProcess(const test::PlannedCase& c, const RoutingPlan& plan, std::int32_t ranks,
+                   std::int64_t firstHour)
         : c_(&c),
-          d_(decompose(readersOf(c.plan), ranks)),
+          d_(decompose(readersOf(plan), ranks)),
           routes_(unpackRoutes(packRoutes(cutRoutes(d_)))),
           rain_(unpackRain(packRain(c.rain))) {
         for (std::int32_t r = 0; r < ranks; ++r) {
             works_.push_back(
-                std::make_unique<RankWork>(unpackRankWork(packRankWork(rankWork(c.plan, d_, r)))));
+                std::make_unique<RankWork>(unpackRankWork(packRankWork(rankWork(plan, d_, r)))));
         }
         for (std::int32_t r = 0; r < ranks; ++r) {
             steppers_.push_back(std::make_unique<RankStepper>(*works_[static_cast<std::size_t>(r)],
-                                                              routes_, ranks, r, rain_, progress_));
+                                                              routes_, ranks, r, rain_, progress_,
+                                                              firstHour));
         }
     }
+
+    /// Before the first tick: the states to keep, and the whole hourly frames of the first
+    /// day so far.
+    void startWith(const RouteSchedule& schedule, std::span<const float> dayFrames) {
+        for (auto& s : steppers_) {
+            s->keepStates(schedule);
+            s->seedDay(dayFrames);
+        }
+    }
+
+    /// The states kept by frames(), as rank 0 puts them together.
+    std::vector<BasinState> states;
 
     [[nodiscard]] const Decomposition& decomposition() const { return d_; }
 
@@ -71,6 +93,9 @@ public:
                 append(out, [&](const RankStepper& s) { return s.dayMeans(*hour / 24); });
                 append(out, [&](const RankStepper& s) { return s.dayMaxima(*hour / 24); });
             }
+            if (first.wantsState(*hour)) {
+                states.push_back(stateOf(*hour));
+            }
         }
         return out;
     }
@@ -86,6 +111,35 @@ private:
             }
         }
         return -1;
+    }
+
+    /// Every rank's snapshot of hour `hour`, cells sorted by frame position, totals added.
+    BasinState stateOf(std::int64_t hour) {
+        const std::size_t per = steppers_.front()->stateValuesPerCell();
+        std::vector<std::pair<std::int64_t, std::vector<double>>> cells;
+        BasinState s;
+        s.hour = hour + 1;
+        s.totals.resize(static_cast<std::size_t>(c_->plan.riverCount));
+        for (std::size_t r = 0; r < steppers_.size(); ++r) {
+            const RankStepper::Snapshot snap = steppers_[r]->takeSnapshot(hour);
+            const auto& positions = works_[r]->framePositions;
+            EXPECT_EQ(snap.values.size(), positions.size() * per);
+            for (std::size_t i = 0; i < positions.size() && i * per < snap.values.size(); ++i) {
+                const auto from = snap.values.begin() + static_cast<std::ptrdiff_t>(i * per);
+                cells.emplace_back(
+                    positions[i],
+                    std::vector<double>(from, from + static_cast<std::ptrdiff_t>(per)));
+            }
+            for (std::size_t k = 0; k < s.totals.size(); ++k) {
+                s.totals[k].add(snap.totals[k]);
+            }
+        }
+        std::sort(cells.begin(), cells.end());
+        for (const auto& [position, values] : cells) {
+            s.positions.push_back(static_cast<std::int32_t>(position));
+            s.values.insert(s.values.end(), values.begin(), values.end());
+        }
+        return s;
     }
 
     template <class Values>
@@ -287,6 +341,121 @@ TEST(RankSplit, AnyRankCountGivesTheBytesOfTheWholeRun) {
         for (const std::int32_t ranks : {1, 2, 3, 4, 6}) {
             RanksInProcess run(*c, ranks);
             EXPECT_EQ(run.frames().bits, whole.bits) << ranks << " ranks";
+        }
+    }
+}
+
+/// A whole run in one engine with a state every `every` hours: its frames, each hour's frame
+/// and the bits of the frames up to the end of each hour (from 1).
+struct StatedRun {
+    test::EventFrames frames;
+    std::vector<std::vector<float>> hourly;
+    std::vector<std::size_t> bitsAfter{0};
+    std::vector<BasinState> states;
+};
+
+StatedRun statedRun(const test::PlannedCase& c, std::int32_t every) {
+    ProgressPacer progress(0, 0, [](std::int64_t) {});
+    RoutingEngine engine(c.plan, c.rain, progress);
+    StatedRun run;
+    const auto keep = [&](std::span<const float> frame) {
+        for (const float v : frame) {
+            run.frames.bits.push_back(std::bit_cast<std::uint32_t>(v));
+        }
+    };
+    const FrameSink sink{
+        [&](std::int32_t, std::int32_t, std::span<const float> frame) {
+            keep(frame);
+            run.hourly.emplace_back(frame.begin(), frame.end());
+            run.bitsAfter.push_back(run.frames.bits.size());
+            return true;
+        },
+        [&](std::int32_t, std::span<const float> mean, std::span<const float> max) {
+            keep(mean);
+            keep(max);
+            run.bitsAfter.back() = run.frames.bits.size();
+            return true;
+        }};
+    std::vector<std::int32_t> slots;
+    run.frames.status = engine.run(sink, {0, every, true}, {}, [&](std::int64_t hour) {
+        run.states.push_back(basinStateOf(c.plan, engine, hour, slots));
+        return true;
+    });
+    return run;
+}
+
+void expectSameState(const BasinState& a, const BasinState& b, const std::string& what) {
+    EXPECT_EQ(a.hour, b.hour) << what;
+    EXPECT_EQ(a.positions, b.positions) << what;
+    ASSERT_EQ(a.values.size(), b.values.size()) << what;
+    for (std::size_t i = 0; i < a.values.size(); ++i) {
+        ASSERT_EQ(std::bit_cast<std::uint64_t>(a.values[i]),
+                  std::bit_cast<std::uint64_t>(b.values[i]))
+            << what << ", value " << i;
+    }
+    ASSERT_EQ(a.totals.size(), b.totals.size()) << what;
+    for (std::size_t r = 0; r < a.totals.size(); ++r) {
+        const auto units = [](const RiverTotals& t) {
+            return std::array{t.rain.units(), t.leaving.units(), t.toOtherRivers.units(),
+                              t.inflow.units()};
+        };
+        EXPECT_EQ(units(a.totals[r]), units(b.totals[r])) << what << ", river " << r;
+    }
+}
+
+TEST(RankSplit, StatesAndRunsFromThemMatchTheWholeRunOnAnyRankCount) {
+    for (const Scheme scheme : {Scheme::kLinear, Scheme::kConservative}) {
+        const auto c = test::planCase(test::branchingCase(9, 14), scheme);
+        ASSERT_NE(c, nullptr);
+        // States every 5 hours: more often than some rank counts have levels, and at hours
+        // within a day, at a day's end and at the event's end.
+        const StatedRun whole = statedRun(*c, 5);
+        ASSERT_EQ(whole.frames.status, RunStatus::kComplete);
+        ASSERT_EQ(whole.states.size(), 10U);
+        for (const std::int32_t ranks : {1, 2, 3, 5}) {
+            RanksInProcess run(*c, ranks);
+            run.startWith({0, 5, true}, {});
+            EXPECT_EQ(run.frames().bits, whole.frames.bits) << ranks << " ranks";
+            ASSERT_EQ(run.states.size(), whole.states.size()) << ranks << " ranks";
+            for (std::size_t i = 0; i < whole.states.size(); ++i) {
+                expectSameState(run.states[i], whole.states[i],
+                                std::to_string(ranks) + " ranks, state " + std::to_string(i));
+            }
+        }
+        // Going on from states within the first day (hour 20) and the second (hour 30).
+        for (const std::size_t at : {std::size_t{5}, std::size_t{3}}) {
+            const BasinState& from = whole.states[at];
+            RoutingPlan plan = c->plan;
+            const std::vector<std::int32_t> slots = stateSlots(plan);
+            const std::size_t nodes = static_cast<std::size_t>(plan.scheme.spaceSteps) + 1;
+            plan.initialLateral.resize(plan.cells.size());
+            for (std::size_t cell = 0; cell < plan.cells.size(); ++cell) {
+                const auto v = from.values.begin()
+                               + static_cast<std::ptrdiff_t>(static_cast<std::size_t>(slots[cell])
+                                                             * (nodes + 1));
+                std::copy_n(v, nodes,
+                            plan.initialNodes.begin() + static_cast<std::ptrdiff_t>(cell * nodes));
+                plan.initialLateral[cell] = v[static_cast<std::ptrdiff_t>(nodes)];
+            }
+            std::vector<float> dayFrames;
+            for (std::int64_t h = from.hour / 24 * 24; h < from.hour; ++h) {
+                const auto& f = whole.hourly[static_cast<std::size_t>(h)];
+                dayFrames.insert(dayFrames.end(), f.begin(), f.end());
+            }
+            const std::vector<std::uint32_t> rest(
+                whole.frames.bits.begin()
+                    + static_cast<std::ptrdiff_t>(
+                        whole.bitsAfter[static_cast<std::size_t>(from.hour)]),
+                whole.frames.bits.end());
+            for (const std::int32_t ranks : {2, 4}) {
+                RanksInProcess run(*c, plan, ranks, from.hour);
+                run.startWith({from.hour, 0, true}, dayFrames);
+                EXPECT_EQ(run.frames().bits, rest) << ranks << " ranks from hour " << from.hour;
+                ASSERT_EQ(run.states.size(), 1U);
+                EXPECT_EQ(run.states.front().positions, whole.states.back().positions);
+                EXPECT_EQ(run.states.front().values, whole.states.back().values)
+                    << ranks << " ranks from hour " << from.hour;
+            }
         }
     }
 }
