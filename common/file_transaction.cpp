@@ -59,10 +59,24 @@ Status FileTransaction::write(const fs::path& target, std::string_view bytes) {
     return success();
 }
 
+Status checkReplaceable(const fs::path& target) {
+    std::error_code ec;
+    const fs::file_status status = fs::symlink_status(target, ec);
+    if (fs::exists(status) && !fs::is_regular_file(status) && !fs::is_symlink(status)) {
+        return Error{target.filename().string() + " is not a regular file, so it is not replaced."};
+    }
+    return success();
+}
+
 Status FileTransaction::commit() {
     std::error_code ec;
-    // Every temporary must exist before anything is touched.
+    // Every temporary must exist, and every target be a file (or nothing) to replace, before
+    // anything is touched: a device or a folder is never renamed over.
     for (const Entry& e : entries_) {
+        if (Status replaceable = checkReplaceable(e.target); !replaceable) {
+            abandon();
+            return replaceable;
+        }
         if (!fs::is_regular_file(e.temp, ec)) {
             const std::string name = e.target.filename().string();
             abandon();

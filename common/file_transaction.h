@@ -54,6 +54,11 @@ private:
     std::vector<Entry> entries_;
 };
 
+/// Success when `target` is missing, a regular file or a symbolic link, which a commit may
+/// replace; otherwise "<name> is not a regular file, so it is not replaced." (a device, a folder,
+/// a pipe).
+[[nodiscard]] Status checkReplaceable(const std::filesystem::path& target);
+
 /// The temporary name under which `target` is written before it is put in place.
 [[nodiscard]] std::filesystem::path temporaryPathOf(const std::filesystem::path& target);
 

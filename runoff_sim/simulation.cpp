@@ -261,6 +261,19 @@ Status settleStates(const CasePaths& paths, CaseState& s) {
     }
     s.start.schedule.stateEvery = run.every;
     s.start.schedule.finalState = !o.writeState.empty();
+    if (!o.writeState.empty()) {
+        // The final state's place is checked before hours of computing.
+        if (Status replaceable = checkReplaceable(o.writeState); !replaceable) {
+            return replaceable;
+        }
+        std::error_code ec;
+        const auto folder = o.writeState.has_parent_path() ? o.writeState.parent_path()
+                                                           : std::filesystem::path(".");
+        if (!std::filesystem::is_directory(folder, ec)) {
+            return Error{o.writeState.filename().string() + " cannot be written: the folder "
+                         + folder.string() + " does not exist."};
+        }
+    }
     if (run.every > 0) {
         std::error_code ec;
         std::filesystem::create_directories(run.dir, ec);

@@ -1,6 +1,7 @@
 #include "common/file_transaction.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -118,6 +119,26 @@ TEST(FileTransaction, WritingFailuresNameTheFile) {
         }
     }
     EXPECT_EQ(listing(dir.path()), "");
+}
+
+TEST(FileTransaction, NeverReplacesAFolderAPipeOrADevice) {
+    hydro::test::TempDir dir;
+    fs::create_directories(dir.path() / "folder.dat" / "inside");
+    ASSERT_EQ(::mkfifo((dir.path() / "pipe.dat").c_str(), 0600), 0);
+    for (const char* name : {"folder.dat", "pipe.dat"}) {
+        hydro::FileTransaction t;
+        ASSERT_TRUE(t.write(dir.path() / "fine.dat", "fine"));
+        ASSERT_TRUE(t.write(dir.path() / name, "new"));
+        const hydro::Status s = t.commit();
+        ASSERT_FALSE(s.ok());
+        EXPECT_EQ(s.error().message,
+                  std::string(name) + " is not a regular file, so it is not replaced.");
+        EXPECT_FALSE(fs::exists(dir.path() / "fine.dat")) << "nothing was put in place";
+    }
+    EXPECT_TRUE(fs::is_directory(dir.path() / "folder.dat" / "inside"));
+    EXPECT_TRUE(fs::is_fifo(dir.path() / "pipe.dat"));
+    EXPECT_FALSE(hydro::checkReplaceable("/dev/null").ok());
+    EXPECT_TRUE(hydro::checkReplaceable(dir.path() / "missing.dat").ok());
 }
 
 }  // namespace

@@ -316,6 +316,10 @@ TEST(RunStates, StatesThatDoNotFitAreRefusedBeforeAnyOutputChanges) {
     writeText(tmp / "second" / "param-event.dat", slower);
     refused(good, warm, "t.bin was written with a time step of 600 s; this run has 1200 s.");
     writeText(tmp / "second" / "param-event.dat", params);
+    // A final state that would replace a folder.
+    RunOptions toFolder;
+    toFolder.writeState = tmp / "first";
+    refused(good, toFolder, "first is not a regular file, so it is not replaced.");
     // Resuming a folder whose states belong to another run.
     fs::create_directories(tmp / "dir");
     fs::copy_file(tmp / "s.bin", tmp / "dir" / "state_2000-01-02T00:00:00Z.bin");
