@@ -79,17 +79,9 @@ StateLayout defineStateLayout(NetcdfFile& nc, const StateNetcdfJob& job, const R
     nc.text(l.time, "long_name", "time of the state: the end of the last hour run");
     nc.text(l.time, "units", "seconds since 1970-01-01 00:00:00");
     nc.text(l.time, "calendar", "standard");
-    l.lat = nc.defineVariable("lat", Type::kDouble, {latDim});
-    nc.text(l.lat, "standard_name", "latitude");
-    nc.text(l.lat, "long_name", "latitude of the cell centre");
-    nc.text(l.lat, "units", "degrees_north");
-    nc.text(l.lat, "axis", "Y");
-    l.lon = nc.defineVariable("lon", Type::kDouble, {lonDim});
-    nc.text(l.lon, "standard_name", "longitude");
-    nc.text(l.lon, "long_name", "longitude of the cell centre");
-    nc.text(l.lon, "units", "degrees_east");
-    nc.text(l.lon, "axis", "X");
-    defineCrs(nc);
+    const results::LatLonIds coordinates = results::defineLatLon(nc, latDim, lonDim);
+    l.lat = coordinates.lat;
+    l.lon = coordinates.lon;
 
     l.discharge = defineGrid(nc, job, "discharge", "discharge at the outlet of the cell", "m3 s-1",
                              {latDim, lonDim}, rows, cols);

@@ -30,6 +30,22 @@ std::vector<double> cellCentres(float edgeDeg, std::int32_t count) {
     return centres;
 }
 
+LatLonIds defineLatLon(NetcdfFile& nc, int latDim, int lonDim) {
+    LatLonIds ids;
+    ids.lat = nc.defineVariable("lat", NetcdfFile::Type::kDouble, {latDim});
+    nc.text(ids.lat, "standard_name", "latitude");
+    nc.text(ids.lat, "long_name", "latitude of the cell centre");
+    nc.text(ids.lat, "units", "degrees_north");
+    nc.text(ids.lat, "axis", "Y");
+    ids.lon = nc.defineVariable("lon", NetcdfFile::Type::kDouble, {lonDim});
+    nc.text(ids.lon, "standard_name", "longitude");
+    nc.text(ids.lon, "long_name", "longitude of the cell centre");
+    nc.text(ids.lon, "units", "degrees_east");
+    nc.text(ids.lon, "axis", "X");
+    defineCrs(nc);
+    return ids;
+}
+
 int defineCrs(NetcdfFile& nc) {
     const int crs = nc.defineVariable("crs", NetcdfFile::Type::kInt, {});
     nc.text(crs, "grid_mapping_name", "latitude_longitude");
@@ -134,17 +150,9 @@ Layout defineLayout(NetcdfFile& nc, const GridNetcdfJob& job) {
     timeAttributes(nc, l.day, units, "end of the day", "day_bnds");
     l.dayBounds = nc.defineVariable("day_bnds", Type::kDouble, {dDim, nvDim});
 
-    l.lat = nc.defineVariable("lat", Type::kDouble, {latDim});
-    nc.text(l.lat, "standard_name", "latitude");
-    nc.text(l.lat, "long_name", "latitude of the cell centre");
-    nc.text(l.lat, "units", "degrees_north");
-    nc.text(l.lat, "axis", "Y");
-    l.lon = nc.defineVariable("lon", Type::kDouble, {lonDim});
-    nc.text(l.lon, "standard_name", "longitude");
-    nc.text(l.lon, "long_name", "longitude of the cell centre");
-    nc.text(l.lon, "units", "degrees_east");
-    nc.text(l.lon, "axis", "X");
-    defineCrs(nc);
+    const LatLonIds coordinates = defineLatLon(nc, latDim, lonDim);
+    l.lat = coordinates.lat;
+    l.lon = coordinates.lon;
 
     l.hourly = nc.defineVariable("discharge", Type::kFloat, {tDim, latDim, lonDim});
     dischargeAttributes(nc, l.hourly, "hourly mean discharge", "time: mean");

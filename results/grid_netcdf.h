@@ -31,6 +31,14 @@ extern const char* const kWgs84Wkt;
 /// The scalar `crs` variable (latitude_longitude on WGS 84); returns its id.
 int defineCrs(NetcdfFile& nc);
 
+/// The coordinate variables `lat` and `lon` of cell centres (CF attributes) on the dimensions
+/// given, and the `crs` variable.
+struct LatLonIds {
+    int lat = -1;
+    int lon = -1;
+};
+[[nodiscard]] LatLonIds defineLatLon(NetcdfFile& nc, int latDim, int lonDim);
+
 /// The 18 event parameters as global attributes named after them.
 void putEventParameterAttributes(NetcdfFile& nc, const EventParameters& p);
 
