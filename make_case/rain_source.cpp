@@ -20,6 +20,7 @@
 #include "case/time_parse.h"
 #include "common/memory_headroom.h"
 #include "common/number_stream.h"
+#include "make_case/netcdf_header.h"
 #include "make_case/rain_limits.h"
 
 namespace hydro::make_case {
@@ -564,6 +565,9 @@ Status netCdfValues(const fs::path& path, const ArrayPtr& var, const std::string
 }
 
 Result<RainSeries> readNetCdf(const fs::path& path, const RainReadOptions& o) {
+    if (const Status header = checkNetCdfHeader(path); !header) {
+        return header.error();
+    }
     std::unique_ptr<GDALDataset> ds(GDALDataset::Open(
         path.c_str(), GDAL_OF_MULTIDIM_RASTER | GDAL_OF_READONLY, nullptr, nullptr, nullptr));
     if (!ds) {
@@ -662,6 +666,9 @@ std::optional<std::int64_t> timeFromName(const fs::path& path, const std::string
 /// otherwise averaged onto a grid of `spacing` degrees around the study area.
 Result<std::pair<Steps, std::vector<std::vector<float>>>> readRasterBands(
     const fs::path& path, const RainReadOptions& o) {
+    if (const Status header = checkNetCdfHeader(path); !header) {
+        return header.error();
+    }
     std::unique_ptr<GDALDataset> src(GDALDataset::Open(
         path.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY, nullptr, nullptr, nullptr));
     if (!src) {
