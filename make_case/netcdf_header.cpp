@@ -17,7 +17,7 @@ constexpr std::uint32_t kAbsent = 0;
 constexpr std::uint32_t kDimensionTag = 0x0A;
 constexpr std::uint32_t kVariableTag = 0x0B;
 constexpr std::uint32_t kAttributeTag = 0x0C;
-constexpr std::size_t kChunk = 64 * 1024;
+constexpr std::size_t kChunk = std::size_t{64} * 1024;
 
 /// Bytes of one value of a NetCDF external type; 0 for a type the format does not know.
 std::uint64_t typeSize(std::uint64_t type) {
