@@ -13,7 +13,6 @@ namespace hydro::make_case {
 
 namespace {
 
-constexpr std::uint32_t kAbsent = 0;
 constexpr std::uint32_t kDimensionTag = 0x0A;
 constexpr std::uint32_t kVariableTag = 0x0B;
 constexpr std::uint32_t kAttributeTag = 0x0C;
@@ -122,7 +121,11 @@ std::optional<std::uint64_t> listHead(Header& h, const Widths& w, std::uint32_t 
         stop = Stop::kPastEnd;
         return std::nullopt;
     }
-    if (*found != tag && !(*found == kAbsent && *count == 0)) {
+    // The library takes any list of no items as absent, whatever its tag.
+    if (*count == 0) {
+        return count;
+    }
+    if (*found != tag) {
         stop = Stop::kForeign;
         return std::nullopt;
     }
@@ -180,15 +183,16 @@ Walk variable(Header& h, const Widths& w, const std::vector<std::uint64_t>& dims
     const std::uint64_t cap = h.size();
     std::uint64_t cells = 1;
     bool record = false;
+    bool known = true;
     for (std::uint64_t k = 0; k < *rank; ++k) {
         const auto id = h.number(w.count);
         if (!id) {
             return Stop::kPastEnd;
         }
         if (*id >= dims.size()) {
-            return Stop::kForeign;
-        }
-        if (k == 0 && dims[*id] == 0) {
+            // The library refuses the file once it has read every variable: check them all.
+            known = false;
+        } else if (k == 0 && dims[*id] == 0) {
             record = true;
         } else {
             cells = productUpTo(cells, dims[*id], cap);
@@ -207,6 +211,9 @@ Walk variable(Header& h, const Widths& w, const std::vector<std::uint64_t>& dims
         return Stop::kForeign;
     }
     const std::uint64_t bytes = productUpTo(cells, typeSize(*type), cap);
+    if (!known) {
+        return std::nullopt;
+    }
     if (record) {
         records.bytesPerRecord = productUpTo(1, records.bytesPerRecord + bytes, cap);
         records.variables.emplace_back(*begin, bytes);

@@ -138,6 +138,16 @@ TEST(NetCdfHeaderOther, OtherFormatsPassAndRainReadingRefusesADamagedFile) {
     EXPECT_TRUE(checkNetCdfHeader(dir.path() / "text.nc").ok());
     EXPECT_TRUE(checkNetCdfHeader(dir.path() / "missing.nc").ok());
 
+    // The library takes a list of no items as absent whatever its tag; what follows is checked.
+    const Bytes fixed = readBytes(ncgen(dir.path(), "f", kFixedCdl, "classic"));
+    constexpr std::size_t kFixedLatLength = 24;
+    constexpr std::size_t kAttributeTag = 28;
+    ASSERT_EQ(field(fixed, kFixedLatLength, 4), 3U);
+    ASSERT_EQ(field(fixed, kAttributeTag, 4), 0U);
+    const Bytes odd = patched(fixed, kAttributeTag, 4, 8);
+    EXPECT_TRUE(checkNetCdfHeader(writeBytes(dir.path() / "odd.nc", odd)).ok());
+    expectRefused(writeBytes(dir.path() / "odd-dim.nc", patched(odd, kFixedLatLength, 4, 1000)));
+
     const Bytes good = readBytes(ncgen(dir.path(), "t", kCdl, "classic"));
     const fs::path bad =
         writeBytes(dir.path() / "bad.nc", patched(good, kClassic.latLength, 4, 0x7FFFFFFFU));
