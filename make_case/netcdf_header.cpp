@@ -18,10 +18,15 @@ constexpr std::uint32_t kVariableTag = 0x0B;
 constexpr std::uint32_t kAttributeTag = 0x0C;
 constexpr std::size_t kChunk = std::size_t{64} * 1024;
 
-/// Bytes of one value of a NetCDF external type; 0 for a type the format does not know.
-std::uint64_t typeSize(std::uint64_t type) {
-    constexpr std::array<std::uint64_t, 12> kSizes{0, 1, 1, 2, 4, 4, 8, 1, 2, 4, 8, 8};
-    return type < kSizes.size() ? kSizes[type] : 0;
+/// Bytes of one value of a NetCDF external type, as the library reads a classic header: it
+/// takes the 64-bit-data types in every version, and strings (type 12) as taking no bytes.
+/// Nothing for a type it refuses.
+std::optional<std::uint64_t> typeSize(std::uint64_t type) {
+    constexpr std::array<std::uint64_t, 13> kSizes{0, 1, 1, 2, 4, 4, 8, 1, 2, 4, 8, 8, 0};
+    if (type == 0 || type >= kSizes.size()) {
+        return std::nullopt;
+    }
+    return kSizes[type];
 }
 
 /// `a` * `b`, or `cap` + 1 when that is more than `cap`.
@@ -36,7 +41,7 @@ std::uint64_t productUpTo(std::uint64_t a, std::uint64_t b, std::uint64_t cap) {
 /// Why a walk over the header stops early.
 enum class Stop {
     kPastEnd,  ///< the header declares more than the file holds
-    kForeign,  ///< something the NetCDF library itself refuses before reserving memory
+    kForeign,  ///< something the NetCDF library refuses too: an unknown type or list tag
 };
 
 /// The header's big-endian fields, read through a window of the file.
@@ -151,11 +156,11 @@ Walk attributes(Header& h, const Widths& w) {
         if (!type || !values) {
             return Stop::kPastEnd;
         }
-        const std::uint64_t each = typeSize(*type);
-        if (each == 0) {
+        const auto each = typeSize(*type);
+        if (!each) {
             return Stop::kForeign;
         }
-        if (*values > h.left() / each || !h.skipPadded(*values * each)) {
+        if ((*each != 0 && *values > h.left() / *each) || !h.skipPadded(*values * *each)) {
             return Stop::kPastEnd;
         }
     }
@@ -207,10 +212,11 @@ Walk variable(Header& h, const Widths& w, const std::vector<std::uint64_t>& dims
     if (!type || !vsize || !begin) {
         return Stop::kPastEnd;
     }
-    if (typeSize(*type) == 0) {
+    const auto each = typeSize(*type);
+    if (!each) {
         return Stop::kForeign;
     }
-    const std::uint64_t bytes = productUpTo(cells, typeSize(*type), cap);
+    const std::uint64_t bytes = productUpTo(cells, *each, cap);
     if (!known) {
         return std::nullopt;
     }
@@ -296,7 +302,9 @@ Status checkNetCdfHeader(const std::filesystem::path& path) {
         }
     }
     VSIFCloseL(file);
-    if (stop == Stop::kPastEnd) {
+    // A header the library would refuse itself is refused here too, lest it reserve memory
+    // for what it reads before it finds the fault.
+    if (stop) {
         return Error{path.string()
                      + " is not a readable NetCDF file: its header claims more data than the file"
                        " holds."};

@@ -48,7 +48,7 @@ constexpr Layout kData64{"64-bit-data", 8, 4, 56, 68};
 
 fs::path ncgen(const fs::path& dir, const std::string& name, const char* cdl, const char* kind) {
     const fs::path source = dir / (name + ".cdl");
-    const fs::path nc = dir / (name + ".nc");
+    fs::path nc = dir / (name + ".nc");
     test::writeText(source, cdl);
     const std::string command =
         std::string("ncgen -k ") + kind + " -o '" + nc.string() + "' '" + source.string() + "'";
