@@ -236,9 +236,9 @@ Walk walkHeader(Header& h, std::uint8_t version) {
     if (!numrecs) {
         return Stop::kPastEnd;
     }
-    // A streaming file leaves the count to its length.
-    const bool streaming = *numrecs == (w.count == 8 ? ~std::uint64_t{0} : 0xFFFFFFFFU);
-    records.count = streaming ? 0 : *numrecs;
+    // The count a streaming file declares (all bits set) is taken as it stands: the library
+    // reports that many records too.
+    records.count = *numrecs;
 
     Walk stop;
     const auto dimCount = listHead(h, w, kDimensionTag, 2 * w.count, stop);
