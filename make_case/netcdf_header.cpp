@@ -19,10 +19,10 @@ constexpr std::uint32_t kAttributeTag = 0x0C;
 constexpr std::size_t kChunk = std::size_t{64} * 1024;
 
 /// Bytes of one value of a NetCDF external type, as the library reads a classic header: it
-/// takes the 64-bit-data types in every version, and strings (type 12) as taking no bytes.
-/// Nothing for a type it refuses.
+/// takes the 64-bit-data types in every version. Nothing for any other type: the library
+/// refuses most, and takes strings (type 12) as values of no bytes, then divides by that size.
 std::optional<std::uint64_t> typeSize(std::uint64_t type) {
-    constexpr std::array<std::uint64_t, 13> kSizes{0, 1, 1, 2, 4, 4, 8, 1, 2, 4, 8, 8, 0};
+    constexpr std::array<std::uint64_t, 12> kSizes{0, 1, 1, 2, 4, 4, 8, 1, 2, 4, 8, 8};
     if (type == 0 || type >= kSizes.size()) {
         return std::nullopt;
     }
@@ -41,7 +41,7 @@ std::uint64_t productUpTo(std::uint64_t a, std::uint64_t b, std::uint64_t cap) {
 /// Why a walk over the header stops early.
 enum class Stop {
     kPastEnd,  ///< the header declares more than the file holds
-    kForeign,  ///< something the NetCDF library refuses too: an unknown type or list tag
+    kForeign,  ///< an unknown type or list tag, or strings (which the library cannot size)
 };
 
 /// The header's big-endian fields, read through a window of the file.
@@ -160,7 +160,7 @@ Walk attributes(Header& h, const Widths& w) {
         if (!each) {
             return Stop::kForeign;
         }
-        if ((*each != 0 && *values > h.left() / *each) || !h.skipPadded(*values * *each)) {
+        if (*values > h.left() / *each || !h.skipPadded(*values * *each)) {
             return Stop::kPastEnd;
         }
     }

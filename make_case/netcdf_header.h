@@ -15,7 +15,7 @@ namespace hydro::make_case {
 /// attributes or variables, or an attribute's values that run past the end of the file; a
 /// variable whose data (from its declared offset, with its declared size and with the size its
 /// dimensions give) ends past the end of the file; records that do not fit; or an unknown type
-/// or list tag, which the library refuses too (after reading what comes before). The error is
+/// or list tag, or strings, which no classic file holds. The error is
 /// "<path> is not a readable NetCDF file: its header claims more data than the file holds."
 /// Files in any other format (NetCDF-4 in HDF5 among them), and files that cannot be opened,
 /// pass: whoever opens them next reports those.

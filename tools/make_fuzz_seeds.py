@@ -270,7 +270,6 @@ def rain_netcdf():
     classic = rain_netcdf_file()
     write("fuzz_rain_netcdf", "hourly-classic", classic)
     write("fuzz_rain_netcdf", "hourly-64-bit-offset", rain_netcdf_file("64-bit-offset"))
-    write("fuzz_rain_netcdf", "hourly-netcdf4", rain_netcdf_file("netCDF-4"))
     write("fuzz_rain_netcdf", "north-to-south", rain_netcdf_file(lat_step=-0.1))
     write("fuzz_rain_netcdf", "accumulated",
           rain_netcdf_file(units="mm", extra='  pr:cell_methods = "time: sum" ;\n'))

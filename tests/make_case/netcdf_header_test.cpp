@@ -148,6 +148,11 @@ TEST(NetCdfHeaderOther, OtherFormatsPassAndRainReadingRefusesADamagedFile) {
     expectRefused(writeBytes(dir.path() / "odd-dim.nc", patched(odd, kFixedLatLength, 4, 1000)));
 
     const Bytes good = readBytes(ncgen(dir.path(), "t", kCdl, "classic"));
+    // Strings (type 12), which the library takes as values of no bytes and then divides by.
+    constexpr std::size_t kTitleType = 60;
+    ASSERT_EQ(field(good, kTitleType, 4), 2U);
+    expectRefused(writeBytes(dir.path() / "string.nc", patched(good, kTitleType, 4, 12)));
+
     const fs::path bad =
         writeBytes(dir.path() / "bad.nc", patched(good, kClassic.latLength, 4, 0x7FFFFFFFU));
     RainReadOptions options;
