@@ -20,6 +20,7 @@
 #include "case/time_parse.h"
 #include "common/memory_headroom.h"
 #include "common/number_stream.h"
+#include "make_case/netcdf_header.h"
 #include "make_case/rain_limits.h"
 
 namespace hydro::make_case {
@@ -413,7 +414,7 @@ Result<std::string> rainVariable(const fs::path& path, const std::shared_ptr<GDA
     } else {
         std::string list;
         for (const auto& c : candidates) {
-            list += (list.empty() ? "" : ", ") + c;
+            list += (list.empty() ? "" : ", ") + quoteToken(c);
         }
         return bad(path,
                    "has several rainfall variables (" + list + "); choose one with --variable.");
@@ -453,7 +454,7 @@ Status netCdfTimes(const fs::path& path, const std::shared_ptr<GDALGroup>& root,
         const auto bv = root->OpenMDArray(boundsName);
         auto b = bv ? readAll(bv) : std::nullopt;
         if (!b || b->size() != 2 * times.size()) {
-            return bad(path, "the time bounds \"" + boundsName + "\" cannot be read.");
+            return bad(path, "the time bounds \"" + quoteToken(boundsName) + "\" cannot be read.");
         }
         for (std::size_t k = 0; k < times.size(); ++k) {
             const auto a = toUnix((*b)[2 * k]);
@@ -502,14 +503,14 @@ Result<std::pair<Kind, double>> netCdfUnits(const fs::path& path, const ArrayPtr
         factor = 3600.0;
     } else if (u == "m" || u == "mm") {
         if (methods.find("time: sum") == std::string::npos && !o.accumulated) {
-            return bad(path, "the units of " + name + " are \"" + units
+            return bad(path, "the units of " + quoteToken(name) + " are \"" + quoteToken(units)
                                  + "\" without cell_methods \"time: sum\"; give --accumulated if "
                                    "the values are sums over each step.");
         }
         kind = Kind::kAccumulation;
         factor = u == "m" ? 1000.0 : 1.0;
     } else {
-        return bad(path, "the units of " + name + " are \"" + units
+        return bad(path, "the units of " + quoteToken(name) + " are \"" + quoteToken(units)
                              + "\", not one of mm h-1, mm/h, kg m-2 s-1, mm s-1, or m or mm "
                                "summed over each step.");
     }
@@ -530,7 +531,7 @@ Status netCdfValues(const fs::path& path, const ArrayPtr& var, const std::string
     const double packOffset = var->GetOffset(&hasOffset);
     const auto raw = readAll(var);
     if (!raw) {
-        return bad(path, "the values of " + name + " cannot be read.");
+        return bad(path, "the values of " + quoteToken(name) + " cannot be read.");
     }
     std::array<std::size_t, 3> stride{};
     {
@@ -564,6 +565,9 @@ Status netCdfValues(const fs::path& path, const ArrayPtr& var, const std::string
 }
 
 Result<RainSeries> readNetCdf(const fs::path& path, const RainReadOptions& o) {
+    if (const Status header = checkNetCdfHeader(path); !header) {
+        return header.error();
+    }
     std::unique_ptr<GDALDataset> ds(GDALDataset::Open(
         path.c_str(), GDAL_OF_MULTIDIM_RASTER | GDAL_OF_READONLY, nullptr, nullptr, nullptr));
     if (!ds) {
@@ -593,7 +597,7 @@ Result<RainSeries> readNetCdf(const fs::path& path, const RainReadOptions& o) {
         const auto iv = dims[position[axis]]->GetIndexingVariable();
         auto v = iv ? readAll(iv) : std::nullopt;
         if (!v) {
-            return bad(path, "the dimension " + dims[position[axis]]->GetName()
+            return bad(path, "the dimension " + quoteToken(dims[position[axis]]->GetName())
                                  + " has no coordinate values.");
         }
         coords[axis] = std::move(*v);
@@ -662,6 +666,9 @@ std::optional<std::int64_t> timeFromName(const fs::path& path, const std::string
 /// otherwise averaged onto a grid of `spacing` degrees around the study area.
 Result<std::pair<Steps, std::vector<std::vector<float>>>> readRasterBands(
     const fs::path& path, const RainReadOptions& o) {
+    if (const Status header = checkNetCdfHeader(path); !header) {
+        return header.error();
+    }
     std::unique_ptr<GDALDataset> src(GDALDataset::Open(
         path.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY, nullptr, nullptr, nullptr));
     if (!src) {

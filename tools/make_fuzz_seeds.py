@@ -3,11 +3,14 @@
 bundled example basin (examples/real-basin) and of the series extractor's small test case,
 laid out as each target reads its input (see the comment at the top of each fuzz/*.cpp), and a
 few hand-made edge cases (CRLF line ends, empty lines, a comment line, NUL bytes, files cut
-short). Every seed stays well under 64 KB. Run from anywhere; it replaces the seeds it writes
+short), and for the NetCDF rain reader small rain files written by ncgen. Every seed stays well under 64 KB. Run from anywhere; it replaces the seeds it writes
 and leaves other files (crashes kept as regression inputs) alone."""
 
 import math
+import shutil
 import struct
+import subprocess
+import tempfile
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
@@ -237,6 +240,51 @@ def run_state():
     write("fuzz_run_state", "version-2", b"\0" + linear[:8] + b"\2" + linear[9:])
 
 
+def rain_netcdf_file(kind="classic", lat_step=0.1, units="mm h-1", extra="", time_units=None):
+    """A rain file of 5 hours on 6 x 8 points around the study area, written by ncgen."""
+    first = 33.85 if lat_step > 0 else 34.35
+    lat = [round(first + lat_step * k, 4) for k in range(6)]
+    lon = [round(-118.25 + 0.1 * k, 4) for k in range(8)]
+    values = [round(t + 1 + 0.1 * i + 0.01 * j, 4)
+              for t in range(5) for i in range(6) for j in range(8)]
+    cdl = ("netcdf rain {\ndimensions:\n time = UNLIMITED ;\n lat = 6 ;\n lon = 8 ;\n"
+           "variables:\n double time(time) ;\n"
+           f'  time:units = "{time_units or "hours since 2021-07-14 06:00:00"}" ;\n'
+           '  time:calendar = "standard" ;\n double lat(lat) ;\n  lat:units = "degrees_north" ;\n'
+           ' double lon(lon) ;\n  lon:units = "degrees_east" ;\n float pr(time, lat, lon) ;\n'
+           f'  pr:units = "{units}" ;\n{extra}data:\n time = 0, 1, 2, 3, 4 ;\n'
+           f" lat = {', '.join(map(str, lat))} ;\n lon = {', '.join(map(str, lon))} ;\n"
+           f" pr = {', '.join(map(str, values))} ;\n}}\n")
+    with tempfile.TemporaryDirectory() as tmp:
+        cdl_path = Path(tmp) / "rain.cdl"
+        nc_path = Path(tmp) / "rain.nc"
+        cdl_path.write_text(cdl)
+        subprocess.run(["ncgen", "-k", kind, "-o", str(nc_path), str(cdl_path)], check=True)
+        return nc_path.read_bytes()
+
+
+def rain_netcdf():
+    if shutil.which("ncgen") is None:
+        print("ncgen not found: the seeds of fuzz_rain_netcdf are left as they are")
+        return
+    classic = rain_netcdf_file()
+    write("fuzz_rain_netcdf", "hourly-classic", classic)
+    write("fuzz_rain_netcdf", "hourly-64-bit-offset", rain_netcdf_file("64-bit-offset"))
+    write("fuzz_rain_netcdf", "north-to-south", rain_netcdf_file(lat_step=-0.1))
+    write("fuzz_rain_netcdf", "accumulated",
+          rain_netcdf_file(units="mm", extra='  pr:cell_methods = "time: sum" ;\n'))
+    write("fuzz_rain_netcdf", "fill-value", rain_netcdf_file(extra="  pr:_FillValue = 2.f ;\n"))
+    write("fuzz_rain_netcdf", "packed",
+          rain_netcdf_file(extra="  pr:scale_factor = 0.5 ;\n  pr:add_offset = 1. ;\n"))
+    write("fuzz_rain_netcdf", "unknown-units", rain_netcdf_file(units="furlongs"))
+    write("fuzz_rain_netcdf", "days-since", rain_netcdf_file(time_units="days since 2021-07-14"))
+    write("fuzz_rain_netcdf", "cut-short", classic[: len(classic) // 2])
+    # The length of the first dimension (time, the record dimension, is 0) made huge.
+    lat_length = classic.index(b"lat\0") + 4
+    write("fuzz_rain_netcdf", "huge-dimension",
+          classic[:lat_length] + struct.pack(">I", 0x7FFFFFFF) + classic[lat_length + 4:])
+
+
 if __name__ == "__main__":
     event_parameters()
     river_list()
@@ -248,3 +296,4 @@ if __name__ == "__main__":
     gauge_table()
     rain_gauges()
     run_state()
+    rain_netcdf()

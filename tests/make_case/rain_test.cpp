@@ -457,6 +457,8 @@ TEST_F(Rain, RefusesWhatItCannotUseWithOneLine) {
     NcFile units = defaultFile();
     units.units = "inches";
     refuses(units, "\"inches\"");
+    units.units = "mm\xC2\xB7h-1";  // what the file says comes escaped into the line
+    refuses(units, "\"mm\\xC2\\xB7h-1\"");
     NcFile odd = defaultFile();
     odd.time = steps(0.0, 25.0, 6);
     odd.timeUnits = "minutes since 2021-07-14 06:00";
