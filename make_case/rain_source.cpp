@@ -621,7 +621,7 @@ Result<RainSeries> readNetCdf(const fs::path& path, const RainReadOptions& o) {
     }
     auto series = orient(path, std::move(steps), o);
     if (series.ok()) {
-        series->description = name + " (" + units + ")";
+        series->description = quoteToken(name) + " (" + quoteToken(units) + ")";
     }
     return series;
 }
