@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <bit>
-#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -10,6 +9,7 @@
 #include <string_view>
 
 #include "common/file_transaction.h"
+#include "common/number_stream.h"
 
 namespace hydro {
 
@@ -378,14 +378,6 @@ Result<StateOrigin> stateOriginOf(const CasePaths& paths, const EventParameters&
 
 namespace {
 
-/// The shortest text that reads back as `value`.
-template <class T>
-std::string textOf(T value) {
-    std::array<char, 40> text{};
-    char* end = std::to_chars(text.data(), text.data() + text.size(), value).ptr;
-    return {text.data(), static_cast<std::size_t>(end - text.data())};
-}
-
 /// The line for a setting that differs: "<name> was written with <what> <state>; this run has
 /// <run>."
 template <class T>
@@ -393,8 +385,8 @@ Status differs(const std::string& name, const char* what, T state, T run, const 
     if (state == run) {
         return success();
     }
-    return Error{name + " was written with " + what + " " + textOf(state) + unit + "; this run has "
-                 + textOf(run) + unit + "."};
+    return Error{name + " was written with " + what + " " + shortestText(state) + unit
+                 + "; this run has " + shortestText(run) + unit + "."};
 }
 
 }  // namespace
@@ -402,11 +394,11 @@ Status differs(const std::string& name, const char* what, T state, T run, const 
 Status checkStateOrigin(const std::string& name, const StateOrigin& state, const StateOrigin& run) {
     if (state.columns != run.columns || state.rows != run.rows || state.swLon != run.swLon
         || state.swLat != run.swLat) {
-        return Error{name + " is of another grid (" + textOf(state.columns) + " x "
-                     + textOf(state.rows) + " cells from " + textOf(state.swLon) + ", "
-                     + textOf(state.swLat) + "; this case has " + textOf(run.columns) + " x "
-                     + textOf(run.rows) + " from " + textOf(run.swLon) + ", " + textOf(run.swLat)
-                     + ")."};
+        return Error{name + " is of another grid (" + shortestText(state.columns) + " x "
+                     + shortestText(state.rows) + " cells from " + shortestText(state.swLon) + ", "
+                     + shortestText(state.swLat) + "; this case has " + shortestText(run.columns)
+                     + " x " + shortestText(run.rows) + " from " + shortestText(run.swLon) + ", "
+                     + shortestText(run.swLat) + ")."};
     }
     for (std::size_t f = 0; f < kStateDigestNames.size(); ++f) {
         if (state.digests[f] != run.digests[f]) {

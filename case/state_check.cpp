@@ -1,9 +1,9 @@
 #include "case/state_check.h"
 
 #include <algorithm>
-#include <array>
-#include <charconv>
 #include <cmath>
+
+#include "common/number_stream.h"
 
 namespace hydro {
 
@@ -61,13 +61,6 @@ void cellMisfits(const std::string& name, const RunState& state,
     }
 }
 
-/// The shortest text that reads back as `value`.
-std::string numberText(double value) {
-    std::array<char, 32> text{};
-    char* end = std::to_chars(text.data(), text.data() + text.size(), value).ptr;
-    return {text.data(), static_cast<std::size_t>(end - text.data())};
-}
-
 /// Which value of a cell the `k`-th is: a node or the lateral inflow.
 std::string valueName(const RunState& state, std::size_t k) {
     const std::size_t nodes = state.valuesPerCell() - 1;
@@ -105,7 +98,7 @@ void valueMisfits(const std::string& name, const RunState& state, std::vector<st
         const std::string one = std::string(what) + " below zero";
         lines.push_back(name + " holds "
                         + countedCells(negative, one.c_str(), many.c_str(), where(firstNegative))
-                        + " (" + numberText(state.values[firstNegative]) + ").");
+                        + " (" + shortestText(state.values[firstNegative]) + ").");
     }
 }
 

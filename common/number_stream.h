@@ -4,6 +4,8 @@
 // extraction, a token is only accepted when it is wholly a number of the kind asked for:
 // "12.0" is not an integer, "1e" is not a real, and a value that does not fit is refused.
 
+#include <array>
+#include <charconv>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -14,6 +16,15 @@
 #include "common/raw_grid_io.h"
 
 namespace hydro {
+
+/// The shortest text that reads back as `value` (an integer or a floating-point number),
+/// such as "0.035" or "60".
+template <class T>
+[[nodiscard]] std::string shortestText(T value) {
+    std::array<char, 64> text{};
+    char* end = std::to_chars(text.data(), text.data() + text.size(), value).ptr;
+    return {text.data(), static_cast<std::size_t>(end - text.data())};
+}
 
 /// No value of any text file the programs read comes near this length; a longer token (a
 /// binary file, /dev/zero) ends the reading instead of filling memory.

@@ -1,7 +1,6 @@
 #include "make_case/gauge_rain.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -55,13 +54,6 @@ std::vector<std::string> splitComma(const std::string& line) {
         }
         pos = comma + 1;
     }
-}
-
-template <class T>
-std::string shortest(T value) {
-    std::array<char, 64> buf{};
-    const auto r = std::to_chars(buf.data(), buf.data() + buf.size(), value);
-    return {buf.data(), r.ptr};
 }
 
 }  // namespace
@@ -173,7 +165,7 @@ Result<GaugeRain> gridGaugeRain(const std::vector<GaugeRecord>& records,
     const auto cols = static_cast<std::int64_t>(std::ceil(width / spacing - 1e-9));
     const auto rows = static_cast<std::int64_t>(std::ceil(height / spacing - 1e-9));
     if (std::max<std::int64_t>(cols, 1) * std::max<std::int64_t>(rows, 1) > kMaxRainPoints) {
-        return Error{"--spacing " + shortest(spacing) + " gives more than "
+        return Error{"--spacing " + shortestText(spacing) + " gives more than "
                      + std::to_string(kMaxRainPoints) + " rain points; take a wider spacing."};
     }
     p.rainCols = static_cast<std::int32_t>(std::max<std::int64_t>(cols, 1));
@@ -259,7 +251,7 @@ std::string rainFileText(const GaugeRain& rain) {
         const float* hour = rain.values.data() + static_cast<std::size_t>(h) * points;
         for (std::int32_t r = p.rainRows - 1; r >= 0; --r) {
             for (std::size_t c = 0; c < cols; ++c) {
-                text += shortest(hour[static_cast<std::size_t>(r) * cols + c]);
+                text += shortestText(hour[static_cast<std::size_t>(r) * cols + c]);
                 text += c + 1 < cols ? ' ' : '\n';
             }
         }
@@ -348,10 +340,10 @@ Result<GaugeCase> gaugeCaseOf(const GaugeRequest& request) {
     const auto replaced =
         text ? replaceParameterValues(*text, {{5, std::to_string(p.rainCols)},
                                               {6, std::to_string(p.rainRows)},
-                                              {7, shortest(spacing)},
-                                              {8, shortest(spacing)},
-                                              {9, shortest(corner->swLon + spacing / 2.0)},
-                                              {10, shortest(corner->swLat + spacing / 2.0)},
+                                              {7, shortestText(spacing)},
+                                              {8, shortestText(spacing)},
+                                              {9, shortestText(corner->swLon + spacing / 2.0)},
+                                              {10, shortestText(corner->swLat + spacing / 2.0)},
                                               {11, std::to_string(p.days)}})
              : Result<std::string>(text.error());
     if (!replaced) {
@@ -404,9 +396,9 @@ int runRainGauges(const std::vector<std::string>& args, std::ostream& out) {
     sayLine(out, "Gauges: ", rain.gauges, "; hours with records: ", rain.gaugeHours, ", from ",
             start.isoAfter(0), " to ", start.isoAfter(std::int64_t{rain.gaugeHours} * 3600), ".");
     sayLine(out, "Rain grid: ", p.rainCols, " x ", p.rainRows, " points ",
-            shortest(request->spacing), " degrees apart; ", p.days, " day(s), the last ",
+            shortestText(request->spacing), " degrees apart; ", p.days, " day(s), the last ",
             std::int64_t{p.days} * 24 - rain.gaugeHours, " hour(s) dry; largest intensity ",
-            shortest(static_cast<float>(maxMm)), " mm/h.");
+            shortestText(static_cast<float>(maxMm)), " mm/h.");
     sayLine(out, "Written ", CasePaths{request->caseDir}.rainfall().string(),
             " and the rain grid of ", CasePaths{request->caseDir}.parameters().string(), ".");
     return 0;

@@ -35,12 +35,6 @@ std::string isoText(std::int64_t unix) {
     return fromUnixSeconds(0).isoAfter(unix);
 }
 
-std::string shortest(double v) {
-    std::array<char, 64> buf{};
-    const auto r = std::to_chars(buf.data(), buf.data() + buf.size(), v);
-    return {buf.data(), r.ptr};
-}
-
 /// A rain grid holding only the placed points (no hourly values).
 RainGrid pointsOnly(std::int32_t rows, std::int32_t cols, float dx, float dy, float lon0,
                     float lat0) {
@@ -80,10 +74,10 @@ Result<std::vector<double>> curveNumbers(const fs::path& path, const RainWindow&
     std::vector<std::string> args{"-t_srs",
                                   "EPSG:4326",
                                   "-te",
-                                  shortest(west),
-                                  shortest(south),
-                                  shortest(west + dx * w.cols),
-                                  shortest(south + dy * w.rows),
+                                  shortestText(west),
+                                  shortestText(south),
+                                  shortestText(west + dx * w.cols),
+                                  shortestText(south + dy * w.rows),
                                   "-ts",
                                   std::to_string(w.cols),
                                   std::to_string(w.rows)};
@@ -121,7 +115,7 @@ std::string floatText(float v) {
     double back = 0.0;
     std::from_chars(text.data(), text.data() + text.size(), back);
     if (static_cast<float>(back) != v) {
-        text = shortest(static_cast<double>(v));
+        text = shortestText(static_cast<double>(v));
     }
     return text;
 }

@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
-#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <ctime>
@@ -45,13 +44,6 @@ std::string trim(const std::string& s) {
     const auto b = s.find_first_not_of(" \t");
     const auto e = s.find_last_not_of(" \t");
     return b == std::string::npos ? std::string() : s.substr(b, e - b + 1);
-}
-
-/// The shortest text that reads back as `v`.
-std::string shortest(double v) {
-    std::array<char, 64> buf{};
-    const auto r = std::to_chars(buf.data(), buf.data() + buf.size(), v);
-    return {buf.data(), r.ptr};
 }
 
 std::string isoText(std::int64_t unix) {
@@ -443,7 +435,7 @@ Status netCdfTimes(const fs::path& path, const std::shared_ptr<GDALGroup>& root,
     const auto toUnix = [&](double v) -> std::optional<std::int64_t> {
         auto t = cfInstant(*tu, v);
         if (!t) {
-            fault = "the time value " + shortest(v) + " (" + quoteToken(tUnits) + ") "
+            fault = "the time value " + shortestText(v) + " (" + quoteToken(tUnits) + ") "
                     + t.error().message + ".";
             return std::nullopt;
         }

@@ -184,8 +184,9 @@ void RankStepper::keep(std::size_t level, std::int64_t hour) {
 void RankStepper::snapshot(std::size_t level, std::int64_t hour) {
     const RoutingEngine& engine = *engines_[level];
     const std::size_t per = stateValuesPerCell();
-    Snapshot& s = snapshots_[hour];
-    if (s.totals.empty()) {
+    const auto [at, first] = snapshots_.try_emplace(hour);
+    Snapshot& s = at->second;
+    if (first) {
         s.values.assign(values_ * per, 0.0);
         s.totals.resize(static_cast<std::size_t>(work_->plans.front().riverCount));
     }

@@ -66,7 +66,7 @@ Result<std::optional<ResumePoint>> findResumeState(const fs::path& dir, const St
             return Error{name + " belongs to another run (its event, length or rain.dat "
                          + "differs); --warm-start starts a new event from a state."};
         }
-        if (r.hoursRun > hoursOnDisk || r.hoursRun < 0) {
+        if (r.hoursRun > hoursOnDisk || r.hoursRun < 1) {
             // The grids lost frames after this state was written: an older one may do.
             continue;
         }

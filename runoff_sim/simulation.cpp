@@ -1,7 +1,5 @@
 #include "runoff_sim/simulation.h"
 
-#include <array>
-#include <charconv>
 #include <cstdint>
 #include <filesystem>
 #include <limits>
@@ -12,6 +10,7 @@
 
 #include "common/console.h"
 #include "common/file_transaction.h"
+#include "common/number_stream.h"
 #include "runoff_sim/basin_state.h"
 #include "runoff_sim/discharge_output.h"
 #include "runoff_sim/processing_order.h"
@@ -43,7 +42,6 @@ struct CaseState {
     RouteStart start;
     NonFiniteTally earlierNonFinite;
     std::vector<std::string> stateLines;  ///< said before the run starts
-    bool resumed = false;                 ///< goes on from a state of its own run
     Status stateFailure = success();
     FileTransaction outputs;  ///< the final state and the water balance, committed together
 };
@@ -72,10 +70,8 @@ Status checkScheme(const CasePaths& paths, const CaseState& s) {
     if (s.options.scheme != Scheme::kConservative || (weight >= 0.5 && weight <= 1.0)) {
         return success();
     }
-    std::array<char, 32> text{};
-    char* end = std::to_chars(text.data(), text.data() + text.size(), weight).ptr;
     return Error{paths.parameters().filename().string() + ": the conservative scheme needs a "
-                 + "weight from 0.5 to 1, not " + std::string(text.data(), end) + "."};
+                 + "weight from 0.5 to 1, not " + shortestText(weight) + "."};
 }
 
 /// The line of a run that starts from a state instead of the initial runoff.
@@ -176,7 +172,6 @@ Status settleResume(const CasePaths& paths, CaseState& s) {
         }
         return success();
     }
-    s.resumed = true;
     const ResumePoint& point = **found;
     const std::string name = point.file.filename().string();
     const StateRun& r = point.state.run;
@@ -249,7 +244,8 @@ Status settleStates(const CasePaths& paths, CaseState& s) {
             return resumed;
         }
     }
-    if (!o.warmStart.empty() && !s.resumed) {
+    // (A resumed run, past its first hour, starts from its own state instead.)
+    if (!o.warmStart.empty() && s.start.schedule.firstHour == 0) {
         auto state = readWarmStart(o.warmStart, run);
         if (!state) {
             return state.error();

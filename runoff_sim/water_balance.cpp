@@ -1,8 +1,6 @@
 #include "runoff_sim/water_balance.h"
 
-#include <array>
-#include <charconv>
-
+#include "common/number_stream.h"
 #include "physics/cell_storage.h"
 
 namespace hydro::runoff {
@@ -79,9 +77,7 @@ std::vector<RiverWater> waterBalance(std::span<const std::int32_t> riverNumbers,
 namespace {
 
 void appendNumber(std::string& out, double value) {
-    std::array<char, 32> text{};
-    char* end = std::to_chars(text.data(), text.data() + text.size(), value).ptr;
-    out.append(text.data(), end);
+    out += shortestText(value);
 }
 
 }  // namespace

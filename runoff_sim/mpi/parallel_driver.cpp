@@ -315,27 +315,32 @@ private:
         s.hour = hour + 1;
         s.positions = statePositions_;
         s.totals.resize(rivers);
-        // Each rank's image: its values, then its river totals.
-        std::vector<double> values(stateFrom_.size() * per);
+        // Each rank's image: its values, then its river totals. The values go straight to
+        // their places in frame order.
+        std::vector<std::size_t> firstCell;
+        std::vector<std::size_t> valuesAt;
         std::size_t at = 0;
         std::size_t cell = 0;
         RiverTotals t;
         for (const std::int32_t count : stateCounts_) {
-            const std::size_t bytes = static_cast<std::size_t>(count) * per * sizeof(double);
-            if (bytes > 0) {
-                std::memcpy(values.data() + cell * per, all.data() + at, bytes);
-            }
-            at += bytes;
+            firstCell.push_back(cell);
+            valuesAt.push_back(at);
+            at += static_cast<std::size_t>(count) * per * sizeof(double);
             cell += static_cast<std::size_t>(count);
             for (std::size_t r = 0; r < rivers; ++r, at += sizeof(RiverTotals)) {
                 std::memcpy(&t, all.data() + at, sizeof(RiverTotals));
                 s.totals[r].add(t);
             }
         }
-        s.values.resize(values.size());
+        s.values.resize(stateFrom_.size() * per);
         for (std::size_t j = 0; j < stateFrom_.size(); ++j) {
-            std::copy_n(values.begin() + static_cast<std::ptrdiff_t>(stateFrom_[j] * per), per,
-                        s.values.begin() + static_cast<std::ptrdiff_t>(j * per));
+            const std::size_t from = stateFrom_[j];
+            const auto rank = static_cast<std::size_t>(
+                std::upper_bound(firstCell.begin(), firstCell.end(), from) - firstCell.begin() - 1);
+            std::memcpy(
+                s.values.data() + j * per,
+                all.data() + valuesAt[rank] + (from - firstCell[rank]) * per * sizeof(double),
+                per * sizeof(double));
         }
         return s;
     }

@@ -70,9 +70,9 @@ std::int64_t smallestCompleting(const fs::path& dir, const Program& p) {
 
 TEST(NetcdfMemoryLimits, EveryRunCompletesOrSaysSoAndLeavesNoTemporary) {
     TempDir dir;
-    const make_case::GridSpec spec{std::int64_t{-118} * 120, std::int64_t{34} * 120, 40, 30};
+    const make_case::GridSpec terrain{std::int64_t{-118} * 120, std::int64_t{34} * 120, 40, 30};
     ASSERT_TRUE(
-        make_case::writeTerrainGeoTiff(dir / "dem.tif", make_case::fractalTerrain(spec, 11)));
+        make_case::writeTerrainGeoTiff(dir / "dem.tif", make_case::fractalTerrain(terrain, 11)));
     writeText(dir / "rain.csv",
               "time,id,lon,lat,mm\n"
               "2022-10-18T05:00:00Z,a,-117.9,34.1,4\n"
