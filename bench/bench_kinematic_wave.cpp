@@ -13,10 +13,10 @@
 #include "case/case.h"
 #include "case/event_parameters.h"
 #include "case/river_list.h"
-#include "runoff_sim/processing_order.h"
-#include "runoff_sim/rain_cell.h"
-#include "runoff_sim/routing_engine.h"
-#include "runoff_sim/routing_setup.h"
+#include "routing/processing_order.h"
+#include "routing/rain_cell.h"
+#include "routing/routing_engine.h"
+#include "routing/routing_setup.h"
 
 namespace {
 

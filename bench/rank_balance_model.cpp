@@ -17,9 +17,9 @@
 #include <vector>
 
 #include "case/case.h"
-#include "runoff_sim/processing_order.h"
+#include "routing/processing_order.h"
+#include "routing/routing_setup.h"
 #include "runoff_sim/rank_split.h"
-#include "runoff_sim/routing_setup.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 
 #include "case/run_state.h"
 #include "common/result.h"
-#include "runoff_sim/routing_engine.h"
+#include "routing/routing_engine.h"
 #include "runoff_sim/simulation.h"
 
 namespace hydro::runoff {

@@ -21,34 +21,6 @@ Error cannot(const char* name, const std::string& what) {
 
 }  // namespace
 
-float hourlyMeanDischarge(std::span<const float> subStepOutflows) {
-    HourlyMeanAccumulator sum;
-    for (float v : subStepOutflows) {
-        sum.add(v);
-    }
-    return sum.mean(static_cast<std::int32_t>(subStepOutflows.size()));
-}
-
-namespace {
-
-DailyDischargeAccumulator accumulateDay(std::span<const float, 24> hourlyMeans) {
-    DailyDischargeAccumulator day;
-    for (float v : hourlyMeans) {
-        day.addHour(v);
-    }
-    return day;
-}
-
-}  // namespace
-
-float dailyMeanDischarge(std::span<const float, 24> hourlyMeans) {
-    return accumulateDay(hourlyMeans).mean();
-}
-
-float dailyMaxHourlyDischarge(std::span<const float, 24> hourlyMeans) {
-    return accumulateDay(hourlyMeans).max();
-}
-
 void NonFiniteTally::addHour(std::int32_t day, std::int32_t hour, std::span<const float> frame) {
     for (std::size_t k = 0; k < frame.size(); ++k) {
         if (!std::isfinite(frame[k])) {

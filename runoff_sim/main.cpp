@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "common/process_setup.h"
+#include "routing/routing_engine.h"
 #include "runoff_sim/driver.h"
 #include "runoff_sim/options.h"
-#include "runoff_sim/routing_engine.h"
 
 #ifdef HYDRO_MPI
 #include <mpi.h>

@@ -8,7 +8,7 @@
 #include <span>
 #include <vector>
 
-#include "runoff_sim/routing_engine.h"
+#include "routing/routing_engine.h"
 
 namespace hydro::runoff {
 

@@ -13,8 +13,8 @@
 #include <span>
 #include <vector>
 
+#include "routing/routing_engine.h"
 #include "runoff_sim/rank_split.h"
-#include "runoff_sim/routing_engine.h"
 #include "runoff_sim/water_balance.h"
 
 namespace hydro::runoff {

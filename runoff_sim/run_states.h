@@ -12,8 +12,8 @@
 
 #include "case/run_state.h"
 #include "common/result.h"
+#include "routing/river_totals.h"
 #include "runoff_sim/discharge_output.h"
-#include "runoff_sim/river_totals.h"
 #include "runoff_sim/simulation.h"
 
 namespace hydro::runoff {

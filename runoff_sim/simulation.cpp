@@ -11,10 +11,10 @@
 #include "common/console.h"
 #include "common/file_transaction.h"
 #include "common/number_stream.h"
+#include "routing/processing_order.h"
+#include "routing/routing_setup.h"
 #include "runoff_sim/basin_state.h"
 #include "runoff_sim/discharge_output.h"
-#include "runoff_sim/processing_order.h"
-#include "runoff_sim/routing_setup.h"
 #include "runoff_sim/run_states.h"
 
 namespace hydro::runoff {

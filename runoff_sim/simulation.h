@@ -13,7 +13,7 @@
 #include "case/case.h"
 #include "case/rain_grid.h"
 #include "common/result.h"
-#include "runoff_sim/routing_engine.h"
+#include "routing/routing_engine.h"
 #include "runoff_sim/water_balance.h"
 
 namespace hydro::runoff {

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "runoff_sim/river_totals.h"
-#include "runoff_sim/routing_engine.h"
+#include "routing/river_totals.h"
+#include "routing/routing_engine.h"
 
 namespace hydro::runoff {
 

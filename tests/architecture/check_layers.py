@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """The layering rules of docs/architecture.md, checked on the include lines of the tree.
 
-- common/ includes only common/; case/ adds case/; physics/ and results/ add themselves.
+- common/ includes only common/; case/ adds case/; physics/ and results/ add themselves;
+  routing/ adds physics/ and itself.
 - No program's folder includes another program's folder.
 - Nothing outside runoff_sim/ includes runoff_sim/, tests and benchmarks aside.
 - physics/ (the kernel) includes no stream or file header: it does no I/O.
@@ -17,9 +18,11 @@ LIBRARIES = {
     "case": {"common", "case"},
     "physics": {"common", "case", "physics"},
     "results": {"common", "case", "results"},
+    "routing": {"common", "case", "physics", "routing"},
 }
 PROGRAMS = ["runoff_sim", "discharge_map", "discharge_series", "hydrograph",
-            "discharge_netcdf", "gauge_series", "make_case", "results_page"]
+            "discharge_netcdf", "gauge_series", "make_case", "results_page", "calibrate",
+            "ensemble"]
 IO_HEADERS = {"iostream", "fstream", "sstream", "ostream", "istream", "cstdio", "filesystem"}
 PROJECT_INCLUDE = re.compile(r'^\s*#\s*include\s*"([a-z_]+)/')
 SYSTEM_INCLUDE = re.compile(r'^\s*#\s*include\s*<([a-z_]+)>')

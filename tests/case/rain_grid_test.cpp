@@ -6,7 +6,7 @@
 #include <random>
 #include <sstream>
 
-#include "runoff_sim/rain_cell.h"
+#include "routing/rain_cell.h"
 #include "tests/support/test_support.h"
 
 namespace hydro {

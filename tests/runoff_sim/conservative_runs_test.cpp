@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "case/grid_cell.h"
+#include "routing/rain_cell.h"
 #include "runoff_sim/driver.h"
-#include "runoff_sim/rain_cell.h"
 #include "tests/runoff_sim/case_builder.h"
 #include "tests/runoff_sim/engine_case.h"
 #include "tests/support/test_support.h"

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "physics/kinematic_wave.h"
-#include "runoff_sim/rain_cell.h"
+#include "routing/rain_cell.h"
 
 namespace hydro::runoff {
 namespace {

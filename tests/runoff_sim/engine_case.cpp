@@ -11,8 +11,8 @@
 
 #include "case/case.h"
 #include "case/grid_cell.h"
-#include "runoff_sim/processing_order.h"
-#include "runoff_sim/routing_setup.h"
+#include "routing/processing_order.h"
+#include "routing/routing_setup.h"
 
 namespace hydro::test {
 

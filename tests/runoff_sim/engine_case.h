@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "case/event_parameters.h"
-#include "runoff_sim/rain_cell.h"
-#include "runoff_sim/routing_engine.h"
+#include "routing/rain_cell.h"
+#include "routing/routing_engine.h"
 #include "tests/runoff_sim/case_builder.h"
 #include "tests/support/test_support.h"
 

@@ -6,7 +6,7 @@
 #include <cmath>
 #include <vector>
 
-#include "runoff_sim/rain_cell.h"
+#include "routing/rain_cell.h"
 
 namespace hydro::runoff {
 namespace {

@@ -6,8 +6,8 @@
 #include <numeric>
 
 #include "case/case.h"
-#include "runoff_sim/processing_order.h"
-#include "runoff_sim/routing_setup.h"
+#include "routing/processing_order.h"
+#include "routing/routing_setup.h"
 
 namespace hydro::test {
 

@@ -10,7 +10,7 @@
 #include <optional>
 
 #include "case/run_state.h"
-#include "runoff_sim/routing_engine.h"
+#include "routing/routing_engine.h"
 
 namespace hydro::test {
 

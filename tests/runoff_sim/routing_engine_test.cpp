@@ -1,4 +1,4 @@
-#include "runoff_sim/routing_engine.h"
+#include "routing/routing_engine.h"
 
 #include <gtest/gtest.h>
 #include <omp.h>
@@ -8,6 +8,7 @@
 #include <cmath>
 #include <limits>
 
+#include "runoff_sim/discharge_output.h"
 #include "tests/runoff_sim/engine_case.h"
 
 namespace hydro::runoff {

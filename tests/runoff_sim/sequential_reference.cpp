@@ -5,9 +5,9 @@
 
 #include "case/case.h"
 #include "physics/kinematic_wave.h"
+#include "routing/processing_order.h"
+#include "routing/rain_cell.h"
 #include "runoff_sim/discharge_output.h"
-#include "runoff_sim/processing_order.h"
-#include "runoff_sim/rain_cell.h"
 
 namespace hydro::test {
 

@@ -21,9 +21,9 @@
 #include "case/grid_cell.h"
 #include "physics/conservative_wave.h"
 #include "physics/kinematic_wave.h"
-#include "runoff_sim/discharge_output.h"
-#include "runoff_sim/rain_cell.h"
-#include "runoff_sim/river_totals.h"
+#include "routing/discharge_means.h"
+#include "routing/rain_cell.h"
+#include "routing/river_totals.h"
 
 namespace hydro::runoff {
 

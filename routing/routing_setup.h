@@ -7,8 +7,8 @@
 #include "case/grid_cell.h"
 #include "case/river_list.h"
 #include "common/result.h"
-#include "runoff_sim/rain_cell.h"
-#include "runoff_sim/routing_engine.h"
+#include "routing/rain_cell.h"
+#include "routing/routing_engine.h"
 
 namespace hydro::runoff {
 

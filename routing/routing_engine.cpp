@@ -1,4 +1,4 @@
-#include "runoff_sim/routing_engine.h"
+#include "routing/routing_engine.h"
 
 #include <omp.h>
 

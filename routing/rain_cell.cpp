@@ -1,4 +1,4 @@
-#include "runoff_sim/rain_cell.h"
+#include "routing/rain_cell.h"
 
 namespace hydro::runoff {
 

@@ -1,4 +1,4 @@
-#include "runoff_sim/processing_order.h"
+#include "routing/processing_order.h"
 
 #include <algorithm>
 

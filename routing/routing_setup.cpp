@@ -1,4 +1,4 @@
-#include "runoff_sim/routing_setup.h"
+#include "routing/routing_setup.h"
 
 #include <algorithm>
 #include <string>
