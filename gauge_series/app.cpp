@@ -16,7 +16,7 @@
 #include "common/number_stream.h"
 #include "gauge_series/catchment.h"
 #include "gauge_series/gauge_netcdf.h"
-#include "gauge_series/skill.h"
+#include "results/skill.h"
 #include "results/discharge_value.h"
 #include "results/event_time.h"
 #include "results/gauge_table.h"

@@ -88,30 +88,6 @@ std::string defaultParameterText(const GridSpec& gridSpec) {
     return s.str();
 }
 
-Result<std::string> replaceValues(const std::string& text, std::size_t first,
-                                  std::span<const std::string> values) {
-    std::string result;
-    std::size_t pos = 0;
-    for (std::size_t k = 0; k < first + values.size(); ++k) {
-        std::size_t start = pos;
-        while (start < text.size() && isTokenSpace(text[start])) {
-            ++start;
-        }
-        if (start == text.size()) {
-            return Error{"holds fewer than " + std::to_string(first + values.size()) + " values."};
-        }
-        std::size_t end = start;
-        while (end < text.size() && !isTokenSpace(text[end])) {
-            ++end;
-        }
-        result += text.substr(pos, start - pos);
-        result += k < first ? text.substr(start, end - start) : values[k - first];
-        pos = end;
-    }
-    result += text.substr(pos);
-    return result;
-}
-
 Result<std::string> replaceStudyGrid(const std::string& text, const GridSpec& gridSpec) {
     const CornerText corner = cornerText(gridSpec);
     const std::array<std::string, 4> values{std::to_string(gridSpec.cols),

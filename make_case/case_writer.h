@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "case/parameter_text.h"
 #include "common/result.h"
 #include "make_case/terrain_grid.h"
 
@@ -38,12 +39,6 @@ inline constexpr std::int32_t kDefaultChannelArea = 50;
 /// everything else kept byte for byte. Fails ("holds fewer than 4 values.") on a shorter text.
 [[nodiscard]] Result<std::string> replaceStudyGrid(const std::string& text,
                                                    const GridSpec& gridSpec);
-
-/// `text` with its values `first`, `first` + 1, ... (from 0) replaced by `values`, everything
-/// else kept byte for byte. Fails ("holds fewer than <n> values.", n = `first` + the count of
-/// `values`) on a shorter text.
-[[nodiscard]] Result<std::string> replaceValues(const std::string& text, std::size_t first,
-                                                std::span<const std::string> values);
 
 struct CaseFiles {
     const GridSpec* gridSpec = nullptr;

@@ -94,6 +94,8 @@ struct RoutingPlan {
     [[nodiscard]] static constexpr std::int32_t importOf(std::int32_t source) {
         return -2 - source;
     }
+    /// The grid cell of every routed cell, in cell order (empty in a rank's plan).
+    std::vector<CellIndex> gridCells;
     /// Initial node states of every routed cell, spaceSteps + 1 each, in cell order (see
     /// RoutingEngine::nodeStates).
     std::vector<double> initialNodes;

@@ -61,11 +61,34 @@ std::int32_t riverIndex(const RoutingPlan& plan, std::int32_t number) {
 
 }  // namespace
 
+void setHydraulics(RoutingPlan& plan, const StudyGrid& grid, const EventParameters& p) {
+    const RoutingParameters routing{p.manningSlope, p.manningChannel, p.channelArea,
+                                    p.spaceSteps,   p.timeStep,       p.weight};
+    const auto nodesPerCell = static_cast<std::size_t>(p.spaceSteps) + 1U;
+    plan.initialNodes.assign(plan.cells.size() * nodesPerCell, 0.0);
+    for (std::size_t at = 0; at < plan.cells.size(); ++at) {
+        const GridCell& cell = grid[plan.gridCells[at]];
+        const GridCell* downstream = cell.downstream == kNoCell ? nullptr : &grid[cell.downstream];
+        const RoutingSetup setup = setupRouting(cell, downstream, routing);
+        const std::span<double> nodes(plan.initialNodes.data() + at * nodesPerCell, nodesPerCell);
+        setInitialDischarge(cell, setup, p.initialRunoff, nodes);
+        RoutedCell& rc = plan.cells[at];
+        rc.wave = WaveCell::of(setup);
+        rc.alpha = setup.alpha;
+        rc.flowLength = setup.flowLength;
+        if (plan.conservative()) {
+            // The conservative scheme keeps u = A^(1/3) at nodes 1..N.
+            const BoxCell box = BoxCell::of(plan.box, setup.dx, setup.alpha);
+            for (std::size_t j = 1; j < nodes.size(); ++j) {
+                nodes[j] = boxStateOf(box, nodes[j]);
+            }
+        }
+    }
+}
+
 Result<RoutingPlan> buildRoutingPlan(const StudyGrid& grid, const RiverList& rivers,
                                      const std::vector<CellIndex>& order, const RainGrid& rain,
                                      const EventParameters& p, Scheme scheme) {
-    const RoutingParameters routing{p.manningSlope, p.manningChannel, p.channelArea,
-                                    p.spaceSteps,   p.timeStep,       p.weight};
     RoutingPlan plan;
     plan.kind = scheme;
     plan.scheme = WaveScheme::of(p.spaceSteps, p.timeStep, p.weight, exponentMOf(1.0));
@@ -114,9 +137,8 @@ Result<RoutingPlan> buildRoutingPlan(const StudyGrid& grid, const RiverList& riv
     numberRivers(grid, order, plan);
     const auto riverIndexOf = [&](std::int32_t number) { return riverIndex(plan, number); };
 
-    const auto nodesPerCell = static_cast<std::size_t>(p.spaceSteps) + 1U;
     plan.cells.resize(order.size());
-    plan.initialNodes.resize(order.size() * nodesPerCell);
+    plan.gridCells.resize(order.size());
     for (std::size_t at = 0; at < rankAt.size(); ++at) {
         const std::int32_t k = rankAt[at];
         const CellIndex index = order[static_cast<std::size_t>(k)];
@@ -126,23 +148,9 @@ Result<RoutingPlan> buildRoutingPlan(const StudyGrid& grid, const RiverList& riv
             return Error{"No rainfall point of the input data lies near the cell at "
                          + grid.explainedCellName(index) + "."};
         }
-        const GridCell* downstream = cell.downstream == kNoCell ? nullptr : &grid[cell.downstream];
-        const RoutingSetup setup = setupRouting(cell, downstream, routing);
-        const std::span<double> nodes(plan.initialNodes.data() + at * nodesPerCell, nodesPerCell);
-        setInitialDischarge(cell, setup, p.initialRunoff, nodes);
-
+        plan.gridCells[at] = index;
         RoutedCell& rc = plan.cells[at];
-        rc.wave = WaveCell::of(setup);
-        rc.alpha = setup.alpha;
-        if (scheme == Scheme::kConservative) {
-            // The conservative scheme keeps u = A^(1/3) at nodes 1..N.
-            const BoxCell box = BoxCell::of(plan.box, setup.dx, setup.alpha);
-            for (std::size_t j = 1; j < nodes.size(); ++j) {
-                nodes[j] = boxStateOf(box, nodes[j]);
-            }
-        }
         rc.river = riverIndexOf(cell.riverNum);
-        rc.flowLength = setup.flowLength;
         rc.cellWidth = cell.cellWidth;
         rc.rainPoint = point;
         rc.framePosition = grid.filePosition(index);
@@ -158,6 +166,7 @@ Result<RoutingPlan> buildRoutingPlan(const StudyGrid& grid, const RiverList& riv
             rc.readCount += up >= 0 ? 1 : 0;
         }
     }
+    setHydraulics(plan, grid, p);
     return plan;
 }
 

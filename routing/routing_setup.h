@@ -20,4 +20,10 @@ namespace hydro::runoff {
                                                    const RainGrid& rain, const EventParameters& p,
                                                    Scheme scheme = Scheme::kLinear);
 
+/// Sets the hydraulic constants (rating curve, flow length, wave coefficients) and the initial
+/// node states of every cell of `plan` (built by buildRoutingPlan from `grid`) from the
+/// Manning values, the channel threshold and the initial runoff of `p`, exactly as
+/// buildRoutingPlan does; the scheme settings of `p` must be those the plan was built with.
+void setHydraulics(RoutingPlan& plan, const StudyGrid& grid, const EventParameters& p);
+
 }  // namespace hydro::runoff

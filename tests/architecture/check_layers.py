@@ -2,7 +2,7 @@
 """The layering rules of docs/architecture.md, checked on the include lines of the tree.
 
 - common/ includes only common/; case/ adds case/; physics/ and results/ add themselves;
-  routing/ adds physics/ and itself.
+  routing/ adds physics/ and itself; members/ adds routing/ and results/.
 - No program's folder includes another program's folder.
 - Nothing outside runoff_sim/ includes runoff_sim/, tests and benchmarks aside.
 - physics/ (the kernel) includes no stream or file header: it does no I/O.
@@ -19,6 +19,7 @@ LIBRARIES = {
     "physics": {"common", "case", "physics"},
     "results": {"common", "case", "results"},
     "routing": {"common", "case", "physics", "routing"},
+    "members": {"common", "case", "physics", "routing", "results", "members"},
 }
 PROGRAMS = ["runoff_sim", "discharge_map", "discharge_series", "hydrograph",
             "discharge_netcdf", "gauge_series", "make_case", "results_page", "calibrate",

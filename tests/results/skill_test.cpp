@@ -1,7 +1,7 @@
 // Skill scores worked out by hand on short series: a shifted copy, an anti-correlated series,
 // missing observations, and the series for which a score is not defined.
 
-#include "gauge_series/skill.h"
+#include "results/skill.h"
 
 #include <gtest/gtest.h>
 

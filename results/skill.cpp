@@ -1,4 +1,4 @@
-#include "gauge_series/skill.h"
+#include "results/skill.h"
 
 #include <cmath>
 #include <vector>
