@@ -52,8 +52,6 @@ namespace {
 constexpr int kFailure = 1;
 /// Far beyond any useful window, and small enough that the window's arithmetic cannot overflow.
 constexpr std::int64_t kLargestRadius = 100000;
-/// Gauge and observation tables larger than this are not tables of this kind.
-constexpr std::uintmax_t kLargestTableBytes = std::uintmax_t{1} << 30U;
 
 constexpr const char* kUsage =
     "Usage: gauge_series CASE_DIR GAUGES.csv [--observed OBS.csv] [--snap-radius N] "
@@ -134,27 +132,6 @@ Result<Options> parseOptions(std::span<const std::string> args) {
     return o;
 }
 
-Result<std::string> readTable(const fs::path& path) {
-    std::error_code ec;
-    if (fs::is_directory(path, ec)) {
-        return Error{path.string() + " is a folder, not a table."};
-    }
-    const auto size = fs::file_size(path, ec);
-    if (!ec && size > kLargestTableBytes) {
-        return Error{path.string() + " is too large for a table."};
-    }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return Error{path.string() + " cannot open."};
-    }
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (in.bad()) {
-        return Error{path.string() + " cannot be read."};
-    }
-    return text.str();
-}
-
 std::string optionalText(const std::optional<double>& v) {
     return v ? shortest(*v) : std::string();
 }
@@ -164,22 +141,6 @@ std::string fixed(double v, int decimals) {
     s.imbue(std::locale::classic());
     s << std::fixed << std::setprecision(decimals) << v;
     return s.str();
-}
-
-void printSnapped(std::ostream& out, const std::vector<Gauge>& gauges,
-                  const std::vector<SnappedGauge>& snapped, std::int64_t radius) {
-    sayLine(out, "Gauges (snapped within ", radius, " cells; column from the west, ",
-            "row from the south, both from 1):");
-    sayLine(out, std::left, std::setw(16), "id", std::right, std::setw(8), "column", std::setw(6),
-            "row", std::setw(10), "distance", std::setw(14), "upstream_km2", std::setw(12),
-            "given_km2");
-    for (std::size_t k = 0; k < snapped.size(); ++k) {
-        const SnappedGauge& s = snapped[k];
-        const auto& given = gauges[k].areaKm2;
-        sayLine(out, std::left, std::setw(16), gauges[k].id, std::right, std::setw(8), s.column,
-                std::setw(6), s.row, std::setw(10), s.distance, std::setw(14),
-                fixed(s.upstreamKm2, 1), std::setw(12), given ? fixed(*given, 1) : "-");
-    }
 }
 
 std::string cellsCsv(const std::vector<Gauge>& gauges, const std::vector<SnappedGauge>& snapped) {
@@ -369,7 +330,7 @@ struct Inputs {
 
 /// The gauge list and, when given, the observations against it.
 Status readGaugeTables(const Options& options, Inputs& in) {
-    const auto gaugeText = readTable(options.gaugesPath);
+    const auto gaugeText = results::readTableFile(options.gaugesPath);
     if (!gaugeText) {
         return gaugeText.error();
     }
@@ -381,7 +342,7 @@ Status readGaugeTables(const Options& options, Inputs& in) {
     if (!options.observedPath) {
         return success();
     }
-    const auto obsText = readTable(*options.observedPath);
+    const auto obsText = results::readTableFile(*options.observedPath);
     if (!obsText) {
         return obsText.error();
     }
@@ -584,7 +545,7 @@ int runGaugeSeries(std::span<const std::string> args, std::ostream& out, std::os
     }
     // Where the gauges went is printed only once everything is read and written, so that a
     // failing run prints its one error line alone.
-    printSnapped(out, inputs->gauges, computed->snapped, options->radius);
+    results::printSnappedGauges(out, inputs->gauges, computed->snapped, options->radius);
     printSummary(out, inputs->gauges, inputs->observations, computed->skills, inputs->balance);
     sayLine(out, "Wrote ", inputs->gauges.size(), " gauge series of ", inputs->hours,
             " hours (from ", computed->stamps.front(), ") to ", outputDir.string());

@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <set>
+#include <sstream>
 
 #include "case/time_parse.h"
 #include "common/number_stream.h"
@@ -227,6 +230,34 @@ Result<Observations> parseObservations(std::string_view text, const std::string&
         }
     }
     return obs;
+}
+
+namespace {
+
+/// Gauge and observation tables larger than this are not tables of this kind.
+constexpr std::uintmax_t kLargestTableBytes = std::uintmax_t{1} << 30U;
+
+}  // namespace
+
+Result<std::string> readTableFile(const std::filesystem::path& path) {
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec)) {
+        return Error{path.string() + " is a folder, not a table."};
+    }
+    const auto size = std::filesystem::file_size(path, ec);
+    if (!ec && size > kLargestTableBytes) {
+        return Error{path.string() + " is too large for a table."};
+    }
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        return Error{path.string() + " cannot open."};
+    }
+    std::ostringstream text;
+    text << in.rdbuf();
+    if (in.bad()) {
+        return Error{path.string() + " cannot be read."};
+    }
+    return text.str();
 }
 
 }  // namespace hydro::results

@@ -4,6 +4,7 @@
 // (time,<id>,... with empty cells for missing values), as small comma-separated files.
 
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -45,5 +46,10 @@ Result<Observations> parseObservations(std::string_view text, const std::string&
 /// Splits one line of a comma-separated file into its cells, each trimmed of blanks; a
 /// carriage return at the end is dropped.
 [[nodiscard]] std::vector<std::string> splitCsvLine(std::string_view line);
+
+/// The whole text of a gauge or observation table at `path`. Errors: "<path> is a folder, not
+/// a table.", "<path> is too large for a table." (above 1 GiB), "<path> cannot open.",
+/// "<path> cannot be read.".
+[[nodiscard]] Result<std::string> readTableFile(const std::filesystem::path& path);
 
 }  // namespace hydro::results

@@ -3,9 +3,13 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <iomanip>
+#include <ostream>
 
 #include "case/drainage_network.h"
+#include "common/console.h"
 #include "results/grid_vrt.h"
+#include "results/nice_scale.h"
 
 namespace hydro::results {
 
@@ -71,6 +75,22 @@ Result<SnappedGauge> snapGauge(const Gauge& gauge, const StudyGrid& grid, const 
     s.riverNum = grid[best].riverNum;
     s.flowAcc = grid[best].flowAcc;
     return s;
+}
+
+void printSnappedGauges(std::ostream& out, const std::vector<Gauge>& gauges,
+                        const std::vector<SnappedGauge>& snapped, std::int64_t radius) {
+    sayLine(out, "Gauges (snapped within ", radius, " cells; column from the west, ",
+            "row from the south, both from 1):");
+    sayLine(out, std::left, std::setw(16), "id", std::right, std::setw(8), "column", std::setw(6),
+            "row", std::setw(10), "distance", std::setw(14), "upstream_km2", std::setw(12),
+            "given_km2");
+    for (std::size_t k = 0; k < snapped.size(); ++k) {
+        const SnappedGauge& s = snapped[k];
+        const auto& given = gauges[k].areaKm2;
+        sayLine(out, std::left, std::setw(16), gauges[k].id, std::right, std::setw(8), s.column,
+                std::setw(6), s.row, std::setw(10), s.distance, std::setw(14),
+                fixedText(s.upstreamKm2, 1), std::setw(12), given ? fixedText(*given, 1) : "-");
+    }
 }
 
 }  // namespace hydro::results

@@ -4,6 +4,7 @@
 // the border, within a square window around the cell that holds it.
 
 #include <cstdint>
+#include <ostream>
 #include <vector>
 
 #include "case/event_parameters.h"
@@ -35,5 +36,10 @@ struct SnappedGauge {
 Result<SnappedGauge> snapGauge(const Gauge& gauge, const StudyGrid& grid, const RiverList& rivers,
                                const EventParameters& p, const std::vector<double>& upstreamM2,
                                std::int64_t radius);
+
+/// Prints where each gauge went, as a table headed "Gauges (snapped within <radius> cells; ...)":
+/// id, column, row, distance in cells, upstream and given area (km2, one decimal).
+void printSnappedGauges(std::ostream& out, const std::vector<Gauge>& gauges,
+                        const std::vector<SnappedGauge>& snapped, std::int64_t radius);
 
 }  // namespace hydro::results

@@ -1,6 +1,7 @@
 #include "results/svg_plot.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 
 #include "common/xml_text.h"
@@ -287,6 +288,132 @@ std::string renderHydrographSvg(const HydrographPlot& plot) {
     writeAxes(s, layout);
     writeTitlesAndLegend(s, layout);
     s << "</g>\n</svg>\n";
+    return s.take();
+}
+
+namespace {
+
+struct ProgressLayout {
+    double low = -1.0;
+    double high = 1.0;
+    std::size_t runs = 0;
+    [[nodiscard]] double xAt(double run) const {
+        return kLeft
+               + (run - 0.5) / static_cast<double>(std::max<std::size_t>(runs, 1)) * kPlotWidth;
+    }
+    [[nodiscard]] double yAt(double v) const {
+        return kBottom - std::clamp((v - low) / (high - low), 0.0, 1.0) * kPlotHeight;
+    }
+};
+
+ProgressLayout progressLayout(const ProgressPlot& plot) {
+    ProgressLayout lay;
+    lay.runs = plot.objective.size();
+    const double floor = plot.noSkill ? *plot.noSkill - 1.0 : -1.0;
+    double lowest = 1.0;
+    for (const auto& f : plot.objective) {
+        if (f) {
+            lowest = std::min(lowest, *f);
+        }
+    }
+    // Tenths below the lowest objective, no lower than the floor.
+    lay.low = std::max(floor, std::floor(lowest * 10.0) / 10.0 - 0.1);
+    if (plot.noSkill) {
+        lay.low = std::min(lay.low, *plot.noSkill - 0.1);
+    }
+    return lay;
+}
+
+void writeProgressAxes(SvgText& s, const ProgressLayout& lay, const ProgressPlot& plot) {
+    s << "<rect x=\"" << kLeft << "\" y=\"" << kTop << "\" width=\"" << kPlotWidth << "\" height=\""
+      << kPlotHeight << "\" fill=\"none\" stroke=\"black\" stroke-width=\"1\"/>\n";
+    const NiceScale runScale = niceScale(static_cast<double>(lay.runs));
+    s << "<g class=\"run-labels\" text-anchor=\"middle\">\n";
+    for (std::int32_t k = 0; k <= runScale.steps; ++k) {
+        const double run = k * runScale.step;
+        if (run >= 1.0 && run <= static_cast<double>(lay.runs)) {
+            s.label(lay.xAt(run), kBottom + 18.0, "", tickLabel(run, runScale));
+        }
+    }
+    s << "</g>\n<g class=\"objective-labels\" text-anchor=\"end\">\n";
+    const double step = lay.high - lay.low > 2.0 ? 0.5 : 0.1;
+    const auto first = static_cast<std::int64_t>(std::ceil(lay.low / step - 1e-9));
+    const auto last = static_cast<std::int64_t>(std::floor(lay.high / step + 1e-9));
+    for (std::int64_t k = first; k <= last; ++k) {
+        const double v = static_cast<double>(k) * step;
+        s.label(kLeft - 8.0, lay.yAt(v) + 4.0, "", fixedText(v, 1));
+        s << "<line x1=\"" << kLeft << "\" y1=\"" << lay.yAt(v) << "\" x2=\"" << kRight
+          << "\" y2=\"" << lay.yAt(v) << "\" stroke=\"#dddddd\"/>\n";
+    }
+    s << "</g>\n";
+    s.label(kWidth / 2.0, 30.0, R"(class="title" text-anchor="middle" font-size="18")", plot.title);
+    s.label((kLeft + kRight) / 2.0, kBottom + 42.0,
+            R"(class="axis-title" text-anchor="middle" font-size="14")", "Run");
+    s << "<text class=\"axis-title\" x=\"0\" y=\"0\" text-anchor=\"middle\" font-size=\"14\" "
+         "transform=\"translate("
+      << 28.0 << " " << (kTop + kBottom) / 2.0 << ") rotate(-90)\">"
+      << xmlEscape(plot.objectiveName) << "</text>\n";
+    const double ly = 58.0;
+    s << "<g class=\"legend\">\n<circle cx=\"" << kLeft + 7.0 << "\" cy=\"" << ly - 4.0
+      << R"(" r="3" fill="#4a90d9"/>)"
+      << "\n";
+    s.label(kLeft + 16.0, ly, "", "Run");
+    s << "<line x1=\"" << kLeft + 70.0 << "\" y1=\"" << ly - 4.0 << "\" x2=\"" << kLeft + 94.0
+      << "\" y2=\"" << ly - 4.0 << R"(" stroke="#c0392b" stroke-width="2"/>)"
+      << "\n";
+    s.label(kLeft + 100.0, ly, "", "Best so far");
+    if (plot.noSkill) {
+        s << "<line x1=\"" << kLeft + 200.0 << "\" y1=\"" << ly - 4.0 << "\" x2=\"" << kLeft + 224.0
+          << "\" y2=\"" << ly - 4.0
+          << R"(" stroke="black" stroke-width="1" stroke-dasharray="6 4"/>)"
+          << "\n";
+        s.label(kLeft + 230.0, ly, "", "No skill (the mean flow)");
+    }
+    s << "</g>\n";
+}
+
+}  // namespace
+
+std::string renderProgressSvg(const ProgressPlot& plot) {
+    const ProgressLayout lay = progressLayout(plot);
+    SvgText s;
+    s << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+      << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"960\" height=\"540\" "
+         "viewBox=\"0 0 960 540\" font-family=\"sans-serif\" font-size=\"12\">\n"
+      << "<title>" << xmlEscape(plot.title) << "</title>\n"
+      << "<rect x=\"0\" y=\"0\" width=\"" << kWidth << "\" height=\"" << kHeight
+      << "\" fill=\"white\"/>\n";
+    writeProgressAxes(s, lay, plot);
+    if (plot.noSkill) {
+        s << "<line class=\"no-skill\" x1=\"" << kLeft << "\" y1=\"" << lay.yAt(*plot.noSkill)
+          << "\" x2=\"" << kRight << "\" y2=\"" << lay.yAt(*plot.noSkill)
+          << R"(" stroke="black" stroke-width="1" stroke-dasharray="6 4"/>)"
+          << "\n";
+    }
+    s << "<g class=\"runs\" fill=\"#4a90d9\">\n";
+    std::optional<double> best;
+    std::string line;
+    for (std::size_t k = 0; k < plot.objective.size(); ++k) {
+        const auto& f = plot.objective[k];
+        const double run = static_cast<double>(k + 1);
+        if (f) {
+            s << "<circle cx=\"" << lay.xAt(run) << "\" cy=\"" << lay.yAt(*f) << "\" r=\"3\"/>\n";
+            if (!best || *f >= *best) {
+                best = f;
+            }
+        }
+        if (best) {
+            line += num(lay.xAt(run)) + "," + num(lay.yAt(*best)) + " ";
+        }
+    }
+    s << "</g>\n";
+    if (!line.empty()) {
+        line.pop_back();
+        s << "<polyline class=\"best\" fill=\"none\" stroke=\"#c0392b\" stroke-width=\"2\" "
+             "points=\""
+          << line << "\"/>\n";
+    }
+    s << "</svg>\n";
     return s.take();
 }
 

@@ -28,4 +28,17 @@ struct HydrographPlot {
 /// of one hour), on the same axis as the discharge.
 [[nodiscard]] std::string renderHydrographSvg(const HydrographPlot& plot);
 
+/// The course of a calibration: the objective of each run (a dot; runs without one are left
+/// out) and the best objective so far (a line), with the no-skill line dashed.
+struct ProgressPlot {
+    std::string title;
+    std::string objectiveName;                     ///< e.g. "KGE"
+    std::vector<std::optional<double>> objective;  ///< of runs 1..N
+    std::optional<double> noSkill;                 ///< drawn as a dashed line when set
+};
+
+/// The whole SVG document (960 x 540 px) of `plot`. The axis runs from the lowest objective
+/// (not below noSkill - 1, or -1 without one; lower dots sit on the bottom edge) to 1.
+[[nodiscard]] std::string renderProgressSvg(const ProgressPlot& plot);
+
 }  // namespace hydro::results
