@@ -50,6 +50,20 @@ bool NetcdfFile::create(const std::filesystem::path& path) {
     return !failed();
 }
 
+bool NetcdfFile::createZarr(const std::filesystem::path& folder) {
+    int id = -1;
+    requireHeadroom();
+    const std::string url =
+        "file://" + std::filesystem::absolute(folder).string() + "#mode=nczarr,file";
+    if (check(nc_create(url.c_str(), NC_NETCDF4 | NC_CLASSIC_MODEL | NC_NOCLOBBER, &id),
+              "creating the store")) {
+        id_ = id;
+        int old = 0;
+        check(nc_set_fill(id_, NC_NOFILL, &old), "setting no prefill");
+    }
+    return !failed();
+}
+
 int NetcdfFile::defineDimension(const std::string& name, std::size_t length) {
     int dim = -1;
     if (!failed()) {
@@ -80,6 +94,12 @@ void NetcdfFile::compress(int variable, std::initializer_list<std::size_t> chunk
         // Byte shuffling groups the exponent bytes of neighbouring floats: smaller files, and
         // deflate runs faster on the more regular bytes.
         check(nc_def_var_deflate(id_, variable, 1, 1, level), "deflate");
+    }
+}
+
+void NetcdfFile::quantize(int variable, int digits) {
+    if (!failed()) {
+        check(nc_def_var_quantize(id_, variable, NC_QUANTIZE_GRANULARBR, digits), "quantizing");
     }
 }
 
@@ -144,6 +164,14 @@ void NetcdfFile::put(int variable, std::initializer_list<std::size_t> start,
                      std::initializer_list<std::size_t> count, const char* values) {
     if (!failed()) {
         check(nc_put_vara_text(id_, variable, std::data(start), std::data(count), values),
+              "writing values");
+    }
+}
+
+void NetcdfFile::put(int variable, std::span<const std::size_t> start,
+                     std::span<const std::size_t> count, const float* values) {
+    if (!failed()) {
+        check(nc_put_vara_float(id_, variable, start.data(), count.data(), values),
               "writing values");
     }
 }
