@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <array>
+#include <fstream>
+#include <iterator>
 
 #include "case/discharge_grid.h"
 #include "common/file_transaction.h"
@@ -150,12 +152,9 @@ Chunking chunkingOf(const GridNetcdfJob& job) {
             chunkGridOf(job.chunks, days, rows, cols)};
 }
 
-/// Chunking, deflation and quantization of a discharge variable over frames.
-void storeFrames(NetcdfFile& nc, int var, const ChunkGrid& g, const GridNetcdfJob& job, int level) {
+/// Chunking and deflation of a discharge variable over frames.
+void storeFrames(NetcdfFile& nc, int var, const ChunkGrid& g, int level) {
     nc.compress(var, {g.chunk[0], g.chunk[1], g.chunk[2]}, level);
-    if (job.significantDigits) {
-        nc.quantize(var, *job.significantDigits);
-    }
 }
 
 Layout defineLayout(NetcdfFile& nc, const GridNetcdfJob& job) {
@@ -186,21 +185,18 @@ Layout defineLayout(NetcdfFile& nc, const GridNetcdfJob& job) {
 
     l.hourly = nc.defineVariable("discharge", Type::kFloat, {tDim, latDim, lonDim});
     dischargeAttributes(nc, l.hourly, "hourly mean discharge", "time: mean");
-    storeFrames(nc, l.hourly, chunking.hours, job, level);
+    storeFrames(nc, l.hourly, chunking.hours, level);
     l.dailyMean = nc.defineVariable("discharge_daily_mean", Type::kFloat, {dDim, latDim, lonDim});
     dischargeAttributes(nc, l.dailyMean, "daily mean discharge (mean of the 24 hourly means)",
                         "day: mean");
-    storeFrames(nc, l.dailyMean, chunking.days, job, level);
+    storeFrames(nc, l.dailyMean, chunking.days, level);
     l.dailyMax = nc.defineVariable("discharge_daily_max", Type::kFloat, {dDim, latDim, lonDim});
     dischargeAttributes(nc, l.dailyMax, "largest hourly mean discharge of the day", "day: maximum");
-    storeFrames(nc, l.dailyMax, chunking.days, job, level);
+    storeFrames(nc, l.dailyMax, chunking.days, level);
     l.eventMax = nc.defineVariable("discharge_event_max", Type::kFloat, {latDim, lonDim});
     dischargeAttributes(nc, l.eventMax, "largest hourly mean discharge of the event",
                         "time: maximum");
     nc.compress(l.eventMax, {rows, cols}, level);
-    if (job.significantDigits) {
-        nc.quantize(l.eventMax, *job.significantDigits);
-    }
     l.timeOfPeak = nc.defineVariable("time_of_peak", Type::kDouble, {latDim, lonDim});
     nc.number(l.timeOfPeak, "_FillValue", static_cast<double>(kNoData));
     nc.text(l.timeOfPeak, "long_name",
@@ -218,6 +214,12 @@ Layout defineLayout(NetcdfFile& nc, const GridNetcdfJob& job) {
     nc.text(kGlobalAttr, "event_start", isoHourEnd(job.start, 0));
     putEventParameterAttributes(nc, p);
     putSchemeAttributes(nc, job.scheme);
+    if (job.significantDigits) {
+        // Last of the definitions, after every attribute.
+        for (const int var : {l.hourly, l.dailyMean, l.dailyMax, l.eventMax}) {
+            nc.quantize(var, *job.significantDigits);
+        }
+    }
     nc.endDefinitions();
     return l;
 }
@@ -555,7 +557,10 @@ Status writeFile(const std::filesystem::path& path, const GridNetcdfJob& job, Gr
     const std::string name = job.target.filename().string();
     const bool zarr = job.format == StoreFormat::kZarr;
     NetcdfFile nc;
-    if (!(zarr ? nc.createZarr(path) : nc.create(path))) {
+    // The library (4.9.0) cannot leave define mode with quantized variables in the classic
+    // model.
+    const bool classic = !job.significantDigits;
+    if (!(zarr ? nc.createZarr(path, classic) : nc.create(path, classic))) {
         return Error{name + " cannot be created (" + nc.error() + ")."};
     }
     const Layout layout = defineLayout(nc, job);
@@ -573,6 +578,33 @@ Status writeFile(const std::filesystem::path& path, const GridNetcdfJob& job, Gr
     return written;
 }
 
+/// The library stores the scalar `crs` as an array of one value with no dimension names, which
+/// Zarr readers refuse; its metadata is rewritten as the Zarr scalar it is (which the library
+/// reads as before).
+Status markScalar(const std::filesystem::path& store, const std::string& name,
+                  const std::string& variable) {
+    const std::filesystem::path meta = store / variable / ".zarray";
+    std::ifstream in(meta, std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const bool read = static_cast<bool>(in) || in.eof();
+    in.close();
+    for (const char* key : {"\"shape\": [1]", "\"chunks\": [1]"}) {
+        const std::size_t at = text.find(key);
+        if (!read || at == std::string::npos) {
+            return Error{name + " cannot be written (the library stored " + variable
+                         + " in an unexpected form)."};
+        }
+        text.replace(at + std::string(key).size() - 2, 1, "");
+    }
+    std::ofstream out(meta, std::ios::binary | std::ios::trunc);
+    out << text;
+    out.close();
+    if (!out) {
+        return Error{name + " cannot be written (" + variable + "/.zarray)."};
+    }
+    return success();
+}
+
 /// Writes a Zarr store under a temporary name and renames it into place, replacing an earlier
 /// store only.
 Status writeZarr(const GridNetcdfJob& job, Grids& grids) {
@@ -584,7 +616,11 @@ Status writeZarr(const GridNetcdfJob& job, Grids& grids) {
     }
     const fs::path temp = temporaryPathOf(job.target);
     fs::remove_all(temp, ec);
-    if (auto written = writeFile(temp, job, grids); !written) {
+    Status written = writeFile(temp, job, grids);
+    if (written) {
+        written = markScalar(temp, name, "crs");
+    }
+    if (!written) {
         fs::remove_all(temp, ec);
         return written;
     }

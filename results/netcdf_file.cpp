@@ -37,10 +37,11 @@ bool NetcdfFile::check(int status, const std::string& what) {
     return status == NC_NOERR;
 }
 
-bool NetcdfFile::create(const std::filesystem::path& path) {
+bool NetcdfFile::create(const std::filesystem::path& path, bool classicModel) {
     int id = -1;
     requireHeadroom();
-    if (check(nc_create(path.c_str(), NC_NETCDF4 | NC_CLASSIC_MODEL | NC_NOCLOBBER, &id),
+    if (check(nc_create(path.c_str(),
+                        NC_NETCDF4 | (classicModel ? NC_CLASSIC_MODEL : 0) | NC_NOCLOBBER, &id),
               "creating the file")) {
         id_ = id;
         // Every variable is written whole; prefilling it first would write it twice.
@@ -50,12 +51,13 @@ bool NetcdfFile::create(const std::filesystem::path& path) {
     return !failed();
 }
 
-bool NetcdfFile::createZarr(const std::filesystem::path& folder) {
+bool NetcdfFile::createZarr(const std::filesystem::path& folder, bool classicModel) {
     int id = -1;
     requireHeadroom();
     const std::string url =
-        "file://" + std::filesystem::absolute(folder).string() + "#mode=nczarr,file";
-    if (check(nc_create(url.c_str(), NC_NETCDF4 | NC_CLASSIC_MODEL | NC_NOCLOBBER, &id),
+        "file://" + std::filesystem::absolute(folder).string() + "#mode=zarr,file";
+    if (check(nc_create(url.c_str(),
+                        NC_NETCDF4 | (classicModel ? NC_CLASSIC_MODEL : 0) | NC_NOCLOBBER, &id),
               "creating the store")) {
         id_ = id;
         int old = 0;
