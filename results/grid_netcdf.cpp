@@ -331,12 +331,13 @@ struct Peaks {
 /// hourly grid.
 class Progress {
 public:
-    Progress(const GridNetcdfJob& job, const ChunkGrid& hours) : total_(hours.count()) {
+    Progress(const GridNetcdfJob& job, const ChunkGrid& hours)
+        : total_(hours.count()),
+          step_(total_ >= 10 ? total_ / 10 : 1),
+          unit_(hours.chunk[0] == 1 ? "hour" : "tile") {
         constexpr std::size_t kProgressValues = 20'000'000;
         const std::size_t values = hours.extent[0] * hours.extent[1] * hours.extent[2];
         out_ = values >= kProgressValues ? job.progress : nullptr;
-        step_ = total_ >= 10 ? total_ / 10 : 1;
-        unit_ = hours.chunk[0] == 1 ? "hour" : "tile";
     }
     /// Chunks done before and after the last batch.
     void done(std::size_t before, std::size_t after) const {
@@ -591,8 +592,11 @@ Status markScalar(const std::filesystem::path& store, const std::string& name,
     for (const char* key : {"\"shape\": [1]", "\"chunks\": [1]"}) {
         const std::size_t at = text.find(key);
         if (!read || at == std::string::npos) {
-            return Error{name + " cannot be written (the library stored " + variable
-                         + " in an unexpected form)."};
+            std::string message = name;
+            message += " cannot be written (the library stored ";
+            message += variable;
+            message += " in an unexpected form).";
+            return Error{message};
         }
         text.replace(at + std::string(key).size() - 2, 1, "");
     }
