@@ -53,6 +53,15 @@ Status DischargeGrid::readFrame(std::uint64_t frame, std::span<float> out) {
     return success();
 }
 
+Status DischargeGrid::readValues(std::uint64_t frame, std::uint64_t position,
+                                 std::span<float> out) {
+    const auto frameValues = static_cast<std::uint64_t>(shape_.cellCount());
+    if (!reader_.seekValue(frame * frameValues + position) || reader_.read(out) != out.size()) {
+        return readError();
+    }
+    return success();
+}
+
 Result<std::vector<float>> DischargeGrid::readCellSeries(std::int64_t position,
                                                          std::uint64_t count) {
     const auto frameValues = static_cast<std::uint64_t>(shape_.cellCount());

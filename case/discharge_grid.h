@@ -38,6 +38,10 @@ public:
 
     /// Frame `frame` (from 0) in file order: rows from the south, each row from the west.
     [[nodiscard]] Status readFrame(std::uint64_t frame, std::span<float> out);
+    /// `out.size()` values of frame `frame` from file position `position` on (rows from the
+    /// south, each row from the west), which must lie within the frame.
+    [[nodiscard]] Status readValues(std::uint64_t frame, std::uint64_t position,
+                                    std::span<float> out);
     /// The value of the cell at file position `position` in frames 0..count-1.
     [[nodiscard]] Result<std::vector<float>> readCellSeries(std::int64_t position,
                                                             std::uint64_t count);

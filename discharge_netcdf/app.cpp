@@ -24,14 +24,15 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr const char* kUsage =
-    "Usage: discharge_netcdf CASE_DIR, or discharge_netcdf CASE_DIR --state FILE OUT.nc "
+    "Usage: discharge_netcdf CASE_DIR [OUT], or discharge_netcdf CASE_DIR --state FILE OUT.nc "
     "(discharge_netcdf --help tells more)";
 constexpr const char* kHelp =
-    R"(Usage: discharge_netcdf CASE_DIR [--deflate LEVEL]
+    R"(Usage: discharge_netcdf CASE_DIR [OUT] [--deflate LEVEL] [--chunks LAYOUT]
+                                [--significant-digits N] [--format netcdf|zarr]
        discharge_netcdf CASE_DIR --state FILE OUT.nc [--deflate LEVEL]
 
-Writes CASE_DIR/output/discharge.nc, a CF-1.8 NetCDF-4 (classic model) file, from the
-simulator's output/dischargeHourly.bin, dischargeDaily.bin and dischargeHourlyMaxInDay.bin
+Writes OUT (by default CASE_DIR/output/discharge.nc, or discharge.zarr with --format zarr),
+a CF-1.8 NetCDF-4 (classic model) file or Zarr store, from the simulator's output/dischargeHourly.bin, dischargeDaily.bin and dischargeHourlyMaxInDay.bin
 and the case's param-event.dat and input/rain.dat:
 
   discharge             (time, lat, lon)  hourly mean discharge, m3 s-1
@@ -58,7 +59,18 @@ state_time (ISO 8601 UTC) say what the state is.
 
 Options:
   --state FILE      a state of runoff_sim instead of the discharge grids
-  --deflate LEVEL   zlib level of the grids, 0 (none: fastest, largest) to 9; default 1
+  --deflate LEVEL   zlib level of the grids, 0 (none: fastest, largest) to 9; default 1;
+                    the chunks are deflated on every core (OMP_NUM_THREADS threads)
+  --chunks LAYOUT   frames (default): one chunk per hour or day, quick to read as maps;
+                    time-series: tiles of every hour (or day) x 64 x 64 cells, quick to
+                    read as the series of a cell
+  --significant-digits N
+                    keep N (1 to 7) significant decimal digits of the discharges (granular
+                    bit rounding; LOSSY, for smaller files; never the default); the
+                    attribute _QuantizeGranularBitRoundNumberOfSignificantDigits says so
+  --format FORMAT   netcdf (default) or zarr: a Zarr store (a folder) written through the
+                    NetCDF library's NCZarr mode, with the same variables and attributes,
+                    not deflated
   --help            print this text
 )";
 
@@ -91,6 +103,84 @@ int runStateNetcdf(const fs::path& caseDir, const fs::path& statePath, const fs:
     return 0;
 }
 
+/// The command line.
+struct Options {
+    std::vector<std::string> positional;
+    int level = kDeflateLevel;
+    std::optional<fs::path> state;
+    StoreFormat format = StoreFormat::kNetcdf;
+    ChunkLayout chunks = ChunkLayout::kFrames;
+    std::optional<int> significantDigits;
+    bool gridOptions = false;  ///< any of the options for the grids only
+    std::string wrongOption;   ///< what is wrong with one of them, said with the target
+};
+
+/// Reads the value of `--format`, `--chunks` or `--significant-digits`.
+void gridOption(Options& o, const std::string& option, const std::string& value) {
+    o.gridOptions = true;
+    std::string wrong;
+    if (option == "--format") {
+        if (value == "netcdf" || value == "zarr") {
+            o.format = value == "zarr" ? StoreFormat::kZarr : StoreFormat::kNetcdf;
+        } else {
+            wrong = "--format must be netcdf or zarr";
+        }
+    } else if (option == "--chunks") {
+        if (value == "frames" || value == "time-series") {
+            o.chunks = value == "frames" ? ChunkLayout::kFrames : ChunkLayout::kTimeSeries;
+        } else {
+            wrong = "--chunks must be frames or time-series";
+        }
+    } else {
+        const auto digits = parseInt32(value);
+        if (digits && *digits >= 1 && *digits <= kMaxSignificantDigits) {
+            o.significantDigits = *digits;
+        } else {
+            wrong = "--significant-digits must be a whole number from 1 to 7";
+        }
+    }
+    if (!wrong.empty() && o.wrongOption.empty()) {
+        o.wrongOption = wrong + ", not \"" + quoteToken(value) + "\".";
+    }
+}
+
+/// Reads the arguments into `o`; an exit status when the program ends here (help, usage or
+/// a wrong deflate level, said on `out`).
+std::optional<int> parseArguments(std::span<const std::string> args, Options& o,
+                                  std::ostream& out) {
+    for (std::size_t k = 0; k < args.size(); ++k) {
+        const bool valued = k + 1 < args.size();
+        if (args[k] == "--state" && valued && !o.state) {
+            o.state = args[++k];
+        } else if (args[k] == "--deflate" && valued) {
+            const auto v = parseInt32(args[++k]);
+            if (!v || *v < 0 || *v > 9) {
+                sayLine(out, "--deflate must be a whole number from 0 to 9, not \"",
+                        quoteToken(args[k]), "\".");
+                return 1;
+            }
+            o.level = *v;
+        } else if ((args[k] == "--format" || args[k] == "--chunks"
+                    || args[k] == "--significant-digits")
+                   && valued) {
+            gridOption(o, args[k], args[k + 1]);
+            ++k;
+        } else if (args[k].starts_with("-")) {
+            sayLine(out, kUsage);
+            return 1;
+        } else {
+            o.positional.push_back(args[k]);
+        }
+    }
+    const bool fits = o.state ? o.positional.size() == 2 && !o.gridOptions
+                              : !o.positional.empty() && o.positional.size() <= 2;
+    if (!fits) {
+        sayLine(out, kUsage);
+        return 1;
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 int runDischargeNetcdf(std::span<const std::string> args, std::ostream& out,
@@ -99,37 +189,24 @@ int runDischargeNetcdf(std::span<const std::string> args, std::ostream& out,
         out << kHelp << std::flush;
         return 0;
     }
-    std::vector<std::string> positional;
-    int level = kDeflateLevel;
-    std::optional<fs::path> state;
-    for (std::size_t k = 0; k < args.size(); ++k) {
-        if (args[k] == "--state" && k + 1 < args.size() && !state) {
-            state = args[++k];
-        } else if (args[k] == "--deflate" && k + 1 < args.size()) {
-            const auto v = parseInt32(args[++k]);
-            if (!v || *v < 0 || *v > 9) {
-                sayLine(out, "--deflate must be a whole number from 0 to 9, not \"",
-                        quoteToken(args[k]), "\".");
-                return 1;
-            }
-            level = *v;
-        } else if (args[k].starts_with("-")) {
-            sayLine(out, kUsage);
-            return 1;
-        } else {
-            positional.push_back(args[k]);
-        }
+    Options o;
+    if (const auto status = parseArguments(args, o, out)) {
+        return *status;
     }
-    if (positional.size() != (state ? 2U : 1U)) {
-        sayLine(out, kUsage);
+    if (o.state) {
+        return runStateNetcdf(o.positional[0], *o.state, o.positional[1], o.level, out);
+    }
+    const fs::path caseDir = o.positional[0];
+    const CasePaths paths{caseDir};
+    const fs::path target =
+        o.positional.size() == 2
+            ? fs::path(o.positional[1])
+            : paths.output() / (o.format == StoreFormat::kZarr ? "discharge.zarr" : "discharge.nc");
+    if (!o.wrongOption.empty()) {
+        sayLine(out, "Cannot write ", target.string(), ": ", o.wrongOption);
         return 1;
     }
-    if (state) {
-        return runStateNetcdf(positional[0], *state, positional[1], level, out);
-    }
     const auto started = std::chrono::steady_clock::now();
-    const fs::path caseDir = positional[0];
-    const CasePaths paths{caseDir};
     auto params = readEventParameters(paths.parameters());
     if (!params) {
         sayLine(out, params.error().message);
@@ -150,14 +227,17 @@ int runDischargeNetcdf(std::span<const std::string> args, std::ostream& out,
         sayLine(out, balance.error().message);
         return 1;
     }
-    std::string history = isoNow() + " discharge_netcdf " + caseDir.string();
+    std::string history = isoNow() + " discharge_netcdf";
+    for (const std::string& a : args) {
+        history += " " + a;
+    }
     if (start->fallback) {
         sayLine(out, "Note: ", kFallbackNote);
         history += std::string("\n") + kFallbackNote;
     }
     GridNetcdfJob job;
     job.outputDir = paths.output();
-    job.target = job.outputDir / "discharge.nc";
+    job.target = target;
     job.params = *params;
     job.start = *start;
     job.history = history;
@@ -165,7 +245,10 @@ int runDischargeNetcdf(std::span<const std::string> args, std::ostream& out,
         job.scheme = balance->balance->scheme;
     }
     job.progress = &progress;
-    job.deflateLevel = level;
+    job.deflateLevel = o.level;
+    job.chunks = o.chunks;
+    job.significantDigits = o.significantDigits;
+    job.format = o.format;
     if (const Status written = writeGridNetcdf(job); !written) {
         sayLine(out, written.error().message);
         return 1;

@@ -1,12 +1,19 @@
 #include "results/grid_netcdf.h"
 
+#include <omp.h>
+
+#include <algorithm>
 #include <array>
+#include <fstream>
+#include <iterator>
 
 #include "case/discharge_grid.h"
 #include "common/file_transaction.h"
+#include "results/chunk_codec.h"
 #include "results/discharge_value.h"
 #include "results/event_time.h"
 #include "results/grid_vrt.h"
+#include "results/hdf5_chunks.h"
 #include "results/run_record.h"
 
 #ifndef HYDRO_VERSION
@@ -130,12 +137,34 @@ void timeAttributes(NetcdfFile& nc, int var, const std::string& units, const std
     nc.text(var, "bounds", bounds);
 }
 
+/// The chunks of the two 3-D variable kinds: hours, and days.
+struct Chunking {
+    ChunkGrid hours;
+    ChunkGrid days;
+};
+
+Chunking chunkingOf(const GridNetcdfJob& job) {
+    const auto& p = job.params;
+    const auto rows = static_cast<std::size_t>(p.studyRows);
+    const auto cols = static_cast<std::size_t>(p.studyCols);
+    const auto days = static_cast<std::size_t>(p.days);
+    return {chunkGridOf(job.chunks, days * 24U, rows, cols),
+            chunkGridOf(job.chunks, days, rows, cols)};
+}
+
+/// Chunking and deflation of a discharge variable over frames.
+void storeFrames(NetcdfFile& nc, int var, const ChunkGrid& g, int level) {
+    nc.compress(var, {g.chunk[0], g.chunk[1], g.chunk[2]}, level);
+}
+
 Layout defineLayout(NetcdfFile& nc, const GridNetcdfJob& job) {
     const auto& p = job.params;
     const auto rows = static_cast<std::size_t>(p.studyRows);
     const auto cols = static_cast<std::size_t>(p.studyCols);
     const auto hours = static_cast<std::size_t>(p.days) * 24U;
     const std::string units = hoursSinceUnits(job.start);
+    const Chunking chunking = chunkingOf(job);
+    const int level = job.format == StoreFormat::kZarr ? 0 : job.deflateLevel;
     const int tDim = nc.defineDimension("time", hours);
     const int dDim = nc.defineDimension("day", static_cast<std::size_t>(p.days));
     const int latDim = nc.defineDimension("lat", rows);
@@ -156,18 +185,18 @@ Layout defineLayout(NetcdfFile& nc, const GridNetcdfJob& job) {
 
     l.hourly = nc.defineVariable("discharge", Type::kFloat, {tDim, latDim, lonDim});
     dischargeAttributes(nc, l.hourly, "hourly mean discharge", "time: mean");
-    nc.compress(l.hourly, {1, rows, cols}, job.deflateLevel);
+    storeFrames(nc, l.hourly, chunking.hours, level);
     l.dailyMean = nc.defineVariable("discharge_daily_mean", Type::kFloat, {dDim, latDim, lonDim});
     dischargeAttributes(nc, l.dailyMean, "daily mean discharge (mean of the 24 hourly means)",
                         "day: mean");
-    nc.compress(l.dailyMean, {1, rows, cols}, job.deflateLevel);
+    storeFrames(nc, l.dailyMean, chunking.days, level);
     l.dailyMax = nc.defineVariable("discharge_daily_max", Type::kFloat, {dDim, latDim, lonDim});
     dischargeAttributes(nc, l.dailyMax, "largest hourly mean discharge of the day", "day: maximum");
-    nc.compress(l.dailyMax, {1, rows, cols}, job.deflateLevel);
+    storeFrames(nc, l.dailyMax, chunking.days, level);
     l.eventMax = nc.defineVariable("discharge_event_max", Type::kFloat, {latDim, lonDim});
     dischargeAttributes(nc, l.eventMax, "largest hourly mean discharge of the event",
                         "time: maximum");
-    nc.compress(l.eventMax, {rows, cols}, job.deflateLevel);
+    nc.compress(l.eventMax, {rows, cols}, level);
     l.timeOfPeak = nc.defineVariable("time_of_peak", Type::kDouble, {latDim, lonDim});
     nc.number(l.timeOfPeak, "_FillValue", static_cast<double>(kNoData));
     nc.text(l.timeOfPeak, "long_name",
@@ -175,7 +204,7 @@ Layout defineLayout(NetcdfFile& nc, const GridNetcdfJob& job) {
     nc.text(l.timeOfPeak, "units", units);
     nc.text(l.timeOfPeak, "calendar", "standard");
     nc.text(l.timeOfPeak, "grid_mapping", "crs");
-    nc.compress(l.timeOfPeak, {rows, cols}, job.deflateLevel);
+    nc.compress(l.timeOfPeak, {rows, cols}, level);
 
     constexpr int kGlobalAttr = NetcdfFile::kGlobal;
     nc.text(kGlobalAttr, "Conventions", "CF-1.8");
@@ -185,6 +214,12 @@ Layout defineLayout(NetcdfFile& nc, const GridNetcdfJob& job) {
     nc.text(kGlobalAttr, "event_start", isoHourEnd(job.start, 0));
     putEventParameterAttributes(nc, p);
     putSchemeAttributes(nc, job.scheme);
+    if (job.significantDigits) {
+        // Last of the definitions, after every attribute.
+        for (const int var : {l.hourly, l.dailyMean, l.dailyMax, l.eventMax}) {
+            nc.quantize(var, *job.significantDigits);
+        }
+    }
     nc.endDefinitions();
     return l;
 }
@@ -238,60 +273,262 @@ Status readFiniteFrame(DischargeGrid& grid, const char* fileName, const char* fr
     return success();
 }
 
-/// Writes every frame and the event maxima. A failure of the NetCDF library stops the frames
-/// and is left for `close` to report; a grid that cannot be read, or holds a value that is not
-/// finite, is the error.
-Status writeFrames(NetcdfFile& nc, const Layout& l, Grids& g, const GridNetcdfJob& job) {
-    const auto& p = job.params;
-    const auto rows = static_cast<std::size_t>(p.studyRows);
-    const auto cols = static_cast<std::size_t>(p.studyCols);
-    const std::size_t cells = rows * cols;
-    const auto hours = static_cast<std::size_t>(p.days) * 24U;
-    std::vector<float> frame(cells);
-    std::vector<float> eventMax(cells, kNoData);
-    std::vector<double> peakTime(cells, static_cast<double>(kNoData));
-    // Progress only where the wait is noticeable: from about 80 MB of hourly grid.
-    constexpr std::size_t kProgressValues = 20'000'000;
-    const bool report = job.progress != nullptr && hours * cells >= kProgressValues;
-    const std::size_t progressStep = hours >= 10 ? hours / 10 : 1;
+/// One discharge variable over frames and the grid it comes from.
+struct FrameVariable {
+    DischargeGrid* grid = nullptr;
+    const char* fileName = "";
+    const char* frameUnit = "";
+    const char* name = "";
+    int var = -1;
+    ChunkGrid chunks;
+    bool hourly = false;  ///< the hours, whose event maxima are taken
+};
 
-    for (std::size_t f = 0; f < hours; ++f) {
-        if (auto read = readFiniteFrame(g.hourly, "dischargeHourly.bin", "hour", f, frame); !read) {
-            return read.error();
+/// The first value in file order that is not finite, as the error that names it; the grid is
+/// known to hold one.
+Status firstFault(const FrameVariable& v) {
+    std::vector<float> frame(static_cast<std::size_t>(v.grid->shape().cellCount()));
+    for (std::size_t f = 0; f < v.chunks.extent[0]; ++f) {
+        if (auto read = readFiniteFrame(*v.grid, v.fileName, v.frameUnit, f, frame); !read) {
+            return read;
         }
-        nc.put(l.hourly, {f, 0, 0}, {1, rows, cols}, frame.data());
-        for (std::size_t i = 0; i < cells; ++i) {
-            const float v = frame[i];
-            // No-data cells are no-data in every frame; the first largest value wins.
-            if (v == kNoData) {
-                continue;
-            }
-            if (f == 0 || v > eventMax[i]) {
-                eventMax[i] = v;
-                peakTime[i] = static_cast<double>(f + 1);
+    }
+    return Error{std::string(v.fileName) + " changed while it was read."};
+}
+
+/// The event's largest hourly mean at every cell and the end of its first hour.
+struct Peaks {
+    std::vector<float> eventMax;
+    std::vector<double> peakTime;
+
+    explicit Peaks(std::size_t cells)
+        : eventMax(cells, kNoData), peakTime(cells, static_cast<double>(kNoData)) {}
+
+    /// Takes in the hours of `block`, whose values are `values` as readBlock leaves them.
+    void update(std::span<const float> values, const Block& block, std::size_t cols) {
+        std::size_t at = 0;
+        for (std::size_t t = 0; t < block.count[0]; ++t) {
+            const std::size_t f = block.start[0] + t;
+            for (std::size_t r = 0; r < block.count[1]; ++r) {
+                std::size_t i = (block.start[1] + r) * cols + block.start[2];
+                for (std::size_t k = 0; k < block.count[2]; ++k, ++i, ++at) {
+                    const float v = values[at];
+                    // No-data cells are no-data in every frame; the first largest value wins.
+                    if (v == kNoData) {
+                        continue;
+                    }
+                    if (f == 0 || v > eventMax[i]) {
+                        eventMax[i] = v;
+                        peakTime[i] = static_cast<double>(f + 1);
+                    }
+                }
             }
         }
+    }
+};
+
+/// Progress lines for the hours, only where the wait is noticeable: from about 80 MB of
+/// hourly grid.
+class Progress {
+public:
+    Progress(const GridNetcdfJob& job, const ChunkGrid& hours)
+        : total_(hours.count()),
+          step_(total_ >= 10 ? total_ / 10 : 1),
+          unit_(hours.chunk[0] == 1 ? "hour" : "tile") {
+        constexpr std::size_t kProgressValues = 20'000'000;
+        const std::size_t values = hours.extent[0] * hours.extent[1] * hours.extent[2];
+        out_ = values >= kProgressValues ? job.progress : nullptr;
+    }
+    /// Chunks done before and after the last batch.
+    void done(std::size_t before, std::size_t after) const {
+        if (out_ != nullptr && after / step_ != before / step_) {
+            *out_ << "discharge_netcdf: " << unit_ << " " << after << " of " << total_ << std::endl;
+        }
+    }
+
+private:
+    std::ostream* out_ = nullptr;
+    std::size_t total_ = 0;
+    std::size_t step_ = 1;
+    const char* unit_ = "hour";
+};
+
+/// Writes every chunk of `v` through the library, one after the other. A failure of the
+/// library stops the chunks and is left for `close` to report.
+Status putThroughLibrary(NetcdfFile& nc, const FrameVariable& v, Peaks* peaks,
+                         const Progress* progress) {
+    std::vector<float> values(v.chunks.chunkValues());
+    const std::size_t cols = v.chunks.extent[2];
+    for (std::size_t k = 0; k < v.chunks.count(); ++k) {
+        const Block b = blockOf(v.chunks, k);
+        bool finite = true;
+        if (auto read = readBlock(*v.grid, b, values, finite); !read) {
+            return read;
+        }
+        if (!finite) {
+            return firstFault(v);
+        }
+        if (peaks != nullptr) {
+            peaks->update(values, b, cols);
+        }
+        nc.put(v.var, b.start, b.count, values.data());
         if (nc.failed()) {
             return success();
         }
-        if (report && (f + 1) % progressStep == 0) {
-            *job.progress << "discharge_netcdf: hour " << f + 1 << " of " << hours << std::endl;
+        if (progress != nullptr) {
+            progress->done(k, k + 1);
         }
     }
-    for (std::size_t d = 0; d < static_cast<std::size_t>(p.days); ++d) {
-        if (auto read = readFiniteFrame(g.dailyMean, "dischargeDaily.bin", "day", d, frame);
-            !read) {
-            return read.error();
-        }
-        nc.put(l.dailyMean, {d, 0, 0}, {1, rows, cols}, frame.data());
-        if (auto read = readFiniteFrame(g.dailyMax, "dischargeHourlyMaxInDay.bin", "day", d, frame);
-            !read) {
-            return read.error();
-        }
-        nc.put(l.dailyMax, {d, 0, 0}, {1, rows, cols}, frame.data());
+    return success();
+}
+
+/// One chunk being made: its values, then its deflated bytes (`packed`, `packedBytes` long),
+/// and its shuffled bytes.
+struct ChunkSlot {
+    std::vector<float> packed;
+    std::vector<std::byte> shuffled;
+    std::size_t packedBytes = 0;
+    Block block;
+};
+
+/// Shuffles and deflates the chunk in `slot`; packedBytes stays 0 when zlib fails.
+void packSlot(ChunkSlot& slot, const ChunkGrid& g, int level) {
+    shuffleChunk(slot.packed, slot.block, g, kNoData, slot.shuffled);
+    const auto bytes =
+        deflateChunk(slot.shuffled, level, std::as_writable_bytes(std::span(slot.packed)));
+    slot.packedBytes = bytes.value_or(0);
+}
+
+/// Writes every chunk of `v` into `h5`, deflated on every core: a batch of one chunk per
+/// thread is read, then packed in parallel, then stored in order.
+Status putInParallel(Hdf5ChunkFile& h5, const FrameVariable& v, Peaks* peaks, int level,
+                     const Progress* progress) {
+    const int set = h5.dataset(v.name);
+    const std::size_t chunkBytes = v.chunks.chunkValues() * sizeof(float);
+    const std::size_t packedValues = std::max(
+        v.chunks.chunkValues(), (deflateBound(chunkBytes) + sizeof(float) - 1) / sizeof(float));
+    std::vector<ChunkSlot> slots(static_cast<std::size_t>(std::max(1, omp_get_max_threads())));
+    for (ChunkSlot& slot : slots) {
+        slot.packed.resize(packedValues);
+        slot.shuffled.resize(chunkBytes);
     }
-    nc.put(l.eventMax, {0, 0}, {rows, cols}, eventMax.data());
-    nc.put(l.timeOfPeak, {0, 0}, {rows, cols}, peakTime.data());
+    const std::size_t count = v.chunks.count();
+    const std::size_t cols = v.chunks.extent[2];
+    for (std::size_t first = 0; first < count && !h5.failed(); first += slots.size()) {
+        const std::size_t n = std::min(slots.size(), count - first);
+        for (std::size_t s = 0; s < n; ++s) {
+            ChunkSlot& slot = slots[s];
+            slot.block = blockOf(v.chunks, first + s);
+            bool finite = true;
+            if (auto read = readBlock(*v.grid, slot.block, slot.packed, finite); !read) {
+                return read;
+            }
+            if (!finite) {
+                return firstFault(v);
+            }
+            if (peaks != nullptr) {
+                peaks->update(slot.packed, slot.block, cols);
+            }
+        }
+#pragma omp parallel for schedule(dynamic, 1)
+        for (std::size_t s = 0; s < n; ++s) {
+            packSlot(slots[s], v.chunks, level);
+        }
+        for (std::size_t s = 0; s < n; ++s) {
+            const ChunkSlot& slot = slots[s];
+            if (slot.packedBytes == 0) {
+                return Error{"zlib cannot deflate a chunk of " + std::string(v.name) + "."};
+            }
+            const std::array<std::uint64_t, 3> at{slot.block.start[0], slot.block.start[1],
+                                                  slot.block.start[2]};
+            h5.writeChunk(set, at, std::as_bytes(std::span(slot.packed)).first(slot.packedBytes));
+        }
+        if (progress != nullptr) {
+            progress->done(first, first + n);
+        }
+    }
+    return success();
+}
+
+/// `values`, the whole of a 2-D variable in one chunk, shuffled and deflated; empty when
+/// zlib fails.
+template <class T>
+std::vector<std::byte> packWhole(const std::vector<T>& values, int level) {
+    const auto bytes = std::as_bytes(std::span(values));
+    std::vector<std::byte> shuffled(bytes.size());
+    shuffleBytes(bytes, sizeof(T), shuffled);
+    std::vector<std::byte> packed(deflateBound(bytes.size()));
+    packed.resize(deflateChunk(shuffled, level, packed).value_or(0));
+    return packed;
+}
+
+/// The discharge variables over frames, in the order they are written.
+std::array<FrameVariable, 3> frameVariables(const Layout& l, Grids& g, const GridNetcdfJob& job) {
+    const Chunking chunking = chunkingOf(job);
+    return {FrameVariable{&g.hourly, "dischargeHourly.bin", "hour", "discharge", l.hourly,
+                          chunking.hours, true},
+            FrameVariable{&g.dailyMean, "dischargeDaily.bin", "day", "discharge_daily_mean",
+                          l.dailyMean, chunking.days, false},
+            FrameVariable{&g.dailyMax, "dischargeHourlyMaxInDay.bin", "day", "discharge_daily_max",
+                          l.dailyMax, chunking.days, false}};
+}
+
+/// Writes every frame and the event maxima through the library.
+Status writeThroughLibrary(NetcdfFile& nc, const Layout& l, Grids& g, const GridNetcdfJob& job) {
+    const auto cells = static_cast<std::size_t>(job.params.studyRows)
+                       * static_cast<std::size_t>(job.params.studyCols);
+    Peaks peaks(cells);
+    for (const FrameVariable& v : frameVariables(l, g, job)) {
+        const Progress progress(job, v.chunks);
+        if (auto put = putThroughLibrary(nc, v, v.hourly ? &peaks : nullptr,
+                                         v.hourly ? &progress : nullptr);
+            !put || nc.failed()) {
+            return put;
+        }
+    }
+    const auto rows = static_cast<std::size_t>(job.params.studyRows);
+    const auto cols = static_cast<std::size_t>(job.params.studyCols);
+    nc.put(l.eventMax, {0, 0}, {rows, cols}, peaks.eventMax.data());
+    nc.put(l.timeOfPeak, {0, 0}, {rows, cols}, peaks.peakTime.data());
+    return success();
+}
+
+/// Writes every frame and the event maxima as finished chunks into the closed file `path`.
+Status writeInParallel(const std::filesystem::path& path, const Layout& l, Grids& g,
+                       const GridNetcdfJob& job) {
+    const std::string name = job.target.filename().string();
+    Hdf5ChunkFile h5;
+    h5.open(path);
+    const auto cells = static_cast<std::size_t>(job.params.studyRows)
+                       * static_cast<std::size_t>(job.params.studyCols);
+    Peaks peaks(cells);
+    for (const FrameVariable& v : frameVariables(l, g, job)) {
+        const Progress progress(job, v.chunks);
+        if (auto put = putInParallel(h5, v, v.hourly ? &peaks : nullptr, job.deflateLevel,
+                                     v.hourly ? &progress : nullptr);
+            !put) {
+            return put;
+        }
+    }
+    std::array<std::vector<std::byte>, 2> packed;
+#pragma omp parallel sections
+    {
+#pragma omp section
+        packed[0] = packWhole(peaks.eventMax, job.deflateLevel);
+#pragma omp section
+        packed[1] = packWhole(peaks.peakTime, job.deflateLevel);
+    }
+    const std::array<const char*, 2> names{"discharge_event_max", "time_of_peak"};
+    for (std::size_t k = 0; k < 2; ++k) {
+        if (packed[k].empty()) {
+            return Error{"zlib cannot deflate a chunk of " + std::string(names[k]) + "."};
+        }
+        const std::array<std::uint64_t, 2> origin{0, 0};
+        h5.writeChunk(h5.dataset(names[k]), origin, packed[k]);
+    }
+    if (!h5.close()) {
+        return Error{name + " cannot be written (" + h5.error() + ")."};
+    }
     return success();
 }
 
@@ -311,20 +548,109 @@ Status openGrids(const GridNetcdfJob& job, Grids& grids) {
     return grids.dailyMax.open(job.outputDir / "dischargeHourlyMaxInDay.bin", shape, days);
 }
 
-/// Writes the whole NetCDF file at `path`.
+bool parallelPath(const GridNetcdfJob& job) {
+    return job.parallelChunks && job.format == StoreFormat::kNetcdf && job.deflateLevel > 0
+           && !job.significantDigits;
+}
+
+/// Writes the whole file or store at `path`.
 Status writeFile(const std::filesystem::path& path, const GridNetcdfJob& job, Grids& grids) {
     const std::string name = job.target.filename().string();
+    const bool zarr = job.format == StoreFormat::kZarr;
     NetcdfFile nc;
-    if (!nc.create(path)) {
+    // The library (4.9.0) cannot leave define mode with quantized variables in the classic
+    // model.
+    const bool classic = !job.significantDigits;
+    if (!(zarr ? nc.createZarr(path, classic) : nc.create(path, classic))) {
         return Error{name + " cannot be created (" + nc.error() + ")."};
     }
     const Layout layout = defineLayout(nc, job);
     writeAxes(nc, layout, job.params);
-    Status written = writeFrames(nc, layout, grids, job);
+    if (parallelPath(job)) {
+        if (!nc.close()) {
+            return Error{name + " cannot be written (" + nc.error() + ")."};
+        }
+        return writeInParallel(path, layout, grids, job);
+    }
+    Status written = writeThroughLibrary(nc, layout, grids, job);
     if (!nc.close() && written) {
         return Error{name + " cannot be written (" + nc.error() + ")."};
     }
     return written;
+}
+
+/// The library stores the scalar `crs` as an array of one value with no dimension names, which
+/// Zarr readers refuse; its metadata is rewritten as the Zarr scalar it is (which the library
+/// reads as before).
+Status markScalar(const std::filesystem::path& store, const std::string& name,
+                  const std::string& variable) {
+    const std::filesystem::path meta = store / variable / ".zarray";
+    std::ifstream in(meta, std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const bool read = static_cast<bool>(in) || in.eof();
+    in.close();
+    for (const char* key : {"\"shape\": [1]", "\"chunks\": [1]"}) {
+        const std::size_t at = text.find(key);
+        if (!read || at == std::string::npos) {
+            std::string message = name;
+            message += " cannot be written (the library stored ";
+            message += variable;
+            message += " in an unexpected form).";
+            return Error{message};
+        }
+        text.replace(at + std::string(key).size() - 2, 1, "");
+    }
+    std::ofstream out(meta, std::ios::binary | std::ios::trunc);
+    out << text;
+    out.close();
+    if (!out) {
+        return Error{name + " cannot be written (" + variable + "/.zarray)."};
+    }
+    return success();
+}
+
+/// Writes a Zarr store under a temporary name and renames it into place, replacing an earlier
+/// store only.
+Status writeZarr(const GridNetcdfJob& job, Grids& grids) {
+    namespace fs = std::filesystem;
+    const std::string name = job.target.filename().string();
+    std::error_code ec;
+    if (fs::exists(job.target, ec) && !fs::exists(job.target / ".zgroup", ec)) {
+        return Error{name + " is not a Zarr store, so it is not replaced."};
+    }
+    const fs::path temp = temporaryPathOf(job.target);
+    fs::remove_all(temp, ec);
+    Status written = writeFile(temp, job, grids);
+    if (written) {
+        written = markScalar(temp, name, "crs");
+    }
+    if (!written) {
+        fs::remove_all(temp, ec);
+        return written;
+    }
+    // An earlier store steps aside first and is removed only once the new one is in place.
+    fs::path old;
+    if (fs::exists(job.target, ec)) {
+        old = temp;
+        old += ".old";
+        fs::remove_all(old, ec);
+        if (fs::rename(job.target, old, ec); ec) {
+            fs::remove_all(temp, ec);
+            return Error{name + " cannot be replaced (" + ec.message() + ")."};
+        }
+    }
+    if (fs::rename(temp, job.target, ec); ec) {
+        const std::string reason = ec.message();
+        if (!old.empty()) {
+            fs::rename(old, job.target, ec);
+        }
+        fs::remove_all(temp, ec);
+        return Error{name + " cannot be put in place (" + reason + ")."};
+    }
+    if (!old.empty()) {
+        fs::remove_all(old, ec);
+    }
+    return success();
 }
 
 }  // namespace
@@ -333,6 +659,9 @@ Status writeGridNetcdf(const GridNetcdfJob& job) {
     Grids grids;
     if (auto opened = openGrids(job, grids); !opened) {
         return opened;
+    }
+    if (job.format == StoreFormat::kZarr) {
+        return writeZarr(job, grids);
     }
     FileTransaction files;
     if (auto written = writeFile(files.add(job.target), job, grids); !written) {

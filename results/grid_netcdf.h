@@ -14,6 +14,7 @@
 #include "case/event_parameters.h"
 #include "case/event_start.h"
 #include "common/result.h"
+#include "results/grid_chunks.h"
 #include "results/netcdf_file.h"
 
 namespace hydro::results {
@@ -49,6 +50,12 @@ void putSchemeAttributes(NetcdfFile& nc, const std::optional<std::string>& schem
 /// The program and project version, for the `source` attribute.
 [[nodiscard]] std::string sourceText(const std::string& program);
 
+/// What the grids are written as: one NetCDF-4 file, or a Zarr store (a folder).
+enum class StoreFormat { kNetcdf, kZarr };
+
+/// The most significant digits a float keeps under quantization.
+inline constexpr int kMaxSignificantDigits = 7;
+
 struct GridNetcdfJob {
     std::filesystem::path outputDir;  ///< folder of the three .bin grids
     std::filesystem::path target;     ///< the NetCDF file to write (under a temporary name)
@@ -57,12 +64,21 @@ struct GridNetcdfJob {
     std::string history;                ///< the `history` attribute
     std::optional<std::string> scheme;  ///< the run's routing scheme, when known
     std::ostream* progress = nullptr;   ///< progress lines, or none
-    int deflateLevel = kDeflateLevel;   ///< 0 (none) to 9
+    int deflateLevel = kDeflateLevel;   ///< 0 (none) to 9; a Zarr store is not deflated
+    ChunkLayout chunks = ChunkLayout::kFrames;
+    /// Significant decimal digits kept of the discharges (1 to 7; lossy), or all of them.
+    std::optional<int> significantDigits;
+    StoreFormat format = StoreFormat::kNetcdf;
+    /// Deflated chunks made on every core and stored as they are, when the file is deflated
+    /// and not quantized; false lets the NetCDF library deflate every chunk itself, one after
+    /// the other. The values read back are the same either way.
+    bool parallelChunks = true;
 };
 
-/// Writes the whole file under a temporary name beside `job.target` and puts it in place
-/// only once it is complete; a failure leaves an earlier file as it was. The error is the one
-/// line that says what went wrong.
+/// Writes the whole file (or store) under a temporary name beside `job.target` and puts it in
+/// place only once it is complete; a failure leaves an earlier file as it was. An existing
+/// Zarr store is replaced only by a store: a folder without ".zgroup" is refused. The error
+/// is the one line that says what went wrong.
 [[nodiscard]] Status writeGridNetcdf(const GridNetcdfJob& job);
 
 }  // namespace hydro::results

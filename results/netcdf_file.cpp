@@ -37,13 +37,29 @@ bool NetcdfFile::check(int status, const std::string& what) {
     return status == NC_NOERR;
 }
 
-bool NetcdfFile::create(const std::filesystem::path& path) {
+bool NetcdfFile::create(const std::filesystem::path& path, bool classicModel) {
     int id = -1;
     requireHeadroom();
-    if (check(nc_create(path.c_str(), NC_NETCDF4 | NC_CLASSIC_MODEL | NC_NOCLOBBER, &id),
+    if (check(nc_create(path.c_str(),
+                        NC_NETCDF4 | (classicModel ? NC_CLASSIC_MODEL : 0) | NC_NOCLOBBER, &id),
               "creating the file")) {
         id_ = id;
         // Every variable is written whole; prefilling it first would write it twice.
+        int old = 0;
+        check(nc_set_fill(id_, NC_NOFILL, &old), "setting no prefill");
+    }
+    return !failed();
+}
+
+bool NetcdfFile::createZarr(const std::filesystem::path& folder, bool classicModel) {
+    int id = -1;
+    requireHeadroom();
+    const std::string url =
+        "file://" + std::filesystem::absolute(folder).string() + "#mode=zarr,file";
+    if (check(nc_create(url.c_str(),
+                        NC_NETCDF4 | (classicModel ? NC_CLASSIC_MODEL : 0) | NC_NOCLOBBER, &id),
+              "creating the store")) {
+        id_ = id;
         int old = 0;
         check(nc_set_fill(id_, NC_NOFILL, &old), "setting no prefill");
     }
@@ -80,6 +96,12 @@ void NetcdfFile::compress(int variable, std::initializer_list<std::size_t> chunk
         // Byte shuffling groups the exponent bytes of neighbouring floats: smaller files, and
         // deflate runs faster on the more regular bytes.
         check(nc_def_var_deflate(id_, variable, 1, 1, level), "deflate");
+    }
+}
+
+void NetcdfFile::quantize(int variable, int digits) {
+    if (!failed()) {
+        check(nc_def_var_quantize(id_, variable, NC_QUANTIZE_GRANULARBR, digits), "quantizing");
     }
 }
 
@@ -144,6 +166,14 @@ void NetcdfFile::put(int variable, std::initializer_list<std::size_t> start,
                      std::initializer_list<std::size_t> count, const char* values) {
     if (!failed()) {
         check(nc_put_vara_text(id_, variable, std::data(start), std::data(count), values),
+              "writing values");
+    }
+}
+
+void NetcdfFile::put(int variable, std::span<const std::size_t> start,
+                     std::span<const std::size_t> count, const float* values) {
+    if (!failed()) {
+        check(nc_put_vara_float(id_, variable, start.data(), count.data(), values),
               "writing values");
     }
 }

@@ -30,7 +30,14 @@ public:
 
     /// Creates `path` (NetCDF-4, classic model); an existing file is not replaced. Throws
     /// std::bad_alloc, before calling the library, when too little memory is left for it.
-    bool create(const std::filesystem::path& path);
+    /// With `classicModel` false, the file is NetCDF-4 without the classic model's limits
+    /// (the library quantizes only then).
+    bool create(const std::filesystem::path& path, bool classicModel = true);
+    /// Creates the Zarr store `folder` (a directory, which must not exist) through the
+    /// library's NCZarr code in its plain Zarr mode (version 2 metadata with xarray's
+    /// _ARRAY_DIMENSIONS, nothing of the library's own: its reader of the NCZarr extras fails
+    /// on scalar variables in 4.9.0); like `create` otherwise.
+    bool createZarr(const std::filesystem::path& folder, bool classicModel = true);
     /// A dimension; returns its id.
     int defineDimension(const std::string& name, std::size_t length);
     /// A variable over `dimensions` (ids, slowest first); returns its id.
@@ -38,6 +45,11 @@ public:
     /// Chunks of the given lengths, one per dimension, deflated at `level` (0: stored as is).
     void compress(int variable, std::initializer_list<std::size_t> chunks,
                   int level = kDeflateLevel);
+    /// Keeps `digits` significant decimal digits of the values written to `variable` (1 to 7
+    /// for float): the library rounds away the other mantissa bits (granular bit rounding) and
+    /// records the digits in the variable's attribute. Lossy. The file must not be in the
+    /// classic model, and no attribute of any variable may follow.
+    void quantize(int variable, int digits);
     /// Attributes; `kGlobal` as the variable for global ones.
     void text(int variable, const std::string& name, const std::string& value);
     void number(int variable, const std::string& name, double value);
@@ -53,6 +65,8 @@ public:
              std::initializer_list<std::size_t> count, const double* values);
     void put(int variable, std::initializer_list<std::size_t> start,
              std::initializer_list<std::size_t> count, const char* values);
+    void put(int variable, std::span<const std::size_t> start, std::span<const std::size_t> count,
+             const float* values);
     /// Closes the file; true when every call succeeded. When the close itself fails, the
     /// library keeps the file open and cannot be made to let go of it (see hydro::endRun);
     /// the file is not touched again.

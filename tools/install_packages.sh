@@ -21,6 +21,8 @@ need ninja-build ninja
 need g++ g++
 need zlib1g-dev /usr/include/zlib.h
 need libnetcdf-dev /usr/include/netcdf.h
+# discharge_netcdf stores its deflated chunks through HDF5 directly.
+need libhdf5-dev /usr/include/hdf5/serial/hdf5.h
 need pkg-config pkg-config
 # make_case reads DEMs through GDAL's C++ library.
 need libgdal-dev /usr/include/gdal/gdal_priv.h
@@ -34,6 +36,9 @@ if [ "${1:-}" = "--all" ]; then
     need librsvg2-bin rsvg-convert
     need netcdf-bin ncdump
     need python3-netcdf4 /usr/lib/python3/dist-packages/netCDF4
+    # discharge_netcdf's Zarr store is opened with xarray in its test.
+    need python3-xarray /usr/lib/python3/dist-packages/xarray
+    need python3-zarr /usr/lib/python3/dist-packages/zarr
     # The fuzz preset: clang, and libFuzzer with clang's sanitizer runtimes (only recommended
     # by clang, so named here), and clang's OpenMP headers for configuring the whole tree.
     need clang clang++

@@ -20,6 +20,7 @@
 #include "results/event_time.h"
 #include "results/run_record.h"
 #include "runoff_sim/water_balance.h"
+#include "tests/discharge_netcdf/netcdf_case.h"
 #include "tests/discharge_netcdf/netcdf_read.h"
 #include "tests/runoff_sim/case_builder.h"
 #include "tests/runoff_sim/planned_state.h"
@@ -30,29 +31,9 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::NcReader;
+using test::writeCase;
 
 constexpr float kFill = -9999.0F;
-
-/// A case folder with parameters and rain.dat for `days` days on a `cols` x `rows` grid, the
-/// rain file's first header replaced by `header`.
-void writeCase(const fs::path& dir, std::int32_t cols, std::int32_t rows, std::int32_t days,
-               const std::string& header) {
-    test::SimCase c;
-    c.studyCols = cols;
-    c.studyRows = rows;
-    c.days = days;
-    c.swLon = "-118.343";
-    c.swLat = "34.2314";
-    const auto n = static_cast<std::size_t>(cols) * static_cast<std::size_t>(rows);
-    c.elevation.assign(n, 10.0F);
-    c.flowDir.assign(n, 5);
-    c.flowAcc.assign(n, 1);
-    c.riverNum.assign(n, 1);
-    c.write(dir);
-    std::string rain = test::readText(dir / "input" / "rain.dat");
-    rain.replace(0, rain.find('\n'), header);
-    test::writeText(dir / "input" / "rain.dat", rain);
-}
 
 /// Value of frame `f` at file position `k` (rows from the south): no data in column 0,
 /// distinct elsewhere.
