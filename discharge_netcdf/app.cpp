@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "case/case.h"
+#include "case/case_note.h"
 #include "case/state_check.h"
 #include "common/console.h"
 #include "common/number_stream.h"
@@ -150,6 +151,11 @@ int runDischargeNetcdf(std::span<const std::string> args, std::ostream& out,
         sayLine(out, balance.error().message);
         return 1;
     }
+    auto note = readCaseNote(caseDir);
+    if (!note) {
+        sayLine(out, note.error().message);
+        return 1;
+    }
     std::string history = isoNow() + " discharge_netcdf " + caseDir.string();
     if (start->fallback) {
         sayLine(out, "Note: ", kFallbackNote);
@@ -161,6 +167,7 @@ int runDischargeNetcdf(std::span<const std::string> args, std::ostream& out,
     job.params = *params;
     job.start = *start;
     job.history = history;
+    job.comment = *note;
     if (balance->balance) {
         job.scheme = balance->balance->scheme;
     }

@@ -54,10 +54,11 @@ struct GridNetcdfJob {
     std::filesystem::path target;     ///< the NetCDF file to write (under a temporary name)
     EventParameters params;
     EventStart start;
-    std::string history;                ///< the `history` attribute
-    std::optional<std::string> scheme;  ///< the run's routing scheme, when known
-    std::ostream* progress = nullptr;   ///< progress lines, or none
-    int deflateLevel = kDeflateLevel;   ///< 0 (none) to 9
+    std::string history;                 ///< the `history` attribute
+    std::optional<std::string> comment;  ///< the `comment` attribute (the case's note), if any
+    std::optional<std::string> scheme;   ///< the run's routing scheme, when known
+    std::ostream* progress = nullptr;    ///< progress lines, or none
+    int deflateLevel = kDeflateLevel;    ///< 0 (none) to 9
 };
 
 /// Writes the whole file under a temporary name beside `job.target` and puts it in place
