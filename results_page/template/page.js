@@ -629,10 +629,10 @@ const RP = (window.RP = window.RP || {});
     $("title").textContent = m.title;
     if (m.note) {
       // The case's own note (case-note.txt), under the title: e.g. that it is no real place.
-      const note = document.createElement("p");
+      const note = document.createElement("span");
       note.id = "case-note";
       note.textContent = m.note;
-      $("title").closest("h1").after(note);
+      $("title").closest("h1").append(note);
     }
     const mask = await inflate(m.simulated);
     shade = await inflate(m.hillshade);
