@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "case/case.h"
+#include "case/case_note.h"
 #include "case/state_check.h"
 #include "common/console.h"
 #include "common/number_stream.h"
@@ -227,6 +228,11 @@ int runDischargeNetcdf(std::span<const std::string> args, std::ostream& out,
         sayLine(out, balance.error().message);
         return 1;
     }
+    auto note = readCaseNote(caseDir);
+    if (!note) {
+        sayLine(out, note.error().message);
+        return 1;
+    }
     std::string history = isoNow() + " discharge_netcdf";
     for (const std::string& a : args) {
         history += " " + a;
@@ -241,6 +247,7 @@ int runDischargeNetcdf(std::span<const std::string> args, std::ostream& out,
     job.params = *params;
     job.start = *start;
     job.history = history;
+    job.comment = *note;
     if (balance->balance) {
         job.scheme = balance->balance->scheme;
     }

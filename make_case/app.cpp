@@ -95,6 +95,8 @@ Options of rain:
   --start TIME              first hour of the event (default: the first in the data); the
                             time of band 1 of a raster without times
   --hours N                 hours to take (default: to the end of the data)
+  --then-dry H              append H dry hours (no rain) after the data, so the run goes on
+                            past the rain and shows the recession; said as an assumption
   --time-is-end             time stamps mark the end of their step, not its start (also the
                             times in file names)
   --accumulated             values in m or mm are sums over each step (files without

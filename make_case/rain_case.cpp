@@ -387,16 +387,17 @@ Result<PointRain> pointRain(const RainProduct& product, const LossOptions& loss,
     return r;
 }
 
-/// Whole days of the event, the hours after the product's last dry.
-std::int32_t daysOf(const RainProduct& product) {
-    return static_cast<std::int32_t>((product.hours() + 23) / 24);
+/// Whole days of the event: the product's hours, then `thenDry` dry hours, then dry hours to
+/// the end of the last day.
+std::int32_t daysOf(const RainProduct& product, std::int32_t thenDry) {
+    return static_cast<std::int32_t>((product.hours() + static_cast<std::size_t>(thenDry) + 23)
+                                     / 24);
 }
 
 /// The text of rain.dat: per hour its start, then the effective rain from the north row.
-std::string rainText(const RainProduct& product, const PointRain& r) {
+std::string rainText(const RainProduct& product, const PointRain& r, std::int32_t days) {
     const RainWindow& w = product.window;
     const std::size_t hours = product.hours();
-    const std::int32_t days = daysOf(product);
     std::string text;
     text.reserve(static_cast<std::size_t>(days) * 24U * (product.points() * 4U + 32U));
     for (std::size_t h = 0; h < static_cast<std::size_t>(days) * 24U; ++h) {
@@ -419,18 +420,14 @@ std::string rainText(const RainProduct& product, const PointRain& r) {
 }
 
 /// rain.dat and the rain-grid values and days of param-event.dat, committed together.
-Status writeRainCase(const fs::path& caseDir, const RainProduct& product,
+Status writeRainCase(const fs::path& caseDir, const RainProduct& product, std::int32_t days,
                      const std::string& rainFile) {
     const RainWindow& w = product.window;
     const CasePaths paths{caseDir};
     const auto paramText = readCaseParameterText(caseDir);
-    const std::array<std::string, 7> values{std::to_string(w.cols),
-                                            std::to_string(w.rows),
-                                            floatText(w.dx),
-                                            floatText(w.dy),
-                                            floatText(w.lon0),
-                                            floatText(w.lat0),
-                                            std::to_string(daysOf(product))};
+    const std::array<std::string, 7> values{
+        std::to_string(w.cols), std::to_string(w.rows), floatText(w.dx),     floatText(w.dy),
+        floatText(w.lon0),      floatText(w.lat0),      std::to_string(days)};
     const auto newParams =
         paramText.ok() ? replaceValues(*paramText, 4, values) : Result<std::string>(paramText);
     if (!newParams) {
@@ -452,7 +449,7 @@ Status writeRainCase(const fs::path& caseDir, const RainProduct& product,
 /// Totals over the simulated cells, each with the rain of its point: the basin, then each
 /// river; printed on `out` after the lines on the product and the rain points.
 void printRainSummary(const CaseData& data, const RainProduct& product, const PointRain& r,
-                      std::ostream& out) {
+                      std::int32_t thenDry, std::ostream& out) {
     struct Total {
         std::size_t cells = 0;
         double area = 0.0;  // m2
@@ -487,9 +484,15 @@ void printRainSummary(const CaseData& data, const RainProduct& product, const Po
     if (series.spread) {
         sayLine(out, "Steps longer than an hour were spread evenly over their hours.");
     }
+    if (thenDry > 0) {
+        const std::int64_t end = series.startUnix + static_cast<std::int64_t>(hours) * 3600;
+        sayLine(out, "Assumed, not data: ", thenDry,
+                " dry hour(s) with no rain after the rainfall (--then-dry), to ",
+                isoText(end + std::int64_t{thenDry} * 3600), ".");
+    }
     sayLine(out, "Rain points: ", w.cols, " x ", w.rows, ", spacing ", floatText(w.dx), " x ",
             floatText(w.dy), " degrees, south-west point at longitude ", floatText(w.lon0),
-            ", latitude ", floatText(w.lat0), "; ", daysOf(product), " day(s) written.");
+            ", latitude ", floatText(w.lat0), "; ", daysOf(product, thenDry), " day(s) written.");
     const auto totalLine = [&](const std::string& what, const Total& t) {
         std::ostringstream line;
         line.setf(std::ios::fixed);
@@ -524,6 +527,12 @@ Result<RainDone> makeRain(const RainOptions& o, std::ostream& progress) {
     if (!product.ok()) {
         return product.error();
     }
+    const auto eventHours = static_cast<std::int64_t>(product->hours()) + o.thenDry;
+    if (eventHours > kMaxEventHours) {
+        return Error{"--then-dry " + std::to_string(o.thenDry) + " makes the event "
+                     + std::to_string(eventHours) + " hours long, more than "
+                     + std::to_string(kMaxEventHours) + " (a year)."};
+    }
     const std::vector<std::uint8_t> used = usedPoints(*product);
     if (const Status values = checkValues(*product, used); !values) {
         return values.error();
@@ -532,7 +541,9 @@ Result<RainDone> makeRain(const RainOptions& o, std::ostream& progress) {
     if (!rain.ok()) {
         return rain.error();
     }
-    const Status written = writeRainCase(o.caseDir, *product, rainText(*product, *rain));
+    const std::int32_t days = daysOf(*product, o.thenDry);
+    const Status written =
+        writeRainCase(o.caseDir, *product, days, rainText(*product, *rain, days));
     if (!written) {
         return written.error();
     }
@@ -547,7 +558,7 @@ int runRain(const RainOptions& o, std::ostream& out, std::ostream& progress) {
         sayLine(out, done.error().message);
         return kFailure;
     }
-    printRainSummary(done->data, done->product, done->rain, out);
+    printRainSummary(done->data, done->product, done->rain, o.thenDry, out);
     const CasePaths paths{o.caseDir};
     sayLine(out, "Written ", paths.rainfall().string(), " and the rain grid of ",
             paths.parameters().string(), ".");
@@ -557,9 +568,10 @@ int runRain(const RainOptions& o, std::ostream& out, std::ostream& progress) {
 namespace {
 
 /// The options of `rain` that take a value.
-const std::array<std::string, 11> kValued{
-    "--variable",    "--start", "--hours",        "--crs",           "--scale",       "--spacing",
-    "--time-format", "--loss",  "--initial-loss", "--constant-loss", "--curve-number"};
+const std::array<std::string, 12> kValued{"--variable",      "--start",        "--hours",
+                                          "--crs",           "--scale",        "--spacing",
+                                          "--time-format",   "--loss",         "--initial-loss",
+                                          "--constant-loss", "--curve-number", "--then-dry"};
 
 /// The loss options as given, checked together once all are read.
 struct LossArgs {
@@ -587,6 +599,13 @@ Status takeRainOption(const std::string& a, const std::string& v, RainOptions& o
                              " (a year): \"", quoteToken(v), "\".");
         }
         o.read.hours = *n;
+    } else if (a == "--then-dry") {
+        const auto n = parseInt32(v);
+        if (!n || *n < 0 || *n > kMaxEventHours) {
+            return errorLine("--then-dry takes a whole number of hours from 0 to ", kMaxEventHours,
+                             ": \"", quoteToken(v), "\".");
+        }
+        o.thenDry = *n;
     } else if (a == "--crs") {
         o.read.crs = v;
     } else if (a == "--time-format") {

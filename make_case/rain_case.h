@@ -33,6 +33,9 @@ struct RainOptions {
     RainReadOptions read;
     std::filesystem::path caseDir;
     LossOptions loss;
+    /// Dry hours (no rain) appended after the product's last hour (--then-dry), so that the run
+    /// goes on past the rain; an assumption, said on the console as one.
+    std::int32_t thenDry = 0;
 };
 
 /// The effective rain of each hour (mm) from the hourly rain (mm): the first `initialLoss` mm

@@ -211,6 +211,9 @@ Layout defineLayout(NetcdfFile& nc, const GridNetcdfJob& job) {
     nc.text(kGlobalAttr, "title", "Simulated river discharge of a rainfall event");
     nc.text(kGlobalAttr, "source", sourceText("discharge_netcdf"));
     nc.text(kGlobalAttr, "history", job.history);
+    if (job.comment) {
+        nc.text(kGlobalAttr, "comment", *job.comment);
+    }
     nc.text(kGlobalAttr, "event_start", isoHourEnd(job.start, 0));
     putEventParameterAttributes(nc, p);
     putSchemeAttributes(nc, job.scheme);

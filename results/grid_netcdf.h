@@ -61,10 +61,11 @@ struct GridNetcdfJob {
     std::filesystem::path target;     ///< the NetCDF file to write (under a temporary name)
     EventParameters params;
     EventStart start;
-    std::string history;                ///< the `history` attribute
-    std::optional<std::string> scheme;  ///< the run's routing scheme, when known
-    std::ostream* progress = nullptr;   ///< progress lines, or none
-    int deflateLevel = kDeflateLevel;   ///< 0 (none) to 9; a Zarr store is not deflated
+    std::string history;                 ///< the `history` attribute
+    std::optional<std::string> comment;  ///< the `comment` attribute (the case's note), if any
+    std::optional<std::string> scheme;   ///< the run's routing scheme, when known
+    std::ostream* progress = nullptr;    ///< progress lines, or none
+    int deflateLevel = kDeflateLevel;    ///< 0 (none) to 9; a Zarr store is not deflated
     ChunkLayout chunks = ChunkLayout::kFrames;
     /// Significant decimal digits kept of the discharges (1 to 7; lossy), or all of them.
     std::optional<int> significantDigits;

@@ -309,8 +309,11 @@ std::string metaScript(const PageMeta& m) {
     const std::int64_t hours = std::int64_t{in.params.days} * 24;
     std::ostringstream meta;
     meta << "RP.meta={\"title\":"
-         << jsonString(fs::absolute(*m.caseDir).lexically_normal().filename().string())
-         << ",\"cols\":" << in.grid.cols << ",\"rows\":" << in.grid.rows
+         << jsonString(fs::absolute(*m.caseDir).lexically_normal().filename().string());
+    if (in.note) {
+        meta << ",\"note\":" << jsonString(*in.note);
+    }
+    meta << ",\"cols\":" << in.grid.cols << ",\"rows\":" << in.grid.rows
          << ",\"swLon\":" << floatText(in.params.swLon)
          << ",\"swLat\":" << floatText(in.params.swLat) << ",\"hours\":" << hours << ",\"start\":\""
          << in.start.isoAfter(0) << '"'

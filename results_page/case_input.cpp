@@ -4,6 +4,8 @@
 #include <sstream>
 #include <system_error>
 
+#include "case/case_note.h"
+
 namespace hydro::results_page {
 
 namespace fs = std::filesystem;
@@ -21,8 +23,12 @@ Result<CaseInput> readCaseInput(const fs::path& caseDir) {
     if (!start) {
         return start.error();
     }
+    auto note = readCaseNote(caseDir);
+    if (!note) {
+        return note.error();
+    }
     return CaseInput{data->params, std::move(data->rivers), std::move(data->grid), std::move(*rain),
-                     *start};
+                     *start,       std::move(*note)};
 }
 
 Result<std::optional<std::string>> readOptionalOutputText(const fs::path& caseDir,

@@ -19,9 +19,11 @@ struct CaseInput {
     StudyGrid grid;  ///< row 0 north, with elevation, flow accumulation, river numbers
     RainGrid rain;
     EventStart start;
+    std::optional<std::string> note;  ///< the case's note (case-note.txt), shown under the title
 };
 
-/// Reads param-event.dat, topoData/ and input/rain.dat of `caseDir`.
+/// Reads param-event.dat, topoData/, input/rain.dat and the optional case-note.txt of
+/// `caseDir`.
 [[nodiscard]] Result<CaseInput> readCaseInput(const std::filesystem::path& caseDir);
 
 /// The text of an optional file of the case's output folder (the gauge tables), or nothing when

@@ -2,13 +2,15 @@
 # Builds the bonn-sieg case with make_case from the real source files into a scratch folder
 # (default build/release/bonn-sieg) and runs runoff_sim there.
 #   examples/bonn-sieg/build.sh [SCRATCH]
-# SOURCE names the folder holding bonn_gtopo.tif and RW-20221018.tar.gz (default
-# ../shared/data/bonn-30s/source beside the repository); HYDRO_BIN a build tree whose
-# make_case and runoff_sim to use instead of building the release preset.
+# SOURCE names the folder holding bonn_gtopo.tif and RW-20221018.tar.gz (default: source/
+# beside this script, where both are bundled); HYDRO_BIN a build tree whose make_case and
+# runoff_sim to use instead of building the release preset; THEN_DRY the dry hours run after
+# the radar day (default 72) so that the flood wave is seen to fall.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/../.." && pwd)"
 here="$root/examples/bonn-sieg"
-source_dir="${SOURCE:-$root/../shared/data/bonn-30s/source}"
+source_dir="${SOURCE:-$here/source}"
+then_dry="${THEN_DRY:-72}"
 scratch="${1:-$root/build/release/bonn-sieg}"
 for f in bonn_gtopo.tif RW-20221018.tar.gz; do
     if [[ ! -f "$source_dir/$f" ]]; then
@@ -43,9 +45,12 @@ echo "== rain: 24 hourly radar grids of 18 October 2022 (Deutscher Wetterdienst,
 mkdir -p "$scratch/radar"
 tar -xzf "$source_dir/RW-20221018.tar.gz" -C "$scratch/radar"
 # Polar stereographic grid in metres, values in 0.1 mm, each file the hour ending at HH:50.
+# The radar day ends while the rivers still rise: the dry hours after it (an assumption, no
+# data) let the run show the flood wave pass and fall.
 "$make_case" rain "$scratch"/radar/RW_*.asc "$case_dir" \
     --crs "+proj=stere +lat_0=90 +lat_ts=60 +lon_0=10 +a=6370040 +b=6370040 +x_0=0 +y_0=0 +units=m" \
-    --time-format 'RW_%Y%m%d-%H%M.asc' --time-is-end --scale 0.1 --spacing 0.05
+    --time-format 'RW_%Y%m%d-%H%M.asc' --time-is-end --scale 0.1 --spacing 0.05 \
+    --then-dry "$then_dry"
 
 "$make_case" check "$case_dir"
 echo "== runoff_sim in $case_dir"

@@ -627,6 +627,13 @@ const RP = (window.RP = window.RP || {});
     if (!m) throw new Error("page/meta.js is missing: run results_page again");
     document.title = `${m.title}: runoff event`;
     $("title").textContent = m.title;
+    if (m.note) {
+      // The case's own note (case-note.txt), under the title: e.g. that it is no real place.
+      const note = document.createElement("span");
+      note.id = "case-note";
+      note.textContent = m.note;
+      $("title").closest("h1").append(note);
+    }
     const mask = await inflate(m.simulated);
     shade = await inflate(m.hillshade);
     simOrdinal = new Int32Array(mask.length);

@@ -230,6 +230,30 @@ TEST(DischargeNetcdf, AttributesACfReaderNeeds) {
     EXPECT_NE(nc.text("crs", "crs_wkt").find(R"(AUTHORITY["EPSG","4326"])"), std::string::npos);
 }
 
+TEST(DischargeNetcdf, TheCaseNoteBecomesTheCommentAndNoNoteNoComment) {
+    test::TempDir dir;
+    writeCase(dir.path(), 4, 3, 1, "2021 3 14 6 30 0");
+    writeGrids(dir.path(), 4, 3, 1);
+    ASSERT_EQ(convert(dir.path()).status, 0);
+    EXPECT_EQ(NcReader(dir / "output/discharge.nc").text("", "comment"), "(missing)");
+
+    test::writeText(dir / "case-note.txt", "Not a real place: the terrain is stretched.\nmore\n");
+    const Outcome run = convert(dir.path());
+    ASSERT_EQ(run.status, 0) << run.out;
+    EXPECT_EQ(NcReader(dir / "output/discharge.nc").text("", "comment"),
+              "Not a real place: the terrain is stretched.");
+
+    // A note that cannot be shown: one line, and the earlier file stays.
+    const std::string before = test::readText(dir / "output/discharge.nc");
+    test::writeText(dir / "case-note.txt", "tab\there\n");
+    const Outcome bad = convert(dir.path());
+    EXPECT_EQ(bad.status, 1);
+    EXPECT_EQ(bad.out, (dir / "case-note.txt").string()
+                           + ": the first line is the case's note and may hold no control "
+                             "characters.\n");
+    EXPECT_EQ(test::readText(dir / "output/discharge.nc"), before);
+}
+
 TEST(DischargeNetcdf, TheSchemeOfTheRunFromItsWaterBalance) {
     test::TempDir dir;
     writeCase(dir.path(), 4, 3, 1, "2021 3 14 6 30 0");

@@ -596,6 +596,44 @@ TEST_F(Rain, LongStepsAreCutToTheHoursAskedAndEventsKeptToAYear) {
     EXPECT_EQ(test::readText(caseDir() / "param-event.dat"), paramsBefore);
 }
 
+TEST_F(Rain, ThenDryAppendsDryHoursSaidAsAnAssumptionAndPadsToWholeDays) {
+    const NcFile f = defaultFile();  // 5 hours from 2021-07-14T06:00:00Z
+    const auto value = [](std::size_t h, double lat, double lon) {
+        return static_cast<float>(fileValue(h, lat, lon));
+    };
+    std::string console;
+    // 5 hours of rain and 30 dry ones: 35 hours, padded to 2 whole days.
+    ASSERT_EQ(rain(nc(f), {"--then-dry", "30"}, &console), 0) << console;
+    EXPECT_EQ(params().days, 2);
+    expectRain(f, 5, value);
+    EXPECT_NE(console.find("\nAssumed, not data: 30 dry hour(s) with no rain after the rainfall "
+                           "(--then-dry), to 2021-07-15T17:00:00Z.\n"),
+              std::string::npos)
+        << console;
+    EXPECT_NE(console.find("; 2 day(s) written."), std::string::npos) << console;
+    // 5 + 19 hours fill one day exactly; without --then-dry nothing is said of dry hours.
+    ASSERT_EQ(rain(nc(f), {"--then-dry", "19"}, &console), 0) << console;
+    EXPECT_EQ(params().days, 1);
+    ASSERT_EQ(rain(nc(f), {"--then-dry", "20"}, &console), 0) << console;
+    EXPECT_EQ(params().days, 2);
+    ASSERT_EQ(rain(nc(f), {}, &console), 0) << console;
+    EXPECT_EQ(params().days, 1);
+    EXPECT_EQ(console.find("Assumed"), std::string::npos) << console;
+
+    // Refused, the case left as it was: a count that is not one, and an event past a year.
+    const std::string paramsBefore = test::readText(caseDir() / "param-event.dat");
+    const std::string rainBefore = test::readText(caseDir() / "input" / "rain.dat");
+    EXPECT_EQ(rain(nc(f), {"--then-dry", "-1"}, &console), 1);
+    EXPECT_EQ(console, "--then-dry takes a whole number of hours from 0 to 8784: \"-1\".\n");
+    EXPECT_EQ(rain(nc(f), {"--then-dry", "2d"}, &console), 1);
+    EXPECT_EQ(console, "--then-dry takes a whole number of hours from 0 to 8784: \"2d\".\n");
+    EXPECT_EQ(rain(nc(f), {"--then-dry", "8780"}, &console), 1);
+    EXPECT_EQ(console,
+              "--then-dry 8780 makes the event 8785 hours long, more than 8784 (a year).\n");
+    EXPECT_EQ(test::readText(caseDir() / "param-event.dat"), paramsBefore);
+    EXPECT_EQ(test::readText(caseDir() / "input" / "rain.dat"), rainBefore);
+}
+
 void writeRadarHour(const fs::path& path, int value);
 
 TEST_F(Rain, CoordinatesAndOptionsNameTheirOwnFault) {

@@ -128,6 +128,31 @@ TEST_F(ResultsPageRun, WritesTheFramesAndHydrographsOfTheSimulatedCells) {
     EXPECT_EQ(block[flowAccAt], 9);
 }
 
+TEST_F(ResultsPageRun, TheCaseNoteGoesUnderTheTitleAndNoNoteLeavesTheMetaAsItWas) {
+    ASSERT_EQ(runPage({dir.path().string()}).status, 0);
+    const std::string plain = test::readText(dir / "output/page/meta.js");
+    EXPECT_TRUE(plain.starts_with("RP.meta={\"title\":\"" + dir.path().filename().string()
+                                  + "\",\"cols\":5,"))
+        << plain.substr(0, 80);
+
+    test::writeText(dir / "case-note.txt", "Not a real place: \"stretched\" 5x.\n");
+    ASSERT_EQ(runPage({dir.path().string()}).status, 0);
+    const std::string noted = test::readText(dir / "output/page/meta.js");
+    const std::string note = ",\"note\":\"Not a real place: \\\"stretched\\\" 5x.\"";
+    const std::size_t at = noted.find(note);
+    ASSERT_NE(at, std::string::npos) << noted.substr(0, 120);
+    // Nothing else of the description changes.
+    EXPECT_EQ(noted.substr(0, at) + noted.substr(at + note.size()), plain);
+
+    test::writeText(dir / "case-note.txt", std::string(1001, 'x'));
+    const Outcome bad = runPage({dir.path().string()});
+    EXPECT_EQ(bad.status, 1);
+    EXPECT_EQ(bad.out, (dir / "case-note.txt").string()
+                           + ": the first line is the case's note, at most 1000 bytes; it has "
+                             "1001.\n");
+    EXPECT_EQ(test::readText(dir / "output/page/meta.js"), noted);
+}
+
 TEST_F(ResultsPageRun, MarksGaugesAndRefusesABrokenGaugeTable) {
     test::writeText(dir / "output/gauge_cells.csv",
                     "id,column,row,lon,lat,upstream_km2,river\nOUT,3,2,135.02,35.01,7.1,1\n");
