@@ -234,8 +234,9 @@ TEST(StoredLayouts, SignificantDigitsWithinTheirBoundAndDeclared) {
                 continue;
             }
             changed = changed || q[i] != g.hourly[i];
-            worst = std::max(worst, std::abs(static_cast<double>(q[i]) - g.hourly[i])
-                                        / std::abs(static_cast<double>(g.hourly[i])));
+            worst = std::max(worst,
+                             std::abs(static_cast<double>(q[i]) - static_cast<double>(g.hourly[i]))
+                                 / std::abs(static_cast<double>(g.hourly[i])));
         }
         EXPECT_TRUE(changed);
         EXPECT_LE(worst, bound);
