@@ -5,6 +5,7 @@
 #include "results/event_time.h"
 #include "results/grid_netcdf.h"
 #include "results/netcdf_file.h"
+#include "results/station_netcdf.h"
 
 namespace hydro::gauges {
 
@@ -18,38 +19,10 @@ namespace {
 
 /// Ids of the file's variables.
 struct Layout {
-    int time = -1;
-    int timeBounds = -1;
-    int id = -1;
-    int lat = -1;
-    int lon = -1;
-    int column = -1;
-    int row = -1;
-    int area = -1;
+    results::HourAxisIds time;
+    results::StationIds stations;
     int discharge = -1;
 };
-
-/// The station variables: id, position, cell and upstream area.
-void defineStations(NetcdfFile& nc, int stationDim, int nameDim, Layout& l) {
-    l.id = nc.defineVariable("station_id", Type::kChar, {stationDim, nameDim});
-    nc.text(l.id, "cf_role", "timeseries_id");
-    nc.text(l.id, "long_name", "gauge id");
-    l.lat = nc.defineVariable("lat", Type::kDouble, {stationDim});
-    nc.text(l.lat, "standard_name", "latitude");
-    nc.text(l.lat, "long_name", "latitude of the centre of the gauge's cell");
-    nc.text(l.lat, "units", "degrees_north");
-    l.lon = nc.defineVariable("lon", Type::kDouble, {stationDim});
-    nc.text(l.lon, "standard_name", "longitude");
-    nc.text(l.lon, "long_name", "longitude of the centre of the gauge's cell");
-    nc.text(l.lon, "units", "degrees_east");
-    l.column = nc.defineVariable("column", Type::kInt, {stationDim});
-    nc.text(l.column, "long_name", "column of the gauge's cell, from 1 at the west edge");
-    l.row = nc.defineVariable("row", Type::kInt, {stationDim});
-    nc.text(l.row, "long_name", "row of the gauge's cell, from 1 at the south edge");
-    l.area = nc.defineVariable("upstream_area", Type::kDouble, {stationDim});
-    nc.text(l.area, "long_name", "area draining through the gauge's cell");
-    nc.text(l.area, "units", "km2");
-}
 
 /// Dimensions, variables and attributes, up to the end of the definitions.
 Layout defineLayout(NetcdfFile& nc, const GaugeNetcdfJob& job, std::size_t idLength) {
@@ -60,15 +33,8 @@ Layout defineLayout(NetcdfFile& nc, const GaugeNetcdfJob& job, std::size_t idLen
     const int nvDim = nc.defineDimension("nv", 2);
 
     Layout l;
-    l.time = nc.defineVariable("time", Type::kDouble, {timeDim});
-    nc.text(l.time, "standard_name", "time");
-    nc.text(l.time, "long_name", "end of the hour");
-    nc.text(l.time, "units", results::hoursSinceUnits(job.start));
-    nc.text(l.time, "calendar", "standard");
-    nc.text(l.time, "axis", "T");
-    nc.text(l.time, "bounds", "time_bnds");
-    l.timeBounds = nc.defineVariable("time_bnds", Type::kDouble, {timeDim, nvDim});
-    defineStations(nc, stationDim, nameDim, l);
+    l.time = results::defineHourAxis(nc, timeDim, nvDim, job.start);
+    l.stations = results::defineStations(nc, stationDim, nameDim);
     results::defineCrs(nc);
 
     l.discharge = nc.defineVariable("discharge", Type::kFloat, {stationDim, timeDim});
@@ -99,26 +65,9 @@ void writeValues(NetcdfFile& nc, const Layout& l, const GaugeNetcdfJob& job, std
     const std::vector<Gauge>& gauges = *job.gauges;
     const std::vector<SnappedGauge>& snapped = *job.snapped;
     const auto hours = static_cast<std::size_t>(job.params.days) * 24U;
-    std::vector<double> t(hours);
-    std::vector<double> tb(2 * hours);
-    for (std::size_t h = 0; h < hours; ++h) {
-        t[h] = static_cast<double>(h + 1);
-        tb[2 * h] = static_cast<double>(h);
-        tb[2 * h + 1] = static_cast<double>(h + 1);
-    }
-    nc.put(l.time, {0}, {hours}, t.data());
-    nc.put(l.timeBounds, {0, 0}, {hours, 2}, tb.data());
+    results::putHourAxis(nc, l.time, hours);
     for (std::size_t k = 0; k < gauges.size(); ++k) {
-        std::string name = gauges[k].id;
-        name.resize(idLength, '\0');
-        nc.put(l.id, {k, 0}, {1, idLength}, name.data());
-        nc.put(l.lat, {k}, {1}, &snapped[k].lat);
-        nc.put(l.lon, {k}, {1}, &snapped[k].lon);
-        const double c = snapped[k].column;
-        const double r = snapped[k].row;
-        nc.put(l.column, {k}, {1}, &c);
-        nc.put(l.row, {k}, {1}, &r);
-        nc.put(l.area, {k}, {1}, &snapped[k].upstreamKm2);
+        results::putStation(nc, l.stations, k, gauges[k], snapped[k], idLength);
         nc.put(l.discharge, {k, 0}, {1, hours}, (*job.series)[k].data());
     }
 }

@@ -115,6 +115,7 @@ Result<std::vector<Gauge>> parseGauges(std::string_view text, const std::string&
     const std::size_t lonCol = column["lon"];
     const std::size_t latCol = column["lat"];
     const auto areaIt = column.find("area_km2");
+    const auto thresholdIt = column.find("threshold_m3s");
 
     std::vector<Gauge> gauges;
     std::set<std::string> seen;
@@ -150,6 +151,15 @@ Result<std::vector<Gauge>> parseGauges(std::string_view text, const std::string&
                              + quoteToken(cells[areaIt->second]) + "\"."};
             }
             g.areaKm2 = *area;
+        }
+        if (thresholdIt != column.end() && !cells[thresholdIt->second].empty()) {
+            const auto threshold = parseDouble(cells[thresholdIt->second]);
+            if (!threshold || !std::isfinite(*threshold) || *threshold < 0.0) {
+                return Error{at + ": threshold_m3s of " + g.id
+                             + " must be a number of 0 or more, not \""
+                             + quoteToken(cells[thresholdIt->second]) + "\"."};
+            }
+            g.thresholdM3s = *threshold;
         }
         gauges.push_back(std::move(g));
     }

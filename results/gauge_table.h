@@ -1,7 +1,8 @@
 #pragma once
 
-// The gauge list (id,lon,lat with an optional area_km2) and the observed discharge table
-// (time,<id>,... with empty cells for missing values), as small comma-separated files.
+// The gauge list (id,lon,lat with an optional area_km2 and threshold_m3s) and the observed
+// discharge table (time,<id>,... with empty cells for missing values), as small comma-separated
+// files.
 
 #include <cstdint>
 #include <filesystem>
@@ -19,11 +20,14 @@ struct Gauge {
     double lon = 0.0;               ///< degrees east
     double lat = 0.0;               ///< degrees north
     std::optional<double> areaKm2;  ///< drainage area the gauge reports, km2
+    /// Discharge whose exceedance matters at the gauge (a warning level), m3/s.
+    std::optional<double> thresholdM3s;
 };
 
 /// Parses the gauge list `text` read from `fileName`. Ids must be unique and made of letters,
 /// digits, '_', '-' and '.' (they name files), up to 64 characters; lon and lat finite; an
-/// area, when given, above 0. Columns may come in any order; other columns are ignored.
+/// area, when given, above 0; a threshold_m3s, when given, 0 or more. Columns may come in any
+/// order; other columns are ignored.
 Result<std::vector<Gauge>> parseGauges(std::string_view text, const std::string& fileName);
 
 struct Observations {

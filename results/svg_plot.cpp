@@ -87,6 +87,11 @@ Layout makeLayout(const HydrographPlot& plot) {
     for (const double q : plot.discharge) {
         maxQ = std::max(maxQ, q);
     }
+    for (const DischargeBand& band : plot.bands) {
+        for (const double q : band.high) {
+            maxQ = std::max(maxQ, q);
+        }
+    }
     for (std::int64_t n = 0; n < lay.hours; ++n) {
         if (const auto o = lay.observedAt(n)) {
             maxQ = std::max(maxQ, *o);
@@ -145,7 +150,29 @@ void writeGridAndRain(SvgText& s, const Layout& lay) {
     s << "</g>\n";
 }
 
+/// Each band as a shaded polygon: along its high line, then back along its low line.
+void writeBands(SvgText& s, const Layout& lay) {
+    for (const DischargeBand& band : lay.plot->bands) {
+        const auto hours = std::min<std::int64_t>(
+            lay.hours, static_cast<std::int64_t>(std::min(band.low.size(), band.high.size())));
+        if (hours == 0) {
+            continue;
+        }
+        s << "<polygon class=\"band\" fill=\"#c0392b\" fill-opacity=\"" << band.opacity
+          << "\" stroke=\"none\" points=\"";
+        for (std::int64_t n = 0; n < hours; ++n) {
+            s << (n == 0 ? "" : " ") << lay.xAt(n + 1) << ","
+              << lay.yOfQ(band.high[static_cast<std::size_t>(n)]);
+        }
+        for (std::int64_t n = hours - 1; n >= 0; --n) {
+            s << " " << lay.xAt(n + 1) << "," << lay.yOfQ(band.low[static_cast<std::size_t>(n)]);
+        }
+        s << "\"/>\n";
+    }
+}
+
 void writeDischarge(SvgText& s, const Layout& lay) {
+    writeBands(s, lay);
     // The discharge: the value of hour n at the end of hour n.
     s << "<polyline class=\"discharge\" fill=\"none\" stroke=\"#c0392b\" stroke-width=\"2\" "
          "points=\"";
@@ -274,6 +301,14 @@ void writeTitlesAndLegend(SvgText& s, const Layout& lay) {
           << R"(" stroke="black" stroke-width="1.5" stroke-dasharray="6 4"/>)"
           << "\n";
         s.label(kLeft + 530.0, ly, "", std::string("Observed (m") + kCubed + "/s)");
+    }
+    double x = kLeft + (lay.anyObserved ? 650.0 : 500.0);
+    for (const DischargeBand& band : lay.plot->bands) {
+        s << "<rect x=\"" << x << "\" y=\"" << ly - 9.0
+          << R"(" width="14" height="10" fill="#c0392b" fill-opacity=")" << band.opacity
+          << "\"/>\n";
+        s.label(x + 20.0, ly, "", band.label);
+        x += 150.0;
     }
 }
 

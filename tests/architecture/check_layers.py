@@ -5,6 +5,7 @@
   routing/ adds physics/ and itself; members/ adds routing/ and results/.
 - No program's folder includes another program's folder.
 - Nothing outside runoff_sim/ includes runoff_sim/, tests and benchmarks aside.
+- members/ serves the programs that run many members (calibrate, ensemble) and no other.
 - physics/ (the kernel) includes no stream or file header: it does no I/O.
 
 Usage: check_layers.py SOURCE_DIR. Prints one line per breach and exits 1, or exits 0.
@@ -24,6 +25,7 @@ LIBRARIES = {
 PROGRAMS = ["runoff_sim", "discharge_map", "discharge_series", "hydrograph",
             "discharge_netcdf", "gauge_series", "make_case", "results_page", "calibrate",
             "ensemble"]
+MEMBER_PROGRAMS = {"calibrate", "ensemble"}
 IO_HEADERS = {"iostream", "fstream", "sstream", "ostream", "istream", "cstdio", "filesystem"}
 PROJECT_INCLUDE = re.compile(r'^\s*#\s*include\s*"([a-z_]+)/')
 SYSTEM_INCLUDE = re.compile(r'^\s*#\s*include\s*<([a-z_]+)>')
@@ -51,6 +53,10 @@ def breaches(root):
                 if (target == "runoff_sim" and folder != "runoff_sim"
                         and folder not in ("tests", "bench")):
                     yield f"{where}: runoff_sim/ is included outside it"
+                if (target == "members" and folder in PROGRAMS
+                        and folder not in MEMBER_PROGRAMS):
+                    yield f"{where}: {folder} includes members/, which serves only " \
+                          f"{', '.join(sorted(MEMBER_PROGRAMS))}"
             system = SYSTEM_INCLUDE.match(line)
             if folder == "physics" and system and system.group(1) in IO_HEADERS:
                 yield f"{where}: the kernel includes <{system.group(1)}>"

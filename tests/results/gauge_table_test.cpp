@@ -25,6 +25,22 @@ TEST(GaugeTable, ColumnsInAnyOrderWithOptionalArea) {
     EXPECT_FALSE((*g)[1].areaKm2);
 }
 
+TEST(GaugeTable, OptionalThresholdOfZeroOrMore) {
+    const auto g = parseGauges("id,lon,lat,threshold_m3s\nA,1,2,150.5\nB,1,2,\nC,1,2,0\n", "g.csv");
+    ASSERT_TRUE(g.ok()) << g.error().message;
+    EXPECT_EQ((*g)[0].thresholdM3s, 150.5);
+    EXPECT_FALSE((*g)[1].thresholdM3s);
+    EXPECT_EQ((*g)[2].thresholdM3s, 0.0);
+    for (const char* bad : {"-1", "high", "inf"}) {
+        const auto r =
+            parseGauges(std::string("id,lon,lat,threshold_m3s\nA,1,2,") + bad + "\n", "g.csv");
+        ASSERT_FALSE(r.ok()) << bad;
+        EXPECT_EQ(r.error().message, std::string("g.csv line 2: threshold_m3s of A must be a "
+                                                 "number of 0 or more, not \"")
+                                         + bad + "\".");
+    }
+}
+
 TEST(GaugeTable, RefusedGaugeLists) {
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"", "g.csv is empty: it needs a header id,lon,lat and a line per gauge."},

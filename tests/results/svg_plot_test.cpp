@@ -314,3 +314,34 @@ TEST(SvgPlot, RendersWithRsvgConvert) {
 
 }  // namespace
 }  // namespace hydro::results
+
+namespace hydro::results {
+namespace {
+
+TEST(SvgPlot, BandsShadeBehindTheLineAndWidenTheAxis) {
+    HydrographPlot plot;
+    plot.title = "fan";
+    plot.discharge = {1.0, 2.0, 1.0};
+    const std::string plain = renderHydrographSvg(plot);
+    EXPECT_EQ(plain.find("class=\"band\""), std::string::npos);
+    plot.bands.push_back({{0.5, 1.0, 0.5}, {3.0, 240.0, 2.0}, "5-95 %", 0.2});
+    const std::string svg = renderHydrographSvg(plot);
+    const std::size_t band = svg.find("<polygon class=\"band\"");
+    ASSERT_NE(band, std::string::npos);
+    // Behind the line, with six corners: three hours forwards along the top, back along the
+    // bottom; the axis reaches the band's top, so the highest corner is inside the plot.
+    EXPECT_LT(band, svg.find("<polyline class=\"discharge\""));
+    const std::size_t at = svg.find("points=\"", band) + 8;
+    const std::string points = svg.substr(at, svg.find('"', at) - at);
+    EXPECT_EQ(std::count(points.begin(), points.end(), ','), 6);
+    EXPECT_EQ(points.substr(0, 7), "346.67,");
+    const std::size_t top = points.find("613.33,");
+    ASSERT_NE(top, std::string::npos) << points;
+    const double y = std::stod(points.substr(top + 7));
+    EXPECT_GE(y, 80.0);
+    EXPECT_LT(y, 100.0);
+    EXPECT_NE(svg.find(">5-95 %</text>"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace hydro::results
