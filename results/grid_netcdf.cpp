@@ -6,6 +6,8 @@
 #include <array>
 #include <fstream>
 #include <iterator>
+#include <system_error>
+#include <thread>
 
 #include "case/discharge_grid.h"
 #include "common/file_transaction.h"
@@ -656,9 +658,46 @@ Status writeZarr(const GridNetcdfJob& job, Grids& grids) {
     return success();
 }
 
+/// Starts OpenMP's thread team for the parallel chunks. The runtime ends the process when it
+/// cannot create a thread, with a file half-written if that happens mid-way; so the same
+/// number of threads is first made and joined here, where a failure is a value, and the team
+/// then made at once, before any file is touched.
+Status startThreadTeam() {
+    const int threads = std::max(omp_get_max_threads(), 1);
+    std::vector<std::thread> probe;
+    probe.reserve(static_cast<std::size_t>(threads));
+    bool made = true;
+    try {
+        for (int k = 1; k < threads; ++k) {
+            probe.emplace_back([] {});
+        }
+    } catch (const std::system_error&) {
+        made = false;
+    }
+    for (std::thread& t : probe) {
+        t.join();
+    }
+    if (!made) {
+        return Error{"Not enough memory for this run."};
+    }
+    int team = 0;
+#pragma omp parallel default(none) shared(team)
+    {
+#pragma omp single
+        team = omp_get_num_threads();
+    }
+    static_cast<void>(team);
+    return success();
+}
+
 }  // namespace
 
 Status writeGridNetcdf(const GridNetcdfJob& job) {
+    if (parallelPath(job)) {
+        if (Status team = startThreadTeam(); !team) {
+            return team;
+        }
+    }
     Grids grids;
     if (auto opened = openGrids(job, grids); !opened) {
         return opened;

@@ -178,7 +178,11 @@ TEST(FullDisk, EveryWriterCompletesOrSaysSoAndLeavesTheCaseAsItWas) {
                 const auto length = static_cast<long long>(bytes.size());
                 runs.emplace_back(length - 1, k);
                 runs.emplace_back(length - length / 16, k);
-                closingFailures[k] = 0;
+                // discharge_netcdf hands the library its finished chunks after the file's
+                // layout was closed, so only gauge_series still meets the final flush.
+                if (writers[k].name == "gauge_series") {
+                    closingFailures[k] = 0;
+                }
             }
         }
     }
@@ -218,9 +222,9 @@ TEST(FullDisk, EveryWriterCompletesOrSaysSoAndLeavesTheCaseAsItWas) {
     // The sweep reached both outcomes, or it proves less than it claims.
     EXPECT_GT(completed, 0);
     EXPECT_GT(failed, 0);
-    // Both NetCDF writers (discharge_netcdf, gauge_series) failed at least once as the file
-    // closed, the failure after which the library cannot let go of the file.
-    EXPECT_EQ(closingFailures.size(), 2U);
+    // gauge_series failed at least once as the file closed, the failure after which the
+    // library cannot let go of the file.
+    EXPECT_EQ(closingFailures.size(), 1U);
     for (const auto& [k, count] : closingFailures) {
         EXPECT_GT(count, 0) << writers[k].name;
     }

@@ -78,7 +78,8 @@ TEST(GaugeTable, RefusedGaugeLists) {
 }
 
 std::vector<Gauge> twoGauges() {
-    return {Gauge{"A", 0.0, 0.0, std::nullopt}, Gauge{"B", 0.0, 0.0, std::nullopt}};
+    return {Gauge{"A", 0.0, 0.0, std::nullopt, std::nullopt},
+            Gauge{"B", 0.0, 0.0, std::nullopt, std::nullopt}};
 }
 
 TEST(GaugeTable, ObservationsAlignToTheEventsHours) {

@@ -81,7 +81,7 @@ Network load(const test::SimCase& c) {
 /// A gauge at the centre of the cell at memory row `row` (0 north) and `column`.
 Gauge at(std::int32_t row, std::int32_t column, std::optional<double> areaKm2 = std::nullopt) {
     return Gauge{"g", 135.0 + (column + 0.5) / 120.0, 35.0 + (kRows - 1 - row + 0.5) / 120.0,
-                 areaKm2};
+                 areaKm2, std::nullopt};
 }
 
 /// Memory row and column of the snapped cell.
@@ -193,12 +193,12 @@ TEST(Snapping, GaugesOutOfReachAreRefused) {
     }
     {
         SCOPED_TRACE("far off the grid");
-        const Gauge g{"far", -40.0, 80.0, std::nullopt};
+        const Gauge g{"far", -40.0, 80.0, std::nullopt, std::nullopt};
         EXPECT_FALSE(snapGauge(g, n.grid, n.rivers, n.params, n.upstream, 1000).ok());
     }
     {
         SCOPED_TRACE("just off the west edge, within reach");
-        const Gauge g{"edge", 135.0 - 0.5 / 120.0, 35.0 + 2.5 / 120.0, std::nullopt};
+        const Gauge g{"edge", 135.0 - 0.5 / 120.0, 35.0 + 2.5 / 120.0, std::nullopt, std::nullopt};
         const auto s = snapGauge(g, n.grid, n.rivers, n.params, n.upstream, 2);
         ASSERT_TRUE(s.ok()) << s.error().message;
         EXPECT_EQ(s->distance, 2);
