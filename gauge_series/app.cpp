@@ -11,6 +11,7 @@
 
 #include "case/basin_rainfall.h"
 #include "case/case.h"
+#include "case/snap_report.h"
 #include "common/console.h"
 #include "common/file_transaction.h"
 #include "common/number_stream.h"
@@ -171,14 +172,19 @@ void printSnapped(std::ostream& out, const std::vector<Gauge>& gauges,
     sayLine(out, "Gauges (snapped within ", radius, " cells; column from the west, ",
             "row from the south, both from 1):");
     sayLine(out, std::left, std::setw(16), "id", std::right, std::setw(8), "column", std::setw(6),
-            "row", std::setw(10), "distance", std::setw(14), "upstream_km2", std::setw(12),
-            "given_km2");
+            "row", std::setw(18), kSnapDistanceHeading, std::setw(14), "upstream_km2",
+            std::setw(12), "given_km2");
     for (std::size_t k = 0; k < snapped.size(); ++k) {
         const SnappedGauge& s = snapped[k];
         const auto& given = gauges[k].areaKm2;
         sayLine(out, std::left, std::setw(16), gauges[k].id, std::right, std::setw(8), s.column,
-                std::setw(6), s.row, std::setw(10), s.distance, std::setw(14),
+                std::setw(6), s.row, std::setw(18), s.distance, std::setw(14),
                 fixed(s.upstreamKm2, 1), std::setw(12), given ? fixed(*given, 1) : "-");
+    }
+    for (const SnappedGauge& s : snapped) {
+        if (!s.warning.empty()) {
+            sayLine(out, s.warning);
+        }
     }
 }
 

@@ -7,6 +7,7 @@
 #include <map>
 #include <sstream>
 
+#include "case/snap_report.h"
 #include "common/console.h"
 #include "common/number_stream.h"
 #include "make_case/error_line.h"
@@ -29,6 +30,29 @@ std::vector<std::string> splitCsv(const std::string& line) {
         fields.emplace_back();
     }
     return fields;
+}
+
+/// The smallest window radius around (row0, col0) that holds an inside cell off the border
+/// whose upstream area is within the tolerance of `givenKm2`, if the grid has one.
+std::optional<std::int64_t> reachingRadius(const GridSpec& gridSpec,
+                                           std::span<const std::uint8_t> outside,
+                                           std::span<const double> areaKm2, std::int32_t row0,
+                                           std::int32_t col0, double givenKm2) {
+    std::optional<std::int64_t> nearest;
+    for (std::int32_t r = 1; r < gridSpec.rows - 1; ++r) {
+        for (std::int32_t c = 1; c < gridSpec.cols - 1; ++c) {
+            const auto i = static_cast<std::size_t>(r) * static_cast<std::size_t>(gridSpec.cols)
+                           + static_cast<std::size_t>(c);
+            if (outside[i] != 0 || !areaWithinTolerance(areaKm2[i], givenKm2)) {
+                continue;
+            }
+            const std::int64_t d = snapDistanceCells(c - col0, r - row0);
+            if (!nearest || d < *nearest) {
+                nearest = d;
+            }
+        }
+    }
+    return nearest;
 }
 
 }  // namespace
@@ -163,6 +187,7 @@ Result<std::vector<SnappedOutlet>> snapOutlets(std::span<const OutletRequest> ou
                     || (score == bestScore && dist < best.distanceCells)) {
                     best.cell = static_cast<std::int32_t>(i);
                     best.distanceCells = dist;
+                    best.distance = snapDistanceCells(c - col0, r - row0);
                     best.areaKm2 = areaKm2[i];
                     bestScore = score;
                 }
@@ -179,6 +204,11 @@ Result<std::vector<SnappedOutlet>> snapOutlets(std::span<const OutletRequest> ou
                                  " snap to the same cell; give one of them another position.");
             }
         }
+        if (o.areaKm2 && !areaWithinTolerance(best.areaKm2, *o.areaKm2)) {
+            best.warning =
+                snapAreaWarning(quoteToken(o.id), best.areaKm2, *o.areaKm2, radius,
+                                reachingRadius(gridSpec, outside, areaKm2, row0, col0, *o.areaKm2));
+        }
         snapped.push_back(best);
     }
     return snapped;
@@ -186,21 +216,26 @@ Result<std::vector<SnappedOutlet>> snapOutlets(std::span<const OutletRequest> ou
 
 void printSnapTable(std::span<const OutletRequest> outlets, std::span<const SnappedOutlet> snapped,
                     const GridSpec& gridSpec, std::ostream& out) {
-    out << "outlet id, river, column, row, distance (cells), upstream area (km2), given area "
-           "(km2)\n";
+    out << "outlet id, river, column, row, " << kSnapDistanceHeading
+        << ", upstream area (km2), given area (km2)\n";
     for (std::size_t k = 0; k < snapped.size(); ++k) {
         const GridShape shape = gridSpec.shape();
         std::ostringstream line;
         line << quoteToken(outlets[k].id) << ", " << k + 1 << ", "
              << shape.userColumn(snapped[k].cell) << ", " << shape.userRow(snapped[k].cell) << ", "
-             << std::fixed << std::setprecision(2) << snapped[k].distanceCells << ", "
-             << std::setprecision(1) << snapped[k].areaKm2 << ", ";
+             << snapped[k].distance << ", " << std::fixed << std::setprecision(1)
+             << snapped[k].areaKm2 << ", ";
         if (outlets[k].areaKm2) {
             line << *outlets[k].areaKm2;
         } else {
             line << "-";
         }
         sayLine(out, line.str());
+    }
+    for (const SnappedOutlet& s : snapped) {
+        if (!s.warning.empty()) {
+            sayLine(out, s.warning);
+        }
     }
 }
 

@@ -3,11 +3,41 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <optional>
 
 #include "case/drainage_network.h"
+#include "case/snap_report.h"
 #include "results/grid_vrt.h"
 
 namespace hydro::results {
+
+namespace {
+
+/// The smallest window radius around (column0, rowS0) that holds a routed cell whose upstream
+/// area is within the tolerance of `givenKm2`, if the grid has one.
+std::optional<std::int64_t> reachingRadius(const StudyGrid& grid, const RiverList& rivers,
+                                           const std::vector<double>& upstreamM2,
+                                           std::int64_t column0, std::int64_t rowS0,
+                                           double givenKm2) {
+    std::optional<std::int64_t> nearest;
+    for (std::int64_t rs = 0; rs < grid.rows; ++rs) {
+        const auto memoryRow = static_cast<std::int32_t>(grid.rows - 1 - rs);
+        for (std::int64_t c = 0; c < grid.cols; ++c) {
+            const CellIndex i = grid.index(memoryRow, static_cast<std::int32_t>(c));
+            if (!isRouted(grid[i], rivers)
+                || !areaWithinTolerance(upstreamM2[static_cast<std::size_t>(i)] / 1e6, givenKm2)) {
+                continue;
+            }
+            const std::int64_t d = snapDistanceCells(c - column0, rs - rowS0);
+            if (!nearest || d < *nearest) {
+                nearest = d;
+            }
+        }
+    }
+    return nearest;
+}
+
+}  // namespace
 
 Result<SnappedGauge> snapGauge(const Gauge& gauge, const StudyGrid& grid, const RiverList& rivers,
                                const EventParameters& p, const std::vector<double>& upstreamM2,
@@ -64,8 +94,13 @@ Result<SnappedGauge> snapGauge(const Gauge& gauge, const StudyGrid& grid, const 
     // From 0, for the distance and the cell centre.
     const std::int32_t column = s.column - 1;
     const std::int32_t rowS = s.row - 1;
-    s.distance = std::max(std::abs(column - column0), std::abs(rowS - rowS0));
+    s.distance = snapDistanceCells(column - column0, rowS - rowS0);
     s.upstreamKm2 = upstreamM2[static_cast<std::size_t>(best)] / 1e6;
+    if (gauge.areaKm2 && !areaWithinTolerance(s.upstreamKm2, *gauge.areaKm2)) {
+        s.warning = snapAreaWarning(
+            gauge.id, s.upstreamKm2, *gauge.areaKm2, radius,
+            reachingRadius(grid, rivers, upstreamM2, column0, rowS0, *gauge.areaKm2));
+    }
     s.lon = static_cast<double>(p.swLon) + (column + 0.5) * kCellDegrees;
     s.lat = static_cast<double>(p.swLat) + (rowS + 0.5) * kCellDegrees;
     s.riverNum = grid[best].riverNum;

@@ -526,7 +526,7 @@ TEST(Terrain, OutletsSnapToTheirCellsAndNest) {
     o.snapRadius = 0;
     ASSERT_EQ(runTerrainOn(o, &console), 0) << console;
     EXPECT_NE(console.find("downstream, 1, " + std::to_string(best % 40 + 1) + ", "
-                           + std::to_string(best / 40 + 1) + ", 0.00, "),
+                           + std::to_string(best / 40 + 1) + ", 0, "),
               std::string::npos)
         << console;
     const auto nested = readInts(dir / "case" / "topoData" / "riverNum.bin");
@@ -546,6 +546,13 @@ TEST(Terrain, OutletsSnapToTheirCellsAndNest) {
     fs::remove(dir / "case" / "param-event.dat");
     ASSERT_EQ(runTerrainOn(o, &console), 0) << console;
     EXPECT_NE(console.find("1000000000"), std::string::npos) << console;
+    // No cell comes near that area: the case is built, with the warning under the table.
+    EXPECT_NE(console.find("\nWarning: gauge far snapped to a cell draining "), std::string::npos)
+        << console;
+    EXPECT_NE(console.find(" km2, but 1000000000.0 km2 is given (off by more than 20 %) within "
+                           "--snap-radius 2; no cell of the grid comes within 20 %"),
+              std::string::npos)
+        << console;
 
     // Faults of the file are named with its line.
     writeText(dir / "gauges.csv", "id,lon,lat\nx,abc,34.1\n");
