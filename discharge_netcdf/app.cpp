@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "case/case.h"
+#include "case/case_folder.h"
 #include "case/state_check.h"
 #include "common/console.h"
 #include "common/number_stream.h"
@@ -124,12 +125,20 @@ int runDischargeNetcdf(std::span<const std::string> args, std::ostream& out,
         sayLine(out, kUsage);
         return 1;
     }
+    if (const Status folder = checkCaseFolder(positional[0]); !folder) {
+        sayLine(out, folder.error().message);
+        return 1;
+    }
     if (state) {
         return runStateNetcdf(positional[0], *state, positional[1], level, out);
     }
     const auto started = std::chrono::steady_clock::now();
     const fs::path caseDir = positional[0];
     const CasePaths paths{caseDir};
+    if (const Status output = checkOutputFolder(paths.output()); !output) {
+        sayLine(out, output.error().message);
+        return 1;
+    }
     auto params = readEventParameters(paths.parameters());
     if (!params) {
         sayLine(out, params.error().message);

@@ -11,6 +11,7 @@
 
 #include "case/basin_rainfall.h"
 #include "case/case.h"
+#include "case/case_folder.h"
 #include "case/snap_report.h"
 #include "common/console.h"
 #include "common/file_transaction.h"
@@ -574,6 +575,12 @@ int runGaugeSeries(std::span<const std::string> args, std::ostream& out, std::os
     const auto options = parseOptions(args);
     if (!options) {
         return fail(out, options.error());
+    }
+    if (const Status folder = checkCaseFolder(options->caseDir); !folder) {
+        return fail(out, folder.error());
+    }
+    if (const Status output = checkOutputFolder(options->caseDir / "output"); !output) {
+        return fail(out, output.error());
     }
     // Every input is checked before anything is written.
     const auto inputs = readInputs(*options, args, out);

@@ -15,6 +15,7 @@
 #include <optional>
 #include <sstream>
 
+#include "case/case_folder.h"
 #include "case/time_parse.h"
 #include "common/console.h"
 #include "common/file_transaction.h"
@@ -573,6 +574,9 @@ struct RainDone {
     PointRain rain;
 };
 Result<RainDone> makeRain(const RainOptions& o, std::ostream& progress) {
+    if (const Status folder = checkCaseFolder(o.caseDir); !folder) {
+        return folder.error();
+    }
     auto data = readCase(o.caseDir);
     if (!data.ok()) {
         return Error{o.caseDir.string() + ": " + data.error().message};

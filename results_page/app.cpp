@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "case/basin_rainfall.h"
+#include "case/case_folder.h"
 #include "case/outlet.h"
 #include "common/console.h"
 #include "results/discharge_value.h"
@@ -380,6 +381,12 @@ Status writePage(const fs::path& caseDir, const CaseInput& in, const std::vector
 
 int run(const fs::path& caseDir, std::ostream& out, std::ostream& progress) {
     const Timer timer;
+    for (const Status& folder : {checkCaseFolder(caseDir), checkOutputFolder(caseDir / "output")}) {
+        if (!folder) {
+            sayLine(out, folder.error().message);
+            return kFailure;
+        }
+    }
     progress << "results_page: reading the case " << caseDir.string() << '\n';
     auto input = readCaseInput(caseDir);
     if (!input.ok()) {

@@ -387,6 +387,21 @@ TEST(DischargeNetcdf, UsageAndHelp) {
                                  progress),
               1);
     EXPECT_EQ(out.str(), "--deflate must be a whole number from 0 to 9, not \"\\x1B[2J9\".\n");
+
+    // Given the case's output folder instead of the case, or a case without one.
+    test::TempDir dir;
+    writeCase(dir.path(), 4, 3, 2, "2000 1 1 0 0 0");
+    out.str("");
+    EXPECT_EQ(
+        runDischargeNetcdf(std::vector<std::string>{(dir / "output").string()}, out, progress), 1);
+    EXPECT_EQ(out.str(), "this is not a case folder: no param-event.dat in "
+                             + (dir / "output").string() + "; the case folder is "
+                             + dir.path().string() + ".\n");
+    fs::remove_all(dir / "output");
+    out.str("");
+    EXPECT_EQ(runDischargeNetcdf(std::vector<std::string>{dir.path().string()}, out, progress), 1);
+    EXPECT_EQ(out.str(), (dir / "output").string() + " does not exist: create it with: mkdir -p "
+                             + (dir / "output").string() + "\n");
 }
 
 TEST(EventStart, HeaderDatesAndTheirFallback) {

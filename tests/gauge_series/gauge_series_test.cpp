@@ -485,6 +485,13 @@ TEST(GaugeSeries, RefusedInputsLeaveNoOutput) {
         EXPECT_EQ(run.out, "output/water_balance.csv ends before its row \"all\".\n");
     }
     {
+        SCOPED_TRACE("the output folder given for the case");
+        const Outcome run = runGauges({out.string(), (plane.dir() / "gauges.csv").string()});
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.out, "this is not a case folder: no param-event.dat in " + out.string()
+                               + "; the case folder is " + plane.dir().path().string() + ".\n");
+    }
+    {
         SCOPED_TRACE("missing observation file");
         const Outcome run = runGauges(plane.args({"--observed", "/nonexistent/obs.csv"}));
         EXPECT_EQ(run.status, 1);

@@ -209,6 +209,11 @@ TEST_F(MadeCase, CheckRefusesEachFaultWithItsOwnLine) {
         bool error;
     };
     const std::vector<Fault> faults{
+        // The programs never create folders: the simulator would fail at its first write.
+        {"no output folder", [](const fs::path& c) { fs::remove_all(c / "output"); },
+         "case/output does not exist: create it with: mkdir -p ", true},
+        {"no image folder", [](const fs::path& c) { fs::remove_all(c / "output" / "image"); },
+         "case/output/image does not exist: create it with: mkdir -p ", true},
         {"short grid",
          [](const fs::path& c) {
              fs::resize_file(c / "topoData" / "flowAcc.bin", 40 * 30 * 4 - 4);
@@ -308,6 +313,26 @@ TEST_F(MadeCase, CheckRefusesEachFaultWithItsOwnLine) {
             EXPECT_EQ(summary.warnings, 1) << out;
         }
     }
+}
+
+TEST(CaseFolders, ANotherFolderIsNamedWithWhatACaseHolds) {
+    TempDir dir;
+    fs::create_directories(dir / "case" / "output");
+    writeText(dir / "case" / "param-event.dat", "");
+    std::ostringstream out;
+    EXPECT_GE(checkCase(dir / "case" / "output", out).errors, 1);
+    EXPECT_EQ(out.str().rfind("error: this is not a case folder: no param-event.dat in "
+                                  + (dir / "case" / "output").string() + "; the case folder is "
+                                  + (dir / "case").string() + ".\n",
+                              0),
+              0U)
+        << out.str();
+    std::ostringstream rain;
+    std::ostringstream progress;
+    EXPECT_EQ(runMakeCase({"rain", (dir / "r.nc").string(), dir.path().string()}, rain, progress),
+              1);
+    EXPECT_EQ(rain.str(),
+              "this is not a case folder: no param-event.dat in " + dir.path().string() + ".\n");
 }
 
 TEST(Terrain, KeepsTheOtherParameterValuesOfAnExistingFile) {
@@ -687,6 +712,7 @@ TEST(CheckState, APlannedStateFitsItsCaseAndEachMisfitIsAnError) {
         1, 1, 10, 1, 1,  //
     };
     c.write(dir.path());
+    fs::create_directories(dir / "output" / "image");  // the maps' folder, which check asks for
     const fs::path caseDir = dir.path();
     const auto planned = test::plannedState(caseDir, runoff::Scheme::kConservative);
     ASSERT_TRUE(planned);

@@ -192,10 +192,20 @@ TEST(ResultsPageArguments, HelpUsageAndMissingCase) {
         EXPECT_EQ(run.status, 1);
         EXPECT_EQ(run.out, "Usage: results_page CASE_DIR (results_page --help tells more)\n");
     }
+    // A folder that holds nothing of a case, a file, a case without its output folder.
     test::TempDir empty;
     run = runPage({empty.path().string()});
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.out, "param-event.dat cannot open.\n");
+    EXPECT_EQ(run.out,
+              "this is not a case folder: no param-event.dat in " + empty.path().string() + ".\n");
+    test::writeText(empty / "index.html", "");
+    run = runPage({(empty / "index.html").string()});
+    EXPECT_EQ(run.out, "this is not a case folder: " + (empty / "index.html").string()
+                           + " is a file; give the folder that holds param-event.dat.\n");
+    fs::create_directories(empty / "input");
+    run = runPage({empty.path().string()});
+    EXPECT_EQ(run.out, (empty / "output").string() + " does not exist: create it with: mkdir -p "
+                           + (empty / "output").string() + "\n");
 }
 
 }  // namespace
