@@ -32,6 +32,17 @@ std::vector<std::string> splitCsv(const std::string& line) {
     return fields;
 }
 
+/// Whether the grid holds the point (`lon`, `lat`), degrees.
+bool holdsPoint(const GridSpec& gridSpec, double lon, double lat) {
+    if (lon < gridSpec.westDeg()) {
+        lon += 360.0;
+    }
+    const double col = std::floor(lon * 120.0 - static_cast<double>(gridSpec.westCells));
+    const double row =
+        std::floor(static_cast<double>(gridSpec.southCells + gridSpec.rows) - lat * 120.0);
+    return col >= 0.0 && col < gridSpec.cols && row >= 0.0 && row < gridSpec.rows;
+}
+
 /// The smallest window radius around (row0, col0) that holds an inside cell off the border
 /// whose upstream area is within the tolerance of `givenKm2`, if the grid has one.
 std::optional<std::int64_t> reachingRadius(const GridSpec& gridSpec,
@@ -119,8 +130,12 @@ Result<std::vector<OutletRequest>> parseOutlets(std::string_view text, const std
         const auto lat = parseDouble(field(latCol));
         if (o.id.empty() || !lon || !std::isfinite(*lon) || !lat
             || !(*lat >= -90.0 && *lat <= 90.0)) {
-            return errorLine(name, " line ", lineNo,
-                             ": an outlet needs an id, a longitude and a latitude in degrees.");
+            const bool swapped = lon && lat && std::abs(*lon) <= 90.0 && std::abs(*lat) > 90.0
+                                 && std::abs(*lat) <= 180.0;
+            return errorLine(
+                name, " line ", lineNo,
+                ": an outlet needs an id, a longitude and a latitude in degrees.",
+                swapped ? " The latitude lies beyond 90: latitude and longitude swapped?" : "");
         }
         o.lon = *lon;
         o.lat = *lat;
@@ -162,8 +177,9 @@ Result<std::vector<SnappedOutlet>> snapOutlets(std::span<const OutletRequest> ou
         const double rowF =
             std::floor(static_cast<double>(gridSpec.southCells + gridSpec.rows) - o.lat * 120.0);
         if (!(colF >= 0.0 && colF < gridSpec.cols && rowF >= 0.0 && rowF < gridSpec.rows)) {
-            return errorLine("Outlet ", quoteToken(o.id), " at ", o.lon, ", ", o.lat,
-                             " lies off the grid.");
+            return errorLine(
+                "Outlet ", quoteToken(o.id), " at ", o.lon, ", ", o.lat, " lies off the grid.",
+                holdsPoint(gridSpec, o.lat, o.lon) ? " Latitude and longitude swapped?" : "");
         }
         const auto row0 = static_cast<std::int32_t>(rowF);
         const auto col0 = static_cast<std::int32_t>(colF);

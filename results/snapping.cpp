@@ -7,6 +7,7 @@
 
 #include "case/drainage_network.h"
 #include "case/snap_report.h"
+#include "common/number_stream.h"
 #include "results/grid_vrt.h"
 
 namespace hydro::results {
@@ -35,6 +36,13 @@ std::optional<std::int64_t> reachingRadius(const StudyGrid& grid, const RiverLis
         }
     }
     return nearest;
+}
+
+/// Whether the grid holds the point (`lon`, `lat`), degrees.
+bool holds(const EventParameters& p, const StudyGrid& grid, double lon, double lat) {
+    const double column = (lon - static_cast<double>(p.swLon)) / kCellDegrees;
+    const double row = (lat - static_cast<double>(p.swLat)) / kCellDegrees;
+    return column >= 0.0 && column < grid.cols && row >= 0.0 && row < grid.rows;
 }
 
 }  // namespace
@@ -80,6 +88,18 @@ Result<SnappedGauge> snapGauge(const Gauge& gauge, const StudyGrid& grid, const 
                 best = i;
             }
         }
+    }
+    if (best == kNoCell && !holds(p, grid, gauge.lon, gauge.lat)) {
+        const auto west = static_cast<double>(p.swLon);
+        const auto south = static_cast<double>(p.swLat);
+        std::string line = "Gauge " + gauge.id + " at longitude " + shortestText(gauge.lon)
+                           + ", latitude " + shortestText(gauge.lat)
+                           + ": this point lies outside the grid (longitude " + shortestText(west)
+                           + " to " + shortestText(west + grid.cols * kCellDegrees) + ", latitude "
+                           + shortestText(south) + " to "
+                           + shortestText(south + grid.rows * kCellDegrees) + ")";
+        line += holds(p, grid, gauge.lat, gauge.lon) ? "; latitude and longitude swapped?" : ".";
+        return Error{line};
     }
     if (best == kNoCell) {
         return Error{"Gauge " + gauge.id + " has no cell of a listed river off the border within "

@@ -587,6 +587,17 @@ TEST(Terrain, OutletsSnapToTheirCellsAndNest) {
     EXPECT_EQ(runTerrainOn(o, &console), 1);
     EXPECT_NE(console.find("Outlet x at 10, 34.1 lies off the grid."), std::string::npos)
         << console;
+    writeText(dir / "gauges.csv", "id,lon,lat\nx,34.1,-117.9\n");
+    EXPECT_EQ(runTerrainOn(o, &console), 1);
+    EXPECT_NE(console.find("gauges.csv line 2: an outlet needs an id, a longitude and a latitude "
+                           "in degrees. The latitude lies beyond 90: latitude and longitude "
+                           "swapped?\n"),
+              std::string::npos)
+        << console;
+    writeText(dir / "gauges.csv", "id,lon,lat\nx,34.1,-88\n");
+    EXPECT_EQ(runTerrainOn(o, &console), 1);
+    EXPECT_NE(console.find("Outlet x at 34.1, -88 lies off the grid.\n"), std::string::npos)
+        << console;
 }
 
 TEST(Terrain, GivenEsriDirectionsAreTranslated) {

@@ -223,7 +223,20 @@ TEST(Snapping, GaugesOutOfReachAreRefused) {
     {
         SCOPED_TRACE("far off the grid");
         const Gauge g{"far", -40.0, 80.0, std::nullopt};
+        const auto s = snapGauge(g, n.grid, n.rivers, n.params, n.upstream, 1);
+        ASSERT_FALSE(s.ok());
+        EXPECT_EQ(s.error().message,
+                  "Gauge far at longitude -40, latitude 80: this point lies outside the grid "
+                  "(longitude 135 to 135.05, latitude 35 to 35.041666666666664).");
         EXPECT_FALSE(snapGauge(g, n.grid, n.rivers, n.params, n.upstream, 1000).ok());
+    }
+    {
+        SCOPED_TRACE("latitude and longitude swapped");
+        const Gauge g{"swap", 35.02, 135.02, std::nullopt};
+        const auto s = snapGauge(g, n.grid, n.rivers, n.params, n.upstream, 1);
+        ASSERT_FALSE(s.ok());
+        EXPECT_TRUE(s.error().message.ends_with("; latitude and longitude swapped?"))
+            << s.error().message;
     }
     {
         SCOPED_TRACE("just off the west edge, within reach");
