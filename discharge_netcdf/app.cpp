@@ -1,5 +1,6 @@
 #include "discharge_netcdf/app.h"
 
+#include <array>
 #include <chrono>
 #include <filesystem>
 #include <iomanip>
@@ -13,6 +14,7 @@
 #include "case/state_check.h"
 #include "common/console.h"
 #include "common/number_stream.h"
+#include "common/option_hint.h"
 #include "discharge_netcdf/state_netcdf.h"
 #include "results/event_time.h"
 #include "results/grid_netcdf.h"
@@ -115,7 +117,11 @@ int runDischargeNetcdf(std::span<const std::string> args, std::ostream& out,
             }
             level = *v;
         } else if (args[k].starts_with("-")) {
-            sayLine(out, kUsage);
+            static constexpr std::array<std::string_view, 3> kKnown{"--state", "--deflate",
+                                                                    "--help"};
+            sayLine(out, nearestOption(args[k], kKnown)
+                             ? unknownOptionLine(args[k], kKnown, "", "discharge_netcdf --help")
+                             : std::string(kUsage));
             return 1;
         } else {
             positional.push_back(args[k]);

@@ -16,6 +16,7 @@
 #include "common/console.h"
 #include "common/file_transaction.h"
 #include "common/number_stream.h"
+#include "common/option_hint.h"
 #include "gauge_series/catchment.h"
 #include "gauge_series/gauge_netcdf.h"
 #include "gauge_series/skill.h"
@@ -123,6 +124,11 @@ Result<Options> parseOptions(std::span<const std::string> args) {
             }
             o.radius = *r;
         } else if (a.starts_with("--")) {
+            static constexpr std::array<std::string_view, 3> kKnown{"--observed", "--snap-radius",
+                                                                    "--help"};
+            if (nearestOption(a, kKnown)) {
+                return Error{unknownOptionLine(a, kKnown, "", "gauge_series --help")};
+            }
             return Error{kUsage};
         } else {
             positional.push_back(a);

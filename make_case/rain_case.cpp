@@ -20,6 +20,7 @@
 #include "common/console.h"
 #include "common/file_transaction.h"
 #include "common/number_stream.h"
+#include "common/option_hint.h"
 #include "make_case/case_input.h"
 #include "make_case/case_writer.h"
 #include "make_case/error_line.h"
@@ -738,7 +739,9 @@ Result<RainOptions> parseRain(const std::vector<std::string>& args) {
             continue;
         }
         if (std::find(kValued.begin(), kValued.end(), a) == kValued.end()) {
-            return Error{"Unknown option " + a + "; see make_case --help."};
+            std::vector<std::string_view> known(kValued.begin(), kValued.end());
+            known.insert(known.end(), {"--time-is-end", "--accumulated", "--spread-evenly"});
+            return Error{unknownOptionLine(a, known, "", "make_case --help")};
         }
         if (k + 1 >= args.size()) {
             return Error{a + " needs a value; see make_case --help."};

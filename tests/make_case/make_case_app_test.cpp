@@ -686,8 +686,18 @@ TEST(CommandLine, OptionsAreCheckedBeforeAnyWork) {
         std::string::npos);
     EXPECT_NE(run({"terrain", "a.tif", "c", "--min-basin-cells", "0"}).second.find("from 1"),
               std::string::npos);
-    EXPECT_NE(run({"terrain", "a.tif", "c", "--frobnicate"}).second.find("Unknown option"),
-              std::string::npos);
+    EXPECT_EQ(run({"terrain", "a.tif", "c", "--frobnicate"}).second,
+              "Unknown option --frobnicate; see make_case --help.\n");
+    // The nearest known option is named: a name part of one, a misspelling.
+    EXPECT_EQ(run({"terrain", "a.tif", "c", "--crs", "EPSG:32632"}).second,
+              "Unknown option --crs; did you mean --dem-crs? See make_case --help.\n");
+    EXPECT_EQ(run({"terrain", "a.tif", "c", "--snap-raduis", "5"}).second,
+              "Unknown option --snap-raduis; did you mean --snap-radius? See make_case --help.\n");
+    EXPECT_EQ(run({"rain", "r.nc", "c", "--dem-crs", "EPSG:4326"}).second,
+              "Unknown option --dem-crs; did you mean --crs? See make_case --help.\n");
+    EXPECT_EQ(run({"params", "c", "--timestep", "60"}).second,
+              "Unknown option --timestep of make_case params; did you mean --time-step? See "
+              "make_case --help.\n");
     EXPECT_NE(
         run({"terrain", "missing.tif", "c"}).second.find("missing.tif cannot open as a raster."),
         std::string::npos);
