@@ -37,6 +37,22 @@ std::string_view withoutDashes(std::string_view option) {
 
 }  // namespace
 
+std::optional<std::string_view> misspeltName(std::string_view given,
+                                             std::span<const std::string_view> known) {
+    constexpr std::size_t kLongest = 64;
+    if (given.size() > kLongest || std::ranges::find(known, given) != known.end()) {
+        return std::nullopt;
+    }
+    for (const std::string_view k : known) {
+        const std::size_t allowed = k.size() <= 5 ? 1 : 2;
+        if (editDistance(given, k) <= allowed
+            || (k.starts_with("area") && given.starts_with("area"))) {
+            return k;
+        }
+    }
+    return std::nullopt;
+}
+
 std::optional<std::string_view> nearestOption(std::string_view given,
                                               std::span<const std::string_view> known) {
     // Long options are short; anything longer is no misspelling of one.

@@ -16,6 +16,13 @@ namespace hydro {
 [[nodiscard]] std::optional<std::string_view> nearestOption(
     std::string_view given, std::span<const std::string_view> known);
 
+/// The name of `known` that `given` is a misspelling of: one or two single-character edits
+/// away (one for names of up to five characters), or an `area...` name for `area_km2`;
+/// nothing when `given` is one of them or near none. For table columns, where other names
+/// are let through.
+[[nodiscard]] std::optional<std::string_view> misspeltName(std::string_view given,
+                                                           std::span<const std::string_view> known);
+
 /// "Unknown option GIVEN[ of WHAT]; did you mean --X? See HELP." (the question only when an
 /// option is near), GIVEN quoted short and printable.
 [[nodiscard]] std::string unknownOptionLine(std::string_view given,

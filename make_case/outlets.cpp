@@ -1,5 +1,6 @@
 #include "make_case/outlets.h"
 
+#include <array>
 #include <cmath>
 #include <fstream>
 #include <iomanip>
@@ -10,6 +11,7 @@
 #include "case/snap_report.h"
 #include "common/console.h"
 #include "common/number_stream.h"
+#include "common/option_hint.h"
 #include "make_case/error_line.h"
 
 namespace hydro::make_case {
@@ -97,6 +99,7 @@ Result<std::vector<OutletRequest>> parseOutlets(std::string_view text, const std
     std::ptrdiff_t lonCol = -1;
     std::ptrdiff_t latCol = -1;
     std::ptrdiff_t areaCol = -1;
+    static constexpr std::array<std::string_view, 4> kColumns{"id", "lon", "lat", "area_km2"};
     for (std::size_t k = 0; k < header.size(); ++k) {
         const auto col = static_cast<std::ptrdiff_t>(k);
         if (header[k] == "id") {
@@ -107,6 +110,10 @@ Result<std::vector<OutletRequest>> parseOutlets(std::string_view text, const std
             latCol = col;
         } else if (header[k] == "area_km2") {
             areaCol = col;
+        } else if (const auto meant = misspeltName(header[k], kColumns)) {
+            return errorLine(name, " line 1: unknown column ", quoteToken(header[k]),
+                             " (did you mean ", *meant,
+                             "?); the columns are id, lon, lat and optionally area_km2.");
         }
     }
     if (idCol < 0 || lonCol < 0 || latCol < 0) {

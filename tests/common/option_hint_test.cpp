@@ -33,5 +33,15 @@ TEST(OptionHint, MisspellingsAndPartsFindTheirOption) {
               "Unknown option --\\x1B[2J; see x --help.");
 }
 
+TEST(OptionHint, MisspeltColumnsAreToldFromOtherColumns) {
+    constexpr std::array<std::string_view, 4> kColumns{"id", "lon", "lat", "area_km2"};
+    EXPECT_EQ(misspeltName("area_km", kColumns), "area_km2");
+    EXPECT_EQ(misspeltName("area", kColumns), "area_km2");
+    EXPECT_EQ(misspeltName("long", kColumns), "lon");
+    EXPECT_EQ(misspeltName("name", kColumns), std::nullopt);
+    EXPECT_EQ(misspeltName("station_id", kColumns), std::nullopt);
+    EXPECT_EQ(misspeltName("lat", kColumns), std::nullopt);
+}
+
 }  // namespace
 }  // namespace hydro

@@ -30,6 +30,9 @@ TEST(OutletsFile, ColumnsByNameAndFaultsByLine) {
 
     const std::vector<std::pair<std::string, std::string>> faults{
         {"id,lon\n", "line 1 must name the columns id, lon and lat"},
+        {"id,lon,lat,area_km\nA,1,2,3\n",
+         "line 1: unknown column area_km (did you mean area_km2?); the columns are id, lon, lat "
+         "and optionally area_km2."},
         {"id,lon,lat\nA,1,95\n", "line 2: an outlet needs an id"},
         {"id,lon,lat,area_km2\nA,1,2,-3\n", "line 2: area_km2 must be a positive number"},
         {"id,lon,lat\n", "lists no outlet"},
