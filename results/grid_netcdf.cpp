@@ -1,6 +1,7 @@
 #include "results/grid_netcdf.h"
 
 #include <array>
+#include <cstdint>
 
 #include "case/discharge_grid.h"
 #include "common/file_transaction.h"
@@ -168,8 +169,11 @@ Layout defineLayout(NetcdfFile& nc, const GridNetcdfJob& job) {
     dischargeAttributes(nc, l.eventMax, "largest hourly mean discharge of the event",
                         "time: maximum");
     nc.compress(l.eventMax, {rows, cols}, job.deflateLevel);
-    l.timeOfPeak = nc.defineVariable("time_of_peak", Type::kDouble, {latDim, lonDim});
-    nc.number(l.timeOfPeak, "_FillValue", static_cast<double>(kNoData));
+    // Whole hours, stored as integers with an integer fill: a CF reader then decodes the cells
+    // without a peak to "not a time" instead of casting a masked floating-point NaN to an
+    // integer.
+    l.timeOfPeak = nc.defineVariable("time_of_peak", Type::kInt, {latDim, lonDim});
+    nc.number(l.timeOfPeak, "_FillValue", static_cast<std::int32_t>(kNoData));
     nc.text(l.timeOfPeak, "long_name",
             "end of the first hour with the event's largest hourly mean discharge");
     nc.text(l.timeOfPeak, "units", units);

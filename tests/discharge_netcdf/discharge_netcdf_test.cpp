@@ -233,6 +233,14 @@ TEST(DischargeNetcdf, AttributesACfReaderNeeds) {
     EXPECT_EQ(nc.text("discharge", "cell_methods"), "time: mean");
     EXPECT_EQ(nc.text("discharge_daily_mean", "cell_methods"), "day: mean");
     EXPECT_EQ(nc.text("discharge_daily_max", "cell_methods"), "day: maximum");
+    // The time of peak in whole hours, its fill an integer of the same type.
+    nc_type peakType = NC_NAT;
+    nc_inq_vartype(nc.id(), nc.var("time_of_peak"), &peakType);
+    EXPECT_EQ(peakType, NC_INT);
+    nc_type fillType = NC_NAT;
+    nc_inq_atttype(nc.id(), nc.var("time_of_peak"), "_FillValue", &fillType);
+    EXPECT_EQ(fillType, NC_INT);
+    EXPECT_EQ(nc.number("time_of_peak", "_FillValue"), -9999.0);
     for (const char* name : {"time", "day", "time_of_peak"}) {
         SCOPED_TRACE(name);
         EXPECT_EQ(nc.text(name, "units"), "hours since 2021-03-14 06:30:00");
