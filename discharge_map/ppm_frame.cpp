@@ -71,6 +71,26 @@ std::optional<std::size_t> imageFileBytes(std::int32_t rows, std::int32_t cols) 
     return header + static_cast<std::size_t>(cells) * pixelsPerCell;
 }
 
+std::optional<std::string> largeImageOutputNote(std::int32_t rows, std::int32_t cols,
+                                                std::int64_t hours) {
+    const std::optional<std::size_t> bytes = imageFileBytes(rows, cols);
+    if (!bytes || hours <= 0) {
+        return std::nullopt;  // refused or empty anyway
+    }
+    const double total = static_cast<double>(*bytes) * static_cast<double>(hours);
+    if (total <= static_cast<double>(kLargeImageOutputBytes)) {
+        return std::nullopt;
+    }
+    std::array<char, 256> line{};
+    std::snprintf(line.data(), line.size(),
+                  "discharge_map: %lld images of %lld x %lld pixels (%d x %d a cell) will take "
+                  "%.1f GB in ./image/.",
+                  static_cast<long long>(hours), static_cast<long long>(cols) * kCellPixels,
+                  static_cast<long long>(rows) * kCellPixels, kCellPixels, kCellPixels,
+                  total / 1e9);
+    return std::string(line.data());
+}
+
 void fillIndexGrid(std::span<const float> frame, std::int32_t rows, std::int32_t cols, float lower,
                    float upper, std::span<std::int32_t> indices) {
     const auto width = static_cast<std::size_t>(cols);
