@@ -63,6 +63,8 @@ TEST(OutletsFile, ColumnsByNameAndFaultsByLine) {
     ASSERT_FALSE(folder);
     EXPECT_NE(folder.error().message.find("is a folder, not a table of outlets"), std::string::npos)
         << folder.error().message;
+    EXPECT_EQ(readOutlets("../").error().message,
+              "../ is a folder, not a table of outlets (id,lon,lat[,area_km2]).");
 }
 
 TEST(Snapping, WindowBorderAndSameCell) {
