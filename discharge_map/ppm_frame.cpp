@@ -5,7 +5,10 @@
 #include <cassert>
 #include <cstdio>
 #include <cstring>
+#include <iomanip>
 #include <limits>
+#include <locale>
+#include <sstream>
 
 #include "results/colour_scale.h"
 
@@ -81,14 +84,14 @@ std::optional<std::string> largeImageOutputNote(std::int32_t rows, std::int32_t 
     if (total <= static_cast<double>(kLargeImageOutputBytes)) {
         return std::nullopt;
     }
-    std::array<char, 256> line{};
-    std::snprintf(line.data(), line.size(),
-                  "discharge_map: %lld images of %lld x %lld pixels (%d x %d a cell) will take "
-                  "%.1f GB in ./image/.",
-                  static_cast<long long>(hours), static_cast<long long>(cols) * kCellPixels,
-                  static_cast<long long>(rows) * kCellPixels, kCellPixels, kCellPixels,
-                  total / 1e9);
-    return std::string(line.data());
+    std::ostringstream line;
+    line.imbue(std::locale::classic());
+    line << "discharge_map: " << hours << " images of "
+         << static_cast<std::int64_t>(cols) * kCellPixels << " x "
+         << static_cast<std::int64_t>(rows) * kCellPixels << " pixels (" << kCellPixels << " x "
+         << kCellPixels << " a cell) will take " << std::fixed << std::setprecision(1)
+         << total / 1e9 << " GB in ./image/.";
+    return line.str();
 }
 
 void fillIndexGrid(std::span<const float> frame, std::int32_t rows, std::int32_t cols, float lower,

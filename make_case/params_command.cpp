@@ -57,6 +57,7 @@ Result<ParamsRequest> parseParams(const std::vector<std::string>& args) {
         }
         if (option == nullptr) {
             std::vector<std::string_view> known;
+            known.reserve(kOptions.size());
             for (const ParamOption& o : kOptions) {
                 known.emplace_back(o.name);
             }

@@ -115,7 +115,7 @@ PageOutput::~PageOutput() {
 
 Status PageOutput::begin() {
     std::error_code ec;
-    if (const Status folder = checkOutputFolder(outputDir_); !folder) {
+    if (Status folder = checkOutputFolder(outputDir_); !folder) {
         return folder;
     }
     staging_ = outputDir_ / ("page.part-" + std::to_string(::getpid()));
