@@ -55,7 +55,7 @@ Status checkOutputFolder(const fs::path& dir) {
     if (fs::exists(dir, ec)) {
         return Error{name + " is not a folder; the results go into a folder of that name."};
     }
-    return Error{name + " does not exist: create it with: mkdir -p " + name};
+    return Error{name + " is not a folder: create it with: mkdir -p " + name};
 }
 
 }  // namespace hydro

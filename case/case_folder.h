@@ -17,8 +17,8 @@ namespace hydro {
 /// does not exist, is said to be one.
 [[nodiscard]] Status checkCaseFolder(const std::filesystem::path& dir);
 
-/// Succeeds when `dir` is a folder; otherwise "DIR does not exist: create it with: mkdir -p DIR"
-/// (or "DIR is not a folder" when something else is there).
+/// Succeeds when `dir` is a folder; otherwise "DIR is not a folder: create it with: mkdir -p
+/// DIR" when nothing is there, or that something else is there.
 [[nodiscard]] Status checkOutputFolder(const std::filesystem::path& dir);
 
 }  // namespace hydro

@@ -408,7 +408,7 @@ TEST(DischargeNetcdf, UsageAndHelp) {
     fs::remove_all(dir / "output");
     out.str("");
     EXPECT_EQ(runDischargeNetcdf(std::vector<std::string>{dir.path().string()}, out, progress), 1);
-    EXPECT_EQ(out.str(), (dir / "output").string() + " does not exist: create it with: mkdir -p "
+    EXPECT_EQ(out.str(), (dir / "output").string() + " is not a folder: create it with: mkdir -p "
                              + (dir / "output").string() + "\n");
 }
 

@@ -211,9 +211,9 @@ TEST_F(MadeCase, CheckRefusesEachFaultWithItsOwnLine) {
     const std::vector<Fault> faults{
         // The programs never create folders: the simulator would fail at its first write.
         {"no output folder", [](const fs::path& c) { fs::remove_all(c / "output"); },
-         "case/output does not exist: create it with: mkdir -p ", true},
+         "case/output is not a folder: create it with: mkdir -p ", true},
         {"no image folder", [](const fs::path& c) { fs::remove_all(c / "output" / "image"); },
-         "case/output/image does not exist: create it with: mkdir -p ", true},
+         "case/output/image is not a folder: create it with: mkdir -p ", true},
         {"short grid",
          [](const fs::path& c) {
              fs::resize_file(c / "topoData" / "flowAcc.bin", 40 * 30 * 4 - 4);

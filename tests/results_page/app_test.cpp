@@ -223,7 +223,7 @@ TEST(ResultsPageArguments, HelpUsageAndMissingCase) {
                            + " is a file; give the folder that holds param-event.dat.\n");
     fs::create_directories(empty / "input");
     run = runPage({empty.path().string()});
-    EXPECT_EQ(run.out, (empty / "output").string() + " does not exist: create it with: mkdir -p "
+    EXPECT_EQ(run.out, (empty / "output").string() + " is not a folder: create it with: mkdir -p "
                            + (empty / "output").string() + "\n");
 }
 
