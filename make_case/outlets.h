@@ -25,8 +25,8 @@ struct OutletRequest {
 };
 
 /// Reads the outlets file: a header line naming the columns `id`, `lon`, `lat` and optionally
-/// `area_km2` (in any order; other columns ignored, except one that misspells a known name, an error), then one outlet a line. The error names the
-/// file and the line when something is wrong.
+/// `area_km2` (in any order; other columns ignored, except one that misspells a known name, an
+/// error), then one outlet a line. The error names the file and the line when something is wrong.
 [[nodiscard]] Result<std::vector<OutletRequest>> readOutlets(const std::filesystem::path& path);
 
 /// The same from the text of the file, `name` naming it in the error. Every outlet has a
