@@ -8,7 +8,7 @@
 int main() {
     hydro::setUpProcess();
     try {
-        return hydro::runDischargeMap(std::cin, std::cout, ".");
+        return hydro::runDischargeMap(std::cin, std::cout, ".", 0, &std::cerr);
     } catch (const std::bad_alloc&) {
         hydro::sayLine(std::cout, "Not enough memory for this run.");
         return 1;

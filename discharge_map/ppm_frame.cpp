@@ -5,7 +5,10 @@
 #include <cassert>
 #include <cstdio>
 #include <cstring>
+#include <iomanip>
 #include <limits>
+#include <locale>
+#include <sstream>
 
 #include "results/colour_scale.h"
 
@@ -69,6 +72,26 @@ std::optional<std::size_t> imageFileBytes(std::int32_t rows, std::int32_t cols) 
         return std::nullopt;
     }
     return header + static_cast<std::size_t>(cells) * pixelsPerCell;
+}
+
+std::optional<std::string> largeImageOutputNote(std::int32_t rows, std::int32_t cols,
+                                                std::int64_t hours) {
+    const std::optional<std::size_t> bytes = imageFileBytes(rows, cols);
+    if (!bytes || hours <= 0) {
+        return std::nullopt;  // refused or empty anyway
+    }
+    const double total = static_cast<double>(*bytes) * static_cast<double>(hours);
+    if (total <= static_cast<double>(kLargeImageOutputBytes)) {
+        return std::nullopt;
+    }
+    std::ostringstream line;
+    line.imbue(std::locale::classic());
+    line << "discharge_map: " << hours << " images of "
+         << static_cast<std::int64_t>(cols) * kCellPixels << " x "
+         << static_cast<std::int64_t>(rows) * kCellPixels << " pixels (" << kCellPixels << " x "
+         << kCellPixels << " a cell) will take " << std::fixed << std::setprecision(1)
+         << total / 1e9 << " GB in ./image/.";
+    return line.str();
 }
 
 void fillIndexGrid(std::span<const float> frame, std::int32_t rows, std::int32_t cols, float lower,

@@ -27,6 +27,15 @@ inline constexpr std::int32_t kCellPixels = 5;
 /// nothing when it does not fit in memory's address range.
 [[nodiscard]] std::optional<std::size_t> imageFileBytes(std::int32_t rows, std::int32_t cols);
 
+/// Image output above this many bytes in all is announced before it is written.
+inline constexpr std::uint64_t kLargeImageOutputBytes = std::uint64_t{1} << 30U;
+
+/// The line that announces `hours` images of a grid of `rows` x `cols` cells when together
+/// they exceed kLargeImageOutputBytes: their count, pixel size and total in GB (10^9 bytes);
+/// nothing for a smaller output.
+[[nodiscard]] std::optional<std::string> largeImageOutputNote(std::int32_t rows, std::int32_t cols,
+                                                              std::int64_t hours);
+
 /// Fills `indices` (rows * cols, row-major in the file's order, south row first) with the
 /// colour index of every value of `frame`.
 void fillIndexGrid(std::span<const float> frame, std::int32_t rows, std::int32_t cols, float lower,

@@ -297,7 +297,8 @@ Result<ColourBounds> settleBounds(std::istream& in, std::ostream& out, RawValueR
 
 }  // namespace
 
-int runDischargeMap(std::istream& in, std::ostream& out, const fs::path& workDir, int workers) {
+int runDischargeMap(std::istream& in, std::ostream& out, const fs::path& workDir, int workers,
+                    std::ostream* notes) {
     // 1-5: the first eleven event parameters.
     const auto read = readOutputParameters(workDir / kParameterFile, &out, EchoStyle::kMap);
     if (!read) {
@@ -347,6 +348,10 @@ int runDischargeMap(std::istream& in, std::ostream& out, const fs::path& workDir
     }
 
     // 14-15: one image per hour.
+    if (const auto note = largeImageOutputNote(shape.rows, shape.cols, shape.hours);
+        note && notes != nullptr) {
+        *notes << *note << std::endl;
+    }
     if (shape.hours > 0) {
         const Status rendered =
             renderImages(reader, shape, bounds, workerCount(workers), workDir, out);

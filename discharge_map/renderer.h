@@ -15,8 +15,10 @@ namespace hydro {
 /// texts. Answers are read from `in`, everything is printed on `out`. `workers` is the number
 /// of images made at once (0: one per OpenMP thread); the console text and the files written
 /// are the same for every value. Returns the exit status: 0 after the last image, 1 after a
-/// reported failure.
+/// reported failure. An image output above kLargeImageOutputBytes is announced on `notes`
+/// (standard error in the program, apart from the prescribed console) before it is written.
 [[nodiscard]] int runDischargeMap(std::istream& in, std::ostream& out,
-                                  const std::filesystem::path& workDir, int workers = 0);
+                                  const std::filesystem::path& workDir, int workers = 0,
+                                  std::ostream* notes = nullptr);
 
 }  // namespace hydro

@@ -1,5 +1,6 @@
 #include "discharge_netcdf/app.h"
 
+#include <array>
 #include <chrono>
 #include <filesystem>
 #include <iomanip>
@@ -9,10 +10,12 @@
 #include <vector>
 
 #include "case/case.h"
+#include "case/case_folder.h"
 #include "case/case_note.h"
 #include "case/state_check.h"
 #include "common/console.h"
 #include "common/number_stream.h"
+#include "common/option_hint.h"
 #include "discharge_netcdf/state_netcdf.h"
 #include "results/event_time.h"
 #include "results/grid_netcdf.h"
@@ -167,7 +170,11 @@ std::optional<int> parseArguments(std::span<const std::string> args, Options& o,
             gridOption(o, args[k], args[k + 1]);
             ++k;
         } else if (args[k].starts_with("-")) {
-            sayLine(out, kUsage);
+            static constexpr std::array<std::string_view, 6> kKnown{
+                "--state", "--deflate", "--format", "--chunks", "--significant-digits", "--help"};
+            sayLine(out, nearestOption(args[k], kKnown)
+                             ? unknownOptionLine(args[k], kKnown, "", "discharge_netcdf --help")
+                             : std::string(kUsage));
             return 1;
         } else {
             o.positional.push_back(args[k]);
@@ -194,6 +201,10 @@ int runDischargeNetcdf(std::span<const std::string> args, std::ostream& out,
     if (const auto status = parseArguments(args, o, out)) {
         return *status;
     }
+    if (const Status folder = checkCaseFolder(o.positional[0]); !folder) {
+        sayLine(out, folder.error().message);
+        return 1;
+    }
     if (o.state) {
         return runStateNetcdf(o.positional[0], *o.state, o.positional[1], o.level, out);
     }
@@ -205,6 +216,10 @@ int runDischargeNetcdf(std::span<const std::string> args, std::ostream& out,
             : paths.output() / (o.format == StoreFormat::kZarr ? "discharge.zarr" : "discharge.nc");
     if (!o.wrongOption.empty()) {
         sayLine(out, "Cannot write ", target.string(), ": ", o.wrongOption);
+        return 1;
+    }
+    if (const Status output = checkOutputFolder(paths.output()); !output) {
+        sayLine(out, output.error().message);
         return 1;
     }
     const auto started = std::chrono::steady_clock::now();

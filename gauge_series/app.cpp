@@ -11,17 +11,20 @@
 
 #include "case/basin_rainfall.h"
 #include "case/case.h"
+#include "case/case_folder.h"
+#include "case/snap_report.h"
 #include "common/console.h"
 #include "common/file_transaction.h"
 #include "common/number_stream.h"
+#include "common/option_hint.h"
 #include "gauge_series/catchment.h"
 #include "gauge_series/gauge_netcdf.h"
-#include "results/skill.h"
 #include "results/discharge_value.h"
 #include "results/event_time.h"
 #include "results/gauge_table.h"
 #include "results/run_record.h"
 #include "results/series.h"
+#include "results/skill.h"
 #include "results/snapping.h"
 #include "results/svg_plot.h"
 
@@ -119,6 +122,11 @@ Result<Options> parseOptions(std::span<const std::string> args) {
             }
             o.radius = *r;
         } else if (a.starts_with("--")) {
+            static constexpr std::array<std::string_view, 3> kKnown{"--observed", "--snap-radius",
+                                                                    "--help"};
+            if (nearestOption(a, kKnown)) {
+                return Error{unknownOptionLine(a, kKnown, "", "gauge_series --help")};
+            }
             return Error{kUsage};
         } else {
             positional.push_back(a);
@@ -529,6 +537,12 @@ int runGaugeSeries(std::span<const std::string> args, std::ostream& out, std::os
     const auto options = parseOptions(args);
     if (!options) {
         return fail(out, options.error());
+    }
+    if (const Status folder = checkCaseFolder(options->caseDir); !folder) {
+        return fail(out, folder.error());
+    }
+    if (const Status output = checkOutputFolder(options->caseDir / "output"); !output) {
+        return fail(out, output.error());
     }
     // Every input is checked before anything is written.
     const auto inputs = readInputs(*options, args, out);

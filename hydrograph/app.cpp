@@ -11,6 +11,7 @@
 
 #include "case/basin_rainfall.h"
 #include "case/case.h"
+#include "case/case_folder.h"
 #include "case/outlet.h"
 #include "common/console.h"
 #include "common/number_stream.h"
@@ -152,6 +153,9 @@ Result<DischargeSeries> readSeries(const fs::path& path, std::int64_t hours) {
 }
 
 int runOutlet(const fs::path& caseDir, std::ostream& out) {
+    if (const Status folder = checkCaseFolder(caseDir); !folder) {
+        return fail(out, folder.error().message);
+    }
     const auto data = readCase(caseDir);
     if (!data) {
         return fail(out, data.error().message);
@@ -179,6 +183,9 @@ int runPlot(std::span<const std::string> args, std::ostream& out) {
     if (!row) {
         return fail(out, "ROW must be a whole number (counted from 1 from the south), not \""
                              + args[2] + "\".");
+    }
+    if (const Status folder = checkCaseFolder(caseDir); !folder) {
+        return fail(out, folder.error().message);
     }
     const auto data = readCase(caseDir);
     if (!data) {

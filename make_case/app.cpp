@@ -1,5 +1,6 @@
 #include "make_case/app.h"
 
+#include <array>
 #include <chrono>
 #include <ctime>
 #include <iomanip>
@@ -7,6 +8,7 @@
 
 #include "common/console.h"
 #include "common/number_stream.h"
+#include "common/option_hint.h"
 #include "make_case/case_check.h"
 #include "make_case/case_input.h"
 #include "make_case/case_writer.h"
@@ -244,7 +246,10 @@ Result<TerrainOptions> parseTerrain(const std::vector<std::string>& args) {
                 return taken.error();
             }
         } else if (a.starts_with("--")) {
-            return Error{"Unknown option " + a + "; see make_case --help."};
+            static constexpr std::array<std::string_view, 8> kKnown{
+                "--bbox",     "--dem-crs",         "--min-basin-cells", "--outlets",
+                "--flow-dir", "--flow-dir-coding", "--flow-acc",        "--snap-radius"};
+            return Error{unknownOptionLine(a, kKnown, "", "make_case --help")};
         } else {
             positional.push_back(a);
         }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "case/case_folder.h"
 #include "case/state_check.h"
 #include "common/console.h"
 #include "make_case/case_input.h"
@@ -455,6 +456,18 @@ void checkState(const fs::path& caseDir, const StateToCheck& request, Findings& 
 CheckSummary checkCase(const fs::path& caseDir, std::ostream& out,
                        const std::optional<StateToCheck>& state) {
     Findings f(out);
+    if (const Status folder = checkCaseFolder(caseDir); !folder) {
+        f.error(folder.error().message);
+    } else {
+        // The programs never create folders: the simulator writes into output/, the maps go
+        // into output/image/.
+        for (const fs::path& dir : {caseDir / "output", caseDir / "output" / "image"}) {
+            if (const Status there = checkOutputFolder(dir); !there) {
+                f.error(there.error().message);
+                break;
+            }
+        }
+    }
     const auto params = readCaseParameters(caseDir);
     if (!params.ok()) {
         f.error(params.error().message);

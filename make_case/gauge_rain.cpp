@@ -1,6 +1,7 @@
 #include "make_case/gauge_rain.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -17,6 +18,7 @@
 #include "common/console.h"
 #include "common/file_transaction.h"
 #include "common/number_stream.h"
+#include "common/option_hint.h"
 #include "make_case/case_input.h"
 #include "make_case/params_command.h"
 #include "make_case/rain_limits.h"
@@ -281,8 +283,8 @@ Result<GaugeRequest> parseRainGauges(const std::vector<std::string>& args) {
             request.spacing = *v;
             ++k;
         } else if (a.starts_with("--")) {
-            return Error{"Unknown option " + a
-                         + " of make_case rain-gauges; see make_case --help."};
+            static constexpr std::array<std::string_view, 1> kKnown{"--spacing"};
+            return Error{unknownOptionLine(a, kKnown, "make_case rain-gauges", "make_case --help")};
         } else {
             positional.push_back(a);
         }

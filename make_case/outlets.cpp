@@ -1,5 +1,6 @@
 #include "make_case/outlets.h"
 
+#include <array>
 #include <cmath>
 #include <fstream>
 #include <iomanip>
@@ -7,8 +8,10 @@
 #include <map>
 #include <sstream>
 
+#include "case/snap_report.h"
 #include "common/console.h"
 #include "common/number_stream.h"
+#include "common/option_hint.h"
 #include "make_case/error_line.h"
 
 namespace hydro::make_case {
@@ -29,6 +32,40 @@ std::vector<std::string> splitCsv(const std::string& line) {
         fields.emplace_back();
     }
     return fields;
+}
+
+/// Whether the grid holds the point (`lon`, `lat`), degrees.
+bool holdsPoint(const GridSpec& gridSpec, double lon, double lat) {
+    if (lon < gridSpec.westDeg()) {
+        lon += 360.0;
+    }
+    const double col = std::floor(lon * 120.0 - static_cast<double>(gridSpec.westCells));
+    const double row =
+        std::floor(static_cast<double>(gridSpec.southCells + gridSpec.rows) - lat * 120.0);
+    return col >= 0.0 && col < gridSpec.cols && row >= 0.0 && row < gridSpec.rows;
+}
+
+/// The smallest window radius around (row0, col0) that holds an inside cell off the border
+/// whose upstream area is within the tolerance of `givenKm2`, if the grid has one.
+std::optional<std::int64_t> reachingRadius(const GridSpec& gridSpec,
+                                           std::span<const std::uint8_t> outside,
+                                           std::span<const double> areaKm2, std::int32_t row0,
+                                           std::int32_t col0, double givenKm2) {
+    std::optional<std::int64_t> nearest;
+    for (std::int32_t r = 1; r < gridSpec.rows - 1; ++r) {
+        for (std::int32_t c = 1; c < gridSpec.cols - 1; ++c) {
+            const auto i = static_cast<std::size_t>(r) * static_cast<std::size_t>(gridSpec.cols)
+                           + static_cast<std::size_t>(c);
+            if (outside[i] != 0 || !areaWithinTolerance(areaKm2[i], givenKm2)) {
+                continue;
+            }
+            const std::int64_t d = snapDistanceCells(c - col0, r - row0);
+            if (!nearest || d < *nearest) {
+                nearest = d;
+            }
+        }
+    }
+    return nearest;
 }
 
 }  // namespace
@@ -62,6 +99,7 @@ Result<std::vector<OutletRequest>> parseOutlets(std::string_view text, const std
     std::ptrdiff_t lonCol = -1;
     std::ptrdiff_t latCol = -1;
     std::ptrdiff_t areaCol = -1;
+    static constexpr std::array<std::string_view, 4> kColumns{"id", "lon", "lat", "area_km2"};
     for (std::size_t k = 0; k < header.size(); ++k) {
         const auto col = static_cast<std::ptrdiff_t>(k);
         if (header[k] == "id") {
@@ -72,6 +110,10 @@ Result<std::vector<OutletRequest>> parseOutlets(std::string_view text, const std
             latCol = col;
         } else if (header[k] == "area_km2") {
             areaCol = col;
+        } else if (const auto meant = misspeltName(header[k], kColumns)) {
+            return errorLine(name, " line 1: unknown column ", quoteToken(header[k]),
+                             " (did you mean ", *meant,
+                             "?); the columns are id, lon, lat and optionally area_km2.");
         }
     }
     if (idCol < 0 || lonCol < 0 || latCol < 0) {
@@ -95,8 +137,12 @@ Result<std::vector<OutletRequest>> parseOutlets(std::string_view text, const std
         const auto lat = parseDouble(field(latCol));
         if (o.id.empty() || !lon || !std::isfinite(*lon) || !lat
             || !(*lat >= -90.0 && *lat <= 90.0)) {
-            return errorLine(name, " line ", lineNo,
-                             ": an outlet needs an id, a longitude and a latitude in degrees.");
+            const bool swapped = lon && lat && std::abs(*lon) <= 90.0 && std::abs(*lat) > 90.0
+                                 && std::abs(*lat) <= 180.0;
+            return errorLine(
+                name, " line ", lineNo,
+                ": an outlet needs an id, a longitude and a latitude in degrees.",
+                swapped ? " The latitude lies beyond 90: latitude and longitude swapped?" : "");
         }
         o.lon = *lon;
         o.lat = *lat;
@@ -138,8 +184,9 @@ Result<std::vector<SnappedOutlet>> snapOutlets(std::span<const OutletRequest> ou
         const double rowF =
             std::floor(static_cast<double>(gridSpec.southCells + gridSpec.rows) - o.lat * 120.0);
         if (!(colF >= 0.0 && colF < gridSpec.cols && rowF >= 0.0 && rowF < gridSpec.rows)) {
-            return errorLine("Outlet ", quoteToken(o.id), " at ", o.lon, ", ", o.lat,
-                             " lies off the grid.");
+            return errorLine(
+                "Outlet ", quoteToken(o.id), " at ", o.lon, ", ", o.lat, " lies off the grid.",
+                holdsPoint(gridSpec, o.lat, o.lon) ? " Latitude and longitude swapped?" : "");
         }
         const auto row0 = static_cast<std::int32_t>(rowF);
         const auto col0 = static_cast<std::int32_t>(colF);
@@ -163,6 +210,7 @@ Result<std::vector<SnappedOutlet>> snapOutlets(std::span<const OutletRequest> ou
                     || (score == bestScore && dist < best.distanceCells)) {
                     best.cell = static_cast<std::int32_t>(i);
                     best.distanceCells = dist;
+                    best.distance = snapDistanceCells(c - col0, r - row0);
                     best.areaKm2 = areaKm2[i];
                     bestScore = score;
                 }
@@ -179,6 +227,11 @@ Result<std::vector<SnappedOutlet>> snapOutlets(std::span<const OutletRequest> ou
                                  " snap to the same cell; give one of them another position.");
             }
         }
+        if (o.areaKm2 && !areaWithinTolerance(best.areaKm2, *o.areaKm2)) {
+            best.warning =
+                snapAreaWarning(quoteToken(o.id), best.areaKm2, *o.areaKm2, radius,
+                                reachingRadius(gridSpec, outside, areaKm2, row0, col0, *o.areaKm2));
+        }
         snapped.push_back(best);
     }
     return snapped;
@@ -186,21 +239,26 @@ Result<std::vector<SnappedOutlet>> snapOutlets(std::span<const OutletRequest> ou
 
 void printSnapTable(std::span<const OutletRequest> outlets, std::span<const SnappedOutlet> snapped,
                     const GridSpec& gridSpec, std::ostream& out) {
-    out << "outlet id, river, column, row, distance (cells), upstream area (km2), given area "
-           "(km2)\n";
+    out << "outlet id, river, column, row, " << kSnapDistanceHeading
+        << ", upstream area (km2), given area (km2)\n";
     for (std::size_t k = 0; k < snapped.size(); ++k) {
         const GridShape shape = gridSpec.shape();
         std::ostringstream line;
         line << quoteToken(outlets[k].id) << ", " << k + 1 << ", "
              << shape.userColumn(snapped[k].cell) << ", " << shape.userRow(snapped[k].cell) << ", "
-             << std::fixed << std::setprecision(2) << snapped[k].distanceCells << ", "
-             << std::setprecision(1) << snapped[k].areaKm2 << ", ";
+             << snapped[k].distance << ", " << std::fixed << std::setprecision(1)
+             << snapped[k].areaKm2 << ", ";
         if (outlets[k].areaKm2) {
             line << *outlets[k].areaKm2;
         } else {
             line << "-";
         }
         sayLine(out, line.str());
+    }
+    for (const SnappedOutlet& s : snapped) {
+        if (!s.warning.empty()) {
+            sayLine(out, s.warning);
+        }
     }
 }
 

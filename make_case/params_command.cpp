@@ -6,6 +6,7 @@
 #include "case/case.h"
 #include "common/console.h"
 #include "common/number_stream.h"
+#include "common/option_hint.h"
 #include "make_case/case_input.h"
 #include "make_case/case_writer.h"
 
@@ -55,8 +56,12 @@ Result<ParamsRequest> parseParams(const std::vector<std::string>& args) {
             }
         }
         if (option == nullptr) {
-            return Error{"Unknown option " + quoteToken(a)
-                         + " of make_case params; see make_case --help."};
+            std::vector<std::string_view> known;
+            known.reserve(kOptions.size());
+            for (const ParamOption& o : kOptions) {
+                known.emplace_back(o.name);
+            }
+            return Error{unknownOptionLine(a, known, "make_case params", "make_case --help")};
         }
         if (k + 1 >= args.size()) {
             return Error{a + " needs a value; see make_case --help."};

@@ -12,12 +12,15 @@
 #include <limits>
 #include <map>
 #include <memory>
+#include <optional>
 #include <sstream>
 
+#include "case/case_folder.h"
 #include "case/time_parse.h"
 #include "common/console.h"
 #include "common/file_transaction.h"
 #include "common/number_stream.h"
+#include "common/option_hint.h"
 #include "make_case/case_input.h"
 #include "make_case/case_writer.h"
 #include "make_case/error_line.h"
@@ -104,6 +107,78 @@ Result<std::vector<double>> curveNumbers(const fs::path& path, const RainWindow&
     return cn;
 }
 
+/// The extent of cells, degrees (cell edges).
+struct Extent {
+    double west = std::numeric_limits<double>::infinity();
+    double east = -std::numeric_limits<double>::infinity();
+    double south = std::numeric_limits<double>::infinity();
+    double north = -std::numeric_limits<double>::infinity();
+};
+
+/// The extent of the case's simulated cells (on a listed river, off the border); nothing when
+/// there are none.
+std::optional<Extent> simulatedExtent(const CaseData& data) {
+    Extent e;
+    const double half = 0.5 / 120.0;
+    for (const GridCell& cell : data.grid.cells) {
+        if (!isRouted(cell, data.rivers)) {
+            continue;
+        }
+        const double lon = static_cast<double>(cell.lonSec) / 3600.0;
+        const double lat = static_cast<double>(cell.latSec) / 3600.0;
+        e.west = std::min(e.west, lon - half);
+        e.east = std::max(e.east, lon + half);
+        e.south = std::min(e.south, lat - half);
+        e.north = std::max(e.north, lat + half);
+    }
+    if (!(e.west <= e.east)) {
+        return std::nullopt;
+    }
+    return e;
+}
+
+/// Why the product's points, `dLon` x `dLat` apart, do not reach a whole cell of theirs beyond
+/// each edge of the simulated cells' extent `e`: the side, and the edge needed and the edge
+/// available in degrees. Nothing when they do.
+std::optional<std::string> coverageGap(const RainSeries& s, const Extent& e, double dLon,
+                                       double dLat) {
+    const char* side = nullptr;
+    double needed = 0.0;
+    double available = 0.0;
+    const double fileWest = s.lon.front() - dLon / 2.0;
+    const double fileEast = s.lon.back() + dLon / 2.0;
+    const double fileSouth = s.lat.front() - dLat / 2.0;
+    const double fileNorth = s.lat.back() + dLat / 2.0;
+    if (fileWest > e.west - dLon) {
+        side = "west";
+        needed = e.west - dLon;
+        available = fileWest;
+    } else if (fileEast < e.east + dLon) {
+        side = "east";
+        needed = e.east + dLon;
+        available = fileEast;
+    } else if (fileSouth > e.south - dLat) {
+        side = "south";
+        needed = e.south - dLat;
+        available = fileSouth;
+    } else if (fileNorth < e.north + dLat) {
+        side = "north";
+        needed = e.north + dLat;
+        available = fileNorth;
+    }
+    if (side == nullptr) {
+        return std::nullopt;
+    }
+    const bool alongLon = side[0] == 'w' || side[0] == 'e';
+    std::ostringstream line;
+    line.imbue(std::locale::classic());
+    line << "does not cover the simulated cells on their " << side
+         << " side with a margin of one of its cells: it needs to reach "
+         << (alongLon ? "longitude " : "latitude ") << needed << ", but its cells end at "
+         << available << " (degrees).";
+    return line.str();
+}
+
 }  // namespace
 
 std::string floatText(float v) {
@@ -149,29 +224,18 @@ std::vector<double> curveNumberLoss(std::span<const double> rain, double cn) {
 
 Result<RainWindow> chooseWindow(const RainSeries& s, const CaseData& data,
                                 const std::string& source) {
-    const EventParameters& p = data.params;
     const auto rows = static_cast<std::int32_t>(s.lat.size());
     const auto cols = static_cast<std::int32_t>(s.lon.size());
     const double dLon = (s.lon.back() - s.lon.front()) / (cols - 1);
     const double dLat = (s.lat.back() - s.lat.front()) / (rows - 1);
-    const auto west = static_cast<double>(p.swLon);
-    const auto south = static_cast<double>(p.swLat);
-    const double east = west + p.studyCols / 120.0;
-    const double north = south + p.studyRows / 120.0;
-    // The product's cells must reach a whole cell beyond each edge of the study area.
-    const char* missing = nullptr;
-    if (s.lon.front() - dLon / 2.0 > west - dLon) {
-        missing = "west";
-    } else if (s.lon.back() + dLon / 2.0 < east + dLon) {
-        missing = "east";
-    } else if (s.lat.front() - dLat / 2.0 > south - dLat) {
-        missing = "south";
-    } else if (s.lat.back() + dLat / 2.0 < north + dLat) {
-        missing = "north";
+    const std::optional<Extent> simulated = simulatedExtent(data);
+    if (!simulated) {
+        return Error{
+            "The case has no simulated cells (no listed river off the border): nothing "
+            "to take rain for."};
     }
-    if (missing != nullptr) {
-        return Error{source + ": does not cover the study area on its " + std::string(missing)
-                     + " side with a margin of one of its cells."};
+    if (auto gap = coverageGap(s, *simulated, dLon, dLat)) {
+        return Error{source + ": " + *gap};
     }
     RainWindow w;
     w.dx = static_cast<float>(dLon);
@@ -200,11 +264,6 @@ Result<RainWindow> chooseWindow(const RainSeries& s, const CaseData& data,
         r1 = std::max(r1, k / cols);
         c0 = std::min(c0, k % cols);
         c1 = std::max(c1, k % cols);
-    }
-    if (w.cells.empty()) {
-        return Error{
-            "The case has no simulated cells (no listed river off the border): nothing "
-            "to take rain for."};
     }
     // A window placed from its own corner rounds its points in single precision a little
     // differently from the full grid: widen it until every cell keeps its point.
@@ -519,6 +578,9 @@ struct RainDone {
     PointRain rain;
 };
 Result<RainDone> makeRain(const RainOptions& o, std::ostream& progress) {
+    if (const Status folder = checkCaseFolder(o.caseDir); !folder) {
+        return folder.error();
+    }
     auto data = readCase(o.caseDir);
     if (!data.ok()) {
         return Error{o.caseDir.string() + ": " + data.error().message};
@@ -696,7 +758,9 @@ Result<RainOptions> parseRain(const std::vector<std::string>& args) {
             continue;
         }
         if (std::find(kValued.begin(), kValued.end(), a) == kValued.end()) {
-            return Error{"Unknown option " + a + "; see make_case --help."};
+            std::vector<std::string_view> known(kValued.begin(), kValued.end());
+            known.insert(known.end(), {"--time-is-end", "--accumulated", "--spread-evenly"});
+            return Error{unknownOptionLine(a, known, "", "make_case --help")};
         }
         if (k + 1 >= args.size()) {
             return Error{a + " needs a value; see make_case --help."};

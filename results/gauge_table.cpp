@@ -1,6 +1,7 @@
 #include "results/gauge_table.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -10,6 +11,7 @@
 
 #include "case/time_parse.h"
 #include "common/number_stream.h"
+#include "common/option_hint.h"
 
 namespace hydro::results {
 
@@ -103,6 +105,12 @@ Result<std::vector<Gauge>> parseGauges(std::string_view text, const std::string&
     const std::vector<std::string> header = splitCsvLine(lines[0].text);
     std::map<std::string, std::size_t> column;
     for (std::size_t k = 0; k < header.size(); ++k) {
+        static constexpr std::array<std::string_view, 4> kColumns{"id", "lon", "lat", "area_km2"};
+        if (const auto meant = misspeltName(header[k], kColumns)) {
+            return Error{fileName + " line 1: unknown column " + quoteToken(header[k])
+                         + " (did you mean " + std::string(*meant)
+                         + "?); the columns are id, lon, lat and optionally area_km2."};
+        }
         column.emplace(header[k], k);
     }
     for (const char* required : {"id", "lon", "lat"}) {

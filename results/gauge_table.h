@@ -27,7 +27,8 @@ struct Gauge {
 /// Parses the gauge list `text` read from `fileName`. Ids must be unique and made of letters,
 /// digits, '_', '-' and '.' (they name files), up to 64 characters; lon and lat finite; an
 /// area, when given, above 0; a threshold_m3s, when given, 0 or more. Columns may come in any
-/// order; other columns are ignored.
+/// order; other columns are ignored, except one that misspells a known name (misspeltName),
+/// which is an error naming it.
 Result<std::vector<Gauge>> parseGauges(std::string_view text, const std::string& fileName);
 
 struct Observations {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <fstream>
 #include <iterator>
 #include <system_error>
@@ -199,8 +200,11 @@ Layout defineLayout(NetcdfFile& nc, const GridNetcdfJob& job) {
     dischargeAttributes(nc, l.eventMax, "largest hourly mean discharge of the event",
                         "time: maximum");
     nc.compress(l.eventMax, {rows, cols}, level);
-    l.timeOfPeak = nc.defineVariable("time_of_peak", Type::kDouble, {latDim, lonDim});
-    nc.number(l.timeOfPeak, "_FillValue", static_cast<double>(kNoData));
+    // Whole hours, stored as integers with an integer fill: a CF reader then decodes the cells
+    // without a peak to "not a time" instead of casting a masked floating-point NaN to an
+    // integer.
+    l.timeOfPeak = nc.defineVariable("time_of_peak", Type::kInt, {latDim, lonDim});
+    nc.number(l.timeOfPeak, "_FillValue", static_cast<std::int32_t>(kNoData));
     nc.text(l.timeOfPeak, "long_name",
             "end of the first hour with the event's largest hourly mean discharge");
     nc.text(l.timeOfPeak, "units", units);
@@ -304,10 +308,10 @@ Status firstFault(const FrameVariable& v) {
 /// The event's largest hourly mean at every cell and the end of its first hour.
 struct Peaks {
     std::vector<float> eventMax;
-    std::vector<double> peakTime;
+    std::vector<std::int32_t> peakTime;  ///< hours from 1, as stored
 
     explicit Peaks(std::size_t cells)
-        : eventMax(cells, kNoData), peakTime(cells, static_cast<double>(kNoData)) {}
+        : eventMax(cells, kNoData), peakTime(cells, static_cast<std::int32_t>(kNoData)) {}
 
     /// Takes in the hours of `block`, whose values are `values` as readBlock leaves them.
     void update(std::span<const float> values, const Block& block, std::size_t cols) {
@@ -324,7 +328,7 @@ struct Peaks {
                     }
                     if (f == 0 || v > eventMax[i]) {
                         eventMax[i] = v;
-                        peakTime[i] = static_cast<double>(f + 1);
+                        peakTime[i] = static_cast<std::int32_t>(f + 1);
                     }
                 }
             }

@@ -163,6 +163,14 @@ void NetcdfFile::put(int variable, std::initializer_list<std::size_t> start,
 }
 
 void NetcdfFile::put(int variable, std::initializer_list<std::size_t> start,
+                     std::initializer_list<std::size_t> count, const std::int32_t* values) {
+    if (!failed()) {
+        check(nc_put_vara_int(id_, variable, std::data(start), std::data(count), values),
+              "writing values");
+    }
+}
+
+void NetcdfFile::put(int variable, std::initializer_list<std::size_t> start,
                      std::initializer_list<std::size_t> count, const char* values) {
     if (!failed()) {
         check(nc_put_vara_text(id_, variable, std::data(start), std::data(count), values),

@@ -64,6 +64,8 @@ public:
     void put(int variable, std::initializer_list<std::size_t> start,
              std::initializer_list<std::size_t> count, const double* values);
     void put(int variable, std::initializer_list<std::size_t> start,
+             std::initializer_list<std::size_t> count, const std::int32_t* values);
+    void put(int variable, std::initializer_list<std::size_t> start,
              std::initializer_list<std::size_t> count, const char* values);
     void put(int variable, std::span<const std::size_t> start, std::span<const std::size_t> count,
              const float* values);

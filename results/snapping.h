@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <ostream>
+#include <string>
 #include <vector>
 
 #include "case/event_parameters.h"
@@ -25,6 +26,9 @@ struct SnappedGauge {
     double lat = 0.0;
     std::int32_t riverNum = -1;
     std::int32_t flowAcc = 0;
+    /// With a given area, the "Warning:" line when the cell's upstream area is off by more
+    /// than kSnapAreaTolerance (snap_report.h); empty otherwise.
+    std::string warning;
 };
 
 /// Snaps `gauge` within the (2r+1) x (2r+1) window centred on the cell holding it (the part of
@@ -32,7 +36,8 @@ struct SnappedGauge {
 /// the gauge gives its area, to the one whose upstream area is closest to it; ties go to the
 /// first candidate in file order (southern rows first, then west). Candidates are the cells
 /// the simulator routes: on a listed river, off the border, with a positive flow
-/// accumulation. Fails, naming the gauge, when there is none.
+/// accumulation. Fails, naming the gauge, when there is none. The distance is counted as
+/// snapDistanceCells counts it.
 Result<SnappedGauge> snapGauge(const Gauge& gauge, const StudyGrid& grid, const RiverList& rivers,
                                const EventParameters& p, const std::vector<double>& upstreamM2,
                                std::int64_t radius);

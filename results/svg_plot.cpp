@@ -108,6 +108,39 @@ Layout makeLayout(const HydrographPlot& plot) {
     return lay;
 }
 
+/// Where the peak label goes: its anchor's x and whether the text ends there.
+struct PeakLabelPlace {
+    double x = 0.0;
+    bool endAnchored = false;
+};
+
+/// Beside the mark at `x`: to its right, or to its left in the right 30 % of the plot, and to
+/// the other side, or against the plot's edge, when its estimated width would leave the plot
+/// box.
+PeakLabelPlace placePeakLabel(double x, std::string_view label) {
+    // Wide digits of sans-serif at 12 px, a little over: the text should not reach the frame.
+    constexpr double kCharWidth = 7.5;
+    constexpr double kGap = 8.0;
+    constexpr double kInset = 4.0;
+    std::size_t characters = 0;
+    for (const char c : label) {
+        characters += (static_cast<unsigned char>(c) & 0xC0U) != 0x80U ? 1U : 0U;
+    }
+    const double width = kCharWidth * static_cast<double>(characters);
+    const bool fitsRight = x + kGap + width <= kRight;
+    const bool fitsLeft = x - kGap - width >= kLeft;
+    const bool leftOfMark = x > kLeft + kPlotWidth * 0.7;
+    if (leftOfMark ? fitsLeft : fitsRight) {
+        return leftOfMark ? PeakLabelPlace{x - kGap, true} : PeakLabelPlace{x + kGap, false};
+    }
+    if (leftOfMark ? fitsRight : fitsLeft) {
+        return leftOfMark ? PeakLabelPlace{x + kGap, false} : PeakLabelPlace{x - kGap, true};
+    }
+    // Wider than either side: against the edge nearer the mark's side.
+    return leftOfMark ? PeakLabelPlace{kRight - kInset, true}
+                      : PeakLabelPlace{kLeft + kInset, false};
+}
+
 void writeHeader(SvgText& s, const Layout& lay) {
     s << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
       << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"960\" height=\"540\" "
@@ -217,11 +250,12 @@ void writeDischarge(SvgText& s, const Layout& lay) {
         const double y = lay.yOfQ(lay.plot->discharge[*lay.plot->peakIndex]);
         s << "<circle class=\"peak\" cx=\"" << x << "\" cy=\"" << y
           << "\" r=\"4\" fill=\"#c0392b\" stroke=\"black\" stroke-width=\"1\"/>\n";
-        const bool leftOfMark = x > kLeft + kPlotWidth * 0.7;
+        const PeakLabelPlace place = placePeakLabel(x, lay.plot->peakLabel);
         const double labelY = std::max(y - 8.0, kTop + 14.0);
-        s.label(leftOfMark ? x - 8.0 : x + 8.0, labelY,
-                leftOfMark ? R"(class="peak-label" text-anchor="end")" : R"(class="peak-label")",
-                lay.plot->peakLabel);
+        s.label(
+            place.x, labelY,
+            place.endAnchored ? R"(class="peak-label" text-anchor="end")" : R"(class="peak-label")",
+            lay.plot->peakLabel);
     }
 }
 

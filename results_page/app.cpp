@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "case/basin_rainfall.h"
+#include "case/case_folder.h"
 #include "case/outlet.h"
 #include "common/console.h"
 #include "results/discharge_value.h"
@@ -83,7 +84,29 @@ void appendWords(std::vector<std::uint8_t>& out, std::span<const std::uint32_t> 
 struct EventDischarge {
     std::vector<float> series;  ///< [simulated cell][hour], m3/s
     DischargeRange range;
+    /// The smallest event maximum above 0 of the channel cells (flow accumulation above the
+    /// channel threshold); 0 when no channel cell carries water.
+    float channelFloor = 0.0F;
 };
+
+/// The smallest event maximum above 0 of the simulated cells that are channels.
+float channelFloor(const CaseInput& in, const std::vector<CellIndex>& cells,
+                   const std::vector<float>& series, std::size_t hours) {
+    float floor = 0.0F;
+    for (std::size_t k = 0; k < cells.size(); ++k) {
+        if (in.grid[cells[k]].flowAcc <= in.params.channelArea) {
+            continue;
+        }
+        const auto first = series.begin() + static_cast<std::ptrdiff_t>(k * hours);
+        const float peak =
+            hours == 0 ? 0.0F
+                       : *std::max_element(first, first + static_cast<std::ptrdiff_t>(hours));
+        if (peak > 0.0F && (floor == 0.0F || peak < floor)) {
+            floor = peak;
+        }
+    }
+    return floor;
+}
 
 Result<EventDischarge> readDischarge(const fs::path& caseDir, const CaseInput& in,
                                      const std::vector<CellIndex>& cells, std::int64_t hours,
@@ -125,6 +148,7 @@ Result<EventDischarge> readDischarge(const fs::path& caseDir, const CaseInput& i
         progress << "\rresults_page: read hour " << hour + 1 << " of " << hours << std::flush;
     }
     progress << '\n';
+    out.channelFloor = channelFloor(in, cells, out.series, h);
     return out;
 }
 
@@ -190,8 +214,14 @@ struct Scale {
 
 using Scales = std::array<Scale, 2>;
 
-Scales colourScales(const DischargeRange& r) {
-    const float logLower = r.smallestPositive > 0.0F ? r.smallestPositive : r.largest;
+/// The log scale starts at the channels' smallest peak, so that the rivers take the ramp and
+/// the many slope cells of a large basin, whose discharge is far smaller, keep to its bottom;
+/// without water in a channel, at the smallest discharge above 0.
+Scales colourScales(const DischargeRange& r, float channelFloor) {
+    float logLower = r.smallestPositive > 0.0F ? r.smallestPositive : r.largest;
+    if (channelFloor > logLower && channelFloor < r.largest) {
+        logLower = channelFloor;
+    }
     return {{{"log", logLower, r.largest, &logIndex}, {"sqrt", r.smallest, r.largest, &sqrtIndex}}};
 }
 
@@ -356,7 +386,7 @@ Status writePage(const fs::path& caseDir, const CaseInput& in, const std::vector
     if (meta.maskText.empty() || meta.shadeText.empty()) {
         return noMemory();
     }
-    const Scales scales = colourScales(discharge.range);
+    const Scales scales = colourScales(discharge.range, discharge.channelFloor);
     meta.scales = &scales;
     if (auto written =
             writeFrames(page, cells, discharge, static_cast<std::size_t>(hours), scales, progress);
@@ -383,6 +413,12 @@ Status writePage(const fs::path& caseDir, const CaseInput& in, const std::vector
 
 int run(const fs::path& caseDir, std::ostream& out, std::ostream& progress) {
     const Timer timer;
+    for (const Status& folder : {checkCaseFolder(caseDir), checkOutputFolder(caseDir / "output")}) {
+        if (!folder) {
+            sayLine(out, folder.error().message);
+            return kFailure;
+        }
+    }
     progress << "results_page: reading the case " << caseDir.string() << '\n';
     auto input = readCaseInput(caseDir);
     if (!input.ok()) {

@@ -11,6 +11,8 @@
 #include <sstream>
 #include <system_error>
 
+#include "case/case_folder.h"
+
 namespace hydro::results_page {
 
 namespace fs = std::filesystem;
@@ -113,8 +115,8 @@ PageOutput::~PageOutput() {
 
 Status PageOutput::begin() {
     std::error_code ec;
-    if (!fs::is_directory(outputDir_, ec)) {
-        return Error{outputDir_.string() + " is not a folder: run runoff_sim in the case first."};
+    if (Status folder = checkOutputFolder(outputDir_); !folder) {
+        return folder;
     }
     staging_ = outputDir_ / ("page.part-" + std::to_string(::getpid()));
     fs::remove_all(staging_, ec);

@@ -514,6 +514,18 @@ const RP = (window.RP = window.RP || {});
 
   const plot = { left: 58, right: 52, top: 16, bottom: 44, width: 560, height: 330 };
 
+  /**
+   * Hours between the time axis' labels: the shortest step of 1, 2, 3, 6 or 12 hours or of
+   * whole days whose labels ("MM-DD hh:mm", `labelPx` wide with the gap between two) stand
+   * side by side in `widthPx` for an event of `hours` hours.
+   */
+  function timeLabelStep(hours, widthPx, labelPx = 84) {
+    const fit = Math.max(1, Math.floor(widthPx / labelPx));
+    for (const step of [1, 2, 3, 6, 12]) if (hours / step <= fit) return step;
+    return 24 * Math.max(1, Math.ceil(hours / 24 / fit));
+  }
+  RP.timeLabelStep = timeLabelStep;
+
   function drawHydrograph(series, peak, river, gauge) {
     const m = RP.meta;
     const svg = $("hydrograph");
@@ -538,8 +550,7 @@ const RP = (window.RP = window.RP || {});
       svgEl("line", { x1: x0, x2: x1, y1: Y(q), y2: Y(q) }, grid);
       svgEl("text", { x: x0 - 6, y: Y(q) + 4, "text-anchor": "end" }, svg, fmtG(Number(q.toPrecision(6))));
     }
-    const dayStep = m.hours > 24 * 8 ? 24 * Math.ceil(m.hours / 24 / 8) : 24;
-    const labelEvery = m.hours <= 72 ? 12 : dayStep;
+    const labelEvery = timeLabelStep(m.hours, x1 - x0);
     for (let h = 0; h <= m.hours; h += Math.min(labelEvery, 24)) {
       svgEl("line", { x1: X(h), x2: X(h), y1: y0, y2: y1 }, grid);
     }

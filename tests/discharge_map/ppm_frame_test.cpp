@@ -74,6 +74,15 @@ TEST(PpmFrame, HeaderAndFileSize) {
     EXPECT_EQ(imageFileBytes(2147483647, 2147483647), std::nullopt);
 }
 
+TEST(PpmFrame, ALargeImageOutputIsAnnouncedWithItsSize) {
+    // Ten days of a 1197 x 643 grid: 240 images of 57725792 bytes.
+    EXPECT_EQ(largeImageOutputNote(643, 1197, 240),
+              "discharge_map: 240 images of 5985 x 3215 pixels (5 x 5 a cell) will take 13.9 GB "
+              "in ./image/.");
+    EXPECT_EQ(largeImageOutputNote(10, 8, 48), std::nullopt);
+    EXPECT_EQ(largeImageOutputNote(643, 1197, 0), std::nullopt);
+}
+
 TEST(PpmFrame, TenByEightGridWithFrameLineAndNorthOnTop) {
     constexpr std::int32_t kRows = 10;
     constexpr std::int32_t kCols = 8;

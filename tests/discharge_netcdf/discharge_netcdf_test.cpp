@@ -214,6 +214,14 @@ TEST(DischargeNetcdf, AttributesACfReaderNeeds) {
     EXPECT_EQ(nc.text("discharge", "cell_methods"), "time: mean");
     EXPECT_EQ(nc.text("discharge_daily_mean", "cell_methods"), "day: mean");
     EXPECT_EQ(nc.text("discharge_daily_max", "cell_methods"), "day: maximum");
+    // The time of peak in whole hours, its fill an integer of the same type.
+    nc_type peakType = NC_NAT;
+    nc_inq_vartype(nc.id(), nc.var("time_of_peak"), &peakType);
+    EXPECT_EQ(peakType, NC_INT);
+    nc_type fillType = NC_NAT;
+    nc_inq_atttype(nc.id(), nc.var("time_of_peak"), "_FillValue", &fillType);
+    EXPECT_EQ(fillType, NC_INT);
+    EXPECT_EQ(nc.number("time_of_peak", "_FillValue"), -9999.0);
     for (const char* name : {"time", "day", "time_of_peak"}) {
         SCOPED_TRACE(name);
         EXPECT_EQ(nc.text(name, "units"), "hours since 2021-03-14 06:30:00");
@@ -392,6 +400,21 @@ TEST(DischargeNetcdf, UsageAndHelp) {
                                  progress),
               1);
     EXPECT_EQ(out.str(), "--deflate must be a whole number from 0 to 9, not \"\\x1B[2J9\".\n");
+
+    // Given the case's output folder instead of the case, or a case without one.
+    test::TempDir dir;
+    writeCase(dir.path(), 4, 3, 2, "2000 1 1 0 0 0");
+    out.str("");
+    EXPECT_EQ(
+        runDischargeNetcdf(std::vector<std::string>{(dir / "output").string()}, out, progress), 1);
+    EXPECT_EQ(out.str(), "this is not a case folder: no param-event.dat in "
+                             + (dir / "output").string() + "; the case folder is "
+                             + dir.path().string() + ".\n");
+    fs::remove_all(dir / "output");
+    out.str("");
+    EXPECT_EQ(runDischargeNetcdf(std::vector<std::string>{dir.path().string()}, out, progress), 1);
+    EXPECT_EQ(out.str(), (dir / "output").string() + " is not a folder: create it with: mkdir -p "
+                             + (dir / "output").string() + "\n");
 }
 
 TEST(EventStart, HeaderDatesAndTheirFallback) {

@@ -393,6 +393,40 @@ TEST(GaugeSeries, GaugeWithoutObservationsGetsAnEmptyRow) {
     EXPECT_EQ(skill[1][1], "1");
 }
 
+TEST(GaugeSeries, AGaugeSnappedFarFromItsAreaIsWarnedAbout) {
+    const PlaneCase plane;
+    ASSERT_TRUE(plane.simulated());
+    const Outcome plain = runGauges(plane.args());
+    ASSERT_EQ(plain.status, 0) << plain.out;
+    // The outlet (column 4) drains five cells, column 3 four: 10 % more than the outlet's
+    // area is within 20 % of the outlet's cell only.
+    const auto cells = csvRows(test::readText(plane.dir() / "output/gauge_cells.csv"));
+    ASSERT_GE(cells.size(), 2U);
+    const double outlet = std::stod(cells[1][5]);
+    test::writeText(plane.dir() / "area.csv", "id,lon,lat,area_km2\nup,"
+                                                  + fixedText(135.0 + 2.5 / 120.0, 6) + ",35.0125,"
+                                                  + fixedText(outlet * 1.1, 3) + "\n");
+    const std::vector<std::string> args{plane.dir().path().string(),
+                                        (plane.dir() / "area.csv").string(), "--snap-radius"};
+    std::vector<std::string> near = args;
+    near.emplace_back("0");
+    const Outcome run = runGauges(near);
+    ASSERT_EQ(run.status, 0) << run.out;
+    const std::vector<std::string> lines = linesFrom(run.out, "Gauges (");
+    ASSERT_GE(lines.size(), 4U) << run.out;
+    EXPECT_NE(lines[1].find(" distance (cells) "), std::string::npos) << lines[1];
+    EXPECT_EQ(lines[3], "Warning: gauge up snapped to a cell draining "
+                            + fixedText(std::stod(tokens(lines[2])[4]), 1) + " km2, but "
+                            + fixedText(outlet * 1.1, 1)
+                            + " km2 is given (off by more than 20 %) within --snap-radius 0; "
+                              "--snap-radius 2 reaches a cell within 20 %.");
+    std::vector<std::string> far = args;
+    far.emplace_back("2");
+    const Outcome wider = runGauges(far);
+    ASSERT_EQ(wider.status, 0) << wider.out;
+    EXPECT_EQ(wider.out.find("Warning:"), std::string::npos) << wider.out;
+}
+
 TEST(GaugeSeries, RefusedInputsLeaveNoOutput) {
     const PlaneCase plane;
     ASSERT_TRUE(plane.simulated());
@@ -449,6 +483,13 @@ TEST(GaugeSeries, RefusedInputsLeaveNoOutput) {
         test::writeText(file, whole);
         EXPECT_EQ(run.status, 1);
         EXPECT_EQ(run.out, "output/water_balance.csv ends before its row \"all\".\n");
+    }
+    {
+        SCOPED_TRACE("the output folder given for the case");
+        const Outcome run = runGauges({out.string(), (plane.dir() / "gauges.csv").string()});
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.out, "this is not a case folder: no param-event.dat in " + out.string()
+                               + "; the case folder is " + plane.dir().path().string() + ".\n");
     }
     {
         SCOPED_TRACE("missing observation file");

@@ -209,6 +209,11 @@ TEST_F(MadeCase, CheckRefusesEachFaultWithItsOwnLine) {
         bool error;
     };
     const std::vector<Fault> faults{
+        // The programs never create folders: the simulator would fail at its first write.
+        {"no output folder", [](const fs::path& c) { fs::remove_all(c / "output"); },
+         "case/output is not a folder: create it with: mkdir -p ", true},
+        {"no image folder", [](const fs::path& c) { fs::remove_all(c / "output" / "image"); },
+         "case/output/image is not a folder: create it with: mkdir -p ", true},
         {"short grid",
          [](const fs::path& c) {
              fs::resize_file(c / "topoData" / "flowAcc.bin", 40 * 30 * 4 - 4);
@@ -308,6 +313,26 @@ TEST_F(MadeCase, CheckRefusesEachFaultWithItsOwnLine) {
             EXPECT_EQ(summary.warnings, 1) << out;
         }
     }
+}
+
+TEST(CaseFolders, ANotherFolderIsNamedWithWhatACaseHolds) {
+    TempDir dir;
+    fs::create_directories(dir / "case" / "output");
+    writeText(dir / "case" / "param-event.dat", "");
+    std::ostringstream out;
+    EXPECT_GE(checkCase(dir / "case" / "output", out).errors, 1);
+    EXPECT_EQ(out.str().rfind("error: this is not a case folder: no param-event.dat in "
+                                  + (dir / "case" / "output").string() + "; the case folder is "
+                                  + (dir / "case").string() + ".\n",
+                              0),
+              0U)
+        << out.str();
+    std::ostringstream rain;
+    std::ostringstream progress;
+    EXPECT_EQ(runMakeCase({"rain", (dir / "r.nc").string(), dir.path().string()}, rain, progress),
+              1);
+    EXPECT_EQ(rain.str(),
+              "this is not a case folder: no param-event.dat in " + dir.path().string() + ".\n");
 }
 
 TEST(Terrain, KeepsTheOtherParameterValuesOfAnExistingFile) {
@@ -526,7 +551,7 @@ TEST(Terrain, OutletsSnapToTheirCellsAndNest) {
     o.snapRadius = 0;
     ASSERT_EQ(runTerrainOn(o, &console), 0) << console;
     EXPECT_NE(console.find("downstream, 1, " + std::to_string(best % 40 + 1) + ", "
-                           + std::to_string(best / 40 + 1) + ", 0.00, "),
+                           + std::to_string(best / 40 + 1) + ", 0, "),
               std::string::npos)
         << console;
     const auto nested = readInts(dir / "case" / "topoData" / "riverNum.bin");
@@ -546,6 +571,13 @@ TEST(Terrain, OutletsSnapToTheirCellsAndNest) {
     fs::remove(dir / "case" / "param-event.dat");
     ASSERT_EQ(runTerrainOn(o, &console), 0) << console;
     EXPECT_NE(console.find("1000000000"), std::string::npos) << console;
+    // No cell comes near that area: the case is built, with the warning under the table.
+    EXPECT_NE(console.find("\nWarning: gauge far snapped to a cell draining "), std::string::npos)
+        << console;
+    EXPECT_NE(console.find(" km2, but 1000000000.0 km2 is given (off by more than 20 %) within "
+                           "--snap-radius 2; no cell of the grid comes within 20 %"),
+              std::string::npos)
+        << console;
 
     // Faults of the file are named with its line.
     writeText(dir / "gauges.csv", "id,lon,lat\nx,abc,34.1\n");
@@ -554,6 +586,17 @@ TEST(Terrain, OutletsSnapToTheirCellsAndNest) {
     writeText(dir / "gauges.csv", "id,lon,lat\nx,10.0,34.1\n");
     EXPECT_EQ(runTerrainOn(o, &console), 1);
     EXPECT_NE(console.find("Outlet x at 10, 34.1 lies off the grid."), std::string::npos)
+        << console;
+    writeText(dir / "gauges.csv", "id,lon,lat\nx,34.1,-117.9\n");
+    EXPECT_EQ(runTerrainOn(o, &console), 1);
+    EXPECT_NE(console.find("gauges.csv line 2: an outlet needs an id, a longitude and a latitude "
+                           "in degrees. The latitude lies beyond 90: latitude and longitude "
+                           "swapped?\n"),
+              std::string::npos)
+        << console;
+    writeText(dir / "gauges.csv", "id,lon,lat\nx,34.1,-88\n");
+    EXPECT_EQ(runTerrainOn(o, &console), 1);
+    EXPECT_NE(console.find("Outlet x at 34.1, -88 lies off the grid.\n"), std::string::npos)
         << console;
 }
 
@@ -643,8 +686,18 @@ TEST(CommandLine, OptionsAreCheckedBeforeAnyWork) {
         std::string::npos);
     EXPECT_NE(run({"terrain", "a.tif", "c", "--min-basin-cells", "0"}).second.find("from 1"),
               std::string::npos);
-    EXPECT_NE(run({"terrain", "a.tif", "c", "--frobnicate"}).second.find("Unknown option"),
-              std::string::npos);
+    EXPECT_EQ(run({"terrain", "a.tif", "c", "--frobnicate"}).second,
+              "Unknown option --frobnicate; see make_case --help.\n");
+    // The nearest known option is named: a name part of one, a misspelling.
+    EXPECT_EQ(run({"terrain", "a.tif", "c", "--crs", "EPSG:32632"}).second,
+              "Unknown option --crs; did you mean --dem-crs? See make_case --help.\n");
+    EXPECT_EQ(run({"terrain", "a.tif", "c", "--snap-raduis", "5"}).second,
+              "Unknown option --snap-raduis; did you mean --snap-radius? See make_case --help.\n");
+    EXPECT_EQ(run({"rain", "r.nc", "c", "--dem-crs", "EPSG:4326"}).second,
+              "Unknown option --dem-crs; did you mean --crs? See make_case --help.\n");
+    EXPECT_EQ(run({"params", "c", "--timestep", "60"}).second,
+              "Unknown option --timestep of make_case params; did you mean --time-step? See "
+              "make_case --help.\n");
     EXPECT_NE(
         run({"terrain", "missing.tif", "c"}).second.find("missing.tif cannot open as a raster."),
         std::string::npos);
@@ -680,6 +733,7 @@ TEST(CheckState, APlannedStateFitsItsCaseAndEachMisfitIsAnError) {
         1, 1, 10, 1, 1,  //
     };
     c.write(dir.path());
+    fs::create_directories(dir / "output" / "image");  // the maps' folder, which check asks for
     const fs::path caseDir = dir.path();
     const auto planned = test::plannedState(caseDir, runoff::Scheme::kConservative);
     ASSERT_TRUE(planned);

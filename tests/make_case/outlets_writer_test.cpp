@@ -30,6 +30,9 @@ TEST(OutletsFile, ColumnsByNameAndFaultsByLine) {
 
     const std::vector<std::pair<std::string, std::string>> faults{
         {"id,lon\n", "line 1 must name the columns id, lon and lat"},
+        {"id,lon,lat,area_km\nA,1,2,3\n",
+         "line 1: unknown column area_km (did you mean area_km2?); the columns are id, lon, lat "
+         "and optionally area_km2."},
         {"id,lon,lat\nA,1,95\n", "line 2: an outlet needs an id"},
         {"id,lon,lat,area_km2\nA,1,2,-3\n", "line 2: area_km2 must be a positive number"},
         {"id,lon,lat\n", "lists no outlet"},
@@ -60,6 +63,8 @@ TEST(OutletsFile, ColumnsByNameAndFaultsByLine) {
     ASSERT_FALSE(folder);
     EXPECT_NE(folder.error().message.find("is a folder, not a table of outlets"), std::string::npos)
         << folder.error().message;
+    EXPECT_EQ(readOutlets("../").error().message,
+              "../ is a folder, not a table of outlets (id,lon,lat[,area_km2]).");
 }
 
 TEST(Snapping, WindowBorderAndSameCell) {
@@ -81,6 +86,8 @@ TEST(Snapping, WindowBorderAndSameCell) {
     ASSERT_TRUE(s) << s.error().message;
     EXPECT_EQ((*s)[0].cell, 3 * 5 + 3);
     EXPECT_NEAR((*s)[0].distanceCells, 1.41421, 1e-5);
+    EXPECT_EQ((*s)[0].distance, 1);
+    EXPECT_EQ((*s)[0].warning, "");
     s = snapOutlets(std::vector{centre(3, 3)}, gridSpec, outside, acc, area, 3);
     EXPECT_EQ((*s)[0].cell, 3 * 5 + 3);
     // With an area, the closest upstream area wins: 3.5 km² is cell 7, i.e. (1,2).
@@ -88,6 +95,20 @@ TEST(Snapping, WindowBorderAndSameCell) {
     byArea.areaKm2 = 3.4;
     s = snapOutlets(std::vector{byArea}, gridSpec, outside, acc, area, 1);
     EXPECT_EQ((*s)[0].cell, 7);
+    EXPECT_EQ((*s)[0].warning, "");
+    // An area no cell of the window comes near: snapped, with the radius that reaches one.
+    OutletRequest far = centre(1, 1);
+    far.areaKm2 = 9.0;  // within 20 %: 7.2 to 10.8 km², cells (3,1) to (3,3), two rows south
+    s = snapOutlets(std::vector{far}, gridSpec, outside, acc, area, 0);
+    ASSERT_TRUE(s);
+    EXPECT_EQ((*s)[0].cell, 6);
+    EXPECT_EQ(
+        (*s)[0].warning,
+        "Warning: gauge g snapped to a cell draining 3.0 km2, but 9.0 km2 is given (off by "
+        "more than 20 %) within --snap-radius 0; --snap-radius 2 reaches a cell within 20 %.");
+    std::ostringstream warned;
+    printSnapTable(std::vector{far}, *s, gridSpec, warned);
+    EXPECT_TRUE(warned.str().ends_with("\n" + (*s)[0].warning + "\n")) << warned.str();
     // Two gauges on one cell, and a gauge whose window holds only border cells.
     s = snapOutlets(std::vector{centre(2, 2), centre(3, 3)}, gridSpec, outside, acc, area, 1);
     ASSERT_FALSE(s);
@@ -96,23 +117,33 @@ TEST(Snapping, WindowBorderAndSameCell) {
     ASSERT_FALSE(s);
     EXPECT_NE(s.error().message.find("finds no inside cell off the border"), std::string::npos);
     // An id from the file comes quoted into the error line.
-    OutletRequest far = centre(2, 2);
-    far.id = "g\x1b[2J";
-    far.lat = 10.0;
-    s = snapOutlets(std::vector{far}, gridSpec, outside, acc, area, 1);
+    OutletRequest offGrid = centre(2, 2);
+    offGrid.id = "g\x1b[2J";
+    offGrid.lat = 10.0;
+    s = snapOutlets(std::vector{offGrid}, gridSpec, outside, acc, area, 1);
     ASSERT_FALSE(s);
     EXPECT_EQ(s.error().message.rfind("Outlet g\\x1B[2J at ", 0), 0U) << s.error().message;
 
+    SnappedOutlet zero;  // in the cell that holds the point
+    zero.cell = 7;
+    zero.distanceCells = 0.0;
+    zero.areaKm2 = 3.5;
     std::ostringstream table;
-    printSnapTable(std::vector{byArea}, std::vector{SnappedOutlet{7, 1.0, 3.5}}, gridSpec, table);
-    EXPECT_NE(table.str().find("g, 1, 3, 4, 1.00, 3.5, 3.4\n"), std::string::npos) << table.str();
+    printSnapTable(std::vector{byArea}, std::vector{zero}, gridSpec, table);
+    SnappedOutlet one = zero;
+    one.distanceCells = 1.0;
+    one.distance = 1;
+    EXPECT_NE(table.str().find("g, 1, 3, 4, 0, 3.5, 3.4\n"), std::string::npos) << table.str();
+    table.str("");
+    printSnapTable(std::vector{byArea}, std::vector{one}, gridSpec, table);
+    EXPECT_NE(table.str().find("g, 1, 3, 4, 1, 3.5, 3.4\n"), std::string::npos) << table.str();
     // An id reaches the terminal short and printable.
     byArea.id = "\x1b[2J\x07" + std::string(100000, 'x');
     table.str("");
-    printSnapTable(std::vector{byArea}, std::vector{SnappedOutlet{7, 1.0, 3.5}}, gridSpec, table);
-    EXPECT_NE(table.str().find("\n\\x1B[2J\\x07" + std::string(35, 'x')
-                               + "..., 1, 3, 4, 1.00, 3.5, 3.4\n"),
-              std::string::npos)
+    printSnapTable(std::vector{byArea}, std::vector{zero}, gridSpec, table);
+    EXPECT_NE(
+        table.str().find("\n\\x1B[2J\\x07" + std::string(35, 'x') + "..., 1, 3, 4, 0, 3.5, 3.4\n"),
+        std::string::npos)
         << table.str().substr(0, 300);
 }
 

@@ -476,6 +476,36 @@ TEST_F(Rain, RefusesWhatItCannotUseWithOneLine) {
     ASSERT_EQ(rain(nc(twoVars), {"--variable", "tp"}, &console), 0) << console;
 }
 
+TEST_F(Rain, CoverageIsJudgedOnTheSimulatedCells) {
+    // The west edge of the simulated cells: the grid's west column is a border and never
+    // simulated, so they begin at least one cell east of the grid's edge, -118.
+    const auto data = readCase(caseDir());
+    ASSERT_TRUE(data.ok()) << data.error().message;
+    double west = 0.0;
+    for (const GridCell& cell : data->grid.cells) {
+        if (isRouted(cell, data->rivers)) {
+            west = std::min(west, static_cast<double>(cell.lonSec) / 3600.0 - 0.5 / 120.0);
+        }
+    }
+    ASSERT_GE(west, -118.0 + 1.0 / 120.0 - 1e-6);
+    // Cells of 0.1 degrees reaching to -118.095: short of the grid's edge less a cell, -118.1,
+    // but beyond the simulated cells' edge less a cell.
+    NcFile near = defaultFile();
+    near.lon = steps(-118.045, 0.1, 8);
+    std::string console;
+    EXPECT_EQ(rain(nc(near), {}, &console), 0) << console;
+    // Short of the simulated cells' edge less a cell: the line gives both edges.
+    NcFile shy = defaultFile();
+    const double edge = west - 0.1 + 0.01;
+    shy.lon = steps(edge + 0.05, 0.1, 8);
+    EXPECT_EQ(rain(nc(shy), {}, &console), 1);
+    std::ostringstream needed;
+    needed << "does not cover the simulated cells on their west side with a margin of one of its "
+              "cells: it needs to reach longitude "
+           << west - 0.1 << ", but its cells end at " << edge << " (degrees).\n";
+    EXPECT_TRUE(console.ends_with(needed.str())) << console << needed.str();
+}
+
 TEST_F(Rain, UtcOffsetsOfTheUnitsAndOfStartAreApplied) {
     // The reference 08:00 at +02:00 is 06:00 UTC; so is --start 10:00+04:00 (with the hours
     // from 06:00, as the file has them).

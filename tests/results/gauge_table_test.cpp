@@ -47,6 +47,12 @@ TEST(GaugeTable, RefusedGaugeLists) {
         {"id,lon\nA,1\n",
          "g.csv has no column \"lat\" in its header (id,lon,lat and optionally area_km2)."},
         {"id,lon,lat\n", "g.csv lists no gauge."},
+        {"id,lon,lat,area_km\nA,1,2,3\n",
+         "g.csv line 1: unknown column area_km (did you mean area_km2?); the columns are id, lon, "
+         "lat and optionally area_km2."},
+        {"id,long,lat\nA,1,2\n",
+         "g.csv line 1: unknown column long (did you mean lon?); the columns are id, lon, lat and "
+         "optionally area_km2."},
         {"id,lon,lat\nA,1,2\nA,3,4\n", "g.csv line 3: the id A is given twice."},
         {"id,lon,lat\n../x,1,2\n",
          "g.csv line 2: the id \"../x\" must be 1 to 64 letters, digits, '_', '-' or '.' (not "

@@ -145,6 +145,35 @@ TEST(Snapping, LargestAccumulationOrClosestArea) {
     }
 }
 
+TEST(Snapping, AnAreaFarFromTheCellFoundIsWarnedAbout) {
+    const Network n = load(snapCase(defaultAcc()));
+    const auto& g = n.grid;
+    // Only (3,2), two rows south of (1,1), gathers eight cells; every other candidate four at
+    // most.
+    const double eight = n.upstream[static_cast<std::size_t>(g.index(3, 2))] / 1e6;
+    Gauge gauge = at(1, 1, eight);
+    gauge.id = "maxau";
+    const auto s = snapGauge(gauge, g, n.rivers, n.params, n.upstream, 0);
+    ASSERT_TRUE(s.ok()) << s.error().message;
+    EXPECT_TRUE(s->warning.starts_with("Warning: gauge maxau snapped to a cell draining "))
+        << s->warning;
+    EXPECT_NE(s->warning.find("off by more than 20 %) within --snap-radius 0; --snap-radius 2 "
+                              "reaches a cell within 20 %."),
+              std::string::npos)
+        << s->warning;
+    const auto wider = snapGauge(gauge, g, n.rivers, n.params, n.upstream, 2);
+    ASSERT_TRUE(wider.ok());
+    EXPECT_EQ(cellOf(*wider), std::make_pair(3, 2));
+    EXPECT_EQ(wider->warning, "");
+    // No cell of the grid comes near a far larger area; without an area nothing is judged.
+    gauge.areaKm2 = eight * 100.0;
+    const auto none = snapGauge(gauge, g, n.rivers, n.params, n.upstream, 2);
+    EXPECT_NE(none->warning.find("no cell of the grid comes within 20 %"), std::string::npos)
+        << none->warning;
+    gauge.areaKm2.reset();
+    EXPECT_EQ(snapGauge(gauge, g, n.rivers, n.params, n.upstream, 0)->warning, "");
+}
+
 TEST(Snapping, TiesGoToTheFirstCellInFileOrder) {
     {
         SCOPED_TRACE("same row: the western cell");
@@ -194,7 +223,20 @@ TEST(Snapping, GaugesOutOfReachAreRefused) {
     {
         SCOPED_TRACE("far off the grid");
         const Gauge g{"far", -40.0, 80.0, std::nullopt, std::nullopt};
+        const auto s = snapGauge(g, n.grid, n.rivers, n.params, n.upstream, 1);
+        ASSERT_FALSE(s.ok());
+        EXPECT_EQ(s.error().message,
+                  "Gauge far at longitude -40, latitude 80: this point lies outside the grid "
+                  "(longitude 135 to 135.05, latitude 35 to 35.041666666666664).");
         EXPECT_FALSE(snapGauge(g, n.grid, n.rivers, n.params, n.upstream, 1000).ok());
+    }
+    {
+        SCOPED_TRACE("latitude and longitude swapped");
+        const Gauge g{"swap", 35.02, 135.02, std::nullopt, std::nullopt};
+        const auto s = snapGauge(g, n.grid, n.rivers, n.params, n.upstream, 1);
+        ASSERT_FALSE(s.ok());
+        EXPECT_TRUE(s.error().message.ends_with("; latitude and longitude swapped?"))
+            << s.error().message;
     }
     {
         SCOPED_TRACE("just off the west edge, within reach");

@@ -203,6 +203,35 @@ TEST(SvgPlot, PeakMarkSitsOnTheLine) {
     EXPECT_NE(svg.find(">Peak 110 m\xC2\xB3/s, day 1 hour 12</text>"), std::string::npos);
 }
 
+TEST(SvgPlot, ThePeakLabelStaysInsideThePlotBox) {
+    // A long label (gauge_series writes the time in full) on a peak at 69 % of the width
+    // would run off the right edge at the mark's right: it goes to the left of the mark.
+    HydrographPlot p = samplePlot();
+    p.discharge.assign(100, 1.0);
+    p.rainfall.assign(100, 0.0);
+    p.discharge[68] = 50.0;
+    p.peakIndex = 68;
+    p.peakLabel = "Peak 4811.25 m\xC2\xB3/s, 2021-07-15T06:00:00Z";
+    std::string svg = renderHydrographSvg(p);
+    std::string label = elementAfter(svg, "<text x=\"", svg.find("<circle class=\"peak\""));
+    const double markX = 80.0 + 800.0 * 69.0 / 100.0;
+    EXPECT_EQ(attribute(label, "text-anchor"), "end") << label;
+    EXPECT_DOUBLE_EQ(std::stod(attribute(label, "x")), markX - 8.0);
+    // Where it fits, it stays at the mark's right, as before.
+    p.discharge[68] = 1.0;
+    p.discharge[10] = 50.0;
+    p.peakIndex = 10;
+    svg = renderHydrographSvg(p);
+    label = elementAfter(svg, "<text x=\"", svg.find("<circle class=\"peak\""));
+    EXPECT_EQ(attribute(label, "text-anchor"), "");
+    EXPECT_DOUBLE_EQ(std::stod(attribute(label, "x")), 80.0 + 800.0 * 11.0 / 100.0 + 8.0);
+    // Too long for either side: against the edge.
+    p.peakLabel = std::string(120, 'x');
+    svg = renderHydrographSvg(p);
+    label = elementAfter(svg, "<text x=\"", svg.find("<circle class=\"peak\""));
+    EXPECT_DOUBLE_EQ(std::stod(attribute(label, "x")), 84.0);
+}
+
 TEST(SvgPlot, AxesCarryTheirTitlesUnitsAndTicks) {
     const std::string svg = renderHydrographSvg(samplePlot());
     EXPECT_NE(svg.find(">Hour of the event</text>"), std::string::npos);

@@ -99,6 +99,25 @@ TEST_F(ResultsPageRun, WritesTheFramesAndHydrographsOfTheSimulatedCells) {
         }
         upper = std::max(upper, v);
     }
+    // The log scale starts at the smallest event peak of the channel cells (flow accumulation
+    // above the case's threshold), far above the slopes' smallest discharge.
+    const test::SimCase sim = test::confluenceCase();
+    float channelPeak = 0.0F;
+    for (int row = 1; row <= 3; ++row) {
+        for (int col = 1; col <= 3; ++col) {
+            if (sim.flowAcc[static_cast<std::size_t>(row * 5 + col)] <= sim.channelArea) {
+                continue;
+            }
+            float peak = 0.0F;
+            for (int hour = 0; hour < 24; ++hour) {
+                peak = std::max(peak, value(hour, row, col));
+            }
+            channelPeak = channelPeak == 0.0F ? peak : std::min(channelPeak, peak);
+        }
+    }
+    ASSERT_GT(channelPeak, lower);
+    ASSERT_LT(channelPeak, upper);
+    lower = channelPeak;
     const std::string meta = test::readText(page / "meta.js");
     EXPECT_NE(meta.find("\"start\":\"2000-01-01T00:00:00Z\""), std::string::npos);
     EXPECT_NE(meta.find("\"outlet\":{\"column\":3,\"row\":2}"), std::string::npos) << meta;
@@ -217,10 +236,20 @@ TEST(ResultsPageArguments, HelpUsageAndMissingCase) {
         EXPECT_EQ(run.status, 1);
         EXPECT_EQ(run.out, "Usage: results_page CASE_DIR (results_page --help tells more)\n");
     }
+    // A folder that holds nothing of a case, a file, a case without its output folder.
     test::TempDir empty;
     run = runPage({empty.path().string()});
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.out, "param-event.dat cannot open.\n");
+    EXPECT_EQ(run.out,
+              "this is not a case folder: no param-event.dat in " + empty.path().string() + ".\n");
+    test::writeText(empty / "index.html", "");
+    run = runPage({(empty / "index.html").string()});
+    EXPECT_EQ(run.out, "this is not a case folder: " + (empty / "index.html").string()
+                           + " is a file; give the folder that holds param-event.dat.\n");
+    fs::create_directories(empty / "input");
+    run = runPage({empty.path().string()});
+    EXPECT_EQ(run.out, (empty / "output").string() + " is not a folder: create it with: mkdir -p "
+                           + (empty / "output").string() + "\n");
 }
 
 }  // namespace

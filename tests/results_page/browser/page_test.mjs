@@ -78,6 +78,19 @@ for (const v of discharge.subarray(0, hours * rows * cols)) {
     if (v > 0) smallestPositive = Math.min(smallestPositive, v);
   }
 }
+// The log scale starts at the channels' smallest event peak (cells with a flow accumulation
+// above the channel threshold, param-event.dat value 17), when that lies between the smallest
+// positive and the largest discharge.
+const flowAcc = new Int32Array(new Uint8Array(fs.readFileSync(path.join(caseDir, "topoData", "flowAcc.bin"))).buffer);
+const channelArea = Number(params[16]);
+let channelFloor = Infinity;
+for (let i = 0; i < rows * cols; ++i) {
+  if (flowAcc[i] <= channelArea || discharge[i] < 0) continue;
+  let peak = 0;
+  for (let h = 0; h < hours; ++h) peak = Math.max(peak, discharge[h * rows * cols + i]);
+  if (peak > 0) channelFloor = Math.min(channelFloor, peak);
+}
+const logLower = channelFloor > smallestPositive && channelFloor < largest ? channelFloor : smallestPositive;
 function ramp(i) {
   if (i < 64) return [0, 4 * i, 252];
   if (i < 128) return [0, 252, 508 - 4 * i];
@@ -86,7 +99,7 @@ function ramp(i) {
 }
 /** Colours a cell may have on the logarithmic scale (two when the position is on a step). */
 function logColours(v) {
-  const pos = (255 * (Math.log(v) - Math.log(smallestPositive))) / (Math.log(largest) - Math.log(smallestPositive));
+  const pos = (255 * (Math.log(v) - Math.log(logLower))) / (Math.log(largest) - Math.log(logLower));
   const i = Math.min(255, Math.max(0, Math.trunc(pos)));
   const near = Math.abs(pos - Math.round(pos)) < 1e-9 ? [Math.round(pos) - 1, Math.round(pos)] : [i];
   return near.filter((k) => k >= 0 && k <= 255).map(ramp);
@@ -157,8 +170,8 @@ try {
     assert.equal(await page.textContent("#time-label"), hourEndText(1));
   });
 
-  await check("the legend runs from the smallest positive to the largest discharge", async () => {
-    for (const [id, v] of [["#legend-min", smallestPositive], ["#legend-max", largest]]) {
+  await check("the legend runs from the channels' smallest peak to the largest discharge", async () => {
+    for (const [id, v] of [["#legend-min", logLower], ["#legend-max", largest]]) {
       const el = page.locator(id);
       assert.equal(Math.fround(Number(await el.getAttribute("data-value"))), v, id);
       assert.equal(Number(await el.textContent()), Number(v.toPrecision(6)), id);
