@@ -20,6 +20,21 @@ void requireFinite(const hydro::results::BalanceRow& r) {
         require(std::isfinite(v), "a volume that is not a finite number");
     }
     require(r.cells >= 0, "a negative cell count");
+    for (const auto& v : {r.residualShare, r.toOtherRivers, r.runoffCoefficient}) {
+        require(!v || std::isfinite(*v), "a share or volume that is not a finite number");
+    }
+    for (std::size_t k = 0; k < r.upstreamRivers.size(); ++k) {
+        require(
+            r.upstreamRivers[k] >= 0 && (k == 0 || r.upstreamRivers[k] > r.upstreamRivers[k - 1]),
+            "upstream rivers out of ascending order");
+    }
+    if (r.catchment) {
+        const hydro::results::CatchmentBalance& c = *r.catchment;
+        for (const double v : {c.rain, c.initialStorage, c.outflow, c.finalStorage, c.residual}) {
+            require(std::isfinite(v), "a catchment volume that is not a finite number");
+        }
+        require(c.cells >= 0, "a negative catchment cell count");
+    }
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "gauge_series/app.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <filesystem>
@@ -79,8 +80,11 @@ values) also gauge_observed.csv (the observations on the event's hours) and gaug
 values; an undefined score is left empty), and the observations dashed in the hydrographs.
 
 The console shows each listed river's water balance from the simulator's
-output/water_balance.csv: rain, outflow, channel storage at the start and at the end, the
-residual the scheme made or lost as a share of the rain, and the runoff coefficient.
+output/water_balance.csv: rain, inflow from other listed rivers, outflow, channel storage at
+the start and at the end, the residual the scheme made or lost as a share of the rain, and the
+runoff coefficient, outflow / (rain + inflow); and, where rivers drain into others, the same
+for each river's catchment (the river and every river upstream of it), whose runoff
+coefficient is its outflow / its rain.
 
 Options:
   --observed OBS.csv   observed discharge, m3/s
@@ -214,11 +218,43 @@ std::string skillCsv(const std::vector<Gauge>& gauges,
 /// One row of the console's water balance.
 void printBalanceRow(std::ostream& out, const std::string& river, const results::BalanceRow& b) {
     const std::string share = b.residualShare ? fixed(*b.residualShare * 100.0, 2) : "-";
-    const auto coefficient = b.runoffCoefficient();
     sayLine(out, std::setw(6), river, std::setw(16), fixed(b.rain, 0), std::setw(16),
-            fixed(b.outflow, 0), std::setw(16), fixed(b.initialStorage, 0), std::setw(16),
-            fixed(b.finalStorage, 0), std::setw(12), share, std::setw(13),
-            coefficient ? fixed(*coefficient, 4) : "-");
+            fixed(b.inflow, 0), std::setw(16), fixed(b.outflow, 0), std::setw(16),
+            fixed(b.initialStorage, 0), std::setw(16), fixed(b.finalStorage, 0), std::setw(12),
+            share, std::setw(13), b.runoffCoefficient ? fixed(*b.runoffCoefficient, 4) : "-");
+}
+
+/// One row of the console's catchment balance.
+void printCatchmentRow(std::ostream& out, const std::string& river, std::size_t rivers,
+                       const results::CatchmentBalance& c) {
+    sayLine(out, std::setw(6), river, std::setw(8), rivers, std::setw(16), fixed(c.rain, 0),
+            std::setw(16), fixed(c.outflow, 0), std::setw(16), fixed(c.initialStorage, 0),
+            std::setw(16), fixed(c.finalStorage, 0), std::setw(12),
+            c.residualShare ? fixed(*c.residualShare * 100.0, 2) : "-", std::setw(13),
+            c.runoffCoefficient ? fixed(*c.runoffCoefficient, 4) : "-");
+}
+
+/// The balance of the catchments of the rivers that others drain into, when there are any.
+void printCatchments(std::ostream& out, const results::WaterBalance& balance) {
+    const bool nested = std::any_of(balance.rivers.begin(), balance.rivers.end(), [](auto& b) {
+        return b.catchment && !b.upstreamRivers.empty();
+    });
+    if (!nested) {
+        return;
+    }
+    sayLine(out,
+            "Water balance of each river's catchment: the river and the rivers upstream of "
+            "it (m3):");
+    sayLine(out, std::setw(6), "river", std::setw(8), "rivers", std::setw(16), "rain",
+            std::setw(16), "outflow", std::setw(16), "storage start", std::setw(16), "storage end",
+            std::setw(12), "residual %", std::setw(13), "runoff coef.");
+    for (const results::BalanceRow& b : balance.rivers) {
+        if (b.catchment) {
+            printCatchmentRow(out, std::to_string(b.river), b.upstreamRivers.size() + 1,
+                              *b.catchment);
+        }
+    }
+    sayLine(out, "Runoff coefficient of a catchment: its outflow / its rain.");
 }
 
 /// The simulator's water balance of the listed rivers, or the note that there is none.
@@ -233,13 +269,17 @@ void printWaterBalance(std::ostream& out, const results::RecordedBalance& record
     }
     const results::WaterBalance& balance = *recorded.balance;
     sayLine(out, "Water balance of the listed rivers (m3):");
-    sayLine(out, std::setw(6), "river", std::setw(16), "rain", std::setw(16), "outflow",
-            std::setw(16), "storage start", std::setw(16), "storage end", std::setw(12),
-            "residual %", std::setw(13), "runoff coef.");
+    sayLine(out, std::setw(6), "river", std::setw(16), "rain", std::setw(16), "inflow",
+            std::setw(16), "outflow", std::setw(16), "storage start", std::setw(16), "storage end",
+            std::setw(12), "residual %", std::setw(13), "runoff coef.");
     for (const results::BalanceRow& b : balance.rivers) {
         printBalanceRow(out, std::to_string(b.river), b);
     }
     printBalanceRow(out, "all", balance.all);
+    sayLine(out,
+            "Inflow: from other listed rivers. Residual: in % of the rain. Runoff "
+            "coefficient: outflow / (rain + inflow).");
+    printCatchments(out, balance);
 }
 
 void printSummary(std::ostream& out, const std::vector<Gauge>& gauges,

@@ -1,5 +1,6 @@
 #include "results/run_record.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <fstream>
@@ -15,10 +16,17 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr const char* kHeader =
+/// The header of the table without the catchments' columns, which earlier simulators wrote.
+constexpr std::string_view kOwnHeader =
     "scheme,river,cells,rain_m3,initial_storage_m3,inflow_m3,outflow_m3,final_storage_m3,"
     "residual_m3,residual_share";
-constexpr std::size_t kColumns = 10;
+constexpr std::size_t kOwnColumns = 10;
+/// The columns that follow them.
+constexpr std::string_view kCatchmentHeader =
+    ",to_other_rivers_m3,runoff_coefficient,upstream_rivers,catchment_cells,catchment_rain_m3,"
+    "catchment_initial_storage_m3,catchment_outflow_m3,catchment_final_storage_m3,"
+    "catchment_residual_m3,catchment_residual_share,catchment_runoff_coefficient";
+constexpr std::size_t kColumns = 21;
 /// The first line of the table gauge_series wrote under the same name, before it read the
 /// simulator's.
 constexpr std::string_view kEarlierGaugeHeader =
@@ -26,6 +34,10 @@ constexpr std::string_view kEarlierGaugeHeader =
 /// The names of the volume columns, 3 to 8, in the header's order.
 constexpr std::array<const char*, 6> kVolumeNames = {
     "rain_m3", "initial_storage_m3", "inflow_m3", "outflow_m3", "final_storage_m3", "residual_m3"};
+/// The names of the catchment's volume columns, 14 to 18.
+constexpr std::array<const char*, 5> kCatchmentVolumeNames = {
+    "catchment_rain_m3", "catchment_initial_storage_m3", "catchment_outflow_m3",
+    "catchment_final_storage_m3", "catchment_residual_m3"};
 /// Far above the table of any basin (a row is about 200 bytes).
 constexpr std::uintmax_t kLargestBytes = std::uintmax_t{1} << 26U;
 
@@ -47,6 +59,95 @@ std::optional<std::int64_t> parseCount(std::string_view token) {
     return v;
 }
 
+/// Cell `k`, named `name`: a number, or none when it is empty.
+Result<std::optional<double>> optionalNumber(const std::vector<std::string>& cells, std::size_t k,
+                                             const char* name, const std::string& at) {
+    if (cells[k].empty()) {
+        return std::optional<double>();
+    }
+    const auto v = parseDouble(cells[k]);
+    if (!v) {
+        return Error{at + ": " + name + " " + inQuotes(cells[k]) + " is not a number."};
+    }
+    return std::optional<double>(*v);
+}
+
+/// Cells `first` on, named `names`: numbers, into `out`.
+template <std::size_t N>
+Status numbers(const std::vector<std::string>& cells, std::size_t first,
+               const std::array<const char*, N>& names, const std::string& at,
+               std::array<double, N>& out) {
+    for (std::size_t k = 0; k < N; ++k) {
+        const auto v = parseDouble(cells[first + k]);
+        if (!v) {
+            return Error{at + ": " + names[k] + " " + inQuotes(cells[first + k])
+                         + " is not a number."};
+        }
+        out[k] = *v;
+    }
+    return success();
+}
+
+/// The upstream rivers of `token`: river numbers separated by single spaces, ascending.
+Result<std::vector<std::int32_t>> riverNumbers(const std::string& token, const std::string& at) {
+    std::vector<std::int32_t> rivers;
+    std::size_t from = 0;
+    while (from < token.size()) {
+        const std::size_t end = std::min(token.find(' ', from), token.size());
+        const auto river = parseInt32(std::string_view(token).substr(from, end - from));
+        if (!river || *river < 0 || (!rivers.empty() && *river <= rivers.back())
+            || end + 1 == token.size()) {
+            return Error{at + ": upstream_rivers " + inQuotes(token)
+                         + " is no list of river numbers in ascending order."};
+        }
+        rivers.push_back(*river);
+        from = end + 1;
+    }
+    return rivers;
+}
+
+/// Reads the cells after the first ten: the river's share of its outflow into other rivers,
+/// its runoff coefficient and its catchment.
+Status parseCatchment(const std::vector<std::string>& cells, const std::string& at,
+                      BalanceRow& row) {
+    const auto toOthers = parseDouble(cells[10]);
+    if (!toOthers) {
+        return Error{at + ": to_other_rivers_m3 " + inQuotes(cells[10]) + " is not a number."};
+    }
+    row.toOtherRivers = *toOthers;
+    auto coefficient = optionalNumber(cells, 11, "runoff_coefficient", at);
+    auto upstream = riverNumbers(cells[12], at);
+    const auto count = parseCount(cells[13]);
+    if (!coefficient || !upstream) {
+        return !coefficient ? coefficient.error() : upstream.error();
+    }
+    if (!count) {
+        return Error{at + ": catchment_cells " + inQuotes(cells[13]) + " is no count of cells."};
+    }
+    row.runoffCoefficient = *coefficient;
+    row.upstreamRivers = std::move(*upstream);
+    CatchmentBalance c;
+    c.cells = *count;
+    std::array<double, kCatchmentVolumeNames.size()> volumes{};
+    if (Status read = numbers(cells, 14, kCatchmentVolumeNames, at, volumes); !read) {
+        return read;
+    }
+    c.rain = volumes[0];
+    c.initialStorage = volumes[1];
+    c.outflow = volumes[2];
+    c.finalStorage = volumes[3];
+    c.residual = volumes[4];
+    auto share = optionalNumber(cells, 19, "catchment_residual_share", at);
+    auto catchmentCoefficient = optionalNumber(cells, 20, "catchment_runoff_coefficient", at);
+    if (!share || !catchmentCoefficient) {
+        return !share ? share.error() : catchmentCoefficient.error();
+    }
+    c.residualShare = *share;
+    c.runoffCoefficient = *catchmentCoefficient;
+    row.catchment = c;
+    return success();
+}
+
 /// Reads one data row's cells into `row`; `at` names the line.
 Status parseRow(const std::vector<std::string>& cells, const std::string& at, BalanceRow& row) {
     if (cells[1] != "all") {
@@ -62,13 +163,8 @@ Status parseRow(const std::vector<std::string>& cells, const std::string& at, Ba
     }
     row.cells = *count;
     std::array<double, kVolumeNames.size()> volumes{};
-    for (std::size_t k = 0; k < volumes.size(); ++k) {
-        const auto v = parseDouble(cells[3 + k]);
-        if (!v) {
-            return Error{at + ": " + kVolumeNames[k] + " " + inQuotes(cells[3 + k])
-                         + " is not a number."};
-        }
-        volumes[k] = *v;
+    if (Status read = numbers(cells, 3, kVolumeNames, at, volumes); !read) {
+        return read;
     }
     row.rain = volumes[0];
     row.initialStorage = volumes[1];
@@ -76,14 +172,12 @@ Status parseRow(const std::vector<std::string>& cells, const std::string& at, Ba
     row.outflow = volumes[3];
     row.finalStorage = volumes[4];
     row.residual = volumes[5];
-    if (!cells[9].empty()) {
-        const auto share = parseDouble(cells[9]);
-        if (!share) {
-            return Error{at + ": residual_share " + inQuotes(cells[9]) + " is not a number."};
-        }
-        row.residualShare = *share;
+    auto share = optionalNumber(cells, 9, "residual_share", at);
+    if (!share) {
+        return share.error();
     }
-    return success();
+    row.residualShare = *share;
+    return cells.size() > kOwnColumns ? parseCatchment(cells, at, row) : success();
 }
 
 /// The table's lines without their line breaks; the error when the last one has none.
@@ -116,7 +210,12 @@ Result<WaterBalance> parseWaterBalance(std::string_view text, const std::string&
     if (lines->empty()) {
         return Error{fileName + " is empty."};
     }
-    if ((*lines)[0] != kHeader) {
+    const std::string_view header = (*lines)[0];
+    const bool withCatchments = header.size() == kOwnHeader.size() + kCatchmentHeader.size()
+                                && header.starts_with(kOwnHeader)
+                                && header.ends_with(kCatchmentHeader);
+    const std::size_t columns = withCatchments ? kColumns : kOwnColumns;
+    if (!withCatchments && header != kOwnHeader) {
         return Error{fileName + " does not start with the water balance's header (scheme,river,"
                      + "cells,...)."};
     }
@@ -128,9 +227,9 @@ Result<WaterBalance> parseWaterBalance(std::string_view text, const std::string&
             return Error{at + " follows the row \"all\", which ends the table."};
         }
         const std::vector<std::string> cells = splitCsvLine((*lines)[k]);
-        if (cells.size() != kColumns) {
+        if (cells.size() != columns) {
             return Error{at + " has " + std::to_string(cells.size()) + " cells, not "
-                         + std::to_string(kColumns) + "."};
+                         + std::to_string(columns) + "."};
         }
         if (k == 1) {
             if (!isScheme(cells[0])) {

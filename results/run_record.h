@@ -18,6 +18,19 @@ namespace hydro::results {
 /// The file in the output folder; runoff_sim writes it at the end of every run.
 inline constexpr const char* kWaterBalanceFile = "water_balance.csv";
 
+/// The balance of a river's catchment: the river and every listed river whose water reaches
+/// it (none comes in from outside); m3.
+struct CatchmentBalance {
+    std::int64_t cells = 0;  ///< routed cells
+    double rain = 0.0;
+    double initialStorage = 0.0;
+    double outflow = 0.0;  ///< out of the catchment's routed cells
+    double finalStorage = 0.0;
+    double residual = 0.0;                    ///< the sum of its rivers' residuals
+    std::optional<double> residualShare;      ///< residual / rain; empty without rain
+    std::optional<double> runoffCoefficient;  ///< outflow / rain; empty without rain
+};
+
 /// One row of the balance: a listed river's, or all rivers' together (river -1); m3.
 struct BalanceRow {
     std::int32_t river = -1;
@@ -31,10 +44,13 @@ struct BalanceRow {
     /// made (positive) or lost.
     double residual = 0.0;
     std::optional<double> residualShare;  ///< residual / rain; empty without rain
-    /// outflow / rain; empty without rain.
-    [[nodiscard]] std::optional<double> runoffCoefficient() const {
-        return rain > 0.0 ? std::optional<double>(outflow / rain) : std::nullopt;
-    }
+    // The columns that follow, all empty in the table of a simulator that did not write them
+    // (the first ten columns only).
+    std::optional<double> toOtherRivers;  ///< the part of the outflow into other rivers' cells
+    /// outflow / (rain + inflow); empty when nothing came in.
+    std::optional<double> runoffCoefficient;
+    std::vector<std::int32_t> upstreamRivers;   ///< the other rivers of its catchment, ascending
+    std::optional<CatchmentBalance> catchment;  ///< the total's is that of all rivers
 };
 
 struct WaterBalance {
@@ -44,7 +60,8 @@ struct WaterBalance {
 };
 
 /// Parses the balance table `text`, as runoff_sim writes it: its header, rows of one scheme
-/// in ascending river number, then the row "all", each line ended by a line break. The error
+/// in ascending river number, then the row "all", each line ended by a line break. The table
+/// of an earlier simulator, with the first ten columns only, is read too. The error
 /// names `fileName` (and the line) and says what is wrong.
 [[nodiscard]] Result<WaterBalance> parseWaterBalance(std::string_view text,
                                                      const std::string& fileName);

@@ -34,6 +34,8 @@ struct CaseState {
     std::optional<StudyGrid> network;
     RoutingPlan plan;
     std::vector<std::int32_t> riverNumbers;
+    /// Per river: the rivers it hands water to (riversDrainedInto), for the catchments' balance.
+    std::vector<std::vector<std::int32_t>> drainsInto;
     /// Per river: cells and initial storage, and for a resumed run what went before.
     std::vector<RiverTotals> planned;
     std::size_t classCount = 0;
@@ -145,6 +147,7 @@ Status planRun(CaseState& s) {
     }
     s.plan = std::move(*plan);
     s.riverNumbers = s.plan.riverNumbers;
+    s.drainsInto = riversDrainedInto(s.plan);
     s.planned = plannedTotals(s.plan);
     s.classCount = collectAccClasses(*s.network).size();
     s.network.reset();
@@ -374,7 +377,8 @@ Status writeBalance(const std::filesystem::path& outputDir, Executor& executor, 
         return status;
     }
     return onCase(executor, [&]() -> Status {
-        const std::vector<RiverWater> rivers = waterBalance(s.riverNumbers, s.planned);
+        const std::vector<RiverWater> rivers =
+            waterBalance(s.riverNumbers, s.planned, s.drainsInto);
         if (rivers.empty()) {
             // Volumes that are not numbers: the check of the grids that follows says why.
             return s.outputs.commit();

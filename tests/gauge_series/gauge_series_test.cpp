@@ -179,31 +179,88 @@ TEST(GaugeSeries, WaterBalanceIsTheSimulatorsOwn) {
 
     const std::vector<std::string> table =
         linesFrom(run.out, "Water balance of the listed rivers (m3):\n");
-    ASSERT_EQ(table.size(), 5U) << run.out;
+    ASSERT_EQ(table.size(), 6U) << run.out;
     EXPECT_EQ(table[1],
-              " river            rain         outflow   storage start     storage end  "
-              "residual % runoff coef.");
+              " river            rain          inflow         outflow   storage start     "
+              "storage end  residual % runoff coef.");
     for (std::size_t k = 2; k < 4; ++k) {
         SCOPED_TRACE(table[k]);
         EXPECT_EQ(table[k].size(), table[1].size());
         const std::vector<std::string> t = tokens(table[k]);
-        ASSERT_EQ(t.size(), 7U);
+        ASSERT_EQ(t.size(), 8U);
         // One river: the total is the river's.
         const results::BalanceRow& row = k == 2 ? r : balance->all;
         EXPECT_EQ(t[0], k == 2 ? "1" : "all");
         EXPECT_EQ(t[1], fixedText(row.rain, 0));
-        EXPECT_EQ(t[2], fixedText(row.outflow, 0));
+        EXPECT_EQ(t[2], "0");
+        EXPECT_EQ(t[3], fixedText(row.outflow, 0));
         // Dry channels at the start; water still on the plane when the day ends.
-        EXPECT_EQ(t[3], "0");
-        EXPECT_EQ(t[4], fixedText(row.finalStorage, 0));
+        EXPECT_EQ(t[4], "0");
+        EXPECT_EQ(t[5], fixedText(row.finalStorage, 0));
         EXPECT_GT(row.finalStorage, 0.0);
         ASSERT_TRUE(row.residualShare.has_value());
-        EXPECT_EQ(t[5], fixedText(*row.residualShare * 100.0, 2));
-        EXPECT_EQ(t[6], fixedText(row.outflow / row.rain, 4));
-        EXPECT_GT(std::stod(t[6]), 0.0);
-        EXPECT_LT(std::stod(t[6]), 1.0);
+        EXPECT_EQ(t[6], fixedText(*row.residualShare * 100.0, 2));
+        EXPECT_EQ(t[7], fixedText(row.outflow / row.rain, 4));
+        EXPECT_GT(std::stod(t[7]), 0.0);
+        EXPECT_LT(std::stod(t[7]), 1.0);
     }
-    EXPECT_TRUE(table[4].starts_with("Wrote 2 gauge series of 24 hours")) << table[4];
+    EXPECT_EQ(table[4], "Inflow: from other listed rivers. Residual: in % of the rain. Runoff "
+                        "coefficient: outflow / (rain + inflow).");
+    // No river drains into another: no table of catchments.
+    EXPECT_TRUE(table[5].starts_with("Wrote 2 gauge series of 24 hours")) << table[5];
+}
+
+TEST(GaugeSeries, NestedRiversShowTheirInflowAndCatchmentsAsRecorded) {
+    // The plane's west half is river 2, which drains into river 1, the east half.
+    test::SimCase c = planeCase();
+    c.riverNum = {
+        -1, -1, -1, -1, -1, -1,  //
+        2,  2,  2,  1,  1,  1,   //
+        -1, -1, -1, -1, -1, -1,  //
+    };
+    c.riverList = "1 0 0 0 0 0 0.0 0.0\n2 0 0 0 0 0 0.0 0.0\n";
+    const test::TempDir dir;
+    c.write(dir.path());
+    std::ostringstream console;
+    ASSERT_EQ(runoff::runRunoffSim(dir.path(), console), 0) << console.str();
+    test::writeText(dir / "gauges.csv", "id,lon,lat\nout,135.0375,35.0125\n");
+    const Outcome run =
+        runGauges({dir.path().string(), (dir / "gauges.csv").string(), "--snap-radius", "0"});
+    ASSERT_EQ(run.status, 0) << run.out;
+    const auto balance = results::parseWaterBalance(
+        test::readText(dir / "output/water_balance.csv"), "water_balance.csv");
+    ASSERT_TRUE(balance) << balance.error().message;
+    ASSERT_EQ(balance->rivers.size(), 2U);
+    const results::BalanceRow& outer = balance->rivers[0];
+    ASSERT_TRUE(outer.catchment && outer.runoffCoefficient && outer.catchment->runoffCoefficient);
+    EXPECT_GT(outer.inflow, 0.0);
+
+    const std::vector<std::string> rivers =
+        linesFrom(run.out, "Water balance of the listed rivers (m3):\n");
+    ASSERT_GE(rivers.size(), 3U) << run.out;
+    const std::vector<std::string> t = tokens(rivers[2]);
+    ASSERT_EQ(t.size(), 8U);
+    EXPECT_EQ(t[2], fixedText(outer.inflow, 0));
+    EXPECT_EQ(t[7], fixedText(*outer.runoffCoefficient, 4));
+
+    const std::vector<std::string> table = linesFrom(
+        run.out, "Water balance of each river's catchment: the river and the rivers upstream "
+                 "of it (m3):\n");
+    ASSERT_EQ(table.size(), 6U) << run.out;
+    EXPECT_EQ(table[1],
+              " river  rivers            rain         outflow   storage start     storage end  "
+              "residual % runoff coef.");
+    const results::CatchmentBalance& cb = *outer.catchment;
+    EXPECT_EQ(tokens(table[2]),
+              (std::vector<std::string>{
+                  "1", "2", fixedText(cb.rain, 0), fixedText(cb.outflow, 0),
+                  fixedText(cb.initialStorage, 0), fixedText(cb.finalStorage, 0),
+                  fixedText(*cb.residualShare * 100.0, 2), fixedText(*cb.runoffCoefficient, 4)}));
+    // The whole plane's water leaves through river 1: its catchment is all of it.
+    EXPECT_EQ(cb.outflow, balance->all.outflow);
+    EXPECT_EQ(cb.rain, balance->all.rain);
+    EXPECT_TRUE(tokens(table[3]).at(1) == "1") << table[3];
+    EXPECT_EQ(table[4], "Runoff coefficient of a catchment: its outflow / its rain.");
 }
 
 TEST(GaugeSeries, WithoutTheSimulatorsBalanceTheRestIsWritten) {

@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,13 +24,53 @@ constexpr const char* kHeader =
     "scheme,river,cells,rain_m3,initial_storage_m3,inflow_m3,outflow_m3,final_storage_m3,"
     "residual_m3,residual_share\n";
 
+/// A row of the balance with the given volumes, in the table's order.
+runoff::RiverWater waterOf(std::int32_t river, std::int64_t cells, std::array<double, 6> v) {
+    runoff::RiverWater w;
+    w.river = river;
+    w.cells = cells;
+    w.rain = v[0];
+    w.initialStorage = v[1];
+    w.inflow = v[2];
+    w.outflow = v[3];
+    w.finalStorage = v[4];
+    w.residual = v[5];
+    return w;
+}
+
+void expectSameCatchment(const CatchmentBalance& r, const runoff::CatchmentWater& w) {
+    EXPECT_EQ(r.cells, w.cells);
+    EXPECT_EQ(r.rain, w.rain);
+    EXPECT_EQ(r.initialStorage, w.initialStorage);
+    EXPECT_EQ(r.outflow, w.outflow);
+    EXPECT_EQ(r.finalStorage, w.finalStorage);
+    EXPECT_EQ(r.residual, w.residual);
+    EXPECT_EQ(r.runoffCoefficient, w.runoffCoefficient);
+    if (w.rain > 0.0) {
+        EXPECT_EQ(r.residualShare, w.residual / w.rain);
+    } else {
+        EXPECT_FALSE(r.residualShare.has_value());
+    }
+}
+
 TEST(RunRecord, ReadsTheSimulatorsTableToTheLastBit) {
-    runoff::RiverWater one{
-        1,          9911, 520744372.4777089, 0.1 + 0.2, 0.0, 479099202.0230627, 228722892.3580891,
-        187077721.9};
-    runoff::RiverWater three{3, 7, 1e-300, 0.0, 12.5, 4.9e-324, 0.0, -12.5};
-    runoff::RiverWater dry{12, 2, 0.0, 3.0, 0.0, 1.0, 2.0, 0.0};
-    runoff::RiverWater all{-1, 9920, one.rain + three.rain, 0.3, 0.0, 479099215.0, 2.0, -4.1e-7};
+    runoff::RiverWater one = waterOf(1, 9911,
+                                     {520744372.4777089, 0.1 + 0.2, 74183.25, 479099202.0230627,
+                                      228722892.3580891, 187077721.9});
+    one.upstreamRivers = {3, 12};
+    one.runoffCoefficient = 0.9198765432109876;
+    one.catchment = {
+        9920, 520744372.4777089 + 1e-300, 1.0 / 3.0, 479099215.0, 228722894.0, -4.1e-7, 0.92001};
+    runoff::RiverWater three = waterOf(3, 7, {1e-300, 0.0, 12.5, 4.9e-324, 0.0, -12.5});
+    three.toOtherRivers = 4.9e-324;
+    three.runoffCoefficient = 4.9e-324 / 12.5;
+    three.catchment = {7, 1e-300, 0.0, 4.9e-324, 0.0, -12.5, 0.0};
+    runoff::RiverWater dry = waterOf(12, 2, {0.0, 3.0, 0.0, 1.0, 2.0, 0.0});
+    dry.toOtherRivers = 1.0;
+    dry.catchment = {2, 0.0, 3.0, 1.0, 2.0, 0.0, std::nullopt};
+    runoff::RiverWater all =
+        waterOf(-1, 9920, {one.rain + three.rain, 0.3, 0.0, 479099215.0, 2.0, -4.1e-7});
+    all.catchment = one.catchment;
     const std::vector<runoff::RiverWater> rivers{one, three, dry, all};
     const std::string text = runoff::waterBalanceCsv(runoff::Scheme::kConservative, rivers);
 
@@ -51,11 +93,14 @@ TEST(RunRecord, ReadsTheSimulatorsTableToTheLastBit) {
         if (w.rain > 0.0) {
             ASSERT_TRUE(r.residualShare.has_value());
             EXPECT_EQ(*r.residualShare, w.residual / w.rain);
-            EXPECT_EQ(r.runoffCoefficient(), w.outflow / w.rain);
         } else {
             EXPECT_FALSE(r.residualShare.has_value());
-            EXPECT_FALSE(r.runoffCoefficient().has_value());
         }
+        EXPECT_EQ(r.toOtherRivers, w.toOtherRivers);
+        EXPECT_EQ(r.runoffCoefficient, w.runoffCoefficient);
+        EXPECT_EQ(r.upstreamRivers, w.upstreamRivers);
+        ASSERT_TRUE(r.catchment.has_value());
+        expectSameCatchment(*r.catchment, w.catchment);
     }
     EXPECT_EQ(
         parseWaterBalance(runoff::waterBalanceCsv(runoff::Scheme::kLinear, rivers), "w")->scheme,
@@ -75,6 +120,48 @@ TEST(RunRecord, ReadsTheSimulatorsTableToTheLastBit) {
     ASSERT_TRUE(none) << none.error().message;
     EXPECT_TRUE(none->rivers.empty());
     EXPECT_EQ(none->all.cells, 0);
+    // An earlier simulator's table, without the catchments, has none of their figures.
+    EXPECT_FALSE(none->all.catchment.has_value());
+    EXPECT_FALSE(none->all.runoffCoefficient.has_value());
+    EXPECT_FALSE(none->all.toOtherRivers.has_value());
+}
+
+TEST(RunRecord, MalformedCatchmentColumnsAreRefused) {
+    const std::string h = runoff::waterBalanceCsv(runoff::Scheme::kLinear, {});
+    const std::string all = "linear,all,4,10,0,0,8,1,-1,-0.1,0,0.8,,4,10,0,8,1,-1,-0.1,0.8\n";
+    const auto river = [](const std::string& upstream, const std::string& tail) {
+        return "linear,1,4,10,0,0,8,1,-1,-0.1,0,0.8," + upstream + ",4," + tail + "\n";
+    };
+    const std::string fine = "10,0,8,1,-1,-0.1,0.8";
+    ASSERT_TRUE(parseWaterBalance(h + river("2 3", fine) + all, "wb.csv"));
+    struct Case {
+        std::string text;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {h + river("3 2", fine) + all,
+         "wb.csv line 2: upstream_rivers \"3 2\" is no list of river numbers in ascending "
+         "order."},
+        {h + river("2  3", fine) + all,
+         "wb.csv line 2: upstream_rivers \"2  3\" is no list of river numbers in ascending "
+         "order."},
+        {h + river("two", fine) + all,
+         "wb.csv line 2: upstream_rivers \"two\" is no list of river numbers in ascending "
+         "order."},
+        {h + river("", "10,0,8,inf,-1,-0.1,0.8") + all,
+         "wb.csv line 2: catchment_final_storage_m3 \"inf\" is not a number."},
+        {h + river("", "10,0,8,1,-1,-0.1,x") + all,
+         "wb.csv line 2: catchment_runoff_coefficient \"x\" is not a number."},
+        {h + "linear,1,4,10,0,0,8,1,-1,-0.1\n" + all, "wb.csv line 2 has 10 cells, not 21."},
+        {h + "linear,1,4,10,0,0,8,1,-1,-0.1,,0.8,,4," + fine + "\n" + all,
+         "wb.csv line 2: to_other_rivers_m3 \"\" is not a number."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        const auto parsed = parseWaterBalance(c.text, "wb.csv");
+        ASSERT_FALSE(parsed);
+        EXPECT_EQ(parsed.error().message, c.message);
+    }
 }
 
 TEST(RunRecord, MalformedTablesAreRefusedWithTheLineThatSaysWhy) {
