@@ -16,12 +16,12 @@
 #include "common/number_stream.h"
 #include "gauge_series/catchment.h"
 #include "gauge_series/gauge_netcdf.h"
-#include "results/skill.h"
 #include "results/discharge_value.h"
 #include "results/event_time.h"
 #include "results/gauge_table.h"
 #include "results/run_record.h"
 #include "results/series.h"
+#include "results/skill.h"
 #include "results/snapping.h"
 #include "results/svg_plot.h"
 
@@ -505,6 +505,7 @@ Status writeOutputs(const fs::path& dir, const Inputs& in, Computed& c) {
     job.history = in.history;
     if (in.balance.balance) {
         job.scheme = in.balance.balance->scheme;
+        job.params.channelWidth = in.balance.balance->channelWidth;
     }
     job.gauges = &in.gauges;
     job.snapped = &c.snapped;

@@ -19,6 +19,8 @@ constexpr const char* kHeader =
     "scheme,river,cells,rain_m3,initial_storage_m3,inflow_m3,outflow_m3,final_storage_m3,"
     "residual_m3,residual_share";
 constexpr std::size_t kColumns = 10;
+/// The columns a run of another channel width law adds.
+constexpr const char* kWidthHeader = ",channel_width_coefficient_m,channel_width_exponent";
 /// The first line of the table gauge_series wrote under the same name, before it read the
 /// simulator's.
 constexpr std::string_view kEarlierGaugeHeader =
@@ -116,10 +118,12 @@ Result<WaterBalance> parseWaterBalance(std::string_view text, const std::string&
     if (lines->empty()) {
         return Error{fileName + " is empty."};
     }
-    if ((*lines)[0] != kHeader) {
+    const bool widthColumns = (*lines)[0] == std::string(kHeader) + kWidthHeader;
+    if ((*lines)[0] != kHeader && !widthColumns) {
         return Error{fileName + " does not start with the water balance's header (scheme,river,"
                      + "cells,...)."};
     }
+    const std::size_t columns = widthColumns ? kColumns + 2 : kColumns;
     WaterBalance balance;
     bool ended = false;
     for (std::size_t k = 1; k < lines->size(); ++k) {
@@ -128,9 +132,19 @@ Result<WaterBalance> parseWaterBalance(std::string_view text, const std::string&
             return Error{at + " follows the row \"all\", which ends the table."};
         }
         const std::vector<std::string> cells = splitCsvLine((*lines)[k]);
-        if (cells.size() != kColumns) {
+        if (cells.size() != columns) {
             return Error{at + " has " + std::to_string(cells.size()) + " cells, not "
-                         + std::to_string(kColumns) + "."};
+                         + std::to_string(columns) + "."};
+        }
+        if (widthColumns) {
+            auto law = parseChannelWidth(at + ": the channel width", cells[10] + "," + cells[11]);
+            if (!law) {
+                return law.error();
+            }
+            if (k > 1 && *law != balance.channelWidth) {
+                return Error{at + ": the channel width differs from line 2's."};
+            }
+            balance.channelWidth = *law;
         }
         if (k == 1) {
             if (!isScheme(cells[0])) {

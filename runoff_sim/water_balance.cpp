@@ -1,5 +1,6 @@
 #include "runoff_sim/water_balance.h"
 
+#include "case/channel_width.h"
 #include "common/number_stream.h"
 #include "physics/cell_storage.h"
 
@@ -82,10 +83,13 @@ void appendNumber(std::string& out, double value) {
 
 }  // namespace
 
-std::string waterBalanceCsv(Scheme scheme, std::span<const RiverWater> rivers) {
+std::string waterBalanceCsv(Scheme scheme, std::span<const RiverWater> rivers,
+                            const ChannelWidthLaw& width) {
     std::string out =
         "scheme,river,cells,rain_m3,initial_storage_m3,inflow_m3,outflow_m3,final_storage_m3,"
-        "residual_m3,residual_share\n";
+        "residual_m3,residual_share";
+    const std::string widthCells = width.isModel() ? "" : "," + channelWidthValue(width);
+    out += width.isModel() ? "\n" : ",channel_width_coefficient_m,channel_width_exponent\n";
     for (const RiverWater& r : rivers) {
         out += schemeName(scheme);
         out += ',';
@@ -101,6 +105,7 @@ std::string waterBalanceCsv(Scheme scheme, std::span<const RiverWater> rivers) {
         if (r.rain > 0.0) {
             appendNumber(out, r.residual / r.rain);
         }
+        out += widthCells;
         out += '\n';
     }
     return out;

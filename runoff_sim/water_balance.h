@@ -51,8 +51,9 @@ struct RiverWater {
 
 /// The balance as CSV: a header, one row per river and one for the total ("all"); volumes in
 /// m³ as shortest round-trip decimals, the residual also as a share of the rain (empty without
-/// rain).
-[[nodiscard]] std::string waterBalanceCsv(Scheme scheme, std::span<const RiverWater> rivers);
+/// rain). A channel width law other than the model's adds two last columns that record it.
+[[nodiscard]] std::string waterBalanceCsv(Scheme scheme, std::span<const RiverWater> rivers,
+                                          const ChannelWidthLaw& width = {});
 
 /// The file name in the output folder.
 inline constexpr const char* kWaterBalanceName = "water_balance.csv";

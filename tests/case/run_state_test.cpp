@@ -130,10 +130,10 @@ TEST_F(RunStateFile, RefusesDamagedFilesWithOneLine) {
         EXPECT_EQ(r.error().message, corrupted) << at;
     }
     std::vector<char> version = good;
-    version[8] = 2;
+    version[8] = 3;
     put(bad, version);
     EXPECT_EQ(readState(bad).error().message,
-              "bad.bin is a state of format version 2; this program reads version 1.");
+              "bad.bin is a state of format version 3; this program reads versions 1 and 2.");
     // A scheme beyond the two, with a checksum that fits it.
     RunState unknown = sample();
     unknown.origin.scheme = 2;
