@@ -66,6 +66,8 @@ Options:
   --warmup-hours H      hours left out of the scores (default 0)
   --snap-radius N       half-width of the snapping window in cells (default 1)
   --scheme linear|conservative   the simulator's scheme (default linear)
+  --channel-width COEF,EXP   the width of channel cells B = COEF * A^EXP, B in m, A the
+                        upstream area in km2, as runoff_sim (default: the model's law)
   --batch B             DDS proposals drawn from the same best values and run side by side
                         (default 1, the published algorithm)
   --member-threads N    runs side by side, each on one thread (default: chosen by the size of
@@ -147,6 +149,7 @@ Result<Inputs> readInputs(const Options& o) {
         return data.error();
     }
     in.data = std::move(*data);
+    in.data.params.channelWidth = o.channelWidth;
     const std::int64_t hours = std::int64_t{in.data.params.days} * 24;
     if (o.warmupHours >= hours) {
         return Error{"--warmup-hours must be below the event's " + std::to_string(hours)
@@ -368,7 +371,6 @@ Status Calibration::run(std::ofstream& history, const std::vector<RecordedRun>& 
     return success();
 }
 
-
 /// The best run's hydrograph at gauge `g` against the observations.
 std::string bestPlot(const Inputs& in, std::size_t g, std::int64_t run,
                      const std::vector<float>& series, const std::string& objectiveText) {
@@ -498,7 +500,6 @@ Status writeResults(const Options& o, const Inputs& in, const Calibration& c, co
     }
     return s ? files.commit() : s;
 }
-
 
 void printBest(std::ostream& out, const Options& o, const Inputs& in, const Finished& f) {
     sayLine(out, "Calibration by ", o.algorithm == Algorithm::kDds ? "DDS" : "Latin hypercube",

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 
+#include "case/channel_width.h"
 #include "common/number_stream.h"
 
 namespace hydro::calibrate {
@@ -130,6 +131,12 @@ Status takeOption(Options& o, const std::string& a, const std::string& v) {
         o.memberThreads = static_cast<int>(*n);
     } else if (a == "--batch" && (n = wholeNumber(a, v, 1, 4096))) {
         o.batch = *n;
+    } else if (a == "--channel-width") {
+        auto law = parseChannelWidth(a, v);
+        if (!law) {
+            return law.error();
+        }
+        o.channelWidth = *law;
     } else if (a == "--scheme" && (v == "linear" || v == "conservative")) {
         o.scheme = v == "linear" ? runoff::Scheme::kLinear : runoff::Scheme::kConservative;
     } else if (!n) {

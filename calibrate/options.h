@@ -11,6 +11,7 @@
 
 #include "calibrate/objective.h"
 #include "calibrate/search.h"
+#include "case/channel_width.h"
 #include "common/result.h"
 #include "routing/routing_engine.h"
 
@@ -31,7 +32,8 @@ struct Options {
     std::int64_t warmupHours = 0;
     std::int64_t radius = 1;
     runoff::Scheme scheme = runoff::Scheme::kLinear;
-    int memberThreads = 0;  ///< members side by side; 0 chooses
+    ChannelWidthLaw channelWidth;  ///< of every run's channel cells
+    int memberThreads = 0;         ///< members side by side; 0 chooses
     std::int64_t batch = 1;
     bool apply = false;
     bool resume = false;

@@ -10,6 +10,7 @@
 #include <optional>
 #include <ostream>
 
+#include "case/channel_width.h"
 #include "common/result.h"
 
 namespace hydro {
@@ -35,6 +36,8 @@ struct EventParameters {
     std::int32_t channelArea = 0;      ///< flow accumulation above which a cell is a channel
     double initialRunoff = 0.0;        ///< initial runoff height, mm/hr
     std::int32_t subStepsPerHour = 0;  ///< 3600 / timeStep in integer division
+    /// Not in the file: the model's law unless the command line of a run names another.
+    ChannelWidthLaw channelWidth;
 };
 
 /// The first 11 values as the post-processors hold them: every real at double precision.

@@ -17,6 +17,8 @@ namespace {
 
 constexpr std::string_view kMagic = "HYDSTATE";
 constexpr std::size_t kHeaderBytes = 376;
+/// Version 2 adds the channel width law's coefficient and exponent (two doubles).
+constexpr std::size_t kWidthHeaderBytes = kHeaderBytes + 16;
 constexpr std::size_t kRiverBytes = 136;
 constexpr std::size_t kIsoBytes = 32;
 /// Space steps beyond any case's; the counts of a file are judged before anything is
@@ -97,10 +99,12 @@ std::size_t paddedPositions(std::size_t cells) {
 /// Everything before the values: header, rivers and cell positions.
 std::string encodeHead(const RunState& s) {
     Bytes b;
-    b.text.append(kMagic);
-    b.put(kStateVersion);
-    b.put(static_cast<std::uint32_t>(kHeaderBytes));
     const StateOrigin& o = s.origin;
+    // A state of the model's width law keeps the first format, byte for byte.
+    const bool modelWidth = o.channelWidth.isModel();
+    b.text.append(kMagic);
+    b.put(modelWidth ? kStateVersion : kWidthStateVersion);
+    b.put(static_cast<std::uint32_t>(modelWidth ? kHeaderBytes : kWidthHeaderBytes));
     b.put(o.columns);
     b.put(o.rows);
     b.put(o.swLon);
@@ -134,6 +138,10 @@ std::string encodeHead(const RunState& s) {
     b.put(r.firstNonFinitePosition);
     b.put(r.firstNonFiniteDay);
     b.put(r.firstNonFiniteHour);
+    if (!modelWidth) {
+        b.put(o.channelWidth.coefficient);
+        b.put(o.channelWidth.exponent);
+    }
     for (const StateRiver& river : r.rivers) {
         b.put(river.number);
         b.put(std::uint32_t{0});
@@ -262,11 +270,13 @@ Result<RunState> decodeState(std::span<const std::byte> bytes, const std::string
     Reader in(bytes);
     in.seek(kMagic.size());
     const auto version = in.get<std::uint32_t>();
-    if (version != kStateVersion) {
+    if (version != kStateVersion && version != kWidthStateVersion) {
         return Error{name + " is a state of format version " + std::to_string(version)
-                     + "; this program reads version " + std::to_string(kStateVersion) + "."};
+                     + "; this program reads versions " + std::to_string(kStateVersion) + " and "
+                     + std::to_string(kWidthStateVersion) + "."};
     }
-    if (in.get<std::uint32_t>() != kHeaderBytes || bytes.size() < kHeaderBytes + 4) {
+    const std::size_t headerBytes = version == kStateVersion ? kHeaderBytes : kWidthHeaderBytes;
+    if (in.get<std::uint32_t>() != headerBytes || bytes.size() < headerBytes + 4) {
         return broken;
     }
     RunState s;
@@ -274,7 +284,14 @@ Result<RunState> decodeState(std::span<const std::byte> bytes, const std::string
     std::uint32_t perCell = 0;
     std::uint32_t rivers = 0;
     readHead(in, s, cells, perCell, rivers);
-    if (s.origin.scheme > 1) {
+    if (version == kWidthStateVersion) {
+        s.origin.channelWidth.coefficient = in.get<double>();
+        s.origin.channelWidth.exponent = in.get<double>();
+    }
+    const ChannelWidthLaw& width = s.origin.channelWidth;
+    if (s.origin.scheme > 1 || !(width.coefficient > 0.0)
+        || !(width.coefficient <= kLargestWidthCoefficient) || !(width.exponent >= 0.0)
+        || !(width.exponent <= 1.0)) {
         return broken;
     }
     // The sizes the counts claim, judged before anything is allocated.
@@ -288,7 +305,7 @@ Result<RunState> decodeState(std::span<const std::byte> bytes, const std::string
     const std::size_t valueBytes = n * perCell * 8;
     if (valueBytes / 8 / perCell != n
         || bytes.size()
-               != kHeaderBytes + rivers * kRiverBytes + paddedPositions(n) + valueBytes + 4) {
+               != headerBytes + rivers * kRiverBytes + paddedPositions(n) + valueBytes + 4) {
         return broken;
     }
     Reader tail(bytes);
@@ -310,7 +327,7 @@ Result<RunState> decodeState(std::span<const std::byte> bytes, const std::string
     for (std::int32_t& p : s.positions) {
         p = in.get<std::int32_t>();
     }
-    in.seek(kHeaderBytes + rivers * kRiverBytes + paddedPositions(n));
+    in.seek(headerBytes + rivers * kRiverBytes + paddedPositions(n));
     s.values.resize(n * perCell);
     for (double& v : s.values) {
         v = in.get<double>();
@@ -373,6 +390,7 @@ Result<StateOrigin> stateOriginOf(const CasePaths& paths, const EventParameters&
     o.weight = params.weight;
     o.manningSlope = params.manningSlope;
     o.manningChannel = params.manningChannel;
+    o.channelWidth = params.channelWidth;
     return o;
 }
 
@@ -420,6 +438,12 @@ Status checkStateOrigin(const std::string& name, const StateOrigin& state, const
         if (!s) {
             return s;
         }
+    }
+    if (state.channelWidth != run.channelWidth) {
+        return Error{name + " was written with the channel width "
+                     + channelWidthText(state.channelWidth) + "; this run has "
+                     + channelWidthText(run.channelWidth) + " (--channel-width "
+                     + channelWidthValue(run.channelWidth) + ")."};
     }
     return success();
 }

@@ -10,7 +10,7 @@
 //               both Manning values), the state's time (seconds since 1970 and ISO 8601 UTC),
 //               the counts of cells, values per cell and rivers, and the run it belongs to
 //               (event start, hours run, days, state interval, SHA-256 of the rainfall, the
-//               first value that was not finite)
+//               first value that was not finite); in version 2 then the channel width law
 //   rivers      per river its water so far (exact volumes), for the run's water balance
 //   cells       the frame position of every routed cell, ascending (int32, padded to 8 bytes)
 //   values      per cell, spaceSteps + 1 node states and the lateral inflow of the last hour
@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "case/case.h"
+#include "case/channel_width.h"
 #include "common/digest.h"
 #include "common/exact_volume.h"
 #include "common/file_transaction.h"
@@ -33,7 +34,10 @@
 
 namespace hydro {
 
+/// The format of a state of the model's channel width law; a state of another law takes
+/// kWidthStateVersion, whose header adds the law. Both are read.
 inline constexpr std::uint32_t kStateVersion = 1;
+inline constexpr std::uint32_t kWidthStateVersion = 2;
 
 /// The files a state's digests identify, in the order they are held.
 inline constexpr std::array<const char*, 5> kStateDigestNames{
@@ -53,6 +57,7 @@ struct StateOrigin {
     double weight = 0.0;
     double manningSlope = 0.0;
     double manningChannel = 0.0;
+    ChannelWidthLaw channelWidth;  ///< the model's in every state of format version 1
 };
 
 /// One river's water from the start of the run to the state, m³.

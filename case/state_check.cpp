@@ -141,7 +141,8 @@ Result<std::vector<std::string>> stateMisfitsInCase(const std::filesystem::path&
 
 Result<StateCheck> checkStateAgainstCase(const std::filesystem::path& root,
                                          const std::filesystem::path& statePath,
-                                         std::optional<std::uint32_t> scheme) {
+                                         std::optional<std::uint32_t> scheme,
+                                         std::optional<ChannelWidthLaw> channelWidth) {
     auto state = readState(statePath);
     if (!state) {
         return state.error();
@@ -152,6 +153,7 @@ Result<StateCheck> checkStateAgainstCase(const std::filesystem::path& root,
     }
     StateCheck check;
     check.scheme = scheme.value_or(state->origin.scheme);
+    data->params.channelWidth = channelWidth.value_or(state->origin.channelWidth);
     auto misfits =
         stateMisfitsInCase(root, *data, statePath.filename().string(), *state, check.scheme);
     if (!misfits) {

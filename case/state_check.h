@@ -49,10 +49,12 @@ struct StateCheck {
 };
 
 /// Reads the state file `statePath` and the case in `root` and holds the one against the
-/// other under `scheme` (StateOrigin::scheme), or the state's own scheme when none is given.
+/// other under `scheme` (StateOrigin::scheme) and `channelWidth`, or the state's own scheme
+/// and width law when none is given; the result's case data take the law held against.
 /// The error: the state or the case cannot be read (readState, readCase, stateOriginOf).
-[[nodiscard]] Result<StateCheck> checkStateAgainstCase(const std::filesystem::path& root,
-                                                       const std::filesystem::path& statePath,
-                                                       std::optional<std::uint32_t> scheme);
+[[nodiscard]] Result<StateCheck> checkStateAgainstCase(
+    const std::filesystem::path& root, const std::filesystem::path& statePath,
+    std::optional<std::uint32_t> scheme,
+    std::optional<ChannelWidthLaw> channelWidth = std::nullopt);
 
 }  // namespace hydro

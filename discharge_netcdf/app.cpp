@@ -265,6 +265,7 @@ int runDischargeNetcdf(std::span<const std::string> args, std::ostream& out,
     job.comment = *note;
     if (balance->balance) {
         job.scheme = balance->balance->scheme;
+        job.params.channelWidth = balance->balance->channelWidth;
     }
     job.progress = &progress;
     job.deflateLevel = o.level;

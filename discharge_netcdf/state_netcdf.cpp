@@ -17,8 +17,7 @@ constexpr double kFill = static_cast<double>(kNoData);
 
 StateGrids stateGrids(const RunState& state, const CaseData& data) {
     const EventParameters& p = data.params;
-    const runoff::RoutingParameters routing{p.manningSlope, p.manningChannel, p.channelArea,
-                                            p.spaceSteps,   p.timeStep,       p.weight};
+    const runoff::RoutingParameters routing = runoff::routingParametersOf(p);
     const bool conservative = state.origin.scheme == 1;
     const auto cells = static_cast<std::size_t>(data.grid.cellCount());
     StateGrids g{std::vector<double>(cells, kFill), std::vector<double>(cells, kFill),

@@ -12,6 +12,7 @@
 
 #include "case/basin_rainfall.h"
 #include "case/case.h"
+#include "case/channel_width.h"
 #include "case/event_start.h"
 #include "case/rain_grid.h"
 #include "common/console.h"
@@ -49,7 +50,7 @@ constexpr const char* kUsage =
 constexpr const char* kHelp =
     R"(Usage: ensemble CASE_DIR [--rain FILE...] [--params SETS.csv] [--gauges GAUGES.csv]
                 [--snap-radius N] [--exceedance Q] [--member-threads N]
-                [--scheme linear|conservative]
+                [--scheme linear|conservative] [--channel-width COEF,EXP]
 
 Routes many members of one case in one process and writes their spread at the gauges. A
 member is the case with rainfall of its own and/or values of its own:
@@ -83,6 +84,9 @@ Options:
   --exceedance Q        discharge for cell_exceedance.nc, m3/s (0 or more)
   --member-threads N    members routed side by side (1 to 1024; default: by basin size)
   --scheme S            linear (default) or conservative, as runoff_sim
+  --channel-width COEF,EXP
+                        the width of channel cells B = COEF * A^EXP, B in m, A the upstream
+                        area in km2, as runoff_sim (default: the model's law)
   --help                print this text
 )";
 
@@ -95,6 +99,7 @@ struct Options {
     std::optional<double> exceedance;
     int memberThreads = 0;
     runoff::Scheme scheme = runoff::Scheme::kLinear;
+    ChannelWidthLaw channelWidth;
 };
 
 Error badValue(const std::string& option, const std::string& what, const std::string& value) {
@@ -125,6 +130,12 @@ Result<bool> parseValued(const std::string& a, const std::string& v, Options& o)
             return badValue(a, "a whole number from 1 to 1024", v);
         }
         o.memberThreads = *n;
+    } else if (a == "--channel-width") {
+        auto law = parseChannelWidth(a, v);
+        if (!law) {
+            return law.error();
+        }
+        o.channelWidth = *law;
     } else if (a == "--scheme") {
         if (v != "linear" && v != "conservative") {
             return badValue(a, "linear or conservative", v);
@@ -282,6 +293,7 @@ Result<Inputs> readInputs(const Options& options, std::span<const std::string> a
         return data.error();
     }
     in.data = std::move(*data);
+    in.data.params.channelWidth = options.channelWidth;
     auto rain = readCaseRainfall(options.caseDir, in.data.params);
     if (!rain) {
         return rain.error();

@@ -553,6 +553,7 @@ Status writeOutputs(const fs::path& dir, const Inputs& in, Computed& c) {
     job.history = in.history;
     if (in.balance.balance) {
         job.scheme = in.balance.balance->scheme;
+        job.params.channelWidth = in.balance.balance->channelWidth;
     }
     job.gauges = &in.gauges;
     job.snapped = &c.snapped;

@@ -37,7 +37,7 @@ Usage:
   make_case params CASE [options]        set the simulation values of CASE/param-event.dat
   make_case rain-gauges CSV CASE [--spacing DEG]
                                          gridded rainfall from hourly rain-gauge records
-  make_case check CASE [--state FILE [--scheme linear|conservative]]
+  make_case check CASE [--channel-width COEF,EXP] [--state FILE [--scheme linear|conservative]]
                                          validate the case folder CASE, and a state of
                                          runoff_sim against it
   make_case --help
@@ -123,6 +123,10 @@ then a summary; exit status 1 on an error.
   --scheme linear|conservative
                             the scheme of the run that would go on from the state (default:
                             the state's own)
+  --channel-width COEF,EXP  the width of channel cells B = COEF * A^EXP (B in m, A the
+                            upstream area in km2) of the run, as runoff_sim takes it: the
+                            Courant numbers are judged with it, and a state against it
+                            (default: the model's law; a state's own)
 )";
 
 std::string isoNow() {
@@ -528,6 +532,7 @@ int runTerrain(const TerrainOptions& o, std::ostream& out, std::ostream& progres
 struct CheckRequest {
     fs::path caseDir;
     std::optional<StateToCheck> state;
+    std::optional<ChannelWidthLaw> channelWidth;
 };
 
 /// `check CASE [--state FILE [--scheme linear|conservative]]`.
@@ -540,10 +545,16 @@ Result<CheckRequest> parseCheck(const std::vector<std::string>& args) {
     std::optional<std::string> scheme;
     for (std::size_t k = 1; k < args.size(); ++k) {
         const std::string& a = args[k];
-        if ((a == "--state" || a == "--scheme") && k + 1 == args.size()) {
+        if ((a == "--state" || a == "--scheme" || a == "--channel-width") && k + 1 == args.size()) {
             return Error{a + " needs a value; see make_case --help."};
         }
-        if (a == "--state" && !request.state) {
+        if (a == "--channel-width" && !request.channelWidth) {
+            auto law = parseChannelWidth(a, args[++k]);
+            if (!law) {
+                return law.error();
+            }
+            request.channelWidth = *law;
+        } else if (a == "--state" && !request.state) {
             request.state = StateToCheck{args[++k], std::nullopt};
         } else if (a == "--scheme" && !scheme) {
             scheme = args[++k];
@@ -603,7 +614,9 @@ int runMakeCase(const std::vector<std::string>& args, std::ostream& out, std::os
         if (!request) {
             return fail(out, request.error().message);
         }
-        return checkCase(request->caseDir, out, request->state).errors > 0 ? kFailure : 0;
+        return checkCase(request->caseDir, out, request->state, request->channelWidth).errors > 0
+                   ? kFailure
+                   : 0;
     }
     return fail(out, "Unknown command \"" + args[0]
                          + "\"; make_case knows terrain, rain, params, rain-gauges and check.");

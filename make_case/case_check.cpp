@@ -357,8 +357,7 @@ float checkRain(const fs::path& caseDir, const EventParameters& p, const Grids& 
 /// on its whole upstream area.
 void checkCourant(const EventParameters& p, const Grids& g,
                   const std::vector<std::size_t>& simulated, float peakRain, Findings& f) {
-    const runoff::RoutingParameters rp{p.manningSlope, p.manningChannel, p.channelArea,
-                                       p.spaceSteps,   p.timeStep,       p.weight};
+    const runoff::RoutingParameters rp = runoff::routingParametersOf(p);
     const double intensity = std::max(static_cast<double>(peakRain), p.initialRunoff);
     double worst = 0.0;
     std::size_t worstCell = 0;
@@ -420,20 +419,22 @@ void checkVolumeError(const EventParameters& p, Findings& f) {
 
 /// The state against the case: a state that cannot be read, or every way it does not fit;
 /// its time and cells when it fits. A case that cannot be read has had its lines already.
-void checkState(const fs::path& caseDir, const StateToCheck& request, Findings& f,
+void checkState(const fs::path& caseDir, const StateToCheck& request,
+                const std::optional<ChannelWidthLaw>& channelWidth, Findings& f,
                 std::ostream& out) {
     const auto state = readState(request.file);
     if (!state) {
         f.error(state.error().message);
         return;
     }
-    const auto data = readCase(caseDir);
+    auto data = readCase(caseDir);
     if (!data) {
         if (f.summary().errors == 0) {
             f.error(data.error().message);
         }
         return;
     }
+    data->params.channelWidth = channelWidth.value_or(state->origin.channelWidth);
     const std::string name = request.file.filename().string();
     const auto misfits = stateMisfitsInCase(caseDir, *data, name, *state,
                                             request.scheme.value_or(state->origin.scheme));
@@ -454,7 +455,8 @@ void checkState(const fs::path& caseDir, const StateToCheck& request, Findings& 
 }  // namespace
 
 CheckSummary checkCase(const fs::path& caseDir, std::ostream& out,
-                       const std::optional<StateToCheck>& state) {
+                       const std::optional<StateToCheck>& state,
+                       const std::optional<ChannelWidthLaw>& channelWidth) {
     Findings f(out);
     if (const Status folder = checkCaseFolder(caseDir); !folder) {
         f.error(folder.error().message);
@@ -477,7 +479,8 @@ CheckSummary checkCase(const fs::path& caseDir, std::ostream& out,
         f.error(rivers.error().message);
     }
     if (params.ok()) {
-        const EventParameters& p = (*params);
+        EventParameters p = *params;
+        p.channelWidth = channelWidth.value_or(ChannelWidthLaw{});
         Grids g;
         if (readGrids(caseDir, p, g, f) && rivers.ok()) {
             checkNetwork(p, g, (*rivers), f);
@@ -494,7 +497,7 @@ CheckSummary checkCase(const fs::path& caseDir, std::ostream& out,
         }
     }
     if (state) {
-        checkState(caseDir, *state, f, out);
+        checkState(caseDir, *state, channelWidth, f, out);
     }
     const CheckSummary s = f.summary();
     const char* verdict = nullptr;

@@ -9,6 +9,8 @@
 #include <optional>
 #include <ostream>
 
+#include "case/channel_width.h"
+
 namespace hydro::make_case {
 
 struct CheckSummary {
@@ -24,8 +26,10 @@ struct StateToCheck {
 };
 
 /// Runs every check on `caseDir`, and on `state` against it when one is given, printing one
-/// line per finding and a summary line.
+/// line per finding and a summary line. The physics (Courant numbers) take `channelWidth`, or
+/// the model's law; the state is held against `channelWidth`, or its own law.
 [[nodiscard]] CheckSummary checkCase(const std::filesystem::path& caseDir, std::ostream& out,
-                                     const std::optional<StateToCheck>& state = std::nullopt);
+                                     const std::optional<StateToCheck>& state = std::nullopt,
+                                     const std::optional<ChannelWidthLaw>& channelWidth = {});
 
 }  // namespace hydro::make_case

@@ -18,6 +18,11 @@ double flowLengthOf(std::int32_t flowDir, float cellWidth) {
     }
 }
 
+RoutingParameters routingParametersOf(const EventParameters& p) {
+    return {p.manningSlope, p.manningChannel, p.channelArea, p.spaceSteps,
+            p.timeStep,     p.weight,         p.channelWidth};
+}
+
 RoutingSetup setupRouting(const GridCell& cell, const GridCell* downstream,
                           const RoutingParameters& p) {
     RoutingSetup s;
@@ -39,7 +44,7 @@ RoutingSetup setupRouting(const GridCell& cell, const GridCell* downstream,
     if (cell.flowAcc > p.channelArea) {
         const double area = static_cast<double>(cell.flowAcc) * kCellHeight / 1000
                             * static_cast<double>(cell.cellWidth) / 1000;
-        s.channelWidth = std::pow(area, 0.685081138) * 1.061722301;
+        s.channelWidth = std::pow(area, p.channelWidth.exponent) * p.channelWidth.coefficient;
         s.manningN = p.manningChannel;
     } else {
         s.channelWidth = static_cast<double>(cell.cellWidth) * kCellHeight / s.flowLength;

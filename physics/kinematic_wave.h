@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <span>
 
+#include "case/event_parameters.h"
 #include "case/grid_cell.h"
 
 namespace hydro::runoff {
@@ -19,9 +20,13 @@ struct RoutingParameters {
     double manningChannel = 0.0;
     std::int32_t channelArea = 0;  ///< flow accumulation above which a cell is a channel
     std::int32_t spaceSteps = 0;
-    std::int32_t timeStep = 0;  ///< s
-    double weight = 0.0;        ///< theta of the scheme
+    std::int32_t timeStep = 0;     ///< s
+    double weight = 0.0;           ///< theta of the scheme
+    ChannelWidthLaw channelWidth;  ///< the flow width of channel cells
 };
+
+/// The routing settings of event parameters `p`.
+[[nodiscard]] RoutingParameters routingParametersOf(const EventParameters& p);
 
 /// The hydraulic constants of one cell.
 struct RoutingSetup {

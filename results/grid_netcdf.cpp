@@ -95,6 +95,11 @@ void putEventParameterAttributes(NetcdfFile& nc, const EventParameters& p) {
     nc.number(kGlobalAttr, "event_manning_channel", p.manningChannel);
     nc.number(kGlobalAttr, "event_channel_flow_accumulation", p.channelArea);
     nc.number(kGlobalAttr, "event_initial_runoff_mm_per_hour", p.initialRunoff);
+    if (!p.channelWidth.isModel()) {
+        nc.number(kGlobalAttr, "channel_width_coefficient_m", p.channelWidth.coefficient);
+        nc.number(kGlobalAttr, "channel_width_exponent", p.channelWidth.exponent);
+        nc.text(kGlobalAttr, "channel_width_law", channelWidthText(p.channelWidth));
+    }
 }
 
 std::string sourceText(const std::string& program) {

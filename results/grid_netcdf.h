@@ -40,7 +40,9 @@ struct LatLonIds {
 };
 [[nodiscard]] LatLonIds defineLatLon(NetcdfFile& nc, int latDim, int lonDim);
 
-/// The 18 event parameters as global attributes named after them.
+/// The 18 event parameters as global attributes named after them; a channel width law other
+/// than the model's adds channel_width_coefficient_m, channel_width_exponent and
+/// channel_width_law (its formula as text).
 void putEventParameterAttributes(NetcdfFile& nc, const EventParameters& p);
 
 /// The routing scheme of the run as global attributes `scheme` ("linear", "conservative")

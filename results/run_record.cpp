@@ -27,6 +27,8 @@ constexpr std::string_view kCatchmentHeader =
     "catchment_initial_storage_m3,catchment_outflow_m3,catchment_final_storage_m3,"
     "catchment_residual_m3,catchment_residual_share,catchment_runoff_coefficient";
 constexpr std::size_t kColumns = 21;
+/// The columns a run of another channel width law adds at the end.
+constexpr std::string_view kWidthHeader = ",channel_width_coefficient_m,channel_width_exponent";
 /// The first line of the table gauge_series wrote under the same name, before it read the
 /// simulator's.
 constexpr std::string_view kEarlierGaugeHeader =
@@ -177,7 +179,7 @@ Status parseRow(const std::vector<std::string>& cells, const std::string& at, Ba
         return share.error();
     }
     row.residualShare = *share;
-    return cells.size() > kOwnColumns ? parseCatchment(cells, at, row) : success();
+    return cells.size() >= kColumns ? parseCatchment(cells, at, row) : success();
 }
 
 /// The table's lines without their line breaks; the error when the last one has none.
@@ -210,11 +212,16 @@ Result<WaterBalance> parseWaterBalance(std::string_view text, const std::string&
     if (lines->empty()) {
         return Error{fileName + " is empty."};
     }
-    const std::string_view header = (*lines)[0];
+    std::string_view header = (*lines)[0];
+    const bool widthColumns = header.ends_with(kWidthHeader);
+    if (widthColumns) {
+        header.remove_suffix(kWidthHeader.size());
+    }
     const bool withCatchments = header.size() == kOwnHeader.size() + kCatchmentHeader.size()
                                 && header.starts_with(kOwnHeader)
                                 && header.ends_with(kCatchmentHeader);
-    const std::size_t columns = withCatchments ? kColumns : kOwnColumns;
+    const std::size_t ownColumns = withCatchments ? kColumns : kOwnColumns;
+    const std::size_t columns = ownColumns + (widthColumns ? 2 : 0);
     if (!withCatchments && header != kOwnHeader) {
         return Error{fileName + " does not start with the water balance's header (scheme,river,"
                      + "cells,...)."};
@@ -230,6 +237,17 @@ Result<WaterBalance> parseWaterBalance(std::string_view text, const std::string&
         if (cells.size() != columns) {
             return Error{at + " has " + std::to_string(cells.size()) + " cells, not "
                          + std::to_string(columns) + "."};
+        }
+        if (widthColumns) {
+            auto law = parseChannelWidth(at + ": the channel width",
+                                         cells[ownColumns] + "," + cells[ownColumns + 1]);
+            if (!law) {
+                return law.error();
+            }
+            if (k > 1 && *law != balance.channelWidth) {
+                return Error{at + ": the channel width differs from line 2's."};
+            }
+            balance.channelWidth = *law;
         }
         if (k == 1) {
             if (!isScheme(cells[0])) {

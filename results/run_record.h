@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "case/channel_width.h"
 #include "common/result.h"
 
 namespace hydro::results {
@@ -57,11 +58,13 @@ struct WaterBalance {
     std::string scheme;              ///< "linear" or "conservative"
     std::vector<BalanceRow> rivers;  ///< in ascending river number
     BalanceRow all;                  ///< the listed rivers together
+    ChannelWidthLaw channelWidth;    ///< the model's unless the table records another
 };
 
 /// Parses the balance table `text`, as runoff_sim writes it: its header, rows of one scheme
 /// in ascending river number, then the row "all", each line ended by a line break. The table
-/// of an earlier simulator, with the first ten columns only, is read too. The error
+/// of an earlier simulator, with the first ten columns only, is read too. A run of another
+/// channel width law has two more columns at the end, the same law in every row. The error
 /// names `fileName` (and the line) and says what is wrong.
 [[nodiscard]] Result<WaterBalance> parseWaterBalance(std::string_view text,
                                                      const std::string& fileName);

@@ -62,8 +62,7 @@ std::int32_t riverIndex(const RoutingPlan& plan, std::int32_t number) {
 }  // namespace
 
 void setHydraulics(RoutingPlan& plan, const StudyGrid& grid, const EventParameters& p) {
-    const RoutingParameters routing{p.manningSlope, p.manningChannel, p.channelArea,
-                                    p.spaceSteps,   p.timeStep,       p.weight};
+    const RoutingParameters routing = routingParametersOf(p);
     const auto nodesPerCell = static_cast<std::size_t>(p.spaceSteps) + 1U;
     plan.initialNodes.assign(plan.cells.size() * nodesPerCell, 0.0);
     for (std::size_t at = 0; at < plan.cells.size(); ++at) {

@@ -3,12 +3,14 @@
 #include <charconv>
 #include <cstdint>
 
+#include "case/channel_width.h"
 #include "common/number_stream.h"
 
 namespace hydro::runoff {
 
 const char* const kUsage =
-    R"(Usage: runoff_sim [--scheme linear|conservative] [--warm-start FILE | --resume DIR]
+    R"(Usage: runoff_sim [--scheme linear|conservative] [--channel-width COEF,EXP]
+                  [--warm-start FILE | --resume DIR]
                   [--write-state FILE] [--state-every HOURS DIR [--keep-states K]]
 
 Routes the rain of input/rain.dat through every cell of the rivers listed in the case folder
@@ -22,6 +24,12 @@ Options:
                          those of every earlier version, but it is not volume-conservative)
   --scheme conservative  the box scheme on storage: keeps water to round-off; needs a weight
                          from 0.5 to 1
+  --channel-width COEF,EXP
+                         the width of a channel cell, B = COEF * A^EXP: B in m, A its upstream
+                         area in km2 (default 1.061722301,0.685081138, the model's own law;
+                         docs/model.md derives 1,0.5 from the widths of real rivers).
+                         A run with another law records it in output/water_balance.csv and
+                         in its states, which only a run with the same law goes on from
   --write-state FILE     write the state of every routed cell at the end of the event
   --state-every HOURS DIR
                          write the state at every HOURS-th hour of the event, as
@@ -91,6 +99,16 @@ Result<bool> readRunOption(const std::vector<std::string>& args, std::size_t& k,
         if (Status s = readScheme(*v, run); !s) {
             return s.error();
         }
+    } else if (isOption(a, "--channel-width")) {
+        auto v = valueOf(args, k, "--channel-width", "a value: COEF,EXP");
+        if (!v) {
+            return v.error();
+        }
+        auto law = parseChannelWidth("--channel-width", *v);
+        if (!law) {
+            return law.error();
+        }
+        run.channelWidth = *law;
     } else if (isOption(a, "--write-state") || isOption(a, "--warm-start")
                || isOption(a, "--resume")) {
         const std::string name = a.substr(0, a.find('='));

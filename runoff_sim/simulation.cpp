@@ -91,6 +91,7 @@ Status readParameters(const CasePaths& paths, std::ostream& console, Executor& e
             return params.error();
         }
         s.params = *params;
+        s.params.channelWidth = s.options.channelWidth;
         return checkScheme(paths, s);
     });
     if (!status) {
@@ -384,7 +385,8 @@ Status writeBalance(const std::filesystem::path& outputDir, Executor& executor, 
             return s.outputs.commit();
         }
         const std::filesystem::path target = outputDir / kWaterBalanceName;
-        if (Status written = s.outputs.write(target, waterBalanceCsv(s.options.scheme, rivers));
+        if (Status written = s.outputs.write(
+                target, waterBalanceCsv(s.options.scheme, rivers, s.options.channelWidth));
             !written) {
             return written;
         }

@@ -88,6 +88,7 @@ struct RunOptions {
     std::int32_t keepStates = 0;      ///< states kept in stateDir, 0 for all
     std::filesystem::path warmStart;  ///< the state to start from, or empty
     std::filesystem::path resume;     ///< the folder of states of the run to go on with
+    ChannelWidthLaw channelWidth;     ///< of the channel cells; the model's unless asked
 };
 
 /// Runs the simulation of the case at `paths` on `executor`, printing to `console` (a stream

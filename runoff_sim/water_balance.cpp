@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "case/channel_width.h"
 #include "common/number_stream.h"
 #include "physics/cell_storage.h"
 
@@ -222,13 +223,16 @@ void appendCatchment(std::string& out, const RiverWater& r) {
 
 }  // namespace
 
-std::string waterBalanceCsv(Scheme scheme, std::span<const RiverWater> rivers) {
+std::string waterBalanceCsv(Scheme scheme, std::span<const RiverWater> rivers,
+                            const ChannelWidthLaw& width) {
     std::string out =
         "scheme,river,cells,rain_m3,initial_storage_m3,inflow_m3,outflow_m3,final_storage_m3,"
         "residual_m3,residual_share,to_other_rivers_m3,runoff_coefficient,upstream_rivers,"
         "catchment_cells,catchment_rain_m3,catchment_initial_storage_m3,catchment_outflow_m3,"
         "catchment_final_storage_m3,catchment_residual_m3,catchment_residual_share,"
-        "catchment_runoff_coefficient\n";
+        "catchment_runoff_coefficient";
+    const std::string widthCells = width.isModel() ? "" : "," + channelWidthValue(width);
+    out += width.isModel() ? "\n" : ",channel_width_coefficient_m,channel_width_exponent\n";
     for (const RiverWater& r : rivers) {
         out += schemeName(scheme);
         out += ',';
@@ -241,6 +245,7 @@ std::string waterBalanceCsv(Scheme scheme, std::span<const RiverWater> rivers) {
         }
         appendOptional(out, residualShare(r.residual, r.rain));
         appendCatchment(out, r);
+        out += widthCells;
         out += '\n';
     }
     return out;

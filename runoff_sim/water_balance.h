@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "case/channel_width.h"
 #include "routing/river_totals.h"
 #include "routing/routing_engine.h"
 
@@ -80,8 +81,10 @@ struct RiverWater {
 /// The balance as CSV: a header, one row per river and one for the total ("all"); volumes in
 /// m³ as shortest round-trip decimals, the residual also as a share of the rain and the
 /// runoff coefficients (empty where they divide by zero), the upstream rivers separated by
-/// spaces; then the catchment's columns.
-[[nodiscard]] std::string waterBalanceCsv(Scheme scheme, std::span<const RiverWater> rivers);
+/// spaces; then the catchment's columns. A channel width law other than the model's adds two
+/// last columns that record it.
+[[nodiscard]] std::string waterBalanceCsv(Scheme scheme, std::span<const RiverWater> rivers,
+                                          const ChannelWidthLaw& width = {});
 
 /// The file name in the output folder.
 inline constexpr const char* kWaterBalanceName = "water_balance.csv";

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <fstream>
@@ -130,10 +131,10 @@ TEST_F(RunStateFile, RefusesDamagedFilesWithOneLine) {
         EXPECT_EQ(r.error().message, corrupted) << at;
     }
     std::vector<char> version = good;
-    version[8] = 2;
+    version[8] = 3;
     put(bad, version);
     EXPECT_EQ(readState(bad).error().message,
-              "bad.bin is a state of format version 2; this program reads version 1.");
+              "bad.bin is a state of format version 3; this program reads versions 1 and 2.");
     // A scheme beyond the two, with a checksum that fits it.
     RunState unknown = sample();
     unknown.origin.scheme = 2;
@@ -169,7 +170,76 @@ TEST_F(RunStateFile, NamesTheFirstSettingThatDiffers) {
               "s.bin was written with space steps 3; this run has 4.");
     EXPECT_EQ(line([](StateOrigin& r) { r.manningChannel = 0.04; }),
               "s.bin was written with a channel Manning value of 0.035; this run has 0.04.");
+    EXPECT_EQ(line([](StateOrigin& r) {
+                  r.channelWidth = {1.0, 0.5};
+              }),
+              "s.bin was written with the channel width B = 1.061722301 * A^0.685081138 m (A in "
+              "km2); this run has B = 1 * A^0.5 m (A in km2) (--channel-width 1,0.5).");
     EXPECT_EQ(line([](StateOrigin&) {}), "fits");
+}
+
+// The model's law keeps the first format byte for byte; another law takes version 2, which adds
+// the law to the header and reads back whole; a version-2 header with a law no run can have is
+// damaged.
+TEST_F(RunStateFile, AnotherChannelWidthLawTakesTheSecondFormat) {
+    const fs::path model = dir_ / "model.bin";
+    const fs::path wide = dir_ / "wide.bin";
+    RunState s = sample();
+    ASSERT_TRUE(writeState(model, s));
+    s.origin.channelWidth = {2.5, 0.75};
+    ASSERT_TRUE(writeState(wide, s));
+    const std::vector<char> first = bytesOf(model);
+    const std::vector<char> second = bytesOf(wide);
+    ASSERT_EQ(second.size(), first.size() + 16);
+    EXPECT_EQ(first[8], 1);
+    EXPECT_EQ(second[8], 2);
+    std::uint32_t header = 0;
+    std::memcpy(&header, second.data() + 12, 4);
+    EXPECT_EQ(header, 392U);
+    double coefficient = 0.0;
+    std::memcpy(&coefficient, second.data() + 376, 8);
+    EXPECT_EQ(coefficient, 2.5);
+    // Apart from the version, the header length and the law, the same bytes.
+    EXPECT_TRUE(std::equal(first.begin() + 16, first.begin() + 376, second.begin() + 16));
+    EXPECT_TRUE(std::equal(first.begin() + 376, first.end() - 4, second.begin() + 392));
+
+    const auto readModel = readState(model);
+    ASSERT_TRUE(readModel);
+    EXPECT_TRUE(readModel->origin.channelWidth.isModel());
+    const auto readWide = readState(wide);
+    ASSERT_TRUE(readWide);
+    EXPECT_EQ(readWide->origin.channelWidth, (ChannelWidthLaw{2.5, 0.75}));
+    EXPECT_EQ(readWide->values, s.values);
+    EXPECT_EQ(readWide->run.rivers.size(), 2U);
+
+    for (const ChannelWidthLaw bad : {ChannelWidthLaw{0.0, 0.5}, ChannelWidthLaw{1.0, 1.5},
+                                      ChannelWidthLaw{std::nan(""), 0.5}}) {
+        s.origin.channelWidth = bad;
+        ASSERT_TRUE(writeState(wide, s));
+        const auto r = readState(wide);
+        ASSERT_FALSE(r);
+        EXPECT_EQ(r.error().message, "wide.bin is truncated or corrupted.");
+    }
+}
+
+TEST(ChannelWidthOption, TakesTwoNumbersInRangeAndRefusesAnythingElseWithOneLine) {
+    const auto law = parseChannelWidth("--channel-width", "1,0.5");
+    ASSERT_TRUE(law);
+    EXPECT_EQ(*law, (ChannelWidthLaw{1.0, 0.5}));
+    EXPECT_FALSE(law->isModel());
+    EXPECT_TRUE(parseChannelWidth("--channel-width", "1.061722301,0.685081138")->isModel());
+    EXPECT_TRUE(ChannelWidthLaw{}.isModel());
+    EXPECT_EQ(channelWidthValue(ChannelWidthLaw{}), "1.061722301,0.685081138");
+    EXPECT_TRUE(parseChannelWidth("--channel-width", "10000,0"));
+    EXPECT_TRUE(parseChannelWidth("--channel-width", "3e-2,1"));
+    for (const char* bad : {"", "1", "1,", ",0.5", "0,0.5", "-1,0.5", "10001,0.5", "1,-0.1",
+                            "1,1.01", "1,0.5,2", "nan,0.5", "1,inf", "1;0.5", "a,b"}) {
+        const auto r = parseChannelWidth("--channel-width", bad);
+        ASSERT_FALSE(r) << bad;
+        EXPECT_EQ(r.error().message, std::string("--channel-width must be ") + kChannelWidthForm
+                                         + ", not \"" + bad + "\".")
+            << bad;
+    }
 }
 
 // The state a run of the confluence case starts from, held against that case. Its north-west

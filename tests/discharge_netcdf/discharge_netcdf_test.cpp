@@ -276,6 +276,27 @@ TEST(DischargeNetcdf, TheSchemeOfTheRunFromItsWaterBalance) {
     NcReader nc(dir / "output/discharge.nc");
     EXPECT_EQ(nc.text("", "scheme"), "conservative");
     EXPECT_EQ(nc.text("", "scheme_description"), schemeDescription("conservative"));
+    // The model's channel width law is not written down.
+    EXPECT_EQ(nc.text("", "channel_width_law"), "(missing)");
+}
+
+TEST(DischargeNetcdf, TheChannelWidthLawOfTheRunFromItsWaterBalance) {
+    test::TempDir dir;
+    writeCase(dir.path(), 4, 3, 1, "2021 3 14 6 30 0");
+    writeGrids(dir.path(), 4, 3, 1);
+    test::writeText(dir / "output/water_balance.csv",
+                    "scheme,river,cells,rain_m3,initial_storage_m3,inflow_m3,outflow_m3,"
+                    "final_storage_m3,residual_m3,residual_share,channel_width_coefficient_m,"
+                    "channel_width_exponent\n"
+                    "linear,1,12,5,0,0,4,1,0,0,1,0.5\n"
+                    "linear,all,12,5,0,0,4,1,0,0,1,0.5\n");
+    const Outcome run = convert(dir.path());
+    ASSERT_EQ(run.status, 0) << run.out;
+    NcReader nc(dir / "output/discharge.nc");
+    EXPECT_EQ(nc.text("", "scheme"), "linear");
+    EXPECT_EQ(nc.number("", "channel_width_coefficient_m"), 1.0);
+    EXPECT_EQ(nc.number("", "channel_width_exponent"), 0.5);
+    EXPECT_EQ(nc.text("", "channel_width_law"), "B = 1 * A^0.5 m (A in km2)");
 }
 
 #ifdef HYDRO_NCDUMP

@@ -105,6 +105,14 @@ TEST(RunRecord, ReadsTheSimulatorsTableToTheLastBit) {
     EXPECT_EQ(
         parseWaterBalance(runoff::waterBalanceCsv(runoff::Scheme::kLinear, rivers), "w")->scheme,
         "linear");
+    // A run of another channel width law: the same rows, and the law.
+    EXPECT_TRUE(parsed->channelWidth.isModel());
+    const auto wide = parseWaterBalance(
+        runoff::waterBalanceCsv(runoff::Scheme::kConservative, rivers, {1.0, 0.5}), "w");
+    ASSERT_TRUE(wide) << wide.error().message;
+    EXPECT_EQ(wide->channelWidth, (ChannelWidthLaw{1.0, 0.5}));
+    EXPECT_EQ(wide->all.residual, parsed->all.residual);
+    EXPECT_EQ(wide->rivers.size(), parsed->rivers.size());
 
     // Line breaks of another system read the same.
     std::string crlf;
@@ -166,6 +174,8 @@ TEST(RunRecord, MalformedCatchmentColumnsAreRefused) {
 
 TEST(RunRecord, MalformedTablesAreRefusedWithTheLineThatSaysWhy) {
     const std::string h = kHeader;
+    const std::string wide =
+        h.substr(0, h.size() - 1) + ",channel_width_coefficient_m,channel_width_exponent\n";
     const std::string river1 = "linear,1,4,10,0,0,8,1,-1,-0.1\n";
     const std::string all = "linear,all,4,10,0,0,8,1,-1,-0.1\n";
     struct Case {
@@ -180,6 +190,12 @@ TEST(RunRecord, MalformedTablesAreRefusedWithTheLineThatSaysWhy) {
         {h + river1, "wb.csv ends before its row \"all\"."},
         {h + all + river1, "wb.csv line 3 follows the row \"all\", which ends the table."},
         {h + "linear,1,4,10,0,0,8,1,-1\n" + all, "wb.csv line 2 has 9 cells, not 10."},
+        {h + "linear,1,4,10,0,0,8,1,-1,-0.1,1,0.5\n" + all, "wb.csv line 2 has 12 cells, not 10."},
+        {wide + "linear,1,4,10,0,0,8,1,-1,-0.1,1,0.5\n" + "linear,all,4,10,0,0,8,1,-1,-0.1,2,0.5\n",
+         "wb.csv line 3: the channel width differs from line 2's."},
+        {wide + "linear,1,4,10,0,0,8,1,-1,-0.1,0,0.5\n" + all,
+         "wb.csv line 2: the channel width must be " + std::string(kChannelWidthForm)
+             + ", not \"0,0.5\"."},
         {h + "implicit,1,4,10,0,0,8,1,-1,-0.1\n" + all,
          "wb.csv line 2: scheme \"implicit\" is neither linear nor conservative."},
         {h + river1 + "conservative,all,4,10,0,0,8,1,-1,-0.1\n",

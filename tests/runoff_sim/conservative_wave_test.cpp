@@ -82,7 +82,7 @@ TestCell makeCell(float elevationDrop, std::int32_t flowAcc, std::int32_t spaceS
     cell.elevation = 100.0F + elevationDrop;
     GridCell down = cell;
     down.elevation = 100.0F;
-    const RoutingParameters p{0.6, 0.03, 50, spaceSteps, dt, weight};
+    const RoutingParameters p{0.6, 0.03, 50, spaceSteps, dt, weight, {}};
     TestCell t;
     t.setup = setupRouting(cell, &down, p);
     t.scheme = BoxScheme::of(static_cast<double>(dt), weight);

@@ -21,7 +21,7 @@ GridCell riverCell(std::int32_t flowDir, std::int32_t flowAcc, float width, floa
     return c;
 }
 
-const RoutingParameters kParams{0.6, 0.03, 50, 4, 60, 0.6};
+const RoutingParameters kParams{0.6, 0.03, 50, 4, 60, 0.6, {}};
 
 TEST(KinematicWave, FlowLengthOfEveryCode) {
     EXPECT_NEAR(flowLengthOf(2, 800.0F), 1224.168109, 5e-7);

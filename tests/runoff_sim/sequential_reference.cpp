@@ -31,7 +31,8 @@ ReferenceOutputs runSequentialReference(const std::filesystem::path& caseDir) {
         static_cast<std::size_t>(p->days) * 24U * static_cast<std::size_t>(S);
     const std::size_t nodes = static_cast<std::size_t>(p->spaceSteps) + 1U;
     const RoutingParameters routing{p->manningSlope, p->manningChannel, p->channelArea,
-                                    p->spaceSteps,   p->timeStep,       p->weight};
+                                    p->spaceSteps,   p->timeStep,       p->weight,
+                                    p->channelWidth};
     // Set-up pass: every river cell off the border gets its constants, profile and store.
     std::vector<RoutingSetup> setups(grid.cells.size());
     std::vector<std::vector<double>> q(grid.cells.size());
