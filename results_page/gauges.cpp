@@ -202,14 +202,15 @@ Result<FanHour> fanLine(std::span<const std::string_view> f, std::size_t line,
                 + (time.error().message == kNotIsoTime ? " (such as 2000-01-01T01:00:00Z)." : "."));
     }
     const std::int64_t after = *time - startSeconds;
-    if (after % 3600 != 0 || after / 3600 < 1 || after / 3600 > hours) {
+    const std::int64_t hour = after / 3600;
+    if (after % 3600 != 0 || hour < 1 || hour > hours) {
         return cellError(line, "time",
                          "\"" + quoteToken(f[1])
                              + "\" is not the end of an hour of this case's event (1 to "
                              + std::to_string(hours) + " hours after its start).");
     }
     FanHour out;
-    out.hour = static_cast<double>(after / 3600);
+    out.hour = static_cast<double>(hour);
     for (std::size_t q = 0; q < out.q.size(); ++q) {
         const auto value = parseDouble(f[q + 2]);
         if (!value || !std::isfinite(*value) || *value < 0.0) {
