@@ -1,5 +1,7 @@
 #include "results_page/app.h"
 
+#include <netcdf.h>
+
 #include <algorithm>
 #include <array>
 #include <bit>
@@ -7,12 +9,14 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <sstream>
 
 #include "case/basin_rainfall.h"
 #include "case/case_folder.h"
 #include "case/outlet.h"
 #include "common/console.h"
+#include "common/number_stream.h"
 #include "results/discharge_value.h"
 #include "results/snapping.h"
 #include "results_page/case_input.h"
@@ -40,7 +44,8 @@ constexpr const char* kHelp =
     "\n"
     "Reads param-event.dat, topoData/, input/rain.dat and output/dischargeHourly.bin of the\n"
     "case (run runoff_sim there first), and output/gauge_cells.csv with\n"
-    "output/gauge_observed.csv when they exist.\n"
+    "output/gauge_observed.csv when they exist; with output/ensemble/gauge_quantiles.csv (from\n"
+    "ensemble) the hydrograph of a gauge shows the ensemble's median and spread.\n"
     "\n"
     "Options:\n"
     "  -h, --help  print this text and exit\n";
@@ -183,25 +188,85 @@ std::string gaugesJson(const std::vector<Gauge>& gauges) {
             json << (i == 0 ? "" : ",") << '[' << gauge.observed[i].hour << ','
                  << gauge.observed[i].value << ']';
         }
-        json << "]}";
+        json << ']';
+        if (!gauge.fan.empty()) {
+            json << ",\"fan\":[";
+            for (std::size_t i = 0; i < gauge.fan.size(); ++i) {
+                json << (i == 0 ? "" : ",") << '[' << gauge.fan[i].hour;
+                for (const double q : gauge.fan[i].q) {
+                    json << ',' << q;
+                }
+                json << ']';
+            }
+            json << ']';
+        }
+        json << '}';
     }
     json << ']';
     return json.str();
 }
 
-Result<std::vector<Gauge>> readGauges(const fs::path& caseDir, const CaseInput& in) {
+/// The gauges of the output folder and the ensemble's fan at them.
+struct GaugeData {
+    std::vector<Gauge> gauges;
+    bool fan = false;                    ///< the ensemble's quantile table was read
+    std::optional<std::size_t> members;  ///< how many members it summarises, when known
+    std::vector<std::string> skipped;    ///< its gauges that gauge_cells.csv does not list
+};
+
+/// The length of the realization axis of the ensemble's NetCDF file beside the quantile table,
+/// or nothing when that file is missing or does not say.
+std::optional<std::size_t> ensembleMembers(const fs::path& caseDir) {
+    const fs::path file = CasePaths{caseDir}.output() / "ensemble" / "gauge_ensemble.nc";
+    std::error_code ec;
+    if (!fs::is_regular_file(file, ec)) {
+        return std::nullopt;
+    }
+    int id = 0;
+    if (nc_open(file.c_str(), NC_NOWRITE, &id) != NC_NOERR) {
+        return std::nullopt;
+    }
+    int dim = 0;
+    std::size_t length = 0;
+    const bool found = nc_inq_dimid(id, "realization", &dim) == NC_NOERR
+                       && nc_inq_dimlen(id, dim, &length) == NC_NOERR && length > 0;
+    nc_close(id);
+    return found ? std::optional<std::size_t>(length) : std::nullopt;
+}
+
+Result<GaugeData> readGauges(const fs::path& caseDir, const CaseInput& in) {
+    GaugeData out;
     auto cells = readOptionalOutputText(caseDir, "gauge_cells.csv");
     if (!cells.ok()) {
         return cells.error();
     }
-    if (!*cells) {
-        return std::vector<Gauge>{};
+    if (*cells) {
+        auto observed = readOptionalOutputText(caseDir, "gauge_observed.csv");
+        if (!observed.ok()) {
+            return observed.error();
+        }
+        auto gauges =
+            parseGauges(**cells, *observed, in.grid.cols, in.grid.rows, in.start.unixSeconds());
+        if (!gauges.ok()) {
+            return gauges.error();
+        }
+        out.gauges = std::move(*gauges);
     }
-    auto observed = readOptionalOutputText(caseDir, "gauge_observed.csv");
-    if (!observed.ok()) {
-        return observed.error();
+    auto quantiles = readOptionalOutputText(caseDir, std::string(kQuantilesName));
+    if (!quantiles.ok()) {
+        return quantiles.error();
     }
-    return parseGauges(**cells, *observed, in.grid.cols, in.grid.rows, in.start.unixSeconds());
+    if (*quantiles) {
+        auto skipped = addEnsembleFan(**quantiles, out.gauges, in.start.unixSeconds(),
+                                      std::int64_t{in.params.days} * 24);
+        if (!skipped.ok()) {
+            return skipped.error();
+        }
+        out.fan = true;
+        out.skipped = std::move(*skipped);
+        out.members = ensembleMembers(caseDir);
+    }
+    return out;
 }
 
 /// One colour scale of the map: its bounds and the colour index of a value.
@@ -329,8 +394,9 @@ struct PageMeta {
     const OutletCell* outlet;
     const BasinRain* rain;
     const std::vector<Gauge>* gauges;
-    std::string maskText;   ///< which cells carry discharge, compressed and encoded
-    std::string shadeText;  ///< the terrain's hillshade, compressed and encoded
+    std::optional<std::size_t> fanMembers;  ///< members of the ensemble drawn at the gauges
+    std::string maskText;                   ///< which cells carry discharge, compressed and encoded
+    std::string shadeText;                  ///< the terrain's hillshade, compressed and encoded
 };
 
 /// The description of the event that the page starts from.
@@ -357,15 +423,18 @@ std::string metaScript(const PageMeta& m) {
     meta << "},\"simCount\":" << m.simCount << ",\"blockCells\":" << m.blocks.cells
          << ",\"blockCount\":" << m.blocks.count << ",\"outlet\":{\"column\":" << m.outlet->column
          << ",\"row\":" << m.outlet->row << "},\"riverRain\":" << riverRainJson(*m.rain)
-         << ",\"gauges\":" << gaugesJson(*m.gauges) << ",\"simulated\":\"" << m.maskText
-         << "\",\"hillshade\":\"" << m.shadeText << "\"};\n";
+         << ",\"gauges\":" << gaugesJson(*m.gauges);
+    if (m.fanMembers) {
+        meta << ",\"fanMembers\":" << *m.fanMembers;
+    }
+    meta << ",\"simulated\":\"" << m.maskText << "\",\"hillshade\":\"" << m.shadeText << "\"};\n";
     return meta.str();
 }
 
 /// Writes every data file and the template.
 Status writePage(const fs::path& caseDir, const CaseInput& in, const std::vector<CellIndex>& cells,
                  const EventDischarge& discharge, const OutletCell& outlet, const BasinRain& rain,
-                 const std::vector<Gauge>& gauges, PageOutput& page, std::ostream& progress) {
+                 const GaugeData& gauges, PageOutput& page, std::ostream& progress) {
     const std::int64_t hours = std::int64_t{in.params.days} * 24;
 
     // Which cells carry discharge, and the terrain under them.
@@ -380,7 +449,8 @@ Status writePage(const fs::path& caseDir, const CaseInput& in, const std::vector
                   nullptr,
                   &outlet,
                   &rain,
-                  &gauges,
+                  &gauges.gauges,
+                  gauges.members,
                   compressedBase64(mask),
                   compressedBase64(hillshade(in.grid, kShadeExaggeration))};
     if (meta.maskText.empty() || meta.shadeText.empty()) {
@@ -465,12 +535,20 @@ int run(const fs::path& caseDir, std::ostream& out, std::ostream& progress) {
         sayLine(out, written.error().message);
         return kFailure;
     }
+    if (!gauges->skipped.empty()) {
+        std::string ids;
+        for (const std::string& id : gauges->skipped) {
+            ids += (ids.empty() ? "\"" : ", \"") + quoteToken(id) + "\"";
+        }
+        sayLine(out, "Note: ", kQuantilesName, " has lines for gauges not in gauge_cells.csv (",
+                ids, "); they are left out.");
+    }
     const fs::path index = fs::absolute(caseDir / "output" / "index.html").lexically_normal();
     std::ostringstream size;
     size.precision(3);
     size << static_cast<double>(page.bytesWritten()) / 1.0e6;
     sayLine(out, "Wrote ", index.string(), " (page and data ", size.str(), " MB, ", cells.size(),
-            " cells, ", hours, " hours, ", gauges->size(), " gauges).");
+            " cells, ", hours, " hours, ", gauges->gauges.size(), " gauges).");
     progress << "results_page: done in " << std::lround(timer.seconds()) << " s\n";
     return 0;
 }

@@ -1,8 +1,11 @@
 #include "results_page/gauges.h"
 
+#include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <map>
 #include <set>
+#include <span>
 
 #include "case/time_parse.h"
 #include "common/number_stream.h"
@@ -167,6 +170,65 @@ Status addObservations(std::string_view observedCsv, std::vector<Gauge>& gauges,
     return success();
 }
 
+Error cellError(std::size_t line, std::string_view column, const std::string& what) {
+    return Error{std::string(kQuantilesName) + " line " + std::to_string(line) + ", column "
+                 + std::string(column) + ": " + what};
+}
+
+constexpr std::array<std::string_view, 7> kQuantileHeader{"gauge", "time", "q05", "q25",
+                                                          "q50",   "q75",  "q95"};
+
+/// The quantile table's header: true when it has the p_exceed column.
+Result<bool> quantileHeader(std::span<const std::string_view> header, std::size_t line) {
+    const bool shares = header.size() == kQuantileHeader.size() + 1;
+    if ((header.size() != kQuantileHeader.size() && !shares)
+        || !std::equal(kQuantileHeader.begin(), kQuantileHeader.end(), header.begin())
+        || (shares && header.back() != "p_exceed")) {
+        return lineError(std::string(kQuantilesName), line,
+                         "the header must read gauge,time,q05,q25,q50,q75,q95 and optionally "
+                         ",p_exceed.");
+    }
+    return shares;
+}
+
+/// One line of the quantile table after its gauge: the hour and the quantiles.
+Result<FanHour> fanLine(std::span<const std::string_view> f, std::size_t line,
+                        std::int64_t startSeconds, std::int64_t hours) {
+    const auto time = parseIsoInstant(f[1]);
+    if (!time) {
+        return cellError(
+            line, "time",
+            "\"" + quoteToken(f[1]) + "\" " + time.error().message
+                + (time.error().message == kNotIsoTime ? " (such as 2000-01-01T01:00:00Z)." : "."));
+    }
+    const std::int64_t after = *time - startSeconds;
+    const std::int64_t hour = after / 3600;
+    if (after % 3600 != 0 || hour < 1 || hour > hours) {
+        return cellError(line, "time",
+                         "\"" + quoteToken(f[1])
+                             + "\" is not the end of an hour of this case's event (1 to "
+                             + std::to_string(hours) + " hours after its start).");
+    }
+    FanHour out;
+    out.hour = static_cast<double>(hour);
+    for (std::size_t q = 0; q < out.q.size(); ++q) {
+        const auto value = parseDouble(f[q + 2]);
+        if (!value || !std::isfinite(*value) || *value < 0.0) {
+            return cellError(line, kQuantileHeader[q + 2],
+                             "\"" + quoteToken(f[q + 2]) + "\" is not a discharge in m3/s.");
+        }
+        out.q[q] = *value;
+    }
+    if (f.size() > kQuantileHeader.size() && !f.back().empty()) {
+        const auto share = parseDouble(f.back());
+        if (!share || !(*share >= 0.0 && *share <= 1.0)) {
+            return cellError(line, "p_exceed",
+                             "\"" + quoteToken(f.back()) + "\" is not a share from 0 to 1.");
+        }
+    }
+    return out;
+}
+
 }  // namespace
 
 Result<std::vector<Gauge>> parseGauges(std::string_view cellsCsv,
@@ -181,6 +243,59 @@ Result<std::vector<Gauge>> parseGauges(std::string_view cellsCsv,
         return added.error();
     }
     return gauges;
+}
+
+Result<std::vector<std::string>> addEnsembleFan(std::string_view quantilesCsv,
+                                                std::vector<Gauge>& gauges,
+                                                std::int64_t startSeconds, std::int64_t hours) {
+    const auto lines = tableLines(quantilesCsv);
+    if (lines.empty()) {
+        return lineError(std::string(kQuantilesName), 1,
+                         "the header must read gauge,time,q05,q25,q50,q75,q95.");
+    }
+    const auto header = splitFields(lines[0].second);
+    if (auto shares = quantileHeader(header, lines[0].first); !shares) {
+        return shares.error();
+    }
+    std::map<std::string, std::size_t, std::less<>> byId;
+    for (std::size_t k = 0; k < gauges.size(); ++k) {
+        byId.emplace(gauges[k].id, k);
+    }
+    std::vector<std::vector<FanHour>> fans(gauges.size());
+    std::vector<std::string> unknown;
+    std::set<std::string, std::less<>> unknownSeen;
+    for (std::size_t n = 1; n < lines.size(); ++n) {
+        const auto [number, line] = lines[n];
+        const auto f = splitFields(line);
+        if (f.size() != header.size()) {
+            return lineError(std::string(kQuantilesName), number,
+                             "expected " + std::to_string(header.size()) + " fields, found "
+                                 + std::to_string(f.size()) + ".");
+        }
+        const auto gauge = byId.find(f[0]);
+        if (gauge == byId.end()) {
+            if (unknownSeen.emplace(f[0]).second) {
+                unknown.emplace_back(f[0]);
+            }
+            continue;
+        }
+        auto hour = fanLine(f, number, startSeconds, hours);
+        if (!hour) {
+            return hour.error();
+        }
+        std::vector<FanHour>& fan = fans[gauge->second];
+        if (!fan.empty() && !(hour->hour > fan.back().hour)) {
+            return cellError(number, "time",
+                             "\"" + quoteToken(f[1])
+                                 + "\" does not come after the previous time of gauge \""
+                                 + quoteToken(f[0]) + "\".");
+        }
+        fan.push_back(*hour);
+    }
+    for (std::size_t k = 0; k < gauges.size(); ++k) {
+        gauges[k].fan = std::move(fans[k]);
+    }
+    return unknown;
 }
 
 }  // namespace hydro::results_page

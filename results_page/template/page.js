@@ -535,8 +535,12 @@ const RP = (window.RP = window.RP || {});
     const y0 = plot.height - plot.bottom;
     const y1 = plot.top;
     const observed = gauge ? gauge.observed.filter(([h]) => h >= 0 && h <= m.hours) : [];
+    // The ensemble's hours at the gauge: [hour, q05, q25, q50, q75, q95].
+    const fan = gauge && gauge.fan ? gauge.fan.filter(([h]) => h >= 1 && h <= m.hours) : [];
+    svg.setAttribute("viewBox", `0 0 ${plot.width} ${plot.height + (fan.length > 0 ? 16 : 0)}`);
     let top = series[peak];
     for (const [, v] of observed) top = Math.max(top, v);
+    for (const row of fan) top = Math.max(top, row[5]);
     const step = niceStep(top > 0 ? top : 1, 5);
     const qMax = Math.max(step, Math.ceil((top * 1.08) / step) * step);
     const rain = m.riverRain[String(river)] || [];
@@ -576,6 +580,7 @@ const RP = (window.RP = window.RP || {});
 
     // Current hour, the series and its peak.
     svgEl("line", { id: "hour-marker", x1: X(state.hour - 0.5), x2: X(state.hour - 0.5), y1: y0, y2: y1, stroke: "#c0392b", "stroke-width": 1.5, "stroke-dasharray": "4 3" }, svg);
+    if (fan.length > 0) drawFan(svg, fan, X, Y);
     const points = Array.from(series, (q, i) => `${X(i + 0.5).toFixed(1)},${Y(q).toFixed(1)}`).join(" ");
     svgEl("polyline", { points, fill: "none", stroke: "#1d2430", "stroke-width": 2 }, svg);
     svgEl("circle", { cx: X(peak + 0.5), cy: Y(series[peak]), r: 4, fill: "#c0392b" }, svg);
@@ -594,6 +599,33 @@ const RP = (window.RP = window.RP || {});
       svgEl("circle", { cx: 136, cy: 0, r: 3, fill: "#fff", stroke: "#0b7a3b", "stroke-width": 1.5 }, key);
       svgEl("text", { x: 143, y: 4 }, key, `observed (${gauge.id})`);
     }
+    if (fan.length > 0) {
+      const fanKey = svgEl("g", { id: "fan-key", transform: `translate(${x0 - 40},${y0 + 46})` }, svg);
+      svgEl("line", { x1: 0, x2: 18, y1: 0, y2: 0, stroke: FAN_COLOUR, "stroke-width": 1.5, "stroke-dasharray": "5 2" }, fanKey);
+      svgEl("text", { x: 22, y: 4 }, fanKey, "Ensemble median");
+      svgEl("rect", { x: 124, y: -5, width: 10, height: 10, fill: FAN_COLOUR, opacity: 0.18 }, fanKey);
+      const members = m.fanMembers ? ` of ${m.fanMembers} members` : "";
+      svgEl("text", { x: 138, y: 4 }, fanKey, `5-95 %${members}`);
+      svgEl("rect", { x: 262, y: -5, width: 10, height: 10, fill: FAN_COLOUR, opacity: 0.38 }, fanKey);
+      svgEl("text", { x: 276, y: 4 }, fanKey, "25-75 %");
+    }
+  }
+
+  const FAN_COLOUR = "#7d3c98";
+
+  /**
+   * The ensemble's fan behind the simulated series: the 5-95 % band, the darker 25-75 % band
+   * over it and the median, each point at the middle of its hour like the series. Each shape
+   * carries the number of hours it joins (data-points).
+   */
+  function drawFan(svg, fan, X, Y) {
+    const at = (row, k) => `${X(row[0] - 0.5).toFixed(1)},${Y(row[k]).toFixed(1)}`;
+    const band = (lower, upper) => [...fan.map((row) => at(row, upper)), ...fan.slice().reverse().map((row) => at(row, lower))].join(" ");
+    const group = svgEl("g", { id: "fan", "data-points": fan.length }, svg);
+    svgEl("polygon", { class: "fan-outer", points: band(1, 5), fill: FAN_COLOUR, opacity: 0.18, "data-points": fan.length }, group);
+    svgEl("polygon", { class: "fan-inner", points: band(2, 4), fill: FAN_COLOUR, opacity: 0.38, "data-points": fan.length }, group);
+    const median = fan.map((row) => at(row, 3)).join(" ");
+    svgEl("polyline", { class: "fan-median", points: median, fill: "none", stroke: FAN_COLOUR, "stroke-width": 1.5, "stroke-dasharray": "5 2", "data-points": fan.length }, group);
   }
 
   function updateHydrographMarker() {

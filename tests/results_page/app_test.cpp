@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <sstream>
 
+#include "results/netcdf_file.h"
 #include "results_page/page_data.h"
 #include "runoff_sim/driver.h"
 #include "tests/runoff_sim/case_builder.h"
@@ -190,6 +191,55 @@ TEST_F(ResultsPageRun, MarksGaugesAndRefusesABrokenGaugeTable) {
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out,
               "gauge_observed.csv line 1: gauge \"ELSEWHERE\" is not in gauge_cells.csv.\n");
+    EXPECT_EQ(test::readText(dir / "output/page/meta.js"), meta);
+}
+
+TEST_F(ResultsPageRun, DrawsTheEnsemblesFanAtItsGaugesAndRefusesABrokenTable) {
+    test::writeText(dir / "output/gauge_cells.csv",
+                    "id,column,row,lon,lat,upstream_km2,river\nOUT,3,2,135.02,35.01,7.1,1\n");
+    ASSERT_EQ(runPage({dir.path().string()}).status, 0);
+    const std::string plain = test::readText(dir / "output/page/meta.js");
+
+    fs::create_directories(dir / "output/ensemble");
+    test::writeText(dir / "output/ensemble/gauge_quantiles.csv",
+                    "gauge,time,q05,q25,q50,q75,q95\n"
+                    "UP,2000-01-01T01:00:00Z,0,0,0,0,0\n"
+                    "OUT,2000-01-01T01:00:00Z,0.125,0.25,0.5,0.75,1\n"
+                    "OUT,2000-01-01T02:00:00Z,1,2,3,4,5.5\n");
+    Outcome run = runPage({dir.path().string()});
+    ASSERT_EQ(run.status, 0) << run.out;
+    EXPECT_TRUE(
+        run.out.starts_with("Note: ensemble/gauge_quantiles.csv has lines for gauges not "
+                            "in gauge_cells.csv (\"UP\"); they are left out.\nWrote "))
+        << run.out;
+    const std::string fan = ",\"fan\":[[1,0.125,0.25,0.5,0.75,1],[2,1,2,3,4,5.5]]";
+    std::string meta = test::readText(dir / "output/page/meta.js");
+    std::size_t at = meta.find(fan);
+    ASSERT_NE(at, std::string::npos) << meta.substr(0, 400);
+    // Without the ensemble's NetCDF the member count is not known; nothing else changes.
+    EXPECT_EQ(meta.substr(0, at) + meta.substr(at + fan.size()), plain);
+
+    // The member count is the length of the NetCDF file's realization axis.
+    {
+        results::NetcdfFile nc;
+        ASSERT_TRUE(nc.create(dir / "output/ensemble/gauge_ensemble.nc"));
+        nc.defineDimension("realization", 5);
+        nc.endDefinitions();
+        ASSERT_TRUE(nc.close()) << nc.error();
+    }
+    ASSERT_EQ(runPage({dir.path().string()}).status, 0);
+    meta = test::readText(dir / "output/page/meta.js");
+    EXPECT_NE(meta.find(fan + "}],\"fanMembers\":5,\"simulated\":"), std::string::npos)
+        << meta.substr(0, 400);
+
+    // A broken table leaves the page made before untouched.
+    test::writeText(dir / "output/ensemble/gauge_quantiles.csv",
+                    "gauge,time,q05,q25,q50,q75,q95\nOUT,2000-01-01T01:00:00Z,1,2,3,x,5\n");
+    run = runPage({dir.path().string()});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out,
+              "ensemble/gauge_quantiles.csv line 2, column q75: \"x\" is not a discharge "
+              "in m3/s.\n");
     EXPECT_EQ(test::readText(dir / "output/page/meta.js"), meta);
 }
 

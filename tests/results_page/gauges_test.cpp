@@ -1,5 +1,5 @@
-// The gauge tables: observations placed on the event's hours, and each
-// malformed table refused with a line naming the file and the line.
+// The gauge tables: observations and an ensemble's quantiles placed on the event's hours, and
+// each malformed table refused with a line naming the file and the line (and the column).
 
 #include "results_page/gauges.h"
 
@@ -86,6 +86,98 @@ TEST(GaugeTables, RefuseWhatTheyCannotPlace) {
         const auto parsed = parseGauges(c.cells, c.observed, 5, 4, kStart);
         ASSERT_FALSE(parsed.ok());
         EXPECT_EQ(parsed.error().message, c.error);
+    }
+}
+
+TEST(EnsembleFan, PlacesTheQuantilesOnTheGaugesHoursAndSkipsUnknownGauges) {
+    auto gauges = parseGauges(kCells, std::nullopt, 5, 4, kStart);
+    ASSERT_TRUE(gauges.ok());
+    // As the ensemble writes it with a threshold at one gauge: p_exceed empty at the other.
+    const auto skipped = addEnsembleFan(
+        "gauge,time,q05,q25,q50,q75,q95,p_exceed\r\n"
+        "A,2000-01-01T01:00:00Z,1,2,3,4,5,0.2\r\n"
+        "GONE,2000-01-01T01:00:00Z,1,1,1,1,1,\r\n"
+        "A,2000-01-01T03:00:00Z,0,0.5,1.25,2,2.5e1,1\r\n"
+        "\"B 2\",2000-01-02T00:00:00Z,7,7,7,7,7,\r\n"
+        "OTHER,1999,x,,,,,\r\n"
+        "GONE,2000-01-01T02:00:00Z,1,1,1,1,1,\r\n",
+        *gauges, kStart, 24);
+    ASSERT_TRUE(skipped.ok()) << skipped.error().message;
+    EXPECT_EQ(*skipped, (std::vector<std::string>{"GONE", "OTHER"}));
+    const Gauge& a = (*gauges)[0];
+    ASSERT_EQ(a.fan.size(), 2U);
+    EXPECT_DOUBLE_EQ(a.fan[0].hour, 1.0);
+    EXPECT_EQ(a.fan[0].q, (std::array<double, 5>{1, 2, 3, 4, 5}));
+    EXPECT_DOUBLE_EQ(a.fan[1].hour, 3.0);
+    EXPECT_EQ(a.fan[1].q, (std::array<double, 5>{0, 0.5, 1.25, 2, 25}));
+    ASSERT_EQ((*gauges)[1].fan.size(), 1U);
+    EXPECT_DOUBLE_EQ((*gauges)[1].fan[0].hour, 24.0);
+
+    // Without p_exceed, and for a page without gauges: every line skipped, nothing refused.
+    std::vector<Gauge> none;
+    const auto all = addEnsembleFan(
+        "gauge,time,q05,q25,q50,q75,q95\nA,2000-01-01T01:00:00Z,1,2,"
+        "3,4,5\n",
+        none, kStart, 24);
+    ASSERT_TRUE(all.ok()) << all.error().message;
+    EXPECT_EQ(*all, std::vector<std::string>{"A"});
+}
+
+TEST(EnsembleFan, RefusesATableThatIsNotTheEnsemblesAndLeavesTheGaugesAsTheyWere) {
+    const std::string header = "gauge,time,q05,q25,q50,q75,q95\n";
+    const std::string good = "A,2000-01-01T01:00:00Z,1,2,3,4,5\n";
+    const std::vector<std::pair<std::string, std::string>> cases{
+        {"",
+         "ensemble/gauge_quantiles.csv line 1: the header must read "
+         "gauge,time,q05,q25,q50,q75,q95."},
+        {"gauge,time,q05,q50,q95\n",
+         "ensemble/gauge_quantiles.csv line 1: the header must read "
+         "gauge,time,q05,q25,q50,q75,q95 and optionally ,p_exceed."},
+        {"gauge,time,q05,q25,q50,q75,q95,share\n",
+         "ensemble/gauge_quantiles.csv line 1: the header must read "
+         "gauge,time,q05,q25,q50,q75,q95 and optionally ,p_exceed."},
+        {header + good + "A,2000-01-01T02:00:00Z,1,2,3,4\n",
+         "ensemble/gauge_quantiles.csv line 3: expected 7 fields, found 6."},
+        // Rows of unknown gauges are skipped, but only when they have the table's shape.
+        {header + "Z,2000-01-01T02:00:00Z,1\n",
+         "ensemble/gauge_quantiles.csv line 2: expected 7 fields, found 3."},
+        {header + "A,tomorrow,1,2,3,4,5\n",
+         "ensemble/gauge_quantiles.csv line 2, column time: \"tomorrow\" is not an ISO 8601 "
+         "time (such as 2000-01-01T01:00:00Z)."},
+        // Another event's ensemble, the event's start, half hours.
+        {header + "A,2000-01-03T01:00:00Z,1,2,3,4,5\n",
+         "ensemble/gauge_quantiles.csv line 2, column time: \"2000-01-03T01:00:00Z\" is not the "
+         "end of an hour of this case's event (1 to 24 hours after its start)."},
+        {header + "A,2000-01-01T00:00:00Z,1,2,3,4,5\n",
+         "ensemble/gauge_quantiles.csv line 2, column time: \"2000-01-01T00:00:00Z\" is not the "
+         "end of an hour of this case's event (1 to 24 hours after its start)."},
+        {header + "A,2000-01-01T01:30:00Z,1,2,3,4,5\n",
+         "ensemble/gauge_quantiles.csv line 2, column time: \"2000-01-01T01:30:00Z\" is not the "
+         "end of an hour of this case's event (1 to 24 hours after its start)."},
+        {header + good + good,
+         "ensemble/gauge_quantiles.csv line 3, column time: \"2000-01-01T01:00:00Z\" does not "
+         "come after the previous time of gauge \"A\"."},
+        {header + "A,2000-01-01T01:00:00Z,1,2,,4,5\n",
+         "ensemble/gauge_quantiles.csv line 2, column q50: \"\" is not a discharge in m3/s."},
+        {header + "A,2000-01-01T01:00:00Z,1,2,3,4,-5\n",
+         "ensemble/gauge_quantiles.csv line 2, column q95: \"-5\" is not a discharge in m3/s."},
+        {header + "A,2000-01-01T01:00:00Z,nan,2,3,4,5\n",
+         "ensemble/gauge_quantiles.csv line 2, column q05: \"nan\" is not a discharge in m3/s."},
+        {"gauge,time,q05,q25,q50,q75,q95,p_exceed\nA,2000-01-01T01:00:00Z,1,2,3,4,5,1.5\n",
+         "ensemble/gauge_quantiles.csv line 2, column p_exceed: \"1.5\" is not a share from 0 "
+         "to 1."},
+        {header + "A,2000-01-01T01:00:00Z,1,2,3,\x1b[2J" + std::string(1000, '9') + ",5\n",
+         "ensemble/gauge_quantiles.csv line 2, column q75: \"\\x1B[2J" + std::string(36, '9')
+             + "...\" is not a discharge in m3/s."},
+    };
+    for (const auto& [table, error] : cases) {
+        SCOPED_TRACE(error);
+        auto gauges = parseGauges(kCells, std::nullopt, 5, 4, kStart);
+        ASSERT_TRUE(gauges.ok());
+        const auto added = addEnsembleFan(table, *gauges, kStart, 24);
+        ASSERT_FALSE(added.ok());
+        EXPECT_EQ(added.error().message, error);
+        EXPECT_TRUE((*gauges)[0].fan.empty());
     }
 }
 

@@ -268,6 +268,55 @@ try {
     assert.equal(await page.locator("#hydrograph circle.observed").count(), observed.length - 1);
     assert.deepEqual(consoleErrors, []);
   });
+
+  await check("an ensemble's quantiles at a gauge draw its fan behind the series", async () => {
+    // A fan made from the outlet's series: the median on it, 5-95 % at 0.8 and 1.2 times it.
+    const stamp = (h) => `${new Date(startMs + h * 3600e3).toISOString().slice(0, 19)}Z`;
+    const lines = ["gauge,time,q05,q25,q50,q75,q95"];
+    seriesLines.forEach(([, token], i) => {
+      const v = Number(token);
+      lines.push(`G1,${stamp(i + 1)},${0.8 * v},${0.9 * v},${token},${1.1 * v},${1.2 * v}`);
+    });
+    lines.push(`NOT-HERE,${stamp(1)},1,1,1,1,1`);
+    fs.mkdirSync(path.join(caseDir, "output", "ensemble"), { recursive: true });
+    fs.writeFileSync(path.join(caseDir, "output", "ensemble", "gauge_quantiles.csv"), lines.join("\n") + "\n");
+    assert.match(makePage(), /^Note: ensemble\/gauge_quantiles.csv has lines for gauges not in gauge_cells.csv \("NOT-HERE"\)/);
+    await open();
+    await clickCell(outletColumn, outletRow);
+    await page.waitForSelector(`#hydrograph[data-cell='${outletColumn},${outletRow}'] #fan`);
+    for (const shape of ["#fan", "polygon.fan-outer", "polygon.fan-inner", "polyline.fan-median"]) {
+      assert.equal(await page.getAttribute(`#hydrograph ${shape}`, "data-points"), String(hours), shape);
+    }
+    const pointsOf = async (selector) =>
+      (await page.getAttribute(selector, "points")).split(" ").map((p) => p.split(",").map(Number));
+    const simulated = await pointsOf("#hydrograph polyline:not(.fan-median)");
+    const median = await pointsOf("#hydrograph polyline.fan-median");
+    const outer = await pointsOf("#hydrograph polygon.fan-outer");
+    const inner = await pointsOf("#hydrograph polygon.fan-inner");
+    assert.equal(median.length, hours);
+    assert.equal(outer.length, 2 * hours);
+    for (let i = 0; i < hours; ++i) {
+      // The median lies on the series; the bands run above and below it, the 5-95 % one wider.
+      assert.equal(median[i][0], simulated[i][0], `hour ${i + 1}`);
+      assert.ok(Math.abs(median[i][1] - simulated[i][1]) <= 0.1, `hour ${i + 1}`);
+      const [top, bottom] = [outer[i], outer[2 * hours - 1 - i]];
+      const [innerTop, innerBottom] = [inner[i], inner[2 * hours - 1 - i]];
+      assert.equal(top[0], median[i][0]);
+      assert.equal(bottom[0], median[i][0]);
+      assert.ok(top[1] <= innerTop[1] && innerTop[1] <= median[i][1] + 0.05, `hour ${i + 1}: upper edges`);
+      assert.ok(median[i][1] <= innerBottom[1] + 0.05 && innerBottom[1] <= bottom[1], `hour ${i + 1}: lower edges`);
+    }
+    // The peak's 5-95 % band spans 0.4 times the peak on the axis.
+    const peakSpan = outer[2 * hours - 1 - peakIndex][1] - outer[peakIndex][1];
+    const peakHeight = (await page.evaluate(() => document.querySelector("#hydrograph line[stroke='#1d2430']").getAttribute("y1"))) - median[peakIndex][1];
+    assert.ok(Math.abs(peakSpan - 0.4 * peakHeight) <= 0.3, `band ${peakSpan} at a peak ${peakHeight} above the axis`);
+    const key = await page.locator("#fan-key text").allTextContents();
+    assert.deepEqual(key, ["Ensemble median", "5-95 %", "25-75 %"]);
+    // Away to a gauge without a fan: no fan is left behind.
+    await clickCell(cols - 3, rows - 3);
+    await page.waitForFunction(() => !document.querySelector("#hydrograph #fan"));
+    assert.deepEqual(consoleErrors, []);
+  });
 } finally {
   await browser.close();
 }
