@@ -19,6 +19,7 @@
 #include "make_case/params_command.h"
 #include "make_case/rain_case.h"
 #include "make_case/raster_source.h"
+#include "make_case/stage_clock.h"
 
 namespace hydro::make_case {
 
@@ -445,8 +446,10 @@ void printTerrainSummary(const TerrainOptions& o, const TerrainNetwork& t, const
 /// warp), nothing else printed.
 Result<std::pair<TerrainNetwork, Rivers>> buildTerrain(const TerrainOptions& o,
                                                        std::ostream& progressOut) {
+    StageClock clock(progressOut);
     Result<TerrainNetwork> built =
         o.flowDir ? givenNetwork(o, progressOut) : demOnly(o, progressOut);
+    clock.lap("reading the DEM");
     if (!built) {
         return built.error();
     }
@@ -467,13 +470,14 @@ Result<std::pair<TerrainNetwork, Rivers>> buildTerrain(const TerrainOptions& o,
     const CornerText corner = cornerText(gridSpec);
     if (!o.flowDir) {
         progress.stage("filling depressions and tracing flow directions");
-        t.net = conditionTerrain(t.terrain, corner.latF);
+        t.net = conditionTerrain(t.terrain, corner.latF, &clock);
     }
     progress.stage("numbering rivers");
     auto rivers = numberRivers(o, t, corner, params->channelArea);
     if (!rivers) {
         return rivers.error();
     }
+    clock.lap("numbering rivers");
     progress.stage("writing the case folder");
     CaseFiles files;
     files.gridSpec = &gridSpec;
@@ -486,6 +490,7 @@ Result<std::pair<TerrainNetwork, Rivers>> buildTerrain(const TerrainOptions& o,
     if (const Status written = writeCase(o.caseDir, files); !written) {
         return written.error();
     }
+    clock.lap("writing the case");
     return std::make_pair(std::move(t), std::move(*rivers));
 }
 

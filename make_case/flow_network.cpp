@@ -227,7 +227,12 @@ inline void prefetchAround(std::span<const float> z, std::span<const std::int8_t
 
 }  // namespace
 
-FlowNetwork conditionTerrain(Terrain& terrain, float swLatF) {
+FlowNetwork conditionTerrain(Terrain& terrain, float swLatF, StageClock* clock) {
+    const auto lap = [clock](std::string_view stage) {
+        if (clock != nullptr) {
+            clock->lap(stage);
+        }
+    };
     const GridSpec& gridSpec = terrain.gridSpec;
     const auto n = static_cast<std::size_t>(gridSpec.cellCount());
     const std::int32_t cols = gridSpec.cols;
@@ -253,6 +258,7 @@ FlowNetwork conditionTerrain(Terrain& terrain, float swLatF) {
     std::size_t flatHead = 0;
 
     seedFlood(gridSpec, z, outside, delta, dir, heap);
+    lap("seeding the flood");
 
     const auto visit = [&](std::size_t j, float level, std::int32_t k)
         __attribute__((always_inline)) {
@@ -313,10 +319,15 @@ FlowNetwork conditionTerrain(Terrain& terrain, float swLatF) {
         expand(i);
     }
 
+    lap("flood");
     steepestDirections(gridSpec, z, outside, delta, swLatF, dir);
+    lap("steepest directions");
     fillOutsideElevation(terrain);
+    lap("outside elevations");
     net.receiver = receivers(gridSpec, outside, dir);
+    lap("receivers");
     net.flowAcc = accumulateFlow(net.receiver, net.order);
+    lap("accumulation");
     return net;
 }
 
