@@ -238,6 +238,26 @@ inline void prefetchAround(std::span<const float> z, std::span<const std::int8_t
     }
 }
 
+/// The steps after the flood: directions, outside elevations, receivers and accumulation,
+/// each timed on `clock` when one is given.
+void finishNetwork(Terrain& terrain, const std::array<std::ptrdiff_t, 9>& delta, float swLatF,
+                   StageClock* clock, FlowNetwork& net) {
+    const auto lap = [clock](std::string_view stage) {
+        if (clock != nullptr) {
+            clock->lap(stage);
+        }
+    };
+    steepestDirections(terrain.gridSpec, terrain.elevation, terrain.outside, delta, swLatF,
+                       net.flowDir);
+    lap("steepest directions");
+    fillOutsideElevation(terrain);
+    lap("outside elevations");
+    net.receiver = receivers(terrain.gridSpec, terrain.outside, net.flowDir);
+    lap("receivers");
+    net.flowAcc = accumulateFlow(net.receiver, net.order);
+    lap("accumulation");
+}
+
 }  // namespace
 
 FlowNetwork conditionTerrain(Terrain& terrain, float swLatF, StageClock* clock) {
@@ -333,14 +353,7 @@ FlowNetwork conditionTerrain(Terrain& terrain, float swLatF, StageClock* clock) 
     }
 
     lap("flood");
-    steepestDirections(gridSpec, z, outside, delta, swLatF, dir);
-    lap("steepest directions");
-    fillOutsideElevation(terrain);
-    lap("outside elevations");
-    net.receiver = receivers(gridSpec, outside, dir);
-    lap("receivers");
-    net.flowAcc = accumulateFlow(net.receiver, net.order);
-    lap("accumulation");
+    finishNetwork(terrain, delta, swLatF, clock, net);
     return net;
 }
 

@@ -25,7 +25,7 @@ double cpuSeconds(int who) {
 
 StageClock::StageClock(std::ostream& out) : out_(out) {
     const char* flag = std::getenv("MAKE_CASE_STAGE_CPU");
-    on_ = flag != nullptr && std::string(flag) != "" && std::string(flag) != "0";
+    on_ = flag != nullptr && !std::string(flag).empty() && std::string(flag) != "0";
     if (on_) {
         process_ = cpuSeconds(RUSAGE_SELF);
         thread_ = cpuSeconds(RUSAGE_THREAD);
