@@ -19,6 +19,7 @@
 #include "make_case/params_command.h"
 #include "make_case/rain_case.h"
 #include "make_case/raster_source.h"
+#include "make_case/stage_clock.h"
 
 namespace hydro::make_case {
 
@@ -375,15 +376,18 @@ Result<TerrainNetwork> demOnly(const TerrainOptions& o, std::ostream& progress) 
 struct Rivers {
     std::vector<OutletRequest> requests;  ///< with --outlets
     std::vector<SnappedOutlet> snapped;   ///< with --outlets
+    std::vector<std::int32_t> outletCells;
     std::vector<std::int32_t> riverNum;
     std::vector<RiverRecord> records;
 };
-Result<Rivers> numberRivers(const TerrainOptions& o, const TerrainNetwork& t,
-                            const CornerText& corner, std::int32_t channelArea) {
+
+/// The outlets of the rivers: the gauges snapped onto the network, or the basins draining off
+/// the grid. The river numbers are still to be given.
+Result<Rivers> chooseOutlets(const TerrainOptions& o, const TerrainNetwork& t,
+                             const CornerText& corner) {
     const GridSpec& gridSpec = t.terrain.gridSpec;
     const FlowNetwork& net = t.net;
     Rivers rivers;
-    std::vector<std::int32_t> outletCells;
     if (o.outlets) {
         auto read = readOutlets(*o.outlets);
         if (!read) {
@@ -399,19 +403,27 @@ Result<Rivers> numberRivers(const TerrainOptions& o, const TerrainNetwork& t,
         }
         rivers.snapped = std::move(*s);
         for (const SnappedOutlet& so : rivers.snapped) {
-            outletCells.push_back(so.cell);
+            rivers.outletCells.push_back(so.cell);
         }
     } else {
-        outletCells =
+        rivers.outletCells =
             terminalOutlets(t.terrain.outside, net.receiver, net.flowAcc, o.minBasinCells);
     }
+    return rivers;
+}
+
+/// The river numbers of every cell and the records of the rivers, from their outlets.
+RiverFiles numberRivers(const TerrainNetwork& t, const std::vector<std::int32_t>& outletCells,
+                        std::int32_t channelArea) {
     std::vector<std::pair<std::int32_t, std::int32_t>> numbered;
     for (std::size_t k = 0; k < outletCells.size(); ++k) {
         numbered.emplace_back(outletCells[k], static_cast<std::int32_t>(k + 1));
     }
-    rivers.riverNum = labelRivers(net.receiver, net.order, numbered);
-    rivers.records = riverRecords(gridSpec, rivers.riverNum, net.flowAcc, outletCells, channelArea);
-    return rivers;
+    RiverFiles files;
+    files.riverNum = labelRivers(t.net.receiver, t.net.order, numbered);
+    files.records =
+        riverRecords(t.terrain.gridSpec, files.riverNum, t.net.flowAcc, outletCells, channelArea);
+    return files;
 }
 
 /// The lines that describe the case written, on `out`.
@@ -449,8 +461,10 @@ void printTerrainSummary(const TerrainOptions& o, const TerrainNetwork& t, const
 /// warp), nothing else printed.
 Result<std::pair<TerrainNetwork, Rivers>> buildTerrain(const TerrainOptions& o,
                                                        std::ostream& progressOut) {
+    StageClock clock(progressOut);
     Result<TerrainNetwork> built =
         o.flowDir ? givenNetwork(o, progressOut) : demOnly(o, progressOut);
+    clock.lap("reading the DEM");
     if (!built) {
         return built.error();
     }
@@ -471,25 +485,31 @@ Result<std::pair<TerrainNetwork, Rivers>> buildTerrain(const TerrainOptions& o,
     const CornerText corner = cornerText(gridSpec);
     if (!o.flowDir) {
         progress.stage("filling depressions and tracing flow directions");
-        t.net = conditionTerrain(t.terrain, corner.latF);
+        t.net = conditionTerrain(t.terrain, corner.latF, &clock);
     }
     progress.stage("numbering rivers");
-    auto rivers = numberRivers(o, t, corner, params->channelArea);
+    auto rivers = chooseOutlets(o, t, corner);
     if (!rivers) {
         return rivers.error();
     }
+    clock.lap("choosing the outlets");
     progress.stage("writing the case folder");
     CaseFiles files;
     files.gridSpec = &gridSpec;
     files.elevation = t.terrain.elevation;
     files.flowDir = t.net.flowDir;
     files.flowAcc = t.net.flowAcc;
-    files.riverNum = rivers->riverNum;
-    files.rivers = rivers->records;
     files.parameterText = params->text;
-    if (const Status written = writeCase(o.caseDir, files); !written) {
+    // The rivers are numbered while the other grids are written.
+    const std::int32_t channelArea = params->channelArea;
+    auto written = writeCaseLabelling(
+        o.caseDir, files, [&] { return numberRivers(t, rivers->outletCells, channelArea); });
+    if (!written) {
         return written.error();
     }
+    rivers->riverNum = std::move(written->riverNum);
+    rivers->records = std::move(written->records);
+    clock.lap("numbering rivers and writing the case");
     return std::make_pair(std::move(t), std::move(*rivers));
 }
 

@@ -1,8 +1,13 @@
 #include "make_case/case_writer.h"
 
+#include <omp.h>
+
+#include <algorithm>
+#include <array>
 #include <bit>
 #include <cmath>
 #include <cstdio>
+#include <exception>
 #include <iomanip>
 #include <sstream>
 #include <system_error>
@@ -45,16 +50,6 @@ bool writeGrid(const fs::path& path, const GridSpec& gridSpec, std::span<const T
         }
     }
     return std::fflush(file.get()) == 0;
-}
-
-/// Writes a grid as the temporary of `target` in the transaction.
-template <class T, class Convert>
-Status addGrid(FileTransaction& files, const fs::path& target, const GridSpec& gridSpec,
-               std::span<const T> values, Convert convert) {
-    if (!writeGrid(files.add(target), gridSpec, values, convert)) {
-        return Error{target.string() + " cannot be written."};
-    }
-    return success();
 }
 
 std::string riverListText(std::span<const RiverRecord> rivers) {
@@ -110,20 +105,36 @@ std::vector<RiverRecord> riverRecords(const GridSpec& gridSpec,
         r.lat =
             (static_cast<double>(gridSpec.southCells + gridSpec.rows - 1 - r.row) + 0.5) / 120.0;
     }
-    for (std::size_t i = 0; i < riverNum.size(); ++i) {
-        const std::int32_t n = riverNum[i];
-        if (n >= 1 && static_cast<std::size_t>(n) <= records.size()) {
-            RiverRecord& r = records[static_cast<std::size_t>(n - 1)];
-            ++r.cells;
-            if (flowAcc[i] > channelArea) {
-                ++r.channelCells;
+    // Counts per thread, added up after: whole numbers, the same at any thread count.
+    const auto n = static_cast<std::int64_t>(riverNum.size());
+#pragma omp parallel
+    {
+        std::vector<std::int64_t> cells(records.size(), 0);
+        std::vector<std::int64_t> channelCells(records.size(), 0);
+#pragma omp for schedule(static) nowait
+        for (std::int64_t i = 0; i < n; ++i) {
+            const std::int32_t number = riverNum[static_cast<std::size_t>(i)];
+            if (number >= 1 && static_cast<std::size_t>(number) <= records.size()) {
+                const auto k = static_cast<std::size_t>(number - 1);
+                ++cells[k];
+                if (flowAcc[static_cast<std::size_t>(i)] > channelArea) {
+                    ++channelCells[k];
+                }
             }
+        }
+#pragma omp critical(make_case_river_counts)
+        for (std::size_t k = 0; k < records.size(); ++k) {
+            records[k].cells += cells[k];
+            records[k].channelCells += channelCells[k];
         }
     }
     return records;
 }
 
-Status writeCase(const fs::path& caseDir, const CaseFiles& files) {
+namespace {
+
+/// Creates the folders of the case.
+Status createCaseFolders(const fs::path& caseDir) {
     std::error_code ec;
     for (const fs::path& dir :
          {caseDir / "topoData", caseDir / "input", caseDir / "output" / "image"}) {
@@ -132,24 +143,94 @@ Status writeCase(const fs::path& caseDir, const CaseFiles& files) {
             return Error{dir.string() + " cannot be created (" + ec.message() + ")."};
         }
     }
+    return success();
+}
+
+/// Writes the files of the case; with `label`, the river grid and list come from it, worked
+/// out while the other grids are written. Each grid is its own task: files are the same at any
+/// thread count.
+Result<RiverFiles> writeCaseFiles(const fs::path& caseDir, const CaseFiles& files,
+                                  const std::function<RiverFiles()>* label) {
+    if (const Status made = createCaseFolders(caseDir); !made) {
+        return made.error();
+    }
     const fs::path topo = caseDir / "topoData";
     const GridSpec& gridSpec = *files.gridSpec;
     const auto floatBits = [](float v) { return std::bit_cast<std::uint32_t>(v); };
     const auto intBits = [](std::int32_t v) { return static_cast<std::uint32_t>(v); };
     const auto dirBits = [](std::int8_t v) { return static_cast<std::uint32_t>(v); };
     FileTransaction transaction;
-    for (const Status& written :
-         {addGrid(transaction, topo / "modDem.bin", gridSpec, files.elevation, floatBits),
-          addGrid(transaction, topo / "flowDir.bin", gridSpec, files.flowDir, dirBits),
-          addGrid(transaction, topo / "flowAcc.bin", gridSpec, files.flowAcc, intBits),
-          addGrid(transaction, topo / "riverNum.bin", gridSpec, files.riverNum, intBits),
-          transaction.write(topo / "riverNumList.dat", riverListText(files.rivers)),
-          transaction.write(caseDir / "param-event.dat", files.parameterText)}) {
-        if (!written) {
-            return written.error();
+    const std::array<fs::path, 4> targets{topo / "modDem.bin", topo / "flowDir.bin",
+                                          topo / "flowAcc.bin", topo / "riverNum.bin"};
+    std::array<fs::path, 4> temps;
+    for (std::size_t k = 0; k < targets.size(); ++k) {
+        temps[k] = transaction.add(targets[k]);
+    }
+    RiverFiles labelled;
+    std::exception_ptr failure;
+    std::array<bool, 4> written{};
+#pragma omp parallel num_threads(std::min(omp_get_max_threads(), 4))
+#pragma omp single
+    {
+        if (label != nullptr) {
+#pragma omp task shared(labelled, failure) depend(out : labelled)
+            try {
+                labelled = (*label)();
+            } catch (...) {
+                failure = std::current_exception();
+            }
+        }
+#pragma omp task shared(written, temps)
+        written[0] = writeGrid(temps[0], gridSpec, files.elevation, floatBits);
+#pragma omp task shared(written, temps)
+        written[1] = writeGrid(temps[1], gridSpec, files.flowDir, dirBits);
+#pragma omp task shared(written, temps)
+        written[2] = writeGrid(temps[2], gridSpec, files.flowAcc, intBits);
+#pragma omp task shared(written, temps, labelled, failure) depend(in : labelled)
+        if (!failure) {
+            written[3] =
+                writeGrid(temps[3], gridSpec,
+                          label != nullptr ? std::span<const std::int32_t>(labelled.riverNum)
+                                           : files.riverNum,
+                          intBits);
         }
     }
-    return transaction.commit();
+    if (failure) {
+        std::rethrow_exception(failure);
+    }
+    for (std::size_t k = 0; k < targets.size(); ++k) {
+        if (!written[k]) {
+            return Error{targets[k].string() + " cannot be written."};
+        }
+    }
+    const std::span<const RiverRecord> rivers =
+        label != nullptr ? std::span<const RiverRecord>(labelled.records) : files.rivers;
+    for (const Status& text :
+         {transaction.write(topo / "riverNumList.dat", riverListText(rivers)),
+          transaction.write(caseDir / "param-event.dat", files.parameterText)}) {
+        if (!text) {
+            return text.error();
+        }
+    }
+    if (const Status committed = transaction.commit(); !committed) {
+        return committed.error();
+    }
+    return labelled;
+}
+
+}  // namespace
+
+Status writeCase(const fs::path& caseDir, const CaseFiles& files) {
+    const auto written = writeCaseFiles(caseDir, files, nullptr);
+    if (!written) {
+        return written.error();
+    }
+    return success();
+}
+
+Result<RiverFiles> writeCaseLabelling(const fs::path& caseDir, const CaseFiles& files,
+                                      const std::function<RiverFiles()>& label) {
+    return writeCaseFiles(caseDir, files, &label);
 }
 
 }  // namespace hydro::make_case

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -51,8 +52,23 @@ struct CaseFiles {
 };
 
 /// Writes every file into `caseDir` in one file transaction: when one cannot be written or
-/// put in place, the files that were there before stay untouched. Prints nothing.
+/// put in place, the files that were there before stay untouched. The four grids are written
+/// in parallel (each file the same at any thread count). Prints nothing.
 [[nodiscard]] Status writeCase(const std::filesystem::path& caseDir, const CaseFiles& files);
+
+/// The river grid and list of a case.
+struct RiverFiles {
+    std::vector<std::int32_t> riverNum;
+    std::vector<RiverRecord> records;
+};
+
+/// `writeCase` for files whose `riverNum` and `rivers` are still to be worked out: `label`
+/// gives them while the elevation, direction and accumulation grids are being written (on
+/// another thread when there is one), and they are written after it. On success, what `label`
+/// gave. `label` must not throw but std::bad_alloc, which is passed on once the writing stops.
+[[nodiscard]] Result<RiverFiles> writeCaseLabelling(const std::filesystem::path& caseDir,
+                                                    const CaseFiles& files,
+                                                    const std::function<RiverFiles()>& label);
 
 /// The records of the rivers, with the channel cells counted against `channelArea`.
 [[nodiscard]] std::vector<RiverRecord> riverRecords(const GridSpec& gridSpec,

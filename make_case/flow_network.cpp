@@ -180,16 +180,18 @@ constexpr std::int8_t kClosed = 16;
 constexpr std::int8_t kOutsideFlag = 32;
 
 /// Seeds the flood: the border and every inside cell next to an outside one, each closed with
-/// the code that takes its water off the grid or into the outside cell.
-void seedFlood(const GridSpec& gridSpec, std::span<const float> z,
-               std::span<const std::uint8_t> outside, const std::array<std::ptrdiff_t, 9>& delta,
-               std::span<std::int8_t> dir, RadixHeap& heap) {
+/// the code that takes its water off the grid or into the outside cell; outside cells get their
+/// flag. The codes are found row by row in parallel, the seeds pushed in row-major order.
+void seedFlood(const GridSpec& gridSpec, std::span<const std::uint8_t> outside,
+               const std::array<std::ptrdiff_t, 9>& delta, std::span<std::int8_t> dir) {
     const std::int32_t cols = gridSpec.cols;
     const std::int32_t rows = gridSpec.rows;
+#pragma omp parallel for schedule(static)
     for (std::int32_t r = 0; r < rows; ++r) {
         for (std::int32_t c = 0; c < cols; ++c) {
             const std::int32_t i = r * cols + c;
             if (outside[static_cast<std::size_t>(i)] != 0) {
+                dir[static_cast<std::size_t>(i)] = kOutsideFlag;
                 continue;
             }
             std::int8_t code = 0;
@@ -202,13 +204,24 @@ void seedFlood(const GridSpec& gridSpec, std::span<const float> z,
                     }
                 }
             }
-            if (code != 0) {
-                dir[static_cast<std::size_t>(i)] = static_cast<std::int8_t>(code | kClosed);
-                heap.push(orderedKey(z[static_cast<std::size_t>(i)]), i);
-            }
+            dir[static_cast<std::size_t>(i)] =
+                code != 0 ? static_cast<std::int8_t>(code | kClosed) : std::int8_t{0};
         }
     }
 }
+
+/// Pushes the seeded cells, row-major, onto the flood's queue.
+void pushSeeds(std::span<const float> z, std::span<const std::int8_t> dir, RadixHeap& heap) {
+    const auto n = static_cast<std::int32_t>(dir.size());
+    for (std::int32_t i = 0; i < n; ++i) {
+        if ((dir[static_cast<std::size_t>(i)] & kClosed) != 0) {
+            heap.push(orderedKey(z[static_cast<std::size_t>(i)]), i);
+        }
+    }
+}
+
+/// How many cells of the flat queue ahead of the current one are asked for.
+constexpr std::size_t kPrefetchAhead = 8;
 
 /// Asks for the neighbourhood of cell `i` (far away in memory) while the current cell runs.
 inline void prefetchAround(std::span<const float> z, std::span<const std::int8_t> dir,
@@ -225,9 +238,34 @@ inline void prefetchAround(std::span<const float> z, std::span<const std::int8_t
     }
 }
 
+/// The steps after the flood: directions, outside elevations, receivers and accumulation,
+/// each timed on `clock` when one is given.
+void finishNetwork(Terrain& terrain, const std::array<std::ptrdiff_t, 9>& delta, float swLatF,
+                   StageClock* clock, FlowNetwork& net) {
+    const auto lap = [clock](std::string_view stage) {
+        if (clock != nullptr) {
+            clock->lap(stage);
+        }
+    };
+    steepestDirections(terrain.gridSpec, terrain.elevation, terrain.outside, delta, swLatF,
+                       net.flowDir);
+    lap("steepest directions");
+    fillOutsideElevation(terrain);
+    lap("outside elevations");
+    net.receiver = receivers(terrain.gridSpec, terrain.outside, net.flowDir);
+    lap("receivers");
+    net.flowAcc = accumulateFlow(net.receiver, net.order);
+    lap("accumulation");
+}
+
 }  // namespace
 
-FlowNetwork conditionTerrain(Terrain& terrain, float swLatF) {
+FlowNetwork conditionTerrain(Terrain& terrain, float swLatF, StageClock* clock) {
+    const auto lap = [clock](std::string_view stage) {
+        if (clock != nullptr) {
+            clock->lap(stage);
+        }
+    };
     const GridSpec& gridSpec = terrain.gridSpec;
     const auto n = static_cast<std::size_t>(gridSpec.cellCount());
     const std::int32_t cols = gridSpec.cols;
@@ -236,13 +274,8 @@ FlowNetwork conditionTerrain(Terrain& terrain, float swLatF) {
     const std::vector<std::uint8_t>& outside = terrain.outside;
     FlowNetwork net;
     net.order.reserve(n);
-    net.flowDir.assign(n, 0);
+    net.flowDir.resize(n);
     std::vector<std::int8_t>& dir = net.flowDir;
-    for (std::size_t i = 0; i < n; ++i) {
-        if (outside[i] != 0) {
-            dir[i] = kOutsideFlag;
-        }
-    }
     std::array<std::ptrdiff_t, 9> delta{};
     for (std::size_t k = 1; k <= 8; ++k) {
         delta[k] = std::ptrdiff_t{kD8[k].row} * cols + kD8[k].column;
@@ -252,7 +285,9 @@ FlowNetwork conditionTerrain(Terrain& terrain, float swLatF) {
     std::vector<std::int32_t> flat;  // cells raised to (or level with) the current level, FIFO
     std::size_t flatHead = 0;
 
-    seedFlood(gridSpec, z, outside, delta, dir, heap);
+    seedFlood(gridSpec, outside, delta, dir);
+    pushSeeds(z, dir, heap);
+    lap("seeding the flood");
 
     const auto visit = [&](std::size_t j, float level, std::int32_t k)
         __attribute__((always_inline)) {
@@ -302,7 +337,11 @@ FlowNetwork conditionTerrain(Terrain& terrain, float swLatF) {
                 flat.clear();
                 flatHead = 0;
             } else {
+                // The next cell, and one far enough ahead for its rows to arrive in time.
                 prefetch(flat[flatHead]);
+                if (flatHead + kPrefetchAhead < flat.size()) {
+                    prefetch(flat[flatHead + kPrefetchAhead]);
+                }
             }
         } else {
             i = heap.pop().cell;
@@ -313,10 +352,8 @@ FlowNetwork conditionTerrain(Terrain& terrain, float swLatF) {
         expand(i);
     }
 
-    steepestDirections(gridSpec, z, outside, delta, swLatF, dir);
-    fillOutsideElevation(terrain);
-    net.receiver = receivers(gridSpec, outside, dir);
-    net.flowAcc = accumulateFlow(net.receiver, net.order);
+    lap("flood");
+    finishNetwork(terrain, delta, swLatF, clock, net);
     return net;
 }
 
@@ -337,14 +374,19 @@ void fillOutsideElevation(Terrain& terrain) {
     const GridSpec& gridSpec = terrain.gridSpec;
     std::vector<float>& z = terrain.elevation;
     float lowest = std::numeric_limits<float>::infinity();
-    for (std::size_t i = 0; i < z.size(); ++i) {
-        if (terrain.outside[i] == 0) {
-            lowest = std::min(lowest, z[i]);
+    const auto n = static_cast<std::int64_t>(z.size());
+    // The least of the inside elevations, the same at any thread count.
+#pragma omp parallel for schedule(static) reduction(min : lowest)
+    for (std::int64_t i = 0; i < n; ++i) {
+        if (terrain.outside[static_cast<std::size_t>(i)] == 0) {
+            lowest = std::min(lowest, z[static_cast<std::size_t>(i)]);
         }
     }
     if (!std::isfinite(lowest)) {
         lowest = 0.0F;
     }
+    // An outside cell reads only inside cells: rows are independent.
+#pragma omp parallel for schedule(static)
     for (std::int32_t r = 0; r < gridSpec.rows; ++r) {
         for (std::int32_t c = 0; c < gridSpec.cols; ++c) {
             const std::size_t i =
@@ -427,8 +469,10 @@ OrderResult orderFromDirections(std::span<const std::uint8_t> outside,
 std::vector<std::int32_t> accumulateFlow(std::span<const std::int32_t> receiver,
                                          std::span<const std::int32_t> order) {
     std::vector<std::int32_t> acc(receiver.size(), 0);
-    for (const std::int32_t i : order) {
-        acc[static_cast<std::size_t>(i)] = 1;
+    const auto inside = static_cast<std::int64_t>(order.size());
+#pragma omp parallel for schedule(static)
+    for (std::int64_t k = 0; k < inside; ++k) {
+        acc[static_cast<std::size_t>(order[static_cast<std::size_t>(k)])] = 1;
     }
     for (std::size_t k = order.size(); k-- > 0;) {
         const std::int32_t i = order[k];

@@ -8,6 +8,7 @@
 #include <span>
 #include <vector>
 
+#include "make_case/stage_clock.h"
 #include "make_case/terrain_grid.h"
 
 namespace hydro::make_case {
@@ -39,8 +40,10 @@ struct FlowNetwork {
 /// neighbour steps off the grid or into the outside cell. Outside cells get the elevation of
 /// their lowest inside neighbour.
 /// @pre terrain.outside marks every non-finite elevation.
+/// Each step is timed on `clock` when one is given.
 /// @post no cell lies below its DEM value, no flow path rises and every path leaves the grid.
-[[nodiscard]] FlowNetwork conditionTerrain(Terrain& terrain, float swLatF);
+[[nodiscard]] FlowNetwork conditionTerrain(Terrain& terrain, float swLatF,
+                                           StageClock* clock = nullptr);
 
 /// Gives every outside cell the elevation of its lowest inside neighbour (the lowest inside
 /// elevation when it has none, 0 on a grid without inside cells).

@@ -106,9 +106,10 @@ bool readOverlap(GDALDataset& ds, const GridSpec& from, const GridSpec& target,
     // The no-data value as the buffer type holds it.
     const bool noDataFits = hasNoData != 0 && std::isfinite(noDataValue);
     const T noDataAsT = noDataFits ? static_cast<T>(noDataValue) : T{};
-    for (std::size_t r = 0; r < static_cast<std::size_t>(height); ++r) {
+#pragma omp parallel for schedule(static)
+    for (int r = 0; r < height; ++r) {
         for (std::size_t c = 0; c < static_cast<std::size_t>(width); ++c) {
-            const std::size_t i = (dstRow + r) * stride + dstCol + c;
+            const std::size_t i = (dstRow + static_cast<std::size_t>(r)) * stride + dstCol + c;
             bool missing = noDataFits && values[i] == noDataAsT;
             if constexpr (std::is_same_v<T, float>) {
                 missing = missing || !std::isfinite(values[i])
@@ -253,24 +254,13 @@ Result<GridSpec> demTarget(const DemRequest& request, const std::optional<GridSp
 /// that is given.
 Result<Dataset> warpDem(const DemRequest& request, GDALDataset& ds, const GridSpec& target,
                         std::ostream* progress) {
-    std::vector<std::string> args{"-of",
-                                  "MEM",
-                                  "-t_srs",
-                                  "EPSG:4326",
-                                  "-te",
-                                  num(target.westDeg()),
-                                  num(target.southDeg()),
-                                  num(target.eastDeg()),
-                                  num(target.northDeg()),
-                                  "-ts",
-                                  std::to_string(target.cols),
-                                  std::to_string(target.rows),
-                                  "-r",
-                                  "average",
-                                  "-ot",
-                                  "Float32",
-                                  "-dstnodata",
-                                  "nan"};
+    std::vector<std::string> args{
+        "-of", "MEM", "-t_srs", "EPSG:4326", "-te", num(target.westDeg()), num(target.southDeg()),
+        num(target.eastDeg()), num(target.northDeg()), "-ts", std::to_string(target.cols),
+        std::to_string(target.rows), "-r", "average", "-ot", "Float32", "-dstnodata", "nan",
+        // Every core warps its own part of the grid; a cell's value
+        // depends on nothing but its own source window.
+        "-multi", "-wo", "NUM_THREADS=ALL_CPUS"};
     if (request.crs) {
         args.insert(args.end(), {"-s_srs", *request.crs});
     }
@@ -337,9 +327,12 @@ Result<Terrain> loadDem(const DemRequest& request, const std::optional<GridSpec>
             return Error{name + " cannot be read."};
         }
     }
-    for (std::size_t i = 0; i < terrain.elevation.size(); ++i) {
-        if (terrain.outside[i] != 0) {
-            terrain.elevation[i] = std::numeric_limits<float>::quiet_NaN();
+    const auto n = static_cast<std::int64_t>(terrain.elevation.size());
+#pragma omp parallel for schedule(static)
+    for (std::int64_t i = 0; i < n; ++i) {
+        if (terrain.outside[static_cast<std::size_t>(i)] != 0) {
+            terrain.elevation[static_cast<std::size_t>(i)] =
+                std::numeric_limits<float>::quiet_NaN();
         }
     }
     return terrain;

@@ -2,6 +2,7 @@
 // and on copies of it with one fault each.
 
 #include <gtest/gtest.h>
+#include <omp.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -456,6 +457,46 @@ TEST(Terrain, GeoTiffOnTheGridPassesThroughUnchanged) {
     EXPECT_EQ(flowDir[hole], 0);
     EXPECT_EQ(riverNum[hole], -1);
     EXPECT_TRUE(std::isfinite(z[hole]));
+}
+
+TEST(Terrain, TheCaseIsTheSameAtOneAndTwoThreads) {
+    TempDir dir;
+    // Large enough for every thread to get rows, with pits, a lake of no data and a coast.
+    const GridSpec spec{-118 * 120, 34 * 120, 180, 140};
+    Terrain dem = fractalTerrain(spec, 11);
+    for (std::int32_t r = 0; r < spec.rows; ++r) {
+        for (std::int32_t c = 0; c < spec.cols; ++c) {
+            const bool lake = (r - 70) * (r - 70) + (c - 60) * (c - 60) < 150;
+            if (lake || c > 170 - r / 20) {
+                dem.elevation[static_cast<std::size_t>(dem.index(r, c))] = -9999.0F;
+            }
+        }
+    }
+    ASSERT_TRUE(writeTerrainGeoTiff(dir / "dem.tif", dem));
+    const int saved = omp_get_max_threads();
+    std::array<std::string, 2> console;
+    for (const int threads : {1, 2}) {
+        omp_set_num_threads(threads);
+        TerrainOptions o;
+        o.dem = dir / "dem.tif";
+        o.caseDir = dir / ("case" + std::to_string(threads));
+        o.minBasinCells = 20;
+        EXPECT_EQ(runTerrainOn(o, &console[static_cast<std::size_t>(threads - 1)]), 0);
+    }
+    omp_set_num_threads(saved);
+    // The same lines but the last, which names the folder.
+    const auto body = [](const std::string& text) {
+        return text.substr(0, text.find("Case written to"));
+    };
+    EXPECT_EQ(body(console[0]), body(console[1]));
+    EXPECT_NE(console[0].find("Rivers: "), std::string::npos) << console[0];
+    for (const char* file :
+         {"topoData/modDem.bin", "topoData/flowDir.bin", "topoData/flowAcc.bin",
+          "topoData/riverNum.bin", "topoData/riverNumList.dat", "param-event.dat"}) {
+        const std::string one = readText(dir / "case1" / file);
+        EXPECT_FALSE(one.empty()) << file;
+        EXPECT_TRUE(one == readText(dir / "case2" / file)) << file << " differs";
+    }
 }
 
 TEST(Terrain, DemWithoutCrsNeedsOne) {
