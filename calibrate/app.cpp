@@ -5,7 +5,9 @@
 #include <filesystem>
 #include <fstream>
 #include <iomanip>
+#include <iterator>
 #include <map>
+#include <sstream>
 
 #include "calibrate/history.h"
 #include "calibrate/options.h"
@@ -530,13 +532,60 @@ void printBest(std::ostream& out, const Options& o, const Inputs& in, const Fini
     }
 }
 
+/// What else than the drawn values decides a run's row: a history goes on only under the
+/// same settings.
+std::string settingsText(const Options& o) {
+    std::string text =
+        "algorithm=" + std::string(o.algorithm == Algorithm::kDds ? "dds" : "lhs")
+        + "\nbudget=" + std::to_string(o.budget) + "\nbatch=" + std::to_string(o.batch)
+        + "\nseed=" + std::to_string(o.seed) + "\nobjective=" + objectiveName(o.objective)
+        + "\nwarmup-hours=" + std::to_string(o.warmupHours)
+        + "\nsnap-radius=" + std::to_string(o.radius) + "\nscheme=" + runoff::schemeName(o.scheme)
+        + "\nchannel-width=" + channelWidthValue(o.channelWidth) + "\nweights=";
+    for (const auto& [id, w] : o.weights) {
+        text += id + "=" + shortestText(w) + ",";
+    }
+    text += "\n";
+    for (const Range& r : o.ranges) {
+        text += std::string("vary=") + members::parameterName(r.parameter) + "="
+                + shortestText(r.min) + ":" + shortestText(r.max) + (r.logarithmic ? ":log" : "")
+                + "\n";
+    }
+    return text;
+}
+
+/// The first line in which two settings texts differ.
+std::string firstDifference(const std::string& was, const std::string& now) {
+    std::istringstream a(was);
+    std::istringstream b(now);
+    std::string x;
+    std::string y;
+    while (std::getline(b, y)) {
+        if (!std::getline(a, x) || x != y) {
+            return y;
+        }
+    }
+    return "the settings";
+}
+
 /// history.csv opened for this calibration: afresh, or after the complete rows of the one it
-/// goes on with (a row cut short by the stop is dropped).
+/// goes on with (a row cut short by the stop is dropped). settings.txt beside it records what
+/// the rows were computed with; a history goes on only under the same settings.
 Result<std::vector<RecordedRun>> openHistory(const Options& o, const fs::path& path,
                                              const std::string& header, std::ofstream& history) {
     std::vector<RecordedRun> recorded;
     std::error_code ec;
+    const fs::path settingsPath = path.parent_path() / "settings.txt";
+    const std::string settings = settingsText(o);
     if (o.resume && fs::exists(path, ec)) {
+        std::ifstream in(settingsPath, std::ios::binary);
+        const std::string was((std::istreambuf_iterator<char>(in)),
+                              std::istreambuf_iterator<char>());
+        if (was != settings) {
+            return Error{path.filename().string() + " was written with other settings ("
+                         + firstDifference(was, settings)
+                         + " differs); remove it or run without --resume."};
+        }
         auto read = readHistory(path, header, o.ranges.size());
         if (!read) {
             return read.error();
@@ -551,8 +600,10 @@ Result<std::vector<RecordedRun>> openHistory(const Options& o, const fs::path& p
         kept += r.line + "\n";
     }
     FileTransaction start;
-    if (Status s = start.write(path, kept); !s) {
-        return s.error();
+    Status written = start.write(path, kept);
+    written = written ? start.write(settingsPath, settings) : written;
+    if (!written) {
+        return written.error();
     }
     if (Status s = start.commit(); !s) {
         return s.error();

@@ -289,14 +289,27 @@ TEST(Calibrate, TheSameSeedGivesTheSameHistoryAtAnyThreadCountAndAfterAStop) {
         std::vector<std::string> resumed = base;
         resumed.push_back("--resume");
         EXPECT_EQ(history(resumed), one);
-        // Another seed cannot go on with it.
-        test::writeText(twin.out("history.csv"), cut);
-        std::vector<std::string> other = resumed;
-        other[11] = "6";
-        const Outcome refused = calibrateWith(twin.args(other));
-        EXPECT_EQ(refused.status, 1);
-        EXPECT_NE(refused.out.find("holds other values than these options give"), std::string::npos)
-            << refused.out;
+        // Another seed, objective or width law cannot go on with it.
+        for (const auto& [option, value] : std::vector<std::pair<std::string, std::string>>{
+                 {"--seed", "6"}, {"--objective", "nse"}, {"--channel-width", "1,0.5"}}) {
+            test::writeText(twin.out("history.csv"), cut);
+            std::vector<std::string> other = resumed;
+            other.insert(other.end(), {option, value});
+            const Outcome refused = calibrateWith(twin.args(other));
+            EXPECT_EQ(refused.status, 1);
+            EXPECT_NE(refused.out.find("history.csv was written with other settings ("
+                                       + option.substr(2) + "="),
+                      std::string::npos)
+                << refused.out;
+        }
+        // A row the settings do not explain (the file edited by hand) is refused too.
+        std::string edited = cut;
+        edited.replace(edited.find("\n2,") + 3, 1, "9");
+        test::writeText(twin.out("history.csv"), edited);
+        const Outcome changed = calibrateWith(twin.args(resumed));
+        EXPECT_EQ(changed.status, 1);
+        EXPECT_NE(changed.out.find("holds other values than these options give"), std::string::npos)
+            << changed.out;
     }
 }
 
