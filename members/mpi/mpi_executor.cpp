@@ -149,7 +149,7 @@ void MpiExecutor::runAll(const MemberRunner& runner, std::span<const MemberJob> 
 }
 
 void MpiExecutor::runRound(const MemberRunner& runner, std::span<const MemberJob> jobs,
-                           int concurrent, const MemberDone& done, std::size_t from) {
+                           int concurrent, const MemberDone& done, std::size_t from) const {
     const auto ranks = static_cast<std::size_t>(size_);
     const auto rank = static_cast<std::size_t>(rank_);
     std::vector<MemberJob> share;

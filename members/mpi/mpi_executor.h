@@ -31,7 +31,7 @@ public:
 
 private:
     void runRound(const MemberRunner& runner, std::span<const MemberJob> jobs, int concurrent,
-                  const MemberDone& done, std::size_t from);
+                  const MemberDone& done, std::size_t from) const;
 
     int rank_ = 0;
     int size_ = 1;
