@@ -2,8 +2,8 @@
 # rank_members.sh <calibrate> <ensemble> <case folder> <work folder> <what>
 # Members spread over MPI ranks give the files of one process, and a failure on one rank ends
 # every rank with the line of one process. <what> is one of:
-#  - lhs, dds: a calibration of 8 runs (DDS in batches of 2) on 1 rank, 2 ranks and 2 ranks of
-#    2 threads: the same console text and the same files, byte for byte;
+#  - lhs, dds: a calibration of 8 runs on 1 rank, 2 ranks and (LHS) 2 ranks of 2 threads, DDS
+#    in batches of 2: the same console text and the same files, byte for byte;
 #  - ensemble: 3 members with cell peaks on 1 rank, 2 ranks and 2 ranks of 2 threads: the same
 #    console text, tables and charts, and the same NetCDF files but for their creation time;
 #  - refusals: files that only rank 0 writes cannot be written, and an input is missing: one
@@ -63,11 +63,12 @@ same_netcdf() {
     same <(ncdump "$1" | grep -v ':history = ') <(ncdump "$2" | grep -v ':history = ') "$3"
 }
 
+# calibration <algorithm> <rank counts> <options>...
 calibration() {
-    local algorithm=$1
-    shift
+    local algorithm=$1 counts=$2
+    shift 2
     local first=
-    for count in 1 2 2x2; do
+    for count in $counts; do
         run "$algorithm$count" "$count" "$calibrate" . gauges.csv observed.csv \
             --vary manning-slope=0.2:0.8 --vary rain-factor=0.5:2:log --budget 8 --seed 7 \
             --algorithm "$algorithm" "$@"
@@ -148,8 +149,8 @@ refusals() {
 }
 
 case "$what" in
-    lhs) calibration lhs ;;
-    dds) calibration dds --batch 2 ;;
+    lhs) calibration lhs "1 2 2x2" ;;
+    dds) calibration dds "1 2" --batch 2 ;;
     ensemble) ensembles ;;
     refusals) refusals ;;
     *)
