@@ -15,6 +15,7 @@
 // per batch; it is small against any member of a real basin, and the model says how small.
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -93,10 +94,10 @@ bool readInputs(int argc, char** argv, Inputs& in) {
     if (*end != '\0' || !(in.member > 0.0)) {
         return false;
     }
-    std::int64_t* counts[] = {&in.evaluations, &in.ranks, &in.gauges, &in.hours};
-    for (int k = 2; k < argc && k < 6; ++k) {
-        *counts[k - 2] = std::strtoll(argv[k], &end, 10);
-        if (*end != '\0' || *counts[k - 2] < 1) {
+    const std::array<std::int64_t*, 4> counts{&in.evaluations, &in.ranks, &in.gauges, &in.hours};
+    for (std::size_t k = 0; k < counts.size() && k + 2 < static_cast<std::size_t>(argc); ++k) {
+        *counts[k] = std::strtoll(argv[k + 2], &end, 10);
+        if (*end != '\0' || *counts[k] < 1) {
             return false;
         }
     }

@@ -131,7 +131,7 @@ Status readTables(const Options& o, Inputs& in, std::int64_t hours) {
     for (std::size_t g = 0; g < in.gauges.size(); ++g) {
         std::int64_t n = 0;
         const auto& series = in.observed.series[g];
-        for (std::size_t h = static_cast<std::size_t>(o.warmupHours); h < series.size(); ++h) {
+        for (auto h = static_cast<std::size_t>(o.warmupHours); h < series.size(); ++h) {
             n += series[h] ? 1 : 0;
         }
         if (in.weights[g] > 0.0 && n < 2) {

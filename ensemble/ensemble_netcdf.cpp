@@ -110,7 +110,7 @@ void writeEnsembleValues(NetcdfFile& nc, const Layout& l, const EnsembleNetcdfJo
     const std::size_t memberLength = longest(*job.memberNames);
     const std::size_t rainLength = longest(*job.memberRain);
     for (std::size_t m = 0; m < count; ++m) {
-        const double number = static_cast<double>(m);
+        const auto number = static_cast<double>(m);
         nc.put(l.realization, {m}, {1}, &number);
         putLabel(nc, l.member, m, (*job.memberNames)[m], memberLength);
         putLabel(nc, l.rain, m, (*job.memberRain)[m], rainLength);
