@@ -16,6 +16,7 @@
 #include "common/console.h"
 #include "common/file_transaction.h"
 #include "common/number_stream.h"
+#include "members/member_executor.h"
 #include "members/member_runs.h"
 #include "results/event_time.h"
 #include "results/gauge_table.h"
@@ -38,6 +39,9 @@ Finds the values of the case that bring the simulated discharge at the gauges cl
 observations, by running the case many times in this one process: the case is read and
 planned once, each run changes only the values it varies and keeps only the gauges' series.
 Gauges and observations are read and snapped as gauge_series reads and snaps them.
+In a build with MPI, mpirun -n N calibrate ... spreads the runs of each batch over N
+processes and writes the same files as one process; DDS gains from the ranks only with a
+--batch of N or more, a Latin hypercube always.
 
 Values that can vary (NAME):
   manning-slope     Manning's n of the slopes (param-event.dat value 15)
@@ -131,7 +135,7 @@ Status readTables(const Options& o, Inputs& in, std::int64_t hours) {
     for (std::size_t g = 0; g < in.gauges.size(); ++g) {
         std::int64_t n = 0;
         const auto& series = in.observed.series[g];
-        for (std::size_t h = static_cast<std::size_t>(o.warmupHours); h < series.size(); ++h) {
+        for (auto h = static_cast<std::size_t>(o.warmupHours); h < series.size(); ++h) {
             n += series[h] ? 1 : 0;
         }
         if (in.weights[g] > 0.0 && n < 2) {
@@ -193,8 +197,8 @@ struct RunResult {
 class Calibration {
 public:
     Calibration(const Options& o, const Inputs& in, const members::MemberRunner& runner,
-                std::ostream& progress)
-        : o_(o), in_(in), runner_(runner), progress_(progress) {}
+                members::MemberExecutor& executor, std::ostream& progress)
+        : o_(o), in_(in), runner_(runner), executor_(executor), progress_(progress) {}
 
     /// Runs the whole budget, appending to `history` (whose first `recorded` rows stand for
     /// their runs).
@@ -225,6 +229,7 @@ private:
     const Options& o_;
     const Inputs& in_;
     const members::MemberRunner& runner_;
+    members::MemberExecutor& executor_;
     std::ostream& progress_;
     std::vector<std::optional<double>> objectives_;
     std::vector<std::vector<double>> values_;
@@ -309,31 +314,37 @@ Status Calibration::runPoints(const std::vector<Point>& points, std::ofstream& h
         objectives[k] = recorded[first + k].objective;
     }
     Status failed = success();
-    runner_.runAll(jobs, o_.memberThreads, [&](std::size_t j, Result<members::MemberOutput> out) {
-        if (!out) {
-            failed = out.error();
-            return;
-        }
-        const std::size_t k = jobOf[j];
-        const RunResult r = score(values[k], *out);
-        objectives[k] = r.objective;
-        rows[k] =
-            historyRow(static_cast<std::int64_t>(first + k) + 1, r.values, r.objective, r.scores);
-    });
+    executor_.runAll(runner_, jobs, o_.memberThreads,
+                     [&](std::size_t j, Result<members::MemberOutput> out) {
+                         if (!out) {
+                             failed = out.error();
+                             return;
+                         }
+                         const std::size_t k = jobOf[j];
+                         const RunResult r = score(values[k], *out);
+                         objectives[k] = r.objective;
+                         rows[k] = historyRow(static_cast<std::int64_t>(first + k) + 1, r.values,
+                                              r.objective, r.scores);
+                     });
     if (!failed) {
         return failed;
     }
+    // Every rank keeps the runs; the writing rank alone appends them to history.csv.
     for (std::size_t k = 0; k < points.size(); ++k) {
         if (first + k >= recorded.size()) {
-            history << rows[k] << '\n' << std::flush;
+            if (executor_.writes()) {
+                history << rows[k] << '\n' << std::flush;
+            }
             ++ranHere_;
         }
         objectives_.push_back(objectives[k]);
         values_.push_back(values[k]);
         rows_.push_back(rows[k]);
     }
-    if (!history) {
-        return Error{"history.csv cannot be written."};
+    const bool written = !executor_.writes() || static_cast<bool>(history);
+    if (Status s = executor_.agree(written ? success() : Error{"history.csv cannot be written."});
+        !s) {
+        return s;
     }
     report();
     return success();
@@ -343,7 +354,8 @@ Status Calibration::run(std::ofstream& history, const std::vector<RecordedRun>& 
     std::vector<std::optional<double>> objectives;
     if (o_.algorithm == Algorithm::kLhs) {
         const std::vector<Point> design = latinHypercube(o_.ranges.size(), o_.budget, o_.seed);
-        const std::size_t chunk = 8;
+        // Rows reach history.csv chunk by chunk; each rank runs 8 members of a chunk.
+        const std::size_t chunk = 8 * static_cast<std::size_t>(executor_.ranks());
         for (std::size_t from = 0; from < design.size(); from += chunk) {
             const std::vector<Point> part(
                 design.begin() + static_cast<std::ptrdiff_t>(from),
@@ -568,11 +580,10 @@ std::string firstDifference(const std::string& was, const std::string& now) {
     return "the settings";
 }
 
-/// history.csv opened for this calibration: afresh, or after the complete rows of the one it
-/// goes on with (a row cut short by the stop is dropped). settings.txt beside it records what
-/// the rows were computed with; a history goes on only under the same settings.
-Result<std::vector<RecordedRun>> openHistory(const Options& o, const fs::path& path,
-                                             const std::string& header, std::ofstream& history) {
+/// The complete rows of the history.csv this calibration goes on with (a row cut short by the
+/// stop is dropped), none without --resume; read on every rank.
+Result<std::vector<RecordedRun>> readRecorded(const Options& o, const fs::path& path,
+                                              const std::string& header) {
     std::vector<RecordedRun> recorded;
     std::error_code ec;
     const fs::path settingsPath = path.parent_path() / "settings.txt";
@@ -595,29 +606,86 @@ Result<std::vector<RecordedRun>> openHistory(const Options& o, const fs::path& p
             recorded.resize(static_cast<std::size_t>(o.budget));
         }
     }
+    return recorded;
+}
+
+/// history.csv written afresh with the header and the `recorded` rows, then opened to append;
+/// settings.txt beside it records what the rows are computed with (a history goes on only
+/// under the same settings).
+Status openHistory(const fs::path& path, const std::string& header, const std::string& settings,
+                   const std::vector<RecordedRun>& recorded, std::ofstream& history) {
     std::string kept = header + "\n";
     for (const RecordedRun& r : recorded) {
         kept += r.line + "\n";
     }
     FileTransaction start;
     Status written = start.write(path, kept);
-    written = written ? start.write(settingsPath, settings) : written;
+    written = written ? start.write(path.parent_path() / "settings.txt", settings) : written;
     if (!written) {
-        return written.error();
+        return written;
     }
     if (Status s = start.commit(); !s) {
-        return s.error();
+        return s;
     }
     history.open(path, std::ios::binary | std::ios::app);
     if (!history) {
         return Error{path.string() + " cannot open."};
     }
+    return success();
+}
+
+/// The runs history.csv already holds, once every rank has read them and the writing rank has
+/// made output/calibration/ and opened history.csv in `history`.
+Result<std::vector<RecordedRun>> startHistory(const Options& o, const std::string& header,
+                                              members::MemberExecutor& executor,
+                                              std::ofstream& history) {
+    const fs::path output = o.caseDir / "output";
+    const fs::path dir = output / "calibration";
+    std::error_code ec;
+    Result<std::vector<RecordedRun>> recorded =
+        fs::is_directory(output, ec)
+            ? readRecorded(o, dir / "history.csv", header)
+            : Error{output.string() + " is not a folder; create it with: mkdir -p "
+                    + output.string()};
+    if (Status read = executor.agree(recorded ? success() : Status{recorded.error()}); !read) {
+        return read.error();
+    }
+    Status opened = success();
+    if (executor.writes()) {
+        fs::create_directory(dir, ec);
+        opened = openHistory(dir / "history.csv", header, settingsText(o), *recorded, history);
+    }
+    if (Status s = executor.agree(opened); !s) {
+        return s.error();
+    }
     return recorded;
+}
+
+/// On the writing rank: the best run again for its series, its table, and the files.
+Status finish(const Options& o, const Inputs& in, const members::MemberRunner& runner,
+              const Calibration& calibration, const std::string& header, std::ostream& out) {
+    Finished f;
+    f.bestRun = calibration.bestRun();
+    const std::vector<double>& best = calibration.values()[static_cast<std::size_t>(f.bestRun - 1)];
+    auto bestOutput = runner.run({calibration.memberOf(best), nullptr});
+    if (!bestOutput) {
+        return bestOutput.error();
+    }
+    f.bestOutput = std::move(*bestOutput);
+    f.best = calibration.score(best, f.bestOutput);
+    printBest(out, o, in, f);
+    return writeResults(o, in, calibration, f, header, out);
 }
 
 }  // namespace
 
 int runCalibrate(std::span<const std::string> args, std::ostream& out, std::ostream& progress) {
+    members::LocalExecutor here;
+    return runCalibrate(args, out, progress, here);
+}
+
+int runCalibrate(std::span<const std::string> args, std::ostream& out, std::ostream& progress,
+                 members::MemberExecutor& executor) {
     const auto options = parseOptions(args);
     if (!options) {
         return fail(out, options.error());
@@ -628,8 +696,8 @@ int runCalibrate(std::span<const std::string> args, std::ostream& out, std::ostr
         return 0;
     }
     const auto inputs = readInputs(o);
-    if (!inputs) {
-        return fail(out, inputs.error());
+    if (Status read = executor.agree(inputs ? success() : Status{inputs.error()}); !read) {
+        return fail(out, read.error());
     }
     const Inputs& in = *inputs;
     std::vector<CellIndex> watched;
@@ -640,45 +708,29 @@ int runCalibrate(std::span<const std::string> args, std::ostream& out, std::ostr
     if (!runner) {
         return fail(out, runner.error());
     }
-    const fs::path dir = o.caseDir / "output" / "calibration";
-    std::error_code ec;
-    if (!fs::is_directory(o.caseDir / "output", ec)) {
-        return fail(out, Error{(o.caseDir / "output").string()
-                               + " is not a folder; create it with: mkdir -p "
-                               + (o.caseDir / "output").string()});
-    }
-    fs::create_directory(dir, ec);
     std::vector<std::string> ids;
     for (const results::Gauge& g : in.gauges) {
         ids.push_back(g.id);
     }
     const std::string header = historyHeader(o.ranges, ids);
     std::ofstream history;
-    const auto recorded = openHistory(o, dir / "history.csv", header, history);
+    const auto recorded = startHistory(o, header, executor, history);
     if (!recorded) {
         return fail(out, recorded.error());
     }
     results::printSnappedGauges(out, in.gauges, in.snapped, o.radius);
-    Calibration calibration(o, in, *runner, progress);
+    Calibration calibration(o, in, *runner, executor, progress);
     if (Status s = calibration.run(history, *recorded); !s) {
         return fail(out, s.error());
     }
     history.close();
-    Finished f;
-    f.bestRun = calibration.bestRun();
-    const std::vector<double>& best = calibration.values()[static_cast<std::size_t>(f.bestRun - 1)];
-    auto bestOutput = runner->run({calibration.memberOf(best), nullptr});
-    if (!bestOutput) {
-        return fail(out, bestOutput.error());
-    }
-    f.bestOutput = std::move(*bestOutput);
-    f.best = calibration.score(best, f.bestOutput);
-    printBest(out, o, in, f);
-    if (Status s = writeResults(o, in, calibration, f, header, out); !s) {
+    const Status finished =
+        executor.writes() ? finish(o, in, *runner, calibration, header, out) : success();
+    if (Status s = executor.agree(finished); !s) {
         return fail(out, s.error());
     }
     sayLine(out, "Wrote history.csv, best.csv, objective.svg and ", in.gauges.size(),
-            " best hydrograph(s) to ", dir.string());
+            " best hydrograph(s) to ", (o.caseDir / "output" / "calibration").string());
     return 0;
 }
 

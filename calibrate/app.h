@@ -7,6 +7,10 @@
 #include <span>
 #include <string>
 
+namespace hydro::members {
+class MemberExecutor;
+}
+
 namespace hydro::calibrate {
 
 /// Runs `calibrate` with the arguments after the program name, printing the results and any
@@ -14,5 +18,11 @@ namespace hydro::calibrate {
 /// calibration, 1 after a reported failure.
 [[nodiscard]] int runCalibrate(std::span<const std::string> args, std::ostream& out,
                                std::ostream& progress);
+
+/// The same with the members run by `executor`: under MPI every rank calls it with the same
+/// arguments, all run the same search and end with the same status; the writing rank alone
+/// writes files (the other ranks' streams may drop what they are given).
+[[nodiscard]] int runCalibrate(std::span<const std::string> args, std::ostream& out,
+                               std::ostream& progress, members::MemberExecutor& executor);
 
 }  // namespace hydro::calibrate

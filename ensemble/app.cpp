@@ -21,6 +21,7 @@
 #include "ensemble/ensemble_netcdf.h"
 #include "ensemble/member_sets.h"
 #include "ensemble/quantiles.h"
+#include "members/member_executor.h"
 #include "members/member_runs.h"
 #include "results/event_time.h"
 #include "results/gauge_table.h"
@@ -65,6 +66,9 @@ member is the case with rainfall of its own and/or values of its own:
 With both, every parameter set runs with every rain file (member "<set>_<rain file stem>").
 With --rain alone each file runs with the case's values, with --params alone each set with
 the case's rain.
+
+In a build with MPI, mpirun -n N ensemble ... spreads the members over N processes and writes
+the same files as one process.
 
 Writes into CASE_DIR/output/ensemble, all together or nothing:
 
@@ -388,7 +392,8 @@ private:
     std::chrono::steady_clock::time_point begin_ = std::chrono::steady_clock::now();
 };
 
-Result<Computed> compute(const Inputs& in, const Options& options, std::ostream& progress) {
+Result<Computed> compute(const Inputs& in, const Options& options, std::ostream& progress,
+                         members::MemberExecutor& executor) {
     Computed c;
     auto snapped = snapGauges(in, options.radius);
     if (!snapped) {
@@ -411,8 +416,9 @@ Result<Computed> compute(const Inputs& in, const Options& options, std::ostream&
     c.series.resize(jobs.size());
     Status failure = success();
     Pacer pacer(progress, jobs.size());
-    runner->runAll(
-        jobs, options.memberThreads, [&](std::size_t k, Result<members::MemberOutput> result) {
+    executor.runAll(
+        *runner, jobs, options.memberThreads,
+        [&](std::size_t k, Result<members::MemberOutput> result) {
             if (!failure) {
                 return;
             }
@@ -639,6 +645,12 @@ int fail(std::ostream& out, const Error& error) {
 }  // namespace
 
 int runEnsemble(std::span<const std::string> args, std::ostream& out, std::ostream& progress) {
+    members::LocalExecutor here;
+    return runEnsemble(args, out, progress, here);
+}
+
+int runEnsemble(std::span<const std::string> args, std::ostream& out, std::ostream& progress,
+                members::MemberExecutor& executor) {
     if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
         out << kHelp << std::flush;
         return 0;
@@ -648,17 +660,20 @@ int runEnsemble(std::span<const std::string> args, std::ostream& out, std::ostre
         return fail(out, options.error());
     }
     const auto inputs = readInputs(*options, args, out);
-    if (!inputs) {
-        return fail(out, inputs.error());
+    if (Status read = executor.agree(inputs ? success() : Status{inputs.error()}); !read) {
+        return fail(out, read.error());
     }
-    const auto computed = compute(*inputs, *options, progress);
+    const auto computed = compute(*inputs, *options, progress, executor);
     if (!computed) {
         return fail(out, computed.error());
     }
+    // Every rank holds the members' series; the writing rank alone writes the files.
     const fs::path dir = options->caseDir / "output" / "ensemble";
-    const auto written = writeOutputs(dir, *inputs, *computed, *options);
-    if (!written) {
-        return fail(out, written.error());
+    const auto written = executor.writes()
+                             ? writeOutputs(dir, *inputs, *computed, *options)
+                             : Result<std::vector<std::string>>{std::vector<std::string>{}};
+    if (Status s = executor.agree(written ? success() : Status{written.error()}); !s) {
+        return fail(out, s.error());
     }
     printGauges(out, *inputs, *computed, options->radius);
     printMembers(out, *inputs, *computed);

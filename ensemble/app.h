@@ -11,6 +11,10 @@
 #include <span>
 #include <string>
 
+namespace hydro::members {
+class MemberExecutor;
+}
+
 namespace hydro::ensemble {
 
 /// Runs the program with `args` (without the program name). Tables and the result, or the one
@@ -18,5 +22,11 @@ namespace hydro::ensemble {
 /// `progress`. @return 0 on success, 1 after a reported failure (nothing then written).
 [[nodiscard]] int runEnsemble(std::span<const std::string> args, std::ostream& out,
                               std::ostream& progress);
+
+/// The same with the members run by `executor`: under MPI every rank calls it with the same
+/// arguments and ends with the same status; the writing rank alone writes the files (the
+/// other ranks' streams may drop what they are given).
+[[nodiscard]] int runEnsemble(std::span<const std::string> args, std::ostream& out,
+                              std::ostream& progress, members::MemberExecutor& executor);
 
 }  // namespace hydro::ensemble

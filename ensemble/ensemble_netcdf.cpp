@@ -47,6 +47,7 @@ struct Layout {
     int rain = -1;
     std::array<int, members::kParameterCount> values{};
     int discharge = -1;
+    int crs = -1;
 };
 
 /// The variable name and description of each member value.
@@ -83,7 +84,7 @@ Layout defineEnsemble(NetcdfFile& nc, const EnsembleNetcdfJob& job, std::size_t 
     }
     l.time = results::defineHourAxis(nc, timeDim, nvDim, job.header.start);
     l.stations = results::defineStations(nc, stationDim, nameDim);
-    results::defineCrs(nc);
+    l.crs = results::defineCrs(nc);
 
     l.discharge =
         nc.defineVariable("discharge", Type::kFloat, {realizationDim, stationDim, timeDim});
@@ -109,7 +110,7 @@ void writeEnsembleValues(NetcdfFile& nc, const Layout& l, const EnsembleNetcdfJo
     const std::size_t memberLength = longest(*job.memberNames);
     const std::size_t rainLength = longest(*job.memberRain);
     for (std::size_t m = 0; m < count; ++m) {
-        const double number = static_cast<double>(m);
+        const auto number = static_cast<double>(m);
         nc.put(l.realization, {m}, {1}, &number);
         putLabel(nc, l.member, m, (*job.memberNames)[m], memberLength);
         putLabel(nc, l.rain, m, (*job.memberRain)[m], rainLength);
@@ -119,6 +120,7 @@ void writeEnsembleValues(NetcdfFile& nc, const Layout& l, const EnsembleNetcdfJo
         }
     }
     results::putHourAxis(nc, l.time, hours);
+    nc.put(l.crs, std::int32_t{0});
     for (std::size_t g = 0; g < job.gauges->size(); ++g) {
         results::putStation(nc, l.stations, g, (*job.gauges)[g], (*job.snapped)[g], idLength);
     }
@@ -181,6 +183,8 @@ Status writeExceedanceNetcdf(const ExceedanceNetcdfJob& job) {
     nc.put(coordinates.lat, {0}, {lat.size()}, lat.data());
     nc.put(coordinates.lon, {0}, {lon.size()}, lon.data());
     nc.put(share, {0, 0}, {rows, cols}, job.share->data());
+    // Written, so that the file holds no bytes left from before.
+    nc.put(coordinates.crs, std::int32_t{0});
     return finish(nc, job.header.name);
 }
 

@@ -5,6 +5,10 @@
 
 #include "common/memory_headroom.h"
 #include "common/process_setup.h"
+
+#ifdef HYDRO_MPI
+#include "members/mpi/mpi_executor.h"
+#endif
 #include "ensemble/app.h"
 
 int main(int argc, char** argv) {
@@ -16,7 +20,17 @@ int main(int argc, char** argv) {
     try {
         const std::vector<std::string> args(argc > 1 ? argv + 1 : argv,
                                             argc > 1 ? argv + argc : argv);
+#ifdef HYDRO_MPI
+        // Under mpirun every rank runs the program; the members are spread over the ranks.
+        status = hydro::members::runOnRanks(std::cout, std::cerr,
+                                            [&](hydro::members::MemberExecutor& executor,
+                                                std::ostream& out, std::ostream& progress) {
+                                                return hydro::ensemble::runEnsemble(
+                                                    args, out, progress, executor);
+                                            });
+#else
         status = hydro::ensemble::runEnsemble(args, std::cout, std::cerr);
+#endif
     } catch (const std::bad_alloc&) {
         std::cout << "Not enough memory for this run." << std::endl;
     }

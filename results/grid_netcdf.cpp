@@ -52,7 +52,7 @@ LatLonIds defineLatLon(NetcdfFile& nc, int latDim, int lonDim) {
     nc.text(ids.lon, "long_name", "longitude of the cell centre");
     nc.text(ids.lon, "units", "degrees_east");
     nc.text(ids.lon, "axis", "X");
-    defineCrs(nc);
+    ids.crs = defineCrs(nc);
     return ids;
 }
 

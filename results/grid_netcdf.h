@@ -37,6 +37,7 @@ int defineCrs(NetcdfFile& nc);
 struct LatLonIds {
     int lat = -1;
     int lon = -1;
+    int crs = -1;  ///< the scalar crs variable
 };
 [[nodiscard]] LatLonIds defineLatLon(NetcdfFile& nc, int latDim, int lonDim);
 

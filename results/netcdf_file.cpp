@@ -178,6 +178,12 @@ void NetcdfFile::put(int variable, std::initializer_list<std::size_t> start,
     }
 }
 
+void NetcdfFile::put(int variable, std::int32_t value) {
+    if (!failed()) {
+        check(nc_put_var_int(id_, variable, &value), "writing values");
+    }
+}
+
 void NetcdfFile::put(int variable, std::span<const std::size_t> start,
                      std::span<const std::size_t> count, const float* values) {
     if (!failed()) {

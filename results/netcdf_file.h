@@ -69,6 +69,9 @@ public:
              std::initializer_list<std::size_t> count, const char* values);
     void put(int variable, std::span<const std::size_t> start, std::span<const std::size_t> count,
              const float* values);
+    /// Writes the value of a scalar variable (without prefill, one never written holds
+    /// whatever bytes the file had there).
+    void put(int variable, std::int32_t value);
     /// Closes the file; true when every call succeeded. When the close itself fails, the
     /// library keeps the file open and cannot be made to let go of it (see hydro::endRun);
     /// the file is not touched again.

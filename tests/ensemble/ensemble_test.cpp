@@ -151,6 +151,13 @@ TEST(Ensemble, NetcdfHasTheRealizationAxisAndTheMembersValues) {
     for (const float s : share) {
         EXPECT_TRUE(s == -9999.0F || (s >= 0.0F && s <= 1.0F)) << s;
     }
+    // The files are written without prefill: crs holds a value written on purpose, not the
+    // bytes the file had there, so that two runs give the same file.
+    for (const test::NcReader* file : {&nc, &grid}) {
+        int crs = -1;
+        EXPECT_EQ(nc_get_var_int(file->id(), file->var("crs"), &crs), NC_NOERR);
+        EXPECT_EQ(crs, 0);
+    }
 }
 
 TEST(Ensemble, SameFilesAtOneAndTwoMemberThreads) {
