@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <new>
+#include <unordered_map>
 #include <utility>
 
 #include "routing/processing_order.h"
@@ -79,9 +80,24 @@ Result<MemberRunner> MemberRunner::create(CaseData data, RainGrid rain, runoff::
     if (!plan) {
         return plan.error();
     }
-    runner.plan_ = std::move(*plan);
     for (const CellIndex cell : watched) {
         runner.watchedPositions_.push_back(data.grid.filePosition(cell));
+    }
+    if (cellPeaks) {
+        runner.plan_ = std::move(*plan);
+    } else {
+        // Only the series of the watched cells are kept: only the cells upstream of them run.
+        std::unordered_map<CellIndex, std::int32_t> planIndex;
+        for (std::size_t c = 0; c < plan->gridCells.size(); ++c) {
+            planIndex.emplace(plan->gridCells[c], static_cast<std::int32_t>(c));
+        }
+        std::vector<std::int32_t> watchedCells;
+        for (const CellIndex cell : watched) {
+            if (const auto found = planIndex.find(cell); found != planIndex.end()) {
+                watchedCells.push_back(found->second);
+            }
+        }
+        runner.plan_ = runoff::upstreamPlan(*plan, watchedCells);
     }
     runner.data_ = std::move(data);
     runner.rain_ = std::move(rain);

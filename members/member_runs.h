@@ -71,7 +71,9 @@ struct MemberOutput {
 class MemberRunner {
 public:
     /// Plans the routing of `data` with `rain` (its rainfall) and `scheme`, to watch the cells
-    /// `watched` (each on a routed or listed cell). With `cellPeaks`, every member also keeps
+    /// `watched` (each on a routed or listed cell). Without `cellPeaks` a member routes only
+    /// the cells the watched ones depend on (those upstream of them), which gives them the
+    /// very series the whole basin's run gives; with it, every cell, and every member keeps
     /// each cell's largest hourly mean. The error is the planning's (a cell without rain).
     [[nodiscard]] static Result<MemberRunner> create(CaseData data, RainGrid rain,
                                                      runoff::Scheme scheme,
@@ -83,6 +85,7 @@ public:
     [[nodiscard]] const CaseData& caseData() const { return data_; }
     [[nodiscard]] const RainGrid& rain() const { return rain_; }
     [[nodiscard]] std::int64_t hours() const { return std::int64_t{data_.params.days} * 24; }
+    /// The cells a member routes.
     [[nodiscard]] std::size_t routedCells() const { return plan_.cells.size(); }
 
     /// Runs one member on the threads the caller's OpenMP settings give. Fails with a line

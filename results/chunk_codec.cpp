@@ -1,8 +1,11 @@
 #include "results/chunk_codec.h"
 
+#include <libdeflate.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <limits>
+#include <memory>
 
 namespace hydro::results {
 
@@ -27,22 +30,46 @@ void unshuffleBytes(std::span<const std::byte> in, std::size_t elementSize,
 }
 
 std::size_t deflateBound(std::size_t bytes) {
-    return static_cast<std::size_t>(compressBound(static_cast<uLong>(bytes)));
+    return std::max(static_cast<std::size_t>(compressBound(static_cast<uLong>(bytes))),
+                    libdeflate_zlib_compress_bound(nullptr, bytes));
 }
+
+namespace {
+
+/// A thread's compressor for one level, kept for the thread's next chunks.
+class Compressor {
+public:
+    explicit Compressor(int level) : level_(level), c_(libdeflate_alloc_compressor(level)) {}
+    Compressor(const Compressor&) = delete;
+    Compressor& operator=(const Compressor&) = delete;
+    Compressor(Compressor&&) = delete;
+    Compressor& operator=(Compressor&&) = delete;
+    ~Compressor() { libdeflate_free_compressor(c_); }
+    [[nodiscard]] int level() const { return level_; }
+    [[nodiscard]] libdeflate_compressor* get() const { return c_; }
+
+private:
+    int level_;
+    libdeflate_compressor* c_;
+};
+
+}  // namespace
 
 std::optional<std::size_t> deflateChunk(std::span<const std::byte> in, int level,
                                         std::span<std::byte> out) {
-    if (in.size() > std::numeric_limits<uLong>::max()) {
+    thread_local std::unique_ptr<Compressor> compressor;
+    if (!compressor || compressor->level() != level) {
+        compressor = std::make_unique<Compressor>(level);
+    }
+    if (compressor->get() == nullptr) {
         return std::nullopt;
     }
-    auto length = static_cast<uLongf>(out.size());
-    const int status =
-        compress2(reinterpret_cast<Bytef*>(out.data()), &length,
-                  reinterpret_cast<const Bytef*>(in.data()), static_cast<uLong>(in.size()), level);
-    if (status != Z_OK) {
+    const std::size_t length =
+        libdeflate_zlib_compress(compressor->get(), in.data(), in.size(), out.data(), out.size());
+    if (length == 0) {
         return std::nullopt;
     }
-    return static_cast<std::size_t>(length);
+    return length;
 }
 
 bool inflateChunk(std::span<const std::byte> in, std::span<std::byte> out) {

@@ -169,4 +169,66 @@ Result<RoutingPlan> buildRoutingPlan(const StudyGrid& grid, const RiverList& riv
     return plan;
 }
 
+RoutingPlan upstreamPlan(const RoutingPlan& plan, std::span<const std::int32_t> watched) {
+    // Every cell a kept cell reads is kept; cells read come before their reader.
+    std::vector<char> keep(plan.cells.size(), 0);
+    std::vector<std::int32_t> stack(watched.begin(), watched.end());
+    while (!stack.empty()) {
+        const std::int32_t c = stack.back();
+        stack.pop_back();
+        if (keep[static_cast<std::size_t>(c)] != 0) {
+            continue;
+        }
+        keep[static_cast<std::size_t>(c)] = 1;
+        const RoutedCell& cell = plan.cells[static_cast<std::size_t>(c)];
+        for (std::int32_t slot = 0; slot < cell.sourceCount; ++slot) {
+            if (const std::int32_t up = plan.sourceOf(cell, slot); up >= 0) {
+                stack.push_back(up);
+            }
+        }
+    }
+    std::vector<std::int32_t> newIndex(plan.cells.size(), -1);
+    std::int32_t kept = 0;
+    for (std::size_t c = 0; c < plan.cells.size(); ++c) {
+        if (keep[c] != 0) {
+            newIndex[c] = kept++;
+        }
+    }
+    RoutingPlan part;
+    part.kind = plan.kind;
+    part.scheme = plan.scheme;
+    part.box = plan.box;
+    part.riverNumbers = plan.riverNumbers;
+    part.riverCount = plan.riverCount;
+    part.subStepsPerHour = plan.subStepsPerHour;
+    part.days = plan.days;
+    part.frameTemplate = plan.frameTemplate;
+    const std::size_t nodesPerCell =
+        plan.cells.empty() ? 0 : plan.initialNodes.size() / plan.cells.size();
+    for (std::size_t c = 0; c < plan.cells.size(); ++c) {
+        if (keep[c] == 0) {
+            continue;
+        }
+        RoutedCell cell = plan.cells[c];
+        cell.reader = cell.reader >= 0 ? newIndex[static_cast<std::size_t>(cell.reader)] : -1;
+        cell.firstSource = static_cast<std::int32_t>(part.sources.size());
+        for (std::int32_t slot = 0; slot < cell.sourceCount; ++slot) {
+            const std::int32_t up = plan.sourceOf(plan.cells[c], slot);
+            part.sources.push_back(up >= 0 ? newIndex[static_cast<std::size_t>(up)] : up);
+        }
+        part.cells.push_back(cell);
+        if (!plan.gridCells.empty()) {
+            part.gridCells.push_back(plan.gridCells[c]);
+        }
+        const auto first =
+            plan.initialNodes.begin() + static_cast<std::ptrdiff_t>(c * nodesPerCell);
+        part.initialNodes.insert(part.initialNodes.end(), first,
+                                 first + static_cast<std::ptrdiff_t>(nodesPerCell));
+        if (!plan.initialLateral.empty()) {
+            part.initialLateral.push_back(plan.initialLateral[c]);
+        }
+    }
+    return part;
+}
+
 }  // namespace hydro::runoff

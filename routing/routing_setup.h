@@ -26,4 +26,12 @@ namespace hydro::runoff {
 /// buildRoutingPlan does; the scheme settings of `p` must be those the plan was built with.
 void setHydraulics(RoutingPlan& plan, const StudyGrid& grid, const EventParameters& p);
 
+/// The part of `plan` (a whole plan, as buildRoutingPlan makes it) that the outflow of its
+/// cells `watched` (plan cell indices) depends on: those cells and every cell they read,
+/// directly or through others, in the plan's order, with the plan's initial state. Routed
+/// alone, it gives those cells the very series the whole plan gives them; a cell it leaves out
+/// keeps its frame template value.
+[[nodiscard]] RoutingPlan upstreamPlan(const RoutingPlan& plan,
+                                       std::span<const std::int32_t> watched);
+
 }  // namespace hydro::runoff

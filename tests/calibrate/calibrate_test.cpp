@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <map>
 #include <set>
 #include <sstream>
@@ -363,3 +364,41 @@ TEST(Calibrate, ApplyWritesTheBestValuesAndKeepsTheRestOfTheFile) {
 
 }  // namespace
 }  // namespace hydro::calibrate
+
+namespace hydro::members {
+namespace {
+
+// A member that keeps only some cells' series routes only the cells upstream of them, and
+// those series are the whole basin's to the bit, with either scheme and any values.
+TEST(Members, RoutingOnlyTheCellsUpstreamGivesTheWholeBasinsSeries) {
+    test::TempDir dir;
+    test::confluenceCase().write(dir.path());
+    auto data = readCase(dir.path());
+    ASSERT_TRUE(data.ok());
+    auto rain = readCaseRainfall(dir.path(), data->params);
+    ASSERT_TRUE(rain.ok());
+    // One branch's cell, the confluence's reach, and a cell on no river.
+    const std::vector<CellIndex> watched{data->grid.index(1, 1), data->grid.index(2, 2),
+                                         data->grid.index(3, 3), data->grid.index(0, 0)};
+    for (const auto scheme : {runoff::Scheme::kLinear, runoff::Scheme::kConservative}) {
+        auto part = MemberRunner::create(*data, *rain, scheme, watched);
+        auto whole = MemberRunner::create(*data, *rain, scheme, watched, true);
+        ASSERT_TRUE(part.ok() && whole.ok());
+        EXPECT_LT(part->routedCells(), whole->routedCells());
+        MemberValues values = part->caseValues();
+        values.manningChannel = 0.07;
+        values.rainFactor = 1.3;
+        const auto a = part->run({values, nullptr});
+        const auto b = whole->run({values, nullptr});
+        ASSERT_TRUE(a.ok() && b.ok());
+        for (std::size_t g = 0; g < watched.size(); ++g) {
+            EXPECT_EQ(std::memcmp(a->series[g].data(), b->series[g].data(),
+                                  a->series[g].size() * sizeof(float)),
+                      0)
+                << g;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace hydro::members
