@@ -73,7 +73,7 @@ RainGrid scaledRain(const RainGrid& rain, double factor) {
 }
 
 Result<MemberRunner> MemberRunner::create(CaseData data, RainGrid rain, runoff::Scheme scheme,
-                                          std::vector<CellIndex> watched, bool cellPeaks) {
+                                          const std::vector<CellIndex>& watched, bool cellPeaks) {
     MemberRunner runner;
     const std::vector<CellIndex> order = runoff::orderRoutedCells(data.grid, data.rivers);
     auto plan = runoff::buildRoutingPlan(data.grid, data.rivers, order, rain, data.params, scheme);
@@ -187,7 +187,8 @@ void MemberRunner::runAll(
     for (std::int64_t k = 0; k < count; ++k) {
         Result<MemberOutput> result = run(jobs[static_cast<std::size_t>(k)]);
 #pragma omp ordered
-        done(static_cast<std::size_t>(k), std::move(result));
+        // Each pass has a result of its own; the check takes OpenMP's loop for a reuse.
+        done(static_cast<std::size_t>(k), std::move(result));  // NOLINT(bugprone-use-after-move)
     }
 }
 

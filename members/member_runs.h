@@ -77,7 +77,7 @@ public:
     /// each cell's largest hourly mean. The error is the planning's (a cell without rain).
     [[nodiscard]] static Result<MemberRunner> create(CaseData data, RainGrid rain,
                                                      runoff::Scheme scheme,
-                                                     std::vector<CellIndex> watched,
+                                                     const std::vector<CellIndex>& watched,
                                                      bool cellPeaks = false);
 
     /// The values of the case itself (rain factor 1).

@@ -464,7 +464,7 @@ std::string renderProgressSvg(const ProgressPlot& plot) {
     std::string line;
     for (std::size_t k = 0; k < plot.objective.size(); ++k) {
         const auto& f = plot.objective[k];
-        const double run = static_cast<double>(k + 1);
+        const auto run = static_cast<double>(k + 1);
         if (f) {
             s << "<circle cx=\"" << lay.xAt(run) << "\" cy=\"" << lay.yAt(*f) << "\" r=\"3\"/>\n";
             if (!best || *f >= *best) {

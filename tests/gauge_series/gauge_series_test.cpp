@@ -204,8 +204,9 @@ TEST(GaugeSeries, WaterBalanceIsTheSimulatorsOwn) {
         EXPECT_GT(std::stod(t[7]), 0.0);
         EXPECT_LT(std::stod(t[7]), 1.0);
     }
-    EXPECT_EQ(table[4], "Inflow: from other listed rivers. Residual: in % of the rain. Runoff "
-                        "coefficient: outflow / (rain + inflow).");
+    EXPECT_EQ(table[4],
+              "Inflow: from other listed rivers. Residual: in % of the rain. Runoff "
+              "coefficient: outflow / (rain + inflow).");
     // No river drains into another: no table of catchments.
     EXPECT_TRUE(table[5].starts_with("Wrote 2 gauge series of 24 hours")) << table[5];
 }
@@ -243,9 +244,10 @@ TEST(GaugeSeries, NestedRiversShowTheirInflowAndCatchmentsAsRecorded) {
     EXPECT_EQ(t[2], fixedText(outer.inflow, 0));
     EXPECT_EQ(t[7], fixedText(*outer.runoffCoefficient, 4));
 
-    const std::vector<std::string> table = linesFrom(
-        run.out, "Water balance of each river's catchment: the river and the rivers upstream "
-                 "of it (m3):\n");
+    const std::vector<std::string> table =
+        linesFrom(run.out,
+                  "Water balance of each river's catchment: the river and the rivers upstream "
+                  "of it (m3):\n");
     ASSERT_EQ(table.size(), 6U) << run.out;
     EXPECT_EQ(table[1],
               " river  rivers            rain         outflow   storage start     storage end  "

@@ -274,7 +274,8 @@ TEST(RunStates, StatesThatDoNotFitAreRefusedBeforeAnyOutputChanges) {
     refused(flipped, warm, "t.bin is truncated or corrupted.");
     std::string version = good;
     version[8] = 9;
-    refused(version, warm, "t.bin is a state of format version 9; this program reads versions 1 and 2.");
+    refused(version, warm,
+            "t.bin is a state of format version 9; this program reads versions 1 and 2.");
     RunOptions otherScheme = warm;
     otherScheme.scheme = Scheme::kConservative;
     refused(good, otherScheme,
