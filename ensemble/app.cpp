@@ -42,7 +42,6 @@ namespace {
 constexpr int kFailure = 1;
 constexpr std::int64_t kLargestRadius = 100000;
 constexpr std::int32_t kMostThreads = 1024;
-constexpr std::uintmax_t kLargestTableBytes = std::uintmax_t{1} << 30U;
 
 constexpr const char* kUsage =
     "Usage: ensemble CASE_DIR [--rain FILE...] [--params SETS.csv] [--gauges GAUGES.csv] "
@@ -191,27 +190,6 @@ Result<Options> parseOptions(std::span<const std::string> args) {
     return o;
 }
 
-Result<std::string> readTable(const fs::path& path) {
-    std::error_code ec;
-    if (fs::is_directory(path, ec)) {
-        return Error{path.string() + " is a folder, not a table."};
-    }
-    const auto size = fs::file_size(path, ec);
-    if (!ec && size > kLargestTableBytes) {
-        return Error{path.string() + " is too large for a table."};
-    }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return Error{path.string() + " cannot open."};
-    }
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (in.bad()) {
-        return Error{path.string() + " cannot be read."};
-    }
-    return text.str();
-}
-
 /// Everything the run reads, each input checked before anything is routed or written.
 struct Inputs {
     CaseData data;
@@ -266,7 +244,7 @@ std::vector<std::string> rainStems(const std::vector<fs::path>& files) {
 Status readMembers(const Options& options, Inputs& in, const MemberValues& caseValues) {
     std::vector<ParameterSet> sets;
     if (options.paramsPath) {
-        const auto text = readTable(*options.paramsPath);
+        const auto text = results::readTableFile(*options.paramsPath);
         if (!text) {
             return text.error();
         }
@@ -317,7 +295,7 @@ Result<Inputs> readInputs(const Options& options, std::span<const std::string> a
         sayLine(out, "Note: ", results::kFallbackNote);
         in.history += std::string("\n") + results::kFallbackNote;
     }
-    const auto gaugeText = readTable(*options.gaugesPath);
+    const auto gaugeText = results::readTableFile(*options.gaugesPath);
     if (!gaugeText) {
         return gaugeText.error();
     }

@@ -462,10 +462,10 @@ TEST(Terrain, GeoTiffOnTheGridPassesThroughUnchanged) {
 TEST(Terrain, TheCaseIsTheSameAtOneAndTwoThreads) {
     TempDir dir;
     // Large enough for every thread to get rows, with pits, a lake of no data and a coast.
-    const GridSpec spec{-118 * 120, 34 * 120, 180, 140};
-    Terrain dem = fractalTerrain(spec, 11);
-    for (std::int32_t r = 0; r < spec.rows; ++r) {
-        for (std::int32_t c = 0; c < spec.cols; ++c) {
+    const GridSpec gridSpec{-118 * 120, 34 * 120, 180, 140};
+    Terrain dem = fractalTerrain(gridSpec, 11);
+    for (std::int32_t r = 0; r < gridSpec.rows; ++r) {
+        for (std::int32_t c = 0; c < gridSpec.cols; ++c) {
             const bool lake = (r - 70) * (r - 70) + (c - 60) * (c - 60) < 150;
             if (lake || c > 170 - r / 20) {
                 dem.elevation[static_cast<std::size_t>(dem.index(r, c))] = -9999.0F;
