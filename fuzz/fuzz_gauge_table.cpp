@@ -86,7 +86,8 @@ extern "C" int LLVMFuzzerTestOneInput(  // NOLINT(readability-identifier-naming)
         gauges = std::move(*parsed);
     } else {
         requirePrintableLine(parsed.error().message);
-        gauges = {{"A", 0.0, 0.0, std::nullopt}, {"B", 0.0, 0.0, std::nullopt}};
+        gauges = {{"A", 0.0, 0.0, std::nullopt, std::nullopt},
+                  {"B", 0.0, 0.0, std::nullopt, std::nullopt}};
     }
     const auto obs = hydro::results::parseObservations(table, "observed.csv", gauges, start, hours);
     if (!obs) {
