@@ -69,7 +69,7 @@ Options:
                     time-series: tiles of every hour (or day) x 64 x 64 cells, quick to
                     read as the series of a cell
   --significant-digits N
-                    keep N (1 to 7) significant decimal digits of the discharges (granular
+                    keep N (1 to 6) significant decimal digits of the discharges (granular
                     bit rounding; LOSSY, for smaller files; never the default); the
                     attribute _QuantizeGranularBitRoundNumberOfSignificantDigits says so
   --format FORMAT   netcdf (default) or zarr: a Zarr store (a folder) written through the
@@ -140,7 +140,7 @@ void gridOption(Options& o, const std::string& option, const std::string& value)
         if (digits && *digits >= 1 && *digits <= kMaxSignificantDigits) {
             o.significantDigits = *digits;
         } else {
-            wrong = "--significant-digits must be a whole number from 1 to 7";
+            wrong = "--significant-digits must be a whole number from 1 to 6";
         }
     }
     if (!wrong.empty() && o.wrongOption.empty()) {

@@ -56,8 +56,11 @@ void putSchemeAttributes(NetcdfFile& nc, const std::optional<std::string>& schem
 /// What the grids are written as: one NetCDF-4 file, or a Zarr store (a folder).
 enum class StoreFormat { kNetcdf, kZarr };
 
-/// The most significant digits a float keeps under quantization.
-inline constexpr int kMaxSignificantDigits = 7;
+/// The most significant digits quantization may keep. A float holds about 7.2, and at 7 the
+/// library's granular bit rounding (NetCDF 4.9.0) asks to keep more mantissa bits than a float
+/// has and shifts its mask out of range: some values come back as 0. Without quantization
+/// every digit is kept.
+inline constexpr int kMaxSignificantDigits = 6;
 
 struct GridNetcdfJob {
     std::filesystem::path outputDir;  ///< folder of the three .bin grids
@@ -70,7 +73,7 @@ struct GridNetcdfJob {
     std::ostream* progress = nullptr;    ///< progress lines, or none
     int deflateLevel = kDeflateLevel;    ///< 0 (none) to 9; a Zarr store is not deflated
     ChunkLayout chunks = ChunkLayout::kFrames;
-    /// Significant decimal digits kept of the discharges (1 to 7; lossy), or all of them.
+    /// Significant decimal digits kept of the discharges (1 to 6; lossy), or all of them.
     std::optional<int> significantDigits;
     StoreFormat format = StoreFormat::kNetcdf;
     /// Deflated chunks made on every core and stored as they are, when the file is deflated

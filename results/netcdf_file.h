@@ -45,7 +45,7 @@ public:
     /// Chunks of the given lengths, one per dimension, deflated at `level` (0: stored as is).
     void compress(int variable, std::initializer_list<std::size_t> chunks,
                   int level = kDeflateLevel);
-    /// Keeps `digits` significant decimal digits of the values written to `variable` (1 to 7
+    /// Keeps `digits` significant decimal digits of the values written to `variable` (1 to 6
     /// for float): the library rounds away the other mantissa bits (granular bit rounding) and
     /// records the digits in the variable's attribute. Lossy. The file must not be in the
     /// classic model, and no attribute of any variable may follow.
