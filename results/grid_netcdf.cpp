@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <system_error>
 #include <thread>
 
@@ -18,6 +19,7 @@
 #include "results/grid_vrt.h"
 #include "results/hdf5_chunks.h"
 #include "results/run_record.h"
+#include "results/significant_digits.h"
 
 #ifndef HYDRO_VERSION
 #define HYDRO_VERSION "unknown"
@@ -405,18 +407,24 @@ struct ChunkSlot {
     Block block;
 };
 
-/// Shuffles and deflates the chunk in `slot`; packedBytes stays 0 when zlib fails.
-void packSlot(ChunkSlot& slot, const ChunkGrid& g, int level) {
+/// Rounds the chunk in `slot` to `digits` significant digits when given, then shuffles and
+/// deflates it; packedBytes stays 0 when zlib fails.
+void packSlot(ChunkSlot& slot, const ChunkGrid& g, int level, std::optional<int> digits) {
+    if (digits) {
+        roundToSignificantDigits(std::span(slot.packed).first(slot.block.values()), *digits,
+                                 kNoData);
+    }
     shuffleChunk(slot.packed, slot.block, g, kNoData, slot.shuffled);
     const auto bytes =
         deflateChunk(slot.shuffled, level, std::as_writable_bytes(std::span(slot.packed)));
     slot.packedBytes = bytes.value_or(0);
 }
 
-/// Writes every chunk of `v` into `h5`, deflated on every core: a batch of one chunk per
-/// thread is read, then packed in parallel, then stored in order.
+/// Writes every chunk of `v` into `h5`, deflated on every core (and rounded to `digits`
+/// significant digits when given): a batch of one chunk per thread is read, then packed in
+/// parallel, then stored in order.
 Status putInParallel(Hdf5ChunkFile& h5, const FrameVariable& v, Peaks* peaks, int level,
-                     const Progress* progress) {
+                     std::optional<int> digits, const Progress* progress) {
     const int set = h5.dataset(v.name);
     const std::size_t chunkBytes = v.chunks.chunkValues() * sizeof(float);
     const std::size_t packedValues = std::max(
@@ -446,7 +454,7 @@ Status putInParallel(Hdf5ChunkFile& h5, const FrameVariable& v, Peaks* peaks, in
         }
 #pragma omp parallel for schedule(dynamic, 1)
         for (std::size_t s = 0; s < n; ++s) {
-            packSlot(slots[s], v.chunks, level);
+            packSlot(slots[s], v.chunks, level, digits);
         }
         for (std::size_t s = 0; s < n; ++s) {
             const ChunkSlot& slot = slots[s];
@@ -519,10 +527,13 @@ Status writeInParallel(const std::filesystem::path& path, const Layout& l, Grids
     for (const FrameVariable& v : frameVariables(l, g, job)) {
         const Progress progress(job, v.chunks);
         if (auto put = putInParallel(h5, v, v.hourly ? &peaks : nullptr, job.deflateLevel,
-                                     v.hourly ? &progress : nullptr);
+                                     job.significantDigits, v.hourly ? &progress : nullptr);
             !put) {
             return put;
         }
+    }
+    if (job.significantDigits) {
+        roundToSignificantDigits(peaks.eventMax, *job.significantDigits, kNoData);
     }
     std::array<std::vector<std::byte>, 2> packed;
 #pragma omp parallel sections
@@ -563,8 +574,7 @@ Status openGrids(const GridNetcdfJob& job, Grids& grids) {
 }
 
 bool parallelPath(const GridNetcdfJob& job) {
-    return job.parallelChunks && job.format == StoreFormat::kNetcdf && job.deflateLevel > 0
-           && !job.significantDigits;
+    return job.parallelChunks && job.format == StoreFormat::kNetcdf && job.deflateLevel > 0;
 }
 
 /// Writes the whole file or store at `path`.

@@ -9,8 +9,11 @@
 #include <netcdf.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdlib>
+#include <limits>
+#include <optional>
 #include <random>
 #include <span>
 #include <sstream>
@@ -20,6 +23,7 @@
 #include "discharge_netcdf/app.h"
 #include "results/chunk_codec.h"
 #include "results/grid_netcdf.h"
+#include "results/significant_digits.h"
 #include "tests/discharge_netcdf/netcdf_case.h"
 #include "tests/discharge_netcdf/netcdf_read.h"
 #include "tests/support/test_support.h"
@@ -134,19 +138,24 @@ std::vector<unsigned char> inflated(const std::vector<unsigned char>& chunk, std
     return out;
 }
 
-// The chunks deflated on every core are standard zlib streams that zlib inflates to the very
-// bytes the library's own chunks inflate to, at each level, and the file stays a NetCDF-4 file
-// the library reads with its shuffle and deflate declared.
+// The chunks deflated (and rounded) on every core are standard zlib streams that zlib inflates
+// to the very bytes the library's own chunks inflate to, at each level and with significant
+// digits, and the file stays a NetCDF-4 file the library reads with its shuffle and deflate
+// declared.
 TEST(StoredLayouts, ParallelChunksHoldTheLibrarysBytes) {
     test::TempDir dir;
     const NoisyGrids g = writeNoisyCase(dir.path());
-    for (const int level : {1, 6}) {
-        SCOPED_TRACE(level);
-        GridNetcdfJob job = jobFor(dir.path(), dir / ("parallel" + std::to_string(level) + ".nc"));
+    const std::vector<std::pair<int, std::optional<int>>> settings{
+        {1, std::nullopt}, {6, std::nullopt}, {1, 3}, {2, 5}};
+    for (const auto& [level, digits] : settings) {
+        const std::string tag = std::to_string(level) + "-" + std::to_string(digits.value_or(0));
+        SCOPED_TRACE(tag);
+        GridNetcdfJob job = jobFor(dir.path(), dir / ("parallel" + tag + ".nc"));
         job.deflateLevel = level;
+        job.significantDigits = digits;
         ASSERT_TRUE(writeGridNetcdf(job));
         GridNetcdfJob reference = job;
-        reference.target = dir / ("library" + std::to_string(level) + ".nc");
+        reference.target = dir / ("library" + tag + ".nc");
         reference.parallelChunks = false;
         ASSERT_TRUE(writeGridNetcdf(reference));
 
@@ -168,8 +177,10 @@ TEST(StoredLayouts, ParallelChunksHoldTheLibrarysBytes) {
         }
         const NcReader nc(job.target);
         ASSERT_TRUE(nc.ok());
-        EXPECT_EQ(nc.floats("discharge"), g.hourly);
-        EXPECT_EQ(nc.floats("discharge_daily_max"), g.dailyMax);
+        if (!digits) {
+            EXPECT_EQ(nc.floats("discharge"), g.hourly);
+            EXPECT_EQ(nc.floats("discharge_daily_max"), g.dailyMax);
+        }
         int shuffle = -1;
         int deflate = -1;
         int stored = -1;
@@ -268,6 +279,73 @@ TEST(StoredLayouts, SignificantDigitsWithinTheirBoundAndDeclared) {
         EXPECT_EQ(nc.number("time_of_peak", "_QuantizeGranularBitRoundNumberOfSignificantDigits"),
                   -1.0e300);
         EXPECT_NE(nc.text("", "history").find("--significant-digits"), std::string::npos);
+    }
+}
+
+/// `values` as the library stores them in a float variable quantized to `digits`.
+std::vector<float> roundedByTheLibrary(const fs::path& file, const std::vector<float>& values,
+                                       int digits) {
+    int nc = -1;
+    int dim = -1;
+    int var = -1;
+    std::vector<float> back(values.size());
+    const bool ok =
+        nc_create(file.c_str(), NC_NETCDF4 | NC_CLOBBER, &nc) == NC_NOERR
+        && nc_def_dim(nc, "x", values.size(), &dim) == NC_NOERR
+        && nc_def_var(nc, "v", NC_FLOAT, 1, &dim, &var) == NC_NOERR
+        && nc_def_var_fill(nc, var, 0, &kFill) == NC_NOERR
+        && nc_def_var_quantize(nc, var, NC_QUANTIZE_GRANULARBR, digits) == NC_NOERR
+        && nc_enddef(nc) == NC_NOERR && nc_put_var_float(nc, var, values.data()) == NC_NOERR
+        && nc_close(nc) == NC_NOERR && nc_open(file.c_str(), NC_NOWRITE, &nc) == NC_NOERR
+        && nc_get_var_float(nc, var, back.data()) == NC_NOERR && nc_close(nc) == NC_NOERR;
+    EXPECT_TRUE(ok);
+    return back;
+}
+
+// Rounded here, every float is the bits the library stores for it: random bit patterns of
+// every sign and exponent, every power of two (where the mantissa's logarithm is exact), values
+// just below a power of ten, zeros, the fill value and the extremes; at 1 to 6 digits.
+TEST(StoredLayouts, SignificantDigitsRoundedAsTheLibraryRoundsThem) {
+    test::TempDir dir;
+    std::vector<float> values{0.0F,
+                              -0.0F,
+                              kFill,
+                              std::numeric_limits<float>::max(),
+                              std::numeric_limits<float>::min(),
+                              std::numeric_limits<float>::denorm_min(),
+                              -1.0F};
+    std::mt19937 random(5);
+    while (values.size() < 200000) {
+        const auto v = std::bit_cast<float>(static_cast<std::uint32_t>(random()));
+        if (std::isfinite(v)) {
+            values.push_back(v);
+        }
+    }
+    for (int e = -149; e <= 127; ++e) {
+        values.push_back(std::ldexp(1.0F, e));
+        values.push_back(std::nextafter(std::ldexp(1.0F, e), 0.0F));
+    }
+    for (int k = -30; k <= 30; ++k) {
+        const auto p = static_cast<float>(std::pow(10.0, k));
+        for (const float f : {1.0F, 0.99995F, 0.9995F, 0.995F, 0.95F, 0.5F, 0.49995F}) {
+            values.push_back(p * f);
+        }
+    }
+    for (int digits = 1; digits <= kMaxSignificantDigits; ++digits) {
+        SCOPED_TRACE(digits);
+        std::vector<float> ours = values;
+        roundToSignificantDigits(ours, digits, kFill);
+        const std::vector<float> theirs = roundedByTheLibrary(dir / "q.nc", values, digits);
+        std::size_t differ = 0;
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            if (std::bit_cast<std::uint32_t>(ours[i]) != std::bit_cast<std::uint32_t>(theirs[i])) {
+                ADD_FAILURE_AT(__FILE__, __LINE__)
+                    << values[i] << ": " << ours[i] << " here, " << theirs[i] << " by the library";
+                if (++differ == 5) {
+                    break;
+                }
+            }
+        }
     }
 }
 
