@@ -37,7 +37,7 @@ void roundToSignificantDigits(std::span<float> values, int digits, float fill) {
             continue;
         }
         const int zeroed = kExplicitMantissaBits - keptBits(static_cast<double>(v), digits);
-        // Up to 6 digits every finite float keeps 0 to 21 bits; anything else is left exact
+        // Up to 6 digits every finite float keeps 0 to 20 bits; anything else is left exact
         // rather than shifted out of range.
         if (zeroed < 1 || zeroed > kExplicitMantissaBits) {
             continue;
