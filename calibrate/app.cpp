@@ -150,27 +150,19 @@ Status readTables(const Options& o, Inputs& in, std::int64_t hours) {
 
 Result<Inputs> readInputs(const Options& o) {
     Inputs in;
-    auto data = readCase(o.caseDir);
-    if (!data) {
-        return data.error();
+    auto event = readCaseEvent(o.caseDir);
+    if (!event) {
+        return event.error();
     }
-    in.data = std::move(*data);
+    in.data = std::move(event->data);
     in.data.params.channelWidth = o.channelWidth;
+    in.rain = std::move(event->rain);
+    in.start = event->start;
     const std::int64_t hours = std::int64_t{in.data.params.days} * 24;
     if (o.warmupHours >= hours) {
         return Error{"--warmup-hours must be below the event's " + std::to_string(hours)
                      + " hours."};
     }
-    auto rain = readCaseRainfall(o.caseDir, in.data.params);
-    if (!rain) {
-        return rain.error();
-    }
-    in.rain = std::move(*rain);
-    const auto start = readEventStart(CasePaths{o.caseDir}.rainfall());
-    if (!start) {
-        return start.error();
-    }
-    in.start = *start;
     if (Status tables = readTables(o, in, hours); !tables) {
         return tables.error();
     }

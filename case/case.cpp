@@ -33,4 +33,20 @@ Result<RainGrid> readCaseRainfall(const std::filesystem::path& root, const Event
     return rain;
 }
 
+Result<CaseEvent> readCaseEvent(const std::filesystem::path& root) {
+    auto data = readCase(root);
+    if (!data) {
+        return data.error();
+    }
+    auto rain = readCaseRainfall(root, data->params);
+    if (!rain) {
+        return rain.error();
+    }
+    const auto start = readEventStart(CasePaths{root}.rainfall());
+    if (!start) {
+        return start.error();
+    }
+    return CaseEvent{std::move(*data), std::move(*rain), *start};
+}
+
 }  // namespace hydro

@@ -58,4 +58,15 @@ struct CaseData {
 [[nodiscard]] Result<RainGrid> readCaseRainfall(const std::filesystem::path& root,
                                                 const EventParameters& p);
 
+/// A case with its event: what readCase reads, the rainfall grid and the event's start.
+struct CaseEvent {
+    CaseData data;
+    RainGrid rain;
+    EventStart start;
+};
+
+/// Reads the case in `root` with its rainfall and the start of its event, silently; the
+/// first error met, in that order.
+[[nodiscard]] Result<CaseEvent> readCaseEvent(const std::filesystem::path& root);
+
 }  // namespace hydro

@@ -248,13 +248,9 @@ int runDischargeNetcdf(std::span<const std::string> args, std::ostream& out,
         sayLine(out, note.error().message);
         return 1;
     }
-    std::string history = isoNow() + " discharge_netcdf";
-    for (const std::string& a : args) {
-        history += " " + a;
-    }
+    const std::string history = commandHistory("discharge_netcdf", args, *start);
     if (start->fallback) {
         sayLine(out, "Note: ", kFallbackNote);
-        history += std::string("\n") + kFallbackNote;
     }
     GridNetcdfJob job;
     job.outputDir = paths.output();

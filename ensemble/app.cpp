@@ -270,30 +270,18 @@ Status readMembers(const Options& options, Inputs& in, const MemberValues& caseV
 Result<Inputs> readInputs(const Options& options, std::span<const std::string> args,
                           std::ostream& out) {
     Inputs in;
-    auto data = readCase(options.caseDir);
-    if (!data) {
-        return data.error();
+    auto event = readCaseEvent(options.caseDir);
+    if (!event) {
+        return event.error();
     }
-    in.data = std::move(*data);
+    in.data = std::move(event->data);
     in.data.params.channelWidth = options.channelWidth;
-    auto rain = readCaseRainfall(options.caseDir, in.data.params);
-    if (!rain) {
-        return rain.error();
-    }
-    in.rain = std::move(*rain);
-    const auto start = readEventStart(CasePaths{options.caseDir}.rainfall());
-    if (!start) {
-        return start.error();
-    }
-    in.start = *start;
+    in.rain = std::move(event->rain);
+    in.start = event->start;
     in.hours = std::int64_t{in.data.params.days} * 24;
-    in.history = results::isoNow() + " ensemble";
-    for (const std::string& a : args) {
-        in.history += " " + a;
-    }
+    in.history = results::commandHistory("ensemble", args, in.start);
     if (in.start.fallback) {
         sayLine(out, "Note: ", results::kFallbackNote);
-        in.history += std::string("\n") + results::kFallbackNote;
     }
     const auto gaugeText = results::readTableFile(*options.gaugesPath);
     if (!gaugeText) {

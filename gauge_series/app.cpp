@@ -408,29 +408,17 @@ Status readGaugeTables(const Options& options, Inputs& in) {
 Result<Inputs> readInputs(const Options& options, std::span<const std::string> args,
                           std::ostream& out) {
     Inputs in;
-    auto data = readCase(options.caseDir);
-    if (!data) {
-        return data.error();
+    auto event = readCaseEvent(options.caseDir);
+    if (!event) {
+        return event.error();
     }
-    in.data = std::move(*data);
-    auto rain = readCaseRainfall(options.caseDir, in.data.params);
-    if (!rain) {
-        return rain.error();
-    }
-    in.rain = std::move(*rain);
-    const auto start = readEventStart(CasePaths{options.caseDir}.rainfall());
-    if (!start) {
-        return start.error();
-    }
-    in.start = *start;
+    in.data = std::move(event->data);
+    in.rain = std::move(event->rain);
+    in.start = event->start;
     in.hours = std::int64_t{in.data.params.days} * 24;
-    in.history = results::isoNow() + " gauge_series";
-    for (const std::string& a : args) {
-        in.history += " " + a;
-    }
+    in.history = results::commandHistory("gauge_series", args, in.start);
     if (in.start.fallback) {
         sayLine(out, "Note: ", results::kFallbackNote);
-        in.history += std::string("\n") + results::kFallbackNote;
     }
     if (auto tables = readGaugeTables(options, in); !tables) {
         return tables.error();

@@ -5,8 +5,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <system_error>
 
 #include "case/basin_rainfall.h"
@@ -15,6 +13,7 @@
 #include "case/outlet.h"
 #include "common/console.h"
 #include "common/number_stream.h"
+#include "common/text_file.h"
 #include "results/series.h"
 #include "results/svg_plot.h"
 
@@ -66,26 +65,12 @@ Status checkSeriesName(const fs::path& seriesPath, std::int32_t column, std::int
 /// The text of the series file, refused when it cannot be one of `hours` hours.
 Result<std::string> readSeriesText(const fs::path& path, std::int64_t hours) {
     // A line of the extractor is well under 40 bytes; anything far longer is not a series.
-    constexpr std::int64_t kLongestLine = 256;
-    std::error_code ec;
-    if (fs::is_directory(path, ec)) {
-        return Error{path.string() + " is a folder, not a series file."};
-    }
-    const auto size = fs::file_size(path, ec);
-    if (!ec && size > static_cast<std::uintmax_t>(hours) * kLongestLine + kLongestLine) {
-        return Error{path.string() + " is too large for a series of " + std::to_string(hours)
-                     + " hours."};
-    }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return Error{path.string() + " cannot open."};
-    }
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (in.bad()) {
-        return Error{path.string() + " cannot be read."};
-    }
-    return text.str();
+    constexpr std::uintmax_t kLongestLine = 256;
+    const std::string name = path.string();
+    return readTextFile(
+        path, {static_cast<std::uintmax_t>(hours) * kLongestLine + kLongestLine,
+               name + " is a folder, not a series file.",
+               name + " is too large for a series of " + std::to_string(hours) + " hours.", name});
 }
 
 /// Writes `text` next to `target` under a temporary name and renames it into place, so that a

@@ -10,4 +10,16 @@ std::string isoNow() {
         .isoAfter(0);
 }
 
+std::string commandHistory(const std::string& program, std::span<const std::string> args,
+                           const EventStart& start) {
+    std::string history = isoNow() + " " + program;
+    for (const std::string& a : args) {
+        history += " " + a;
+    }
+    if (start.fallback) {
+        history += std::string("\n") + kFallbackNote;
+    }
+    return history;
+}
+
 }  // namespace hydro::results

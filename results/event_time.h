@@ -4,6 +4,7 @@
 // plus h hours, UTC.
 
 #include <cstdint>
+#include <span>
 #include <string>
 
 #include "case/event_start.h"
@@ -26,5 +27,11 @@ namespace hydro::results {
 /// The console and history note for a start that had to fall back to 2000-01-01.
 inline constexpr const char* kFallbackNote =
     "rain.dat's first block header is not a valid date; times count from 2000-01-01 00:00:00.";
+
+/// The `history` attribute of a file written now by `program` run with `args`: the time, the
+/// command line, and on a line of its own kFallbackNote when the event's start fell back.
+[[nodiscard]] std::string commandHistory(const std::string& program,
+                                         std::span<const std::string> args,
+                                         const EventStart& start);
 
 }  // namespace hydro::results

@@ -4,14 +4,13 @@
 #include <array>
 #include <cmath>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <set>
-#include <sstream>
 
 #include "case/time_parse.h"
 #include "common/number_stream.h"
 #include "common/option_hint.h"
+#include "common/text_file.h"
 
 namespace hydro::results {
 
@@ -258,24 +257,9 @@ constexpr std::uintmax_t kLargestTableBytes = std::uintmax_t{1} << 30U;
 }  // namespace
 
 Result<std::string> readTableFile(const std::filesystem::path& path) {
-    std::error_code ec;
-    if (std::filesystem::is_directory(path, ec)) {
-        return Error{path.string() + " is a folder, not a table."};
-    }
-    const auto size = std::filesystem::file_size(path, ec);
-    if (!ec && size > kLargestTableBytes) {
-        return Error{path.string() + " is too large for a table."};
-    }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return Error{path.string() + " cannot open."};
-    }
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (in.bad()) {
-        return Error{path.string() + " cannot be read."};
-    }
-    return text.str();
+    const std::string name = path.string();
+    return readTextFile(path, {kLargestTableBytes, name + " is a folder, not a table.",
+                               name + " is too large for a table.", name});
 }
 
 }  // namespace hydro::results

@@ -3,11 +3,10 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
-#include <fstream>
-#include <sstream>
 #include <system_error>
 
 #include "common/number_stream.h"
+#include "common/text_file.h"
 #include "results/gauge_table.h"
 
 namespace hydro::results {
@@ -288,23 +287,12 @@ Result<RecordedBalance> readWaterBalance(const fs::path& outputDir) {
     if (status.type() == fs::file_type::not_found) {
         return RecordedBalance{};
     }
-    if (fs::is_directory(status)) {
-        return Error{name + " is a folder, not a table."};
+    auto text = readTextFile(path, {kLargestBytes, name + " is a folder, not a table.",
+                                    name + " is too large for a water balance.", name});
+    if (!text) {
+        return text.error();
     }
-    const auto size = fs::file_size(path, ec);
-    if (!ec && size > kLargestBytes) {
-        return Error{name + " is too large for a water balance."};
-    }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return Error{name + " cannot open.", ErrorKind::kCannotOpen};
-    }
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (in.bad()) {
-        return Error{name + " cannot be read."};
-    }
-    const std::string table = text.str();
+    const std::string& table = *text;
     if (table.starts_with(kEarlierGaugeHeader)
         && table.substr(kEarlierGaugeHeader.size()).starts_with("\n")) {
         return RecordedBalance{std::nullopt, true};

@@ -11,24 +11,18 @@ namespace hydro::results_page {
 namespace fs = std::filesystem;
 
 Result<CaseInput> readCaseInput(const fs::path& caseDir) {
-    auto data = readCase(caseDir);
-    if (!data) {
-        return data.error();
-    }
-    auto rain = readCaseRainfall(caseDir, data->params);
-    if (!rain) {
-        return rain.error();
-    }
-    auto start = readEventStart(CasePaths{caseDir}.rainfall());
-    if (!start) {
-        return start.error();
+    auto event = readCaseEvent(caseDir);
+    if (!event) {
+        return event.error();
     }
     auto note = readCaseNote(caseDir);
     if (!note) {
         return note.error();
     }
-    return CaseInput{data->params, std::move(data->rivers), std::move(data->grid), std::move(*rain),
-                     *start,       std::move(*note)};
+    CaseData& data = event->data;
+    return CaseInput{data.params,          std::move(data.rivers),
+                     std::move(data.grid), std::move(event->rain),
+                     event->start,         std::move(*note)};
 }
 
 Result<std::optional<std::string>> readOptionalOutputText(const fs::path& caseDir,
